@@ -1,0 +1,37 @@
+#pragma once
+// File and directory helpers. Paths use '/'.
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kelvra::util {
+
+// -1 on failure.
+std::int64_t FileSize(std::FILE* file);
+std::int64_t FileSize(const std::string& path);
+
+// 1 existing directory, 0 nothing there or not accessible, -1 something else. A trailing '/'
+// is ignored.
+int IsDirectory(const std::string& path);
+
+// Longest path whose directories MakeDirectories will create.
+inline constexpr std::size_t kMaxDirectoryWalk = 240;
+
+// Creates the missing directories of path (every component before a '/' from offset on),
+// stopping at the first that cannot be created or is a file, and only for separators within
+// the first kMaxDirectoryWalk bytes. True when every directory now exists.
+bool MakeDirectories(const std::string& path, std::size_t offset);
+
+// The whole file; none when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// Copies in blocks of 10240 bytes; true when both files could be opened and every block written.
+bool CopyFile(const std::string& from, const std::string& to);
+
+// Writes to path + ".tmp", flushes, and renames over path: the file is whole or unchanged.
+bool WriteFileAtomically(const std::string& path, std::string_view contents);
+
+}  // namespace kelvra::util
