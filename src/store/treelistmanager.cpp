@@ -1,0 +1,249 @@
+#include "store/treelistmanager.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kelvra::store {
+
+// ---- NodeValue ---------------------------------------------------------------------------
+
+NodeValue NodeValue::Marker(long marker) {
+    NodeValue v;
+    v.value_ = marker;
+    return v;
+}
+
+NodeValue NodeValue::Text(std::string_view text) {
+    auto copy = std::make_unique<char[]>(text.size() + 1);
+    std::memcpy(copy.get(), text.data(), text.size());
+    copy[text.size()] = '\0';
+    NodeValue v;
+    v.value_ = std::move(copy);
+    return v;
+}
+
+NodeValue NodeValue::Object(std::unique_ptr<NodePayload> object) {
+    NodeValue v;
+    if (object) v.value_ = std::move(object);
+    return v;
+}
+
+long NodeValue::marker() const {
+    const long* m = std::get_if<long>(&value_);
+    return m ? *m : 0;
+}
+
+const char* NodeValue::text() const {
+    const auto* t = std::get_if<std::unique_ptr<char[]>>(&value_);
+    return t ? t->get() : nullptr;
+}
+
+char* NodeValue::mutable_text() {
+    auto* t = std::get_if<std::unique_ptr<char[]>>(&value_);
+    return t ? t->get() : nullptr;
+}
+
+NodePayload* NodeValue::object() const {
+    const auto* o = std::get_if<std::unique_ptr<NodePayload>>(&value_);
+    return o ? o->get() : nullptr;
+}
+
+// ---- treelistnode ------------------------------------------------------------------------
+
+bool NodeNameLess::operator()(const std::unique_ptr<treelistnode>& a,
+                              const std::unique_ptr<treelistnode>& b) const {
+    return std::string_view(a->name()) < std::string_view(b->name());
+}
+bool NodeNameLess::operator()(const std::unique_ptr<treelistnode>& a, std::string_view b) const {
+    return std::string_view(a->name()) < b;
+}
+bool NodeNameLess::operator()(std::string_view a, const std::unique_ptr<treelistnode>& b) const {
+    return a < std::string_view(b->name());
+}
+
+treelistnode::treelistnode(treelistnode* parent, std::string_view name)
+    : parent_(parent), name_(name) {}
+
+treelistnode::~treelistnode() = default;
+
+bool treelistnode::IsLeaf() const {
+    return !children_ || children_->empty();
+}
+
+std::size_t treelistnode::ChildCount() const {
+    return children_ ? children_->size() : 0;
+}
+
+ChildRange treelistnode::children() const {
+    if (!children_) return {};
+    return {ChildIterator(children_->cbegin()), ChildIterator(children_->cend())};
+}
+
+treelistnode* treelistnode::FirstChild() const {
+    return IsLeaf() ? nullptr : children_->begin()->get();
+}
+
+treelistnode* treelistnode::LastChild() const {
+    return IsLeaf() ? nullptr : children_->rbegin()->get();
+}
+
+treelistnode* treelistnode::NextSibling() const {
+    if (!parent_) return nullptr;
+    const ChildSet& siblings = *parent_->children_;
+    auto it = siblings.find(std::string_view(name_));
+    ++it;
+    return it == siblings.end() ? nullptr : it->get();
+}
+
+treelistnode* treelistnode::PreviousSibling() const {
+    if (!parent_) return nullptr;
+    const ChildSet& siblings = *parent_->children_;
+    auto it = siblings.find(std::string_view(name_));
+    return it == siblings.begin() ? nullptr : std::prev(it)->get();
+}
+
+treelistnode* treelistnode::FindChild(std::string_view name) const {
+    if (!children_) return nullptr;
+    auto it = children_->find(name);
+    return it == children_->end() ? nullptr : it->get();
+}
+
+treelistnode* treelistnode::AddChild(std::string_view name) {
+    if (!children_) children_ = std::make_unique<ChildSet>();
+    auto it = children_->lower_bound(name);
+    if (it != children_->end() && (*it)->name() == name) return it->get();
+    return children_->emplace_hint(it, std::make_unique<treelistnode>(this, name))->get();
+}
+
+// ---- treelistmanager ---------------------------------------------------------------------
+
+treelistmanager::treelistmanager(char separator)
+    : separator_(separator), root_(std::make_unique<treelistnode>(nullptr, std::string_view())) {}
+
+treelistmanager::~treelistmanager() {
+    ClearBelow(root_.get());
+}
+
+// Calls visit(name) for each name of path; false without calling it when the path is too deep.
+template <class Visit>
+bool treelistmanager::ForEachName(std::string_view path, std::size_t split_end, Visit visit) const {
+    const std::size_t limit = std::min(split_end, path.size());
+    const std::size_t names =
+        1 + static_cast<std::size_t>(std::count(path.begin(), path.begin() + limit, separator_));
+    if (names > kMaxDepth) return false;
+    std::size_t pos = 0;
+    for (;;) {
+        const std::size_t sep = path.substr(0, limit).find(separator_, pos);
+        if (sep == std::string_view::npos) {
+            return visit(path.substr(pos));
+        }
+        if (!visit(path.substr(pos, sep - pos))) return false;
+        pos = sep + 1;
+    }
+}
+
+treelistnode* treelistmanager::InsertPath(std::string_view path, std::size_t split_end) {
+    treelistnode* node = root_.get();
+    const bool ok = ForEachName(path, split_end, [&node](std::string_view name) {
+        node = node->AddChild(name);
+        return true;
+    });
+    return ok ? node : nullptr;
+}
+
+treelistnode* treelistmanager::FindPath(std::string_view path, std::size_t split_end) const {
+    treelistnode* node = root_.get();
+    const bool ok = ForEachName(path, split_end, [&node](std::string_view name) {
+        node = node->FindChild(name);
+        return node != nullptr;
+    });
+    return ok ? node : nullptr;
+}
+
+treelistnode* treelistmanager::Root() const {
+    return root_.get();
+}
+
+void treelistmanager::RemoveNode(treelistnode* node) {
+    if (!node) return;
+    treelistnode* parent = node->parent_;
+    if (!parent) {
+        ClearBelow(node);
+        return;
+    }
+    DeleteChildren(node);
+    ChildSet& siblings = *parent->children_;
+    siblings.erase(siblings.find(std::string_view(node->name_)));
+    if (siblings.empty()) parent->children_.reset();
+}
+
+void treelistmanager::ClearBelow(treelistnode* node) {
+    if (node) DeleteChildren(node);
+}
+
+void treelistmanager::DeleteChildren(treelistnode* node) {
+    if (!node->children_) return;
+    ChildSet& children = *node->children_;
+    while (!children.empty()) {
+        auto first = children.begin();
+        DeleteChildren(first->get());
+        children.erase(first);
+    }
+    node->children_.reset();
+}
+
+std::string treelistmanager::KeyOf(const treelistnode* node) const {
+    std::vector<const std::string*> names;
+    std::size_t length = 0;
+    for (; node && node->parent_; node = node->parent_) {
+        names.push_back(&node->name_);
+        length += node->name_.size() + 1;
+    }
+    std::string key;
+    key.reserve(length);
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        if (it != names.rbegin()) key += separator_;
+        key += **it;
+    }
+    return key;
+}
+
+std::size_t treelistmanager::Depth(const treelistnode* node) {
+    std::size_t depth = 0;
+    for (; node && node->parent_; node = node->parent_) ++depth;
+    return depth;
+}
+
+namespace {
+
+void AppendPostOrder(const treelistnode* node, std::vector<treelistnode*>& out) {
+    for (treelistnode* child : node->children()) {
+        AppendPostOrder(child, out);
+        out.push_back(child);
+    }
+}
+
+void AppendListOrder(const treelistnode* node, std::vector<treelistnode*>& out) {
+    const ChildRange range = node->children();
+    for (auto it = range.end(); it != range.begin();) {
+        treelistnode* child = *--it;
+        out.push_back(child);
+        AppendListOrder(child, out);
+    }
+}
+
+}  // namespace
+
+std::vector<treelistnode*> treelistmanager::PostOrder(const treelistnode* node) {
+    std::vector<treelistnode*> out;
+    if (node) AppendPostOrder(node, out);
+    return out;
+}
+
+std::vector<treelistnode*> treelistmanager::ListOrder(const treelistnode* node) {
+    std::vector<treelistnode*> out;
+    if (node) AppendListOrder(node, out);
+    return out;
+}
+
+}  // namespace kelvra::store
