@@ -1,0 +1,56 @@
+#include "util/lock.h"
+
+#include <chrono>
+
+namespace kelvra::util {
+
+bool ConditionClass::Wait(bool blocking) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    if (blocking) signalled_cv_.wait(hold, [this] { return signalled_; });
+    const bool was_signalled = signalled_;
+    signalled_ = false;  // auto-reset: one waiter takes the signal
+    return was_signalled;
+}
+
+bool ConditionClass::WaitFor(long timeout_ms) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    signalled_cv_.wait_for(hold, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms),
+                           [this] { return signalled_; });
+    const bool was_signalled = signalled_;
+    signalled_ = false;
+    return was_signalled;
+}
+
+void ConditionClass::Set() {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        signalled_ = true;
+    }
+    signalled_cv_.notify_one();
+}
+
+void MutexClass::Lock() {
+    if (OwnedByCaller()) {
+        ++count_;
+        return;
+    }
+    mutex_.lock();
+    owner_.store(std::this_thread::get_id());
+}
+
+void MutexClass::Unlock() {
+    // Only the owner may unlock; anything else would release a lock held by another thread.
+    if (!OwnedByCaller()) return;
+    if (count_ > 0) {
+        --count_;
+        return;
+    }
+    owner_.store(std::thread::id());
+    mutex_.unlock();
+}
+
+bool MutexClass::OwnedByCaller() const {
+    return owner_.load() == std::this_thread::get_id();
+}
+
+}  // namespace kelvra::util
