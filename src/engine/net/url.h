@@ -19,8 +19,8 @@ struct UrlParts {
     std::string_view scheme;     // without "://"; empty when there is none
     std::string_view user_info;  // without the '@'; empty when absent
     std::string_view host;
-    int port = 0;                // 0 when the URL names none
-    std::string_view path;       // "/" when the URL has none; the query stays part of it
+    int port = 0;           // 0 when the URL names none
+    std::string_view path;  // "/" when the URL has none; the query stays part of it
 };
 UrlParts SplitUrl(std::string_view url);
 
