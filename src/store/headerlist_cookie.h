@@ -1,0 +1,26 @@
+#pragma once
+// The store layer that keeps cookies: per directory of a site, as a record under the key
+// "<directory>/#" whose text is "#\n" and one "name=value" line per cookie.
+
+#include <string>
+#include <string_view>
+
+#include "store/headerlistex.h"
+
+namespace kelvra::store {
+
+class headerlist_cookie : public headerlistex {
+  public:
+    using headerlistex::headerlistex;
+    ~headerlist_cookie() override;
+
+    // The base Add, then (when cookies are enabled) every "Set-Cookie:" of text is stored.
+    treelistnode* Add(std::string_view url, std::string_view text, bool overwrite) override;
+    // Appends "Cookie: a=1; b=2\r\n" with the cookies that apply to url; nothing when none.
+    virtual std::string& BuildCookieHeader(std::string_view url, std::string& out);
+    // Stores one cookie for the URL whose response set it; a cookie of the same name in the
+    // same directory is replaced.
+    virtual bool StoreCookie(std::string_view set_cookie_value, std::string_view url);
+};
+
+}  // namespace kelvra::store

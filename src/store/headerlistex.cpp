@@ -1,0 +1,415 @@
+#include "store/headerlistex.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/net/url.h"
+#include "store/store_names.h"
+#include "store/store_record.h"
+#include "util/crc32.h"
+#include "util/header.h"
+#include "util/httpdate.h"
+
+namespace kelvra::store {
+
+namespace {
+
+constexpr std::size_t kBodyBlock = 65536;
+constexpr std::size_t kSaveBuffer = 1 << 20;
+constexpr std::size_t kMaxStoredName = 256;  // longer derived names are replaced
+constexpr std::size_t kLongNamePrefix = 246;
+constexpr std::size_t kNameCapacity = 2048;
+constexpr std::string_view kMovedSuffix = ".$mv";
+constexpr std::string_view kTmpSuffix = ".tmp";
+
+std::string XRangeLine(std::int64_t bytes) {
+    return "XRange:" + std::to_string(bytes) + "\n";
+}
+
+std::time_t HeaderDate(std::string_view header_text) {
+    const std::string_view date = util::FindHeader(header_text, "Last-modified:");
+    if (date.empty()) return 0;
+    std::tm tm = util::ParseHttpDate(date);
+    return tm.tm_mday == 0 ? 0 : ::timegm(&tm);
+}
+
+bool IsHtmlHeader(std::string_view header_text) {
+    return util::FindHeader(header_text, "Content-type:").find("/html") != std::string_view::npos;
+}
+
+// The directory part of a name: up to its last '/' before any query boundary.
+std::string DirectoryOf(std::string_view name) {
+    const std::size_t end = net::DirectoryEnd(name);
+    return end >= name.size() ? std::string() : std::string(name.substr(0, end));
+}
+
+std::string_view HostPart(std::string_view key) {
+    return key.substr(0, key.find('/'));
+}
+
+// "dir/file_<mtime>.ext" (or without extension) for a file that is about to be replaced.
+std::string BackupName(std::string_view directory, std::string_view name, std::time_t mtime) {
+    std::string_view file = name.substr(name.rfind('/') + 1);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "_%lx", static_cast<unsigned long>(mtime));
+    std::string backup(directory);
+    if (!backup.empty()) backup += '/';
+    const std::size_t dot = file.rfind('.');
+    if (dot == std::string_view::npos) {
+        backup.append(file).append(stamp);
+    } else {
+        backup.append(file.substr(0, dot)).append(stamp).append(file.substr(dot));
+    }
+    return backup;
+}
+
+}  // namespace
+
+// Name chosen by StoreBody and whether it differs from the one the key gives.
+struct headerlistex::BodyState {
+    std::string name;
+    std::string directory;
+    std::uint32_t seed = 0;
+    bool differs = false;
+};
+
+headerlistex::~headerlistex() = default;
+
+// ---- Commit ------------------------------------------------------------------------------
+
+treelistnode* headerlistex::Commit(std::string_view url, const std::string& response_path,
+                                   ReceivedObject& job, CommitResult& result, unsigned flags) {
+    FilePtr stream(std::fopen(response_path.c_str(), "r+b"));
+    if (!stream) return nullptr;
+    return Commit(url, stream.get(), job, result, flags);
+}
+
+treelistnode* headerlistex::Commit(std::string_view url, std::FILE* stream, ReceivedObject& job,
+                                   CommitResult& result, unsigned flags) {
+    SetChanged(true);
+    if (!stream || job.header_length <= 0) return nullptr;
+    std::fflush(stream);
+    std::rewind(stream);
+    std::string header(static_cast<std::size_t>(job.header_length), '\0');
+    if (std::fread(header.data(), 1, header.size(), stream) != header.size()) return nullptr;
+    header.resize(std::strlen(header.c_str()));
+    job.header_text = std::move(header);
+
+    const std::string key = KeyOfUrl(url);
+    CarryOverFields(key, job.header_text);
+
+    const std::int64_t size = StreamSize(stream);
+    bool complete = true;
+    bool cut_failed = false;
+    if (job.content_length >= 0) {
+        const std::int64_t expected = job.header_length + job.content_length;
+        if (size < expected) {
+            complete = false;
+        } else if (size > expected) {
+            // A stream that cannot be cut would store bytes that are not the body.
+            cut_failed = std::fflush(stream) != 0 || ::ftruncate(::fileno(stream), expected) != 0;
+        }
+    }
+    ::fseeko(stream, job.header_length, SEEK_SET);
+
+    CommitResult outcome;
+    if (cut_failed) {
+        outcome = CommitResult::Failed;
+    } else if (flags & CommitFlags::Resume) {
+        outcome = ResumeBody(key, stream, complete, job.header_text);
+    } else if (!(flags & CommitFlags::HeadOnly) || (complete && size > job.header_length)) {
+        outcome = WriteBody(key, stream, complete, flags, job.header_text);
+    } else {
+        outcome = JudgeByDate(key, job.header_text);
+    }
+    result = outcome;
+    AppendToJournal(key, job.header_text, outcome != CommitResult::Failed);
+    if (outcome == CommitResult::Failed) return nullptr;
+    return Add(key, job.header_text, true);
+}
+
+CommitResult headerlistex::ResumeBody(std::string_view key, std::FILE* stream, bool complete,
+                                      std::string& header_text) {
+    std::string path;
+    {
+        util::MutexLock lock(Mutex());
+        const treelistnode* previous = FindRecordByKey(key);
+        if (!previous) return CommitResult::Failed;
+        GetNodeLocalPath(previous, path);
+    }
+    if (!AppendToLocalFile(path, stream)) return CommitResult::Failed;
+    if (complete) return CommitResult::Stored;
+    struct stat info {};
+    const std::int64_t total = ::stat(path.c_str(), &info) == 0 ? info.st_size : 0;
+    AppendHeaderLine(header_text, XRangeLine(total));
+    return CommitResult::Partial;
+}
+
+CommitResult headerlistex::WriteBody(std::string_view key, std::FILE* stream, bool complete,
+                                     unsigned flags, std::string& header_text) {
+    if (complete && util::FindHeader(header_text, "Last-modified:").empty()) {
+        util::MutexLock lock(Mutex());
+        const treelistnode* previous = FindRecordByKey(key);
+        if (previous && SameAsLocalFile(previous, stream)) return CommitResult::Unchanged;
+    }
+    const std::int64_t written = StoreBody(key, header_text, stream, flags);
+    if (written < 0) return CommitResult::Failed;
+    if (complete) return CommitResult::Stored;
+    AppendHeaderLine(header_text, XRangeLine(written));
+    return CommitResult::Partial;
+}
+
+CommitResult headerlistex::JudgeByDate(std::string_view key, std::string_view header_text) {
+    const std::time_t offered = HeaderDate(header_text);
+    util::MutexLock lock(Mutex());
+    const treelistnode* previous = FindRecordByKey(key);
+    return previous && GetNodeModifiedTime(previous) >= offered ? CommitResult::NotNewer
+                                                                : CommitResult::Partial;
+}
+
+void headerlistex::AppendToJournal(std::string_view key, const std::string& header_text,
+                                   bool valid) {
+    util::MutexLock lock(Mutex());
+    if (!JournalPath()) return;
+    // The reader of a journal stops at a record it cannot hold, and every later record would be
+    // lost on repair; such a header goes in as its normalised record instead.
+    std::string text = header_text;
+    if (key.size() + text.size() + 2 > kMaxFileRecord) {
+        text = BuildRecord(text, TypeForExtension(net::GetExtension(key)));
+        if (key.size() + text.size() + 2 > kMaxFileRecord) return;
+    }
+    FilePtr journal(std::fopen(JournalPath()->c_str(), "ab"));
+    if (!journal) return;
+    WriteRecord(journal.get(), key, text, valid);
+    CloseChecked(journal);
+}
+
+// ---- carrying over and storing -----------------------------------------------------------
+
+treelistnode* headerlistex::CarryOverFields(std::string_view key, std::string& header_text) {
+    util::MutexLock lock(Mutex());
+    treelistnode* previous = FindRecordByKey(key);
+    if (!previous) return nullptr;
+    static constexpr std::pair<std::string_view, std::string_view> kChallenges[] = {
+        {"WWW-Authenticate:", "WA:"}, {"Proxy-Authenticate:", "PA:"}};
+    for (const auto& [header, short_key] : kChallenges) {
+        const std::string_view old_value = NodeField(previous, short_key);
+        if (util::FindHeader(header_text, header).empty() && !old_value.empty()) {
+            AppendHeaderLine(header_text, std::string(short_key) + std::string(old_value) + "\n");
+        }
+    }
+    const std::string_view name = NodeField(previous, "XF:");
+    if (IsConfinedName(name)) AppendHeaderLine(header_text, "XF:" + std::string(name) + "\n");
+    return previous;
+}
+
+std::int64_t headerlistex::StoreBody(std::string_view key, std::string& header_text,
+                                     std::FILE* stream, unsigned flags) {
+    BodyState state;
+    state.seed = util::Crc32(key.data(), key.size());
+    if (!ChooseName(key, header_text, flags, state) || !PrepareDirectories(header_text, state) ||
+        !HandleExistingFile(header_text, stream, flags, state)) {
+        return -1;
+    }
+    FilePtr out = OpenOutput(header_text, state);
+    if (!out) return -1;
+    if (state.differs) {
+        while (DeleteHeaderLine(header_text, "XF:") > 0) {
+        }
+        AppendHeaderLine(header_text, "XF:" + state.name + "\n");
+    }
+    const std::int64_t written = CopyRest(stream, out.get(), kBodyBlock);
+    const bool closed = CloseChecked(out);
+    return written >= 0 && closed ? written : -1;
+}
+
+// Steps that pick the name: a recorded name, a generated one for a query, the
+// Content-Location, or the name the key gives.
+bool headerlistex::ChooseName(std::string_view key, std::string& header_text, unsigned flags,
+                              BodyState& state) {
+    const std::string_view recorded = util::FindHeader(header_text, "XF:");
+    if (IsConfinedName(recorded)) {
+        state.name = recorded;
+        state.directory = DirectoryOf(state.name);
+        return true;
+    }
+    // A recorded name that would leave the data directory is dropped.
+    while (DeleteHeaderLine(header_text, "XF:") > 0) {
+    }
+    const std::size_t boundary = KeySplitEnd(key);
+    if (boundary < key.size()) {
+        std::string prefix(key.substr(0, boundary));
+        net::ColonToUnderscore(prefix);
+        prefix += '.';
+        if (!MakeUniqueName(state.name, prefix, header_text, state.seed)) return false;
+        state.differs = true;
+    } else if (ContentLocationName(key, header_text, state.name)) {
+        state.differs = true;
+    } else {
+        state.name = DerivedName(key, kNameCapacity);
+        if (flags & CommitFlags::MovedBody) {
+            state.name += kMovedSuffix;
+            state.differs = true;
+        } else {
+            if (state.name.find('/') == std::string::npos) {
+                state.name += '/';
+                state.differs = true;
+            }
+            if (state.name.back() == '/') {
+                state.name += RootFileName();
+                state.differs = true;
+            }
+        }
+        if (state.name.size() > kMaxStoredName) {
+            const std::string prefix = state.name.substr(0, kLongNamePrefix);
+            if (!MakeUniqueName(state.name, prefix, header_text, state.seed)) return false;
+            state.differs = true;
+        }
+    }
+    state.directory = DirectoryOf(state.name);
+    return true;
+}
+
+// A Content-Location is used when it resolves to a name under the key's own host.
+bool headerlistex::ContentLocationName(std::string_view key, std::string_view header_text,
+                                       std::string& name) {
+    const std::string_view location = util::FindHeader(header_text, "Content-Location:");
+    if (location.empty()) return false;
+    net::BaseUrl base;
+    net::MakeBaseUrl(base, key);
+    std::string resolved;
+    if (net::ResolveLink(resolved, base, location) == net::kNotFollowable) return false;
+    net::NormalizeUrl(resolved);
+    resolved.erase(0, net::HostStart(resolved));
+    if (HostPart(resolved) != HostPart(key)) return false;
+    std::string candidate = DerivedName(resolved, kNameCapacity);
+    if (!IsConfinedName(candidate) || candidate.size() > kMaxStoredName) return false;
+    name = std::move(candidate);
+    return true;
+}
+
+bool headerlistex::PrepareDirectories(std::string_view header_text, BodyState& state) {
+    const long made = MakeDirectories(state.directory);
+    if (made < 0) return true;
+    state.directory.resize(static_cast<std::size_t>(made));
+    if (!MakeUniqueName(state.name, state.directory, header_text, state.seed)) return false;
+    state.differs = true;
+    return true;
+}
+
+bool headerlistex::HandleExistingFile(std::string_view header_text, std::FILE* stream,
+                                      unsigned flags, BodyState& state) {
+    struct stat info {};
+    if (StatFile(state.name, info) != 0) return true;
+    if (!S_ISREG(info.st_mode)) {
+        if (!MakeUniqueName(state.name, state.directory, header_text, state.seed)) return false;
+        state.differs = true;
+        return true;
+    }
+    if (!(flags & CommitFlags::KeepOldVersion)) return true;
+    FilePtr old = OpenFile(state.name, "rb");
+    if (!old) return true;
+    const bool same = SameContent(old.get(), stream, IsHtmlHeader(header_text));
+    old.reset();
+    if (!same) RenameFile(state.name, BackupName(state.directory, state.name, info.st_mtime));
+    return true;
+}
+
+FilePtr headerlistex::OpenOutput(std::string_view header_text, BodyState& state) {
+    FilePtr out = OpenFile(state.name, "wb");
+    if (out) return out;
+    if (!MakeUniqueName(state.name, state.directory, header_text, state.seed)) return nullptr;
+    state.differs = true;
+    return OpenFile(state.name, "wb");
+}
+
+bool headerlistex::AppendToLocalFile(const std::string& path, std::FILE* stream) {
+    FilePtr out(std::fopen(path.c_str(), "ab"));
+    if (!out) return false;
+    const std::int64_t copied = CopyRest(stream, out.get(), kBodyBlock);
+    return CloseChecked(out) && copied >= 0;
+}
+
+bool headerlistex::SameAsLocalFile(const treelistnode* node, std::FILE* stream) {
+    util::MutexLock lock(Mutex());
+    if (!IsHtml(node)) return false;
+    std::string path;
+    GetNodeLocalPath(node, path);
+    FilePtr local(std::fopen(path.c_str(), "rb"));
+    return local && SameContent(local.get(), stream, true);
+}
+
+// ---- records, saving, removal ------------------------------------------------------------
+
+bool headerlistex::WriteRecord(std::FILE* stream, std::string_view key, std::string_view text,
+                               bool valid) {
+    return stream && WriteRecordTo(stream, key, text, valid);
+}
+
+std::vector<treelistnode*> headerlistex::ListNodes(const treelistnode* node) {
+    util::MutexLock lock(Mutex());
+    return ListOrder(node);
+}
+
+long headerlistex::Save(std::string_view name, bool quick) {
+    util::MutexLock lock(Mutex());
+    if (quick && !Changed()) return 0;
+    const std::string tmp = std::string(name) + std::string(kTmpSuffix);
+    FilePtr file = OpenFile(tmp, "wb");
+    if (!file) return 0;
+    long count = 0;
+    if (!WriteSaveFile(file, quick, count)) {
+        std::remove(DataPath(tmp).c_str());
+        return -count;
+    }
+    // rename(2) replaces the old file in one step: there is never a moment without kelvra.hif,
+    // and when it fails the old file, the ".tmp" and the journal all stay.
+    if (RenameFile(tmp, name) != 0) return -count;
+    RotateJournal();
+    SetChanged(false);
+    return count;
+}
+
+bool headerlistex::WriteSaveFile(FilePtr& file, bool quick, long& count) {
+    std::setvbuf(file.get(), nullptr, _IOFBF, kSaveBuffer);
+    for (const treelistnode* node : ListNodes(Root())) {
+        if (!HasRecord(node) || (!quick && !LocalFileExists(node))) continue;
+        const char* text = node->value().text();
+        if (!WriteRecord(file.get(), KeyOf(node), text ? text : "", true)) {
+            CloseChecked(file);
+            return false;
+        }
+        ++count;
+    }
+    const bool synced = std::fflush(file.get()) == 0 && ::fsync(::fileno(file.get())) == 0;
+    return CloseChecked(file) && synced;
+}
+
+void headerlistex::RotateJournal() {
+    const std::optional<std::string>& journal = JournalPath();
+    if (!journal || ::access(journal->c_str(), F_OK) != 0) return;
+    const std::string previous = journal->substr(0, journal->size() - kTmpSuffix.size());
+    std::remove(previous.c_str());
+    std::rename(journal->c_str(), previous.c_str());
+}
+
+bool headerlistex::Remove(std::string_view url) {
+    const std::string key = DecodedKeyOfUrl(url);
+    util::MutexLock lock(Mutex());
+    treelistnode* node = FindKey(key);
+    if (!node || node->IsRoot()) return false;
+    treelistnode* parent = node->parent();
+    RemoveNode(node);
+    while (parent && !parent->IsRoot() && parent->IsLeaf() && !parent->value().IsText()) {
+        treelistnode* above = parent->parent();
+        RemoveNode(parent);
+        parent = above;
+    }
+    SetChanged(true);
+    return true;
+}
+
+}  // namespace kelvra::store

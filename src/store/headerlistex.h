@@ -1,0 +1,96 @@
+#pragma once
+// The journal-and-saving layer of the store: committing fetched responses to local files and
+// records, the journal of commits, saving kelvra.hif, and removal.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/headerlistmanager.h"
+
+namespace kelvra::store {
+
+// Bits a caller passes to Commit.
+struct CommitFlags {
+    static constexpr unsigned HeadOnly = 1;   // an update check: judge a bodiless answer by date
+    static constexpr unsigned Resume = 2;     // the body continues a partial local file
+    static constexpr unsigned MovedBody = 4;  // a redirect's body: stored as name + ".$mv"
+    static constexpr unsigned KeepOldVersion = 8;  // back up a changed file before replacing it
+};
+
+enum class CommitResult : int {
+    Failed = 0,     // the body could not be stored or appended
+    Stored = 1,     // the complete body was stored
+    Unchanged = 2,  // the stored file already holds this content
+    Partial = 3,    // stored incompletely; HeadOnly: newer or of unknown age
+    NotNewer = 4,   // HeadOnly: the stored copy is not older
+};
+
+// What a fetch hands over with its response file (raw header, then the body).
+struct ReceivedObject {
+    std::int64_t header_length = 0;
+    std::int64_t content_length = -1;  // announced body length; negative when unknown
+    // Filled by Commit: the header as received plus the lines Commit adds.
+    std::string header_text;
+};
+
+class headerlistex : public headerlistmanager {
+  public:
+    using headerlistmanager::headerlistmanager;
+    ~headerlistex() override;
+
+    // Stores a response held in stream (opened for reading and writing: a body longer than
+    // announced is cut). Returns the record node, or none; result is set unless the header
+    // cannot be read.
+    virtual treelistnode* Commit(std::string_view url, std::FILE* stream, ReceivedObject& job,
+                                 CommitResult& result, unsigned flags);
+    // The same for a response file given by path.
+    treelistnode* Commit(std::string_view url, const std::string& response_path,
+                         ReceivedObject& job, CommitResult& result, unsigned flags);
+    // Deletes the URL's node with everything below it, then ancestors left empty.
+    virtual bool Remove(std::string_view url);
+    // Writes every record (quick) or those whose local file exists (full) to name via
+    // name + ".tmp". Returns the count, negated on a write failure; 0 when nothing was done.
+    virtual long Save(std::string_view name, bool quick);
+    // Writes the body from the stream's position under the key's local name. Returns the bytes
+    // written, or -1. May replace the "XF:" line of header_text.
+    virtual std::int64_t StoreBody(std::string_view key, std::string& header_text,
+                                   std::FILE* stream, unsigned flags);
+    // Copies authentication challenges and the local name of the key's previous record into
+    // header_text. Returns the previous record's node or none.
+    virtual treelistnode* CarryOverFields(std::string_view key, std::string& header_text);
+    virtual bool WriteRecord(std::FILE* stream, std::string_view key, std::string_view text,
+                             bool valid);
+    // Appends the rest of stream to the file at path (a full path).
+    virtual bool AppendToLocalFile(const std::string& path, std::FILE* stream);
+    // Every node below node, parents first, siblings descending (taken under the lock).
+    virtual std::vector<treelistnode*> ListNodes(const treelistnode* node);
+    // True when node is an HTML document whose local file has the text of stream's rest.
+    virtual bool SameAsLocalFile(const treelistnode* node, std::FILE* stream);
+
+  protected:
+    void AppendToJournal(std::string_view key, const std::string& header_text, bool valid);
+
+  private:
+    struct BodyState;
+    // The previous record is looked up again under the lock in each step, as another thread
+    // may have removed it since.
+    CommitResult ResumeBody(std::string_view key, std::FILE* stream, bool complete,
+                            std::string& header_text);
+    CommitResult WriteBody(std::string_view key, std::FILE* stream, bool complete, unsigned flags,
+                           std::string& header_text);
+    CommitResult JudgeByDate(std::string_view key, std::string_view header_text);
+    bool ChooseName(std::string_view key, std::string& header_text, unsigned flags,
+                    BodyState& state);
+    bool ContentLocationName(std::string_view key, std::string_view header_text, std::string& name);
+    bool PrepareDirectories(std::string_view header_text, BodyState& state);
+    bool HandleExistingFile(std::string_view header_text, std::FILE* stream, unsigned flags,
+                            BodyState& state);
+    FilePtr OpenOutput(std::string_view header_text, BodyState& state);
+    bool WriteSaveFile(FilePtr& file, bool quick, long& count);
+    void RotateJournal();
+};
+
+}  // namespace kelvra::store

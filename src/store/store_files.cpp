@@ -1,0 +1,109 @@
+#include "store/store_files.h"
+
+#include <cstring>
+#include <vector>
+
+namespace kelvra::store {
+
+namespace {
+
+constexpr std::size_t kCompareBlock = 4096;
+constexpr int kMaxTextLine = 4096;
+
+// Restores a stream position when leaving a scope.
+class PositionKeeper final {
+  public:
+    explicit PositionKeeper(std::FILE* file) : file_(file), position_(::ftello(file)) {}
+    ~PositionKeeper() {
+        if (position_ >= 0) ::fseeko(file_, position_, SEEK_SET);
+    }
+    PositionKeeper(const PositionKeeper&) = delete;
+    PositionKeeper& operator=(const PositionKeeper&) = delete;
+
+  private:
+    std::FILE* file_;
+    off_t position_;
+};
+
+bool SameBytes(std::FILE* a, std::FILE* b) {
+    const std::int64_t left_a = RemainingBytes(a);
+    if (left_a < 0 || left_a != RemainingBytes(b)) return false;
+    std::vector<char> block_a(kCompareBlock);
+    std::vector<char> block_b(kCompareBlock);
+    for (;;) {
+        const std::size_t n = std::fread(block_a.data(), 1, kCompareBlock, a);
+        if (n == 0) return true;
+        if (std::fread(block_b.data(), 1, n, b) != n) return false;
+        if (std::memcmp(block_a.data(), block_b.data(), n) != 0) return false;
+    }
+}
+
+// Next line without trailing bytes at or below space; false at the end.
+bool ReadTrimmedLine(std::FILE* file, std::vector<char>& line, std::size_t& length) {
+    if (!std::fgets(line.data(), kMaxTextLine, file)) return false;
+    length = std::strlen(line.data());
+    while (length > 0 && static_cast<unsigned char>(line[length - 1]) <= ' ') --length;
+    return true;
+}
+
+bool SameText(std::FILE* a, std::FILE* b) {
+    std::vector<char> line_a(kMaxTextLine);
+    std::vector<char> line_b(kMaxTextLine);
+    std::size_t length_a = 0;
+    std::size_t length_b = 0;
+    for (;;) {
+        if (!ReadTrimmedLine(a, line_a, length_a)) return !ReadTrimmedLine(b, line_b, length_b);
+        if (!ReadTrimmedLine(b, line_b, length_b)) return false;
+        if (length_a != length_b || std::memcmp(line_a.data(), line_b.data(), length_a) != 0)
+            return false;
+    }
+}
+
+}  // namespace
+
+void FileCloser::operator()(std::FILE* file) const {
+    std::fclose(file);
+}
+
+bool CloseChecked(FilePtr& file) {
+    if (!file) return false;
+    const bool flushed = std::fflush(file.get()) == 0 && !std::ferror(file.get());
+    const bool closed = std::fclose(file.release()) == 0;
+    return flushed && closed;
+}
+
+std::int64_t RemainingBytes(std::FILE* file) {
+    const off_t position = ::ftello(file);
+    if (position < 0 || ::fseeko(file, 0, SEEK_END) != 0) return -1;
+    const off_t end = ::ftello(file);
+    ::fseeko(file, position, SEEK_SET);
+    return end < position ? -1 : static_cast<std::int64_t>(end - position);
+}
+
+std::int64_t StreamSize(std::FILE* file) {
+    const off_t position = ::ftello(file);
+    if (position < 0 || ::fseeko(file, 0, SEEK_END) != 0) return -1;
+    const off_t end = ::ftello(file);
+    ::fseeko(file, position, SEEK_SET);
+    return end;
+}
+
+std::int64_t CopyRest(std::FILE* from, std::FILE* to, std::size_t block_size) {
+    std::vector<char> block(block_size);
+    std::int64_t total = 0;
+    for (;;) {
+        const std::size_t n = std::fread(block.data(), 1, block.size(), from);
+        if (n == 0) return total;
+        if (std::fwrite(block.data(), 1, n, to) != n) return -1;
+        total += static_cast<std::int64_t>(n);
+    }
+}
+
+bool SameContent(std::FILE* a, std::FILE* b, bool as_text) {
+    if (!a || !b) return false;
+    PositionKeeper keep_a(a);
+    PositionKeeper keep_b(b);
+    return as_text ? SameText(a, b) : SameBytes(a, b);
+}
+
+}  // namespace kelvra::store

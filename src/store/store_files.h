@@ -1,0 +1,32 @@
+#pragma once
+// Stream helpers of the store: owned FILE handles, block copies and content comparison.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+namespace kelvra::store {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const;
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Closes an owned file and reports whether everything written reached the system.
+bool CloseChecked(FilePtr& file);
+
+// Bytes from the current position to the end, or -1. The position is kept.
+std::int64_t RemainingBytes(std::FILE* file);
+// Size of the whole file, or -1.
+std::int64_t StreamSize(std::FILE* file);
+
+// Copies the rest of from into to in blocks of block_size bytes. Returns the number of bytes
+// copied, or -1 when a block could not be written completely.
+std::int64_t CopyRest(std::FILE* from, std::FILE* to, std::size_t block_size);
+
+// Compares the rest of a with the rest of b. As bytes: equal remaining length and bytes. As
+// text: line by line (lines up to 4096 bytes), trailing bytes at or below space ignored, and b
+// must end where a ends. Both positions are restored.
+bool SameContent(std::FILE* a, std::FILE* b, bool as_text);
+
+}  // namespace kelvra::store

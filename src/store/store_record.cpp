@@ -1,0 +1,208 @@
+#include "store/store_record.h"
+
+#include <cstring>
+
+#include "store/store_names.h"
+#include "util/header.h"
+#include "util/strutil.h"
+
+namespace kelvra::store {
+
+namespace {
+
+constexpr std::size_t kReadBlock = 65536;
+
+struct FieldPair {
+    std::string_view short_key;
+    std::string_view header;
+};
+
+// Record lines after XR and CT, in record order.
+constexpr FieldPair kCopiedFields[] = {
+    {"LM:", "Last-modified:"},      {"XF:", "X-Fn:"},
+    {"LO:", "Location:"},           {"WA:", "WWW-Authenticate:"},
+    {"PA:", "Proxy-Authenticate:"}, {"CE:", "Content-Encoding:"},
+};
+
+class RecordBuilder final {
+  public:
+    void Line(std::string_view key, std::string_view value) {
+        if (value.empty() || out_.size() + key.size() + value.size() + 1 > kMaxRecordText) return;
+        out_.append(key).append(value).push_back('\n');
+    }
+    std::string Take() { return std::move(out_); }
+
+  private:
+    std::string out_;
+};
+
+// The status line: a line that starts with "HTTP/".
+std::string_view FindStatusLine(std::string_view text) {
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view line = text.substr(start, end - start);
+        if (line.starts_with("HTTP/")) return line;
+        start = end + 1;
+    }
+    return {};
+}
+
+std::string_view StatusCode(std::string_view status_line) {
+    std::size_t at = 0;
+    while (at < status_line.size() && !util::IsWhite(static_cast<unsigned char>(status_line[at])))
+        ++at;
+    ++at;  // the one blank after the version
+    std::size_t end = at;
+    while (end < status_line.size() && !util::IsWhite(static_cast<unsigned char>(status_line[end])))
+        ++end;
+    return at < end ? status_line.substr(at, end - at) : std::string_view();
+}
+
+void AddStatus(RecordBuilder& record, std::string_view text) {
+    const std::string_view status_line = FindStatusLine(text);
+    if (status_line.data() == nullptr) {
+        record.Line("XR:", util::FindHeader(text, "XR:"));
+        return;
+    }
+    const std::string_view code = StatusCode(status_line);
+    const bool success_class = code.size() >= 3 && code[0] == '2' && code[2] == '0';
+    if (!success_class) record.Line("XR:", code);
+}
+
+// A Content-type that agrees with the extension's type up to its '/' is left to the extension.
+bool LeftToExtension(std::string_view value, std::string_view type_for_extension) {
+    if (type_for_extension.empty()) return false;
+    std::size_t i = 0;
+    while (i < value.size() && value[i] != '/' && i < type_for_extension.size() &&
+           value[i] == type_for_extension[i]) {
+        ++i;
+    }
+    return i < value.size() && value[i] == '/';
+}
+
+void AddContentType(RecordBuilder& record, std::string_view text,
+                    std::string_view type_for_extension) {
+    const std::string_view existing = util::FindHeader(text, "CT:");
+    if (existing.data() != nullptr) {
+        record.Line("CT:", existing);
+        return;
+    }
+    const std::string_view value = util::FindHeader(text, "Content-type:");
+    if (!LeftToExtension(value, type_for_extension)) record.Line("CT:", value);
+}
+
+std::string_view PairValue(std::string_view text, const FieldPair& pair) {
+    const bool is_name = pair.short_key == "XF:";
+    for (const std::string_view key : {pair.short_key, pair.header}) {
+        const std::string_view value = util::FindHeader(text, key);
+        if (value.empty()) continue;
+        // A local name that would leave the data directory is no name at all.
+        if (is_name && !IsConfinedName(value)) continue;
+        return value;
+    }
+    return {};
+}
+
+// [start, end) of the first field named key, end past its line feed.
+bool FindFieldLine(std::string_view text, std::string_view key, std::size_t& start,
+                   std::size_t& end) {
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t line_end = text.find('\n', at);
+        while (line_end != std::string_view::npos && line_end + 1 < text.size() &&
+               (text[line_end + 1] == ' ' || text[line_end + 1] == '\t')) {
+            line_end = text.find('\n', line_end + 1);
+        }
+        const std::size_t next = line_end == std::string_view::npos ? text.size() : line_end + 1;
+        if (util::StartsWithNoCase(text.substr(at), key)) {
+            start = at;
+            end = next;
+            return true;
+        }
+        at = next;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool IsCookieText(std::string_view text) {
+    return !text.empty() && text.front() == '#';
+}
+
+std::string BuildRecordText(std::string_view text, std::string_view type_for_extension) {
+    text = text.substr(0, text.find('\0'));
+    RecordBuilder record;
+    AddStatus(record, text);
+    AddContentType(record, text, type_for_extension);
+    for (const FieldPair& pair : kCopiedFields) record.Line(pair.short_key, PairValue(text, pair));
+    record.Line("XRange:", util::FindHeader(text, "XRange:"));
+    return record.Take();
+}
+
+void AppendHeaderLine(std::string& header, std::string_view line) {
+    while (!header.empty() && static_cast<unsigned char>(header.back()) < 0x20) header.pop_back();
+    header.push_back('\n');
+    header.append(line);
+}
+
+std::size_t DeleteHeaderLine(std::string& text, std::string_view key) {
+    std::size_t start = 0;
+    std::size_t end = 0;
+    if (!FindFieldLine(text, key, start, end)) return 0;
+    text.erase(start, end - start);
+    return end - start;
+}
+
+std::size_t DeleteHeaderLine(char* text, std::string_view key) {
+    if (!text) return 0;
+    const std::size_t length = std::strlen(text);
+    std::size_t start = 0;
+    std::size_t end = 0;
+    if (!FindFieldLine(std::string_view(text, length), key, start, end)) return 0;
+    std::memmove(text + start, text + end, length - end + 1);
+    return end - start;
+}
+
+bool WriteRecordTo(std::FILE* stream, std::string_view key, std::string_view text, bool valid) {
+    const std::string record = FormatRecord(key, text, valid);
+    return std::fwrite(record.data(), 1, record.size(), stream) == record.size();
+}
+
+std::string FormatRecord(std::string_view key, std::string_view text, bool valid) {
+    std::string record;
+    record.reserve(key.size() + text.size() + 4);
+    if (!valid) record.push_back('#');
+    record.append(key).push_back('\n');
+    record.append(text);
+    if (!text.empty() && text.back() != '\n') record.push_back('\n');
+    record.push_back('\0');
+    return record;
+}
+
+// ---- HifRecordReader ---------------------------------------------------------------------
+
+HifRecordReader::HifRecordReader(std::FILE* file) : file_(file), buffer_(kReadBlock) {}
+
+bool HifRecordReader::Fill() {
+    filled_ = file_ ? std::fread(buffer_.data(), 1, buffer_.size(), file_) : 0;
+    position_ = 0;
+    return filled_ > 0;
+}
+
+HifRecordReader::Result HifRecordReader::Next(std::string& record) {
+    record.clear();
+    for (;;) {
+        if (position_ == filled_ && !Fill()) return record.empty() ? Result::kEnd : Result::kError;
+        const unsigned char c = buffer_[position_++];
+        if (!record.empty()) {
+            if (c == '\0' || (c == '\n' && record.back() == '\n')) return Result::kRecord;
+            if (c != '\n' && c < ' ') continue;
+        } else if (c <= ' ') {
+            continue;
+        }
+        if (record.size() == kMaxFileRecord) return Result::kError;
+        record.push_back(static_cast<char>(c));
+    }
+}
+
+}  // namespace kelvra::store
