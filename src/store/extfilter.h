@@ -1,0 +1,50 @@
+#pragma once
+// The compiled extension/string filter of an acquisition condition and the class it gives a URL.
+//
+// Filter text: lines "<hex digit>:<patterns>" (or '='), patterns separated by white space. A
+// pattern ".ext..." is matched against the URL's extension, "\." starts an ordinary pattern
+// with '.', anything else is searched for in the URL; a leading '!' inverts.
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/patternmatch.h"
+
+namespace kelvra::store {
+
+class ExtFilterClass final {
+  public:
+    static constexpr int kDefaultClass = 1;
+
+    ExtFilterClass();  // empty: every URL gets kDefaultClass
+    explicit ExtFilterClass(std::string_view filter_text);
+    ~ExtFilterClass();
+    ExtFilterClass(ExtFilterClass&&) noexcept;
+    ExtFilterClass& operator=(ExtFilterClass&&) noexcept;
+
+    void Compile(std::string_view filter_text);
+    bool empty() const { return entries_.empty(); }
+
+    // The compiled byte form: per entry the class value plus 1 and the pattern with its NUL,
+    // then a single 0.
+    const std::string& bytes() const { return bytes_; }
+
+    // Class 0..15 of a URL given without its scheme.
+    int ClassOf(std::string_view url) const;
+
+    struct Pattern;
+
+  private:
+    struct Entry {
+        int klass;
+        std::unique_ptr<Pattern> pattern;
+    };
+    void AddEntry(int klass, std::string_view pattern);
+
+    std::string bytes_;
+    std::vector<Entry> entries_;
+};
+
+}  // namespace kelvra::store
