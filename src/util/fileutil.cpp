@@ -85,8 +85,10 @@ bool CopyFile(const std::string& from, const std::string& to) {
     std::FILE* out = std::fopen(to.c_str(), "wb");
     if (!out) return false;
     const bool copied = CopyBlocks(in.get(), out);
+    struct stat target {};
+    const bool regular = ::fstat(::fileno(out), &target) == 0 && S_ISREG(target.st_mode);
     if (std::fclose(out) == 0 && copied) return true;
-    ::unlink(to.c_str());  // a partial copy must not pass for the file
+    if (regular) ::unlink(to.c_str());  // a partial copy must not pass for the file
     return false;
 }
 
