@@ -1,0 +1,67 @@
+#pragma once
+// Per-server connection limits read from kelvra.mcf in the data directory.
+//
+// Line syntax: "<url pattern> [keep-alive/connections/version]", '#' starts a comment. The first
+// line whose pattern matches a URL gives its three values.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvra::store {
+class ExtFilterClass;
+}
+
+namespace kelvra::crawl {
+
+// Connection setting of one server.
+struct ServerLimit {
+    static constexpr std::int16_t kDefaultKeepAlive = 1000;
+    static constexpr std::int16_t kDefaultConnections = 1;
+    static constexpr std::uint16_t kDefaultVersion = 11;
+    static constexpr std::int16_t kMaxConnections = 4;
+
+    // 0 no keep-alive; 1 keep and send the next request after the body; 2 send it before the
+    // body (pipelining); 3 or more keep and pause that many ms before each request; negative:
+    // no keep-alive, pause -value ms.
+    std::int16_t keep_alive = kDefaultKeepAlive;
+    std::int16_t connections = kDefaultConnections;  // 0: the server's URLs are not fetched
+    std::uint16_t version = kDefaultVersion;         // 11 HTTP/1.1, 10 HTTP/1.0
+
+    bool operator==(const ServerLimit&) const = default;
+};
+
+// The value part "a/b/c" of a line; every part is optional.
+ServerLimit ParseServerLimit(std::string_view value);
+
+class MaxConnectClass final {
+  public:
+    static constexpr std::size_t kMaxLine = 2047;
+
+    MaxConnectClass();
+    ~MaxConnectClass();
+    MaxConnectClass(const MaxConnectClass&) = delete;
+    MaxConnectClass& operator=(const MaxConnectClass&) = delete;
+
+    // Replaces the table with the file's lines; a missing or unreadable file gives an empty
+    // table (false).
+    bool Load(const std::string& path);
+    // Same from text already in memory.
+    void Parse(std::string_view text);
+    // The setting for a URL (scheme optional; patterns see it without scheme).
+    ServerLimit Lookup(std::string_view url) const;
+    std::size_t size() const { return entries_.size(); }
+
+  private:
+    struct Entry {
+        std::unique_ptr<store::ExtFilterClass> pattern;
+        ServerLimit limit;
+    };
+    void ParseLine(std::string_view line);
+
+    std::vector<Entry> entries_;
+};
+
+}  // namespace kelvra::crawl
