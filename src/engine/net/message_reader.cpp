@@ -345,7 +345,7 @@ void InvestHeaderClass::DecodeChunked(const char* data, std::size_t count) {
 
 std::size_t InvestHeaderClass::WriteChunkData(const char* data, std::size_t count) {
     std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(chunk_left_, count));
-    if (!sink_->AppendToTemp(data, n)) {
+    if (sink_ != nullptr && !sink_->AppendToTemp(data, n)) {
         Fail(kTempFileFailed);
         return n;
     }

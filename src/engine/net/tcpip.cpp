@@ -141,7 +141,8 @@ bool TCPIPClass::MakeTempName() {
     char prefix[8];
     std::snprintf(prefix, sizeof prefix, "%05x",
                   static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(this) & 0xFFFFF));
-    std::string name = TempDirectory() + "/" + prefix + "XXXXXX";
+    std::string directory = temp_directory_.empty() ? TempDirectory() : temp_directory_;
+    std::string name = directory + "/" + prefix + "XXXXXX";
     std::vector<char> pattern(name.begin(), name.end());
     pattern.push_back('\0');
     int fd = ::mkstemp(pattern.data());

@@ -63,6 +63,8 @@ class TCPIPClass {
     void SetTee(bool on) { tee_ = on; }
     bool Tee() const { return tee_; }
     const std::string& TempPath() const { return temp_path_; }
+    // Directory for the temporary file when it is first made ($TMPDIR or /tmp unless set).
+    void SetTempDirectory(std::string directory) { temp_directory_ = std::move(directory); }
     // Removes the last count bytes of the temporary file and positions the stream at the new
     // end; false when that fails.
     bool CutTempFile(std::int64_t count);
@@ -82,6 +84,7 @@ class TCPIPClass {
     std::unique_ptr<Transport> transport_;
     int timeout_ = 0;
     bool last_wait_ready_ = false;
+    std::string temp_directory_;
     std::string temp_path_;
     std::FILE* temp_file_ = nullptr;
     std::unique_ptr<char[]> temp_buffer_;
