@@ -1,0 +1,434 @@
+// Relaying a request to the origin or the upstream proxy, and storing what comes back.
+
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "engine/net/result_codes.h"
+#include "engine/net/transport.h"
+#include "engine/net/url.h"
+#include "server/answers.h"
+#include "server/servercommand.h"
+#include "server/subserverproc.h"
+#include "store/headerlistex.h"
+#include "util/header.h"
+#include "util/httpdate.h"
+#include "util/strutil.h"
+
+namespace kelvra::server {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr long kPollStepUs = 50000;
+constexpr std::size_t kRelayBlock = 8192;
+// The outgoing request header is built in an area of this size; a longer one is not sent.
+constexpr std::size_t kRelayHeaderLimit = 8192;
+constexpr int kHttpsPort = 443;
+constexpr std::string_view kIfModifiedSince = "If-Modified-Since:";
+
+bool IsConnectionLine(std::string_view line) {
+    return util::StartsWithNoCase(line, "Proxy-Connection:") ||
+           util::StartsWithNoCase(line, "Connection:");
+}
+
+bool IsBlankLine(std::string_view line) {
+    return line == "\n" || line == "\r\n";
+}
+
+// Calls visit(line) for every line of a header block after the first, up to the blank line;
+// each line keeps its own line end.
+template <typename Visit>
+void ForEachHeaderLine(std::string_view header, Visit visit) {
+    std::size_t at = header.find('\n');
+    if (at == std::string_view::npos) return;
+    for (++at; at < header.size();) {
+        std::size_t end = header.find('\n', at);
+        end = end == std::string_view::npos ? header.size() : end + 1;
+        const std::string_view line = header.substr(at, end - at);
+        if (IsBlankLine(line)) return;
+        visit(line);
+        at = end;
+    }
+}
+
+std::string_view FirstLine(std::string_view header) {
+    const std::size_t end = header.find('\n');
+    return header.substr(0, end == std::string_view::npos ? header.size() : end + 1);
+}
+
+void RemoveHeaderLine(std::string& header, std::string_view name) {
+    std::string out(FirstLine(header));
+    ForEachHeaderLine(header, [&](std::string_view line) {
+        if (!util::StartsWithNoCase(line, name)) out.append(line);
+    });
+    out.append("\r\n");
+    header = std::move(out);
+}
+
+std::time_t HeaderDate(std::string_view header) {
+    const std::string_view value = util::FindHeader(header, kIfModifiedSince);
+    if (value.data() == nullptr) return 0;
+    std::tm tm = util::ParseHttpDate(value);
+    return timegm(&tm);
+}
+
+bool IsConnectMethod(std::string_view header) {
+    return util::StartsWithNoCase(header, "CONNECT ");
+}
+
+// The CommitFlags for a relayed status, or -1 when such an answer is not stored.
+int StoreFlagsFor(int status, std::uint32_t mode) {
+    switch (status) {
+        case 200:
+            return ModeBase(mode) == kModeProxy3 ? store::CommitFlags::KeepOldVersion : 0;
+        case 100:
+        case 201:
+        case 202:
+        case 205:
+        case 206:
+            return 0;
+        case 301:
+        case 302:
+            return store::CommitFlags::MovedBody;
+        default:
+            return -1;
+    }
+}
+
+}  // namespace
+
+int SubServerProc::Relay(std::uint32_t mode) {
+    if (request_.kind == net::kOtherRequest && IsConnectMethod(request_.header)) {
+        return Tunnel(mode);
+    }
+    const std::uint32_t base = ModeBase(mode);
+    if (base == kModeProxy2 || base == kModeProxy3) {
+        RemoveHeaderLine(request_.header, kIfModifiedSince);
+    }
+    const bool spool_method =
+        request_.kind >= net::kGetRequest && request_.kind <= net::kPostRequest;
+    if (spool_method && ModeDataUse(mode) != 0 && !IsBrowserReload(request_.header)) {
+        const Lookup lookup = FindStoredObject();
+        if (lookup.node != nullptr) {
+            if (mode & kUseSpoolAlways) {
+                int result = kAnswerClose;
+                ConditionalAnswer(lookup, request_.kind != net::kHeadRequest, result);
+                return result == kAnswerSpoolKept ? kAnswerSpoolKept : kAnswerClose;
+            }
+            const int result = RelayWithStoredDate(mode, lookup.node);
+            if (result != 0) return result;
+        }
+    }
+    return RelayUsingStored(mode, nullptr);
+}
+
+// The plain relay or, for GET and POST in the storing modes, relay and store.
+int SubServerProc::RelayUsingStored(std::uint32_t mode, store::treelistnode* node) {
+    const std::uint32_t base = ModeBase(mode);
+    const bool get_like = request_.kind == net::kGetRequest || request_.kind == net::kPostRequest;
+    bool passed = true;
+    bool* flag = node != nullptr ? &passed : nullptr;
+    const int result = (get_like && (base == kModeProxy2 || base == kModeProxy3))
+                           ? RelayAndStore(mode, flag)
+                           : PlainRelay(flag);
+    if (result < 1) return kAnswerClose;
+    if (node != nullptr && !passed) {
+        return SendStoredObject(node, request_.kind != net::kHeadRequest);
+    }
+    return kAnswerKept;
+}
+
+// Asks the origin with the stored date; 0 when the request is to be relayed unchanged.
+int SubServerProc::RelayWithStoredDate(std::uint32_t mode, store::treelistnode* node) {
+    if (!(mode & kUseSpoolCheck)) return 0;
+    std::string modified;
+    if (!context_.store.GetNodeLastModified(node, modified) || modified.empty()) return 0;
+    const bool asks = util::FindHeader(request_.header, kIfModifiedSince).data() != nullptr;
+    if (asks && HeaderDate(request_.header) >= context_.store.GetNodeModifiedTime(node)) return 0;
+    std::string header = request_.header;
+    RemoveHeaderLine(header, kIfModifiedSince);
+    const std::string line = std::string(kIfModifiedSince) + " " + modified + "\r\n";
+    if (header.size() + line.size() >= net::kRawAreaSize) return 0;
+    header.insert(FirstLine(header).size(), line);
+    request_.header = std::move(header);
+    return RelayUsingStored(mode, node);
+}
+
+int SubServerProc::RelayAndStore(std::uint32_t mode, bool* not_modified) {
+    std::string url = request_.target;
+    bool storing = true;
+    if (request_.kind == net::kPostRequest) {
+        storing = context_.settings.save_post && ReceiveBodyIntoBuffer();
+        const std::string form = net::PercentDecode(request_.body);
+        const bool fits = KeyOf(url).size() + request_.body.size() < net::kMaxUrl;
+        const bool clean = std::none_of(
+            form.begin(), form.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+        storing = storing && fits && clean;
+        if (storing)
+            url.append(1, url.find('?') == std::string::npos ? '?' : '&').append(request_.body);
+    }
+    storing = storing && relay_.OpenTempFile();
+    relay_.SetTee(storing);
+    const int result = PlainRelay(not_modified);
+    const net::HttpMessageBuffer& response = response_reader_.Buffer();
+    const int status = response_reader_.StatusCode();
+    const int flags = StoreFlagsFor(status, mode);
+    // The origin must not choose the local file name.
+    const bool names_file = util::FindHeader(response.Header(), "X-Fn:").data() != nullptr;
+    if (storing && result == 1 && flags >= 0 && !names_file && relay_.TempStream() != nullptr &&
+        response_reader_.State() == net::kMessageComplete) {
+        store::ReceivedObject job;
+        job.header_length = static_cast<std::int64_t>(response.header_length);
+        job.content_length = response.content_length;
+        store::CommitResult commit = store::CommitResult::Failed;
+        context_.store.Commit(url, relay_.TempStream(), job, commit, static_cast<unsigned>(flags));
+    }
+    relay_.CloseTempFile();
+    relay_.SetTee(false);
+    return result;
+}
+
+int SubServerProc::PlainRelay(bool* not_modified) {
+    if (relay_.TempStream() == nullptr) relay_.SetTee(false);
+    const int result = RelayBodyAndReadHeader();
+    const net::HttpMessageBuffer& response = response_reader_.Buffer();
+    if (result == -1) {
+        SendToClient({response.raw.data(), response.filled});
+        CloseRelay();
+        return -1;
+    }
+    if (result != net::kResponse) {
+        SendToClient(RelayFailedPage(OwnAddressText(), request_.target));
+        CloseRelay();
+        return -1;
+    }
+    Status(kColumnState, "Sending to Client");
+    const int status = response_reader_.StatusCode();
+    const bool suppress = not_modified != nullptr && status == 304;
+    bool ok = true;
+    if (!suppress) SendRelayedResponseHeader(ok);
+    ok = ok && PassResponse(suppress);
+    if (!ok || !request_.keep_alive || !response.keep_alive || status == 301 || status == 302) {
+        Status(kColumnState, "Close to Server");
+        CloseRelay();
+        request_.keep_alive = false;
+    }
+    if (not_modified != nullptr) *not_modified = !suppress;
+    return ok ? 1 : -1;
+}
+
+void SubServerProc::SendRelayedResponseHeader(bool& ok) {
+    const net::HttpMessageBuffer& response = response_reader_.Buffer();
+    std::string out(FirstLine(response.Header()));
+    ForEachHeaderLine(response.Header(), [&](std::string_view line) {
+        if (!IsConnectionLine(line)) out.append(line);
+    });
+    // A connection this side will close is never announced as kept.
+    const bool keep = response.keep_alive && request_.keep_alive;
+    out.append(keep ? "Proxy-Connection: Keep-Alive\r\n" : "Proxy-Connection: Close\r\n");
+    out.append("\r\n");
+    out.append(response_reader_.TakePending());
+    ok = SendToClient(out);
+}
+
+bool SubServerProc::PassResponse(bool suppress) {
+    while (response_reader_.State() != net::kMessageComplete) {
+        if (response_reader_.State() < 0) return false;
+        Status(kColumnState, "Recieving from Server");
+        if (!WaitForOrigin()) return false;
+        int code = 0;
+        if (response_reader_.Step(code) < 0) return false;
+        Status(kColumnState, "Sending to Client");
+        const std::string block = response_reader_.TakePending();
+        if (!suppress && !block.empty() && !SendToClient(block)) return false;
+    }
+    return true;
+}
+
+// Waits up to GetTimeout for the origin to send something (or close), giving up at once when
+// the browser leaves.
+bool SubServerProc::WaitForOrigin() {
+    const auto deadline =
+        Clock::now() + std::chrono::seconds(std::max(1, context_.settings.get_timeout));
+    while (true) {
+        if (relay_.HeldBackBytes() > 0) return true;
+        const int peek = relay_.Peek(kPollStepUs);
+        if (peek != 0) return true;  // data, close or error: the reader's next step sees it
+        if (ClientGone() || Clock::now() >= deadline) return false;
+    }
+}
+
+int SubServerProc::RelayBodyAndReadHeader() {
+    // A kept origin connection may have been closed by the origin meanwhile: one fresh try.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool streamed_body = request_.body_left > 0;
+        if (ConnectAndSendRequest() != net::kChannelOk) return 0;
+        const bool reused = relay_.WasReused();
+        char block[kRelayBlock];
+        while (request_.body_left > 0) {
+            Status(kColumnState, "Receive more data");
+            long count = 0;
+            const std::size_t want =
+                std::min<std::size_t>(sizeof block, static_cast<std::size_t>(request_.body_left));
+            if (!ReceiveFromClient(block, want, count)) return net::kConnectFailed;
+            request_.body_left -= count;
+            Status(kColumnState, "Sending to Server");
+            int code = 0;
+            if (!relay_.SendAll(block, static_cast<std::size_t>(count), code)) return 0;
+        }
+        Status(kColumnState, "Receiving from Server");
+        const int result = ReadResponseHeader();
+        if (result == 0 && reused && !streamed_body) {
+            CloseRelay();
+            continue;
+        }
+        return result;
+    }
+    return 0;
+}
+
+int SubServerProc::ReadResponseHeader() {
+    response_reader_.Reset(net::kScanHeader);
+    response_reader_.TakePending();
+    response_reader_.ExpectNoBody(request_.kind == net::kHeadRequest);
+    const auto deadline =
+        Clock::now() + std::chrono::seconds(std::max(1, context_.settings.get_timeout));
+    Status(kColumnState, "Checking Header");
+    while (true) {
+        const int polled = response_reader_.Poll(kPollStepUs);
+        if (polled == 1) return response_reader_.Kind();
+        if (polled < 0 || ClientGone() || Clock::now() >= deadline) break;
+    }
+    Status(kColumnState, "Receive Error");
+    return response_reader_.Buffer().filled > 0 ? -1 : 0;
+}
+
+int SubServerProc::ConnectAndSendRequest() {
+    Status(kColumnState, "ResolvServerAddr");
+    relay_.DecideRoute(request_.target);
+    if (relay_.TargetAddress() == 0) return net::kHostUnknown;
+    if (IsLoopToSelf()) return net::kConnectFailed;
+    Status(kColumnState, "Connecting to Server");
+    const int code = ConnectRelay();
+    if (code != net::kChannelOk) return code;
+    Status(kColumnState, "Connected to Server");
+    const std::string header = BuildRelayRequest();
+    if (header.size() > kRelayHeaderLimit) return net::kSendFailed;
+    Status(kColumnState, "Sending to Server");
+    int send_code = 0;
+    if (!relay_.SendAll(header.data(), header.size(), send_code) ||
+        !relay_.SendAll(request_.body.data(), request_.body.size(), send_code)) {
+        CloseRelay();
+        return net::kSendFailed;
+    }
+    return net::kChannelOk;
+}
+
+int SubServerProc::ConnectRelay() {
+    int code = relay_.Connect(relay_.TargetAddress(), relay_.TargetPort(), true);
+    if (code != net::kChannelOk || relay_.WasReused()) return code;
+    const auto deadline =
+        Clock::now() + std::chrono::seconds(std::max(1, context_.settings.get_timeout));
+    while (true) {
+        const int ready = relay_.Wait(false, true, kPollStepUs);
+        if (ready > 0) {
+            code = relay_.transport().Established(relay_.Socket());
+            break;
+        }
+        if (ready < 0 || ClientGone()) {
+            code = net::kConnectFailed;
+            break;
+        }
+        if (Clock::now() >= deadline) {
+            code = net::kTimedOut;
+            break;
+        }
+    }
+    if (code != net::kChannelOk) CloseRelay();
+    return code;
+}
+
+std::string SubServerProc::BuildRelayRequest() const {
+    const std::string_view first = FirstLine(request_.header);
+    const std::size_t space = first.find(' ');
+    std::size_t rest = space == std::string_view::npos ? first.size() : space + 1;
+    while (rest < first.size() && !util::IsWhite(static_cast<unsigned char>(first[rest]))) ++rest;
+    std::string out(first.substr(0, space == std::string_view::npos ? first.size() : space + 1));
+    out.append(relay_.RequestTarget(request_.target));
+    out.append(first.substr(rest));
+    ForEachHeaderLine(request_.header, [&](std::string_view line) {
+        if (!IsConnectionLine(line)) out.append(line);
+    });
+    if (request_.keep_alive) {
+        out.append(relay_.ViaProxy() ? "Proxy-Connection:" : "Connection:");
+        out.append(" Keep-Alive\r\n");
+    }
+    out.append("\r\n");
+    return out;
+}
+
+// A request for this server's own port that no command took must not be relayed to itself:
+// each hop would hold another worker until the pool is exhausted.
+bool SubServerProc::IsLoopToSelf() const {
+    const std::uint32_t target = relay_.TargetAddress();
+    return relay_.TargetPort() == context_.listen_port.load() &&
+           (target == local_address_ || target == net::kLoopbackAddress ||
+            target == context_.settings.bind_address);
+}
+
+void SubServerProc::CloseRelay() {
+    if (!relay_.IsClosed()) relay_.Close();
+}
+
+// CONNECT host:port: a tunnel to the origin (or through the upstream https proxy) passing
+// bytes both ways until either side closes.
+int SubServerProc::Tunnel(std::uint32_t mode) {
+    const std::string& target = request_.target;
+    const std::size_t colon = target.rfind(':');
+    const std::string host = target.substr(0, colon);
+    int port = colon == std::string::npos ? kHttpsPort : std::atoi(target.c_str() + colon + 1);
+    const net::ProxySetting& upstream = context_.settings.https_proxy;
+    const bool via_proxy = !util::Trim(upstream.host).empty() && upstream.port != 0;
+    const std::uint32_t address =
+        net::ResolveHost(via_proxy ? upstream.host.c_str() : host.c_str());
+    if (via_proxy) port = upstream.port;
+    const bool self = port == context_.listen_port.load() &&
+                      (address == local_address_ || address == net::kLoopbackAddress);
+    CloseRelay();
+    bool ok = ModeBase(mode) != kModeLocal && address != 0 && port > 0 && port < 65536 && !self &&
+              relay_.Connect(address, port, false) == net::kChannelOk;
+    if (!ok) {
+        SendToClient(RelayFailedPage(OwnAddressText(), request_.target));
+        CloseRelay();
+        return kAnswerClose;
+    }
+    int code = 0;
+    if (via_proxy) {
+        ok = relay_.SendAll(request_.header.data(), request_.header.size(), code);
+    } else {
+        ok = SendToClient("HTTP/1.0 200 Connection established\r\n\r\n");
+    }
+    if (ok && !request_.body.empty())
+        ok = relay_.SendAll(request_.body.data(), request_.body.size(), code);
+    char block[kRelayBlock];
+    while (ok) {
+        pollfd fds[2] = {{Socket(), POLLIN, 0}, {relay_.Socket(), POLLIN, 0}};
+        const int ready = ::poll(fds, 2, 1000);
+        if (ready < 0) break;
+        if (ready == 0) continue;
+        for (int side = 0; side < 2 && ok; ++side) {
+            if (fds[side].revents == 0) continue;
+            net::TCPIPClass& from = side == 0 ? static_cast<net::TCPIPClass&>(*this) : relay_;
+            net::TCPIPClass& to = side == 0 ? static_cast<net::TCPIPClass&>(relay_) : *this;
+            long count = 0;
+            ok = from.Receive(block, sizeof block, count) &&
+                 to.SendAll(block, static_cast<std::size_t>(count), code);
+        }
+    }
+    CloseRelay();
+    return kAnswerClose;
+}
+
+}  // namespace kelvra::server

@@ -1,0 +1,297 @@
+// Answers from the spool and the server's own commands.
+
+#include <algorithm>
+#include <ctime>
+#include <memory>
+
+#include "engine/net/url.h"
+#include "server/answers.h"
+#include "server/servercommand.h"
+#include "server/spoolpath.h"
+#include "server/subserverproc.h"
+#include "store/headerlistex.h"
+#include "util/fileutil.h"
+#include "util/header.h"
+#include "util/httpdate.h"
+
+namespace kelvra::server {
+namespace {
+
+constexpr std::size_t kSendBlock = 8192;
+// Key plus form data must stay below the URL limit to be looked up.
+constexpr std::size_t kMaxFormKey = 2047;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+bool HasControlByte(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+std::time_t RequestDate(std::string_view header) {
+    const std::string_view value = util::FindHeader(header, "If-Modified-Since:");
+    if (value.data() == nullptr) return 0;
+    std::tm tm = util::ParseHttpDate(value);
+    return timegm(&tm);
+}
+
+std::string FormatTime(std::time_t time) {
+    std::tm utc{};
+    gmtime_r(&time, &utc);
+    return util::FormatHttpDate(utc);
+}
+
+}  // namespace
+
+std::string SubServerProc::OwnAddressText() const {
+    return OwnAddress(local_address_, context_.listen_port.load());
+}
+
+std::string SubServerProc::KeyOf(std::string_view url) const {
+    std::string text = net::PercentDecode(url);
+    net::NormalizeUrl(text);
+    return text.substr(std::min(net::HostStart(text), text.size()));
+}
+
+bool SubServerProc::TryCommands(std::uint32_t mode) {
+    const auto path = OwnPath(request_.target, context_.listen_port.load(), local_address_);
+    if (path) return AnswerCommand(*path);
+    if (ModeBase(mode) != kModeLocal || !context_.settings.reload_page ||
+        !IsBrowserReload(request_.header)) {
+        return false;
+    }
+    store::treelistnode* node = context_.store.FindRecord(request_.target);
+    if (node == nullptr || !context_.store.IsHtml(node)) return false;
+    SendToClient(ReloadQuestionPage(OwnAddressText(), request_.target));
+    return true;
+}
+
+bool SubServerProc::AnswerCommand(std::string_view path) {
+    const ServerCommand command =
+        ParseServerCommand(path, level_, mode_, context_.settings.has_main_window);
+    if (command.answer == CommandAnswer::kNone) return false;
+    if (command.new_mode) mode_ = *command.new_mode;
+    if (command.acquire_url) context_.monitor.AcquireUrl(*command.acquire_url);
+    if (command.open_proxy_setting) context_.monitor.OpenProxySetting();
+    const std::string own = OwnAddressText();
+    switch (command.answer) {
+        case CommandAnswer::kAccepted:
+            SendToClient(CommandAcceptedPage(own, command.reload_url));
+            break;
+        case CommandAnswer::kRefused:
+            SendToClient(CommandRefusedPage(own, command.reload_url));
+            break;
+        default:
+            SendToClient(RedirectPage(command.redirect_to));
+            break;
+    }
+    return true;
+}
+
+bool SubServerProc::ReceiveFromClient(char* buffer, std::size_t capacity, long& count) {
+    const long wait_us = std::max(1, context_.settings.get_timeout) * 1000000L;
+    if (Peek(wait_us) != 1) return false;
+    return Receive(buffer, capacity, count);
+}
+
+// Body bytes go into the request as long as header and body fit the 8192-byte request area.
+bool SubServerProc::ReceiveBodyIntoBuffer() {
+    char block[kSendBlock];
+    while (request_.body_left > 0) {
+        const std::size_t used = request_.header.size() + request_.body.size();
+        if (used >= net::kRawAreaSize) return false;
+        Status(kColumnState, "Recieve more data");
+        const std::size_t room = std::min<std::size_t>(
+            {net::kRawAreaSize - used, sizeof block, static_cast<std::size_t>(request_.body_left)});
+        long count = 0;
+        if (!ReceiveFromClient(block, room, count)) return false;
+        request_.body.append(block, static_cast<std::size_t>(count));
+        request_.body_left -= count;
+    }
+    return true;
+}
+
+void SubServerProc::DiscardBody() {
+    char block[kSendBlock];
+    while (request_.body_left > 0) {
+        long count = 0;
+        const std::size_t want =
+            std::min<std::size_t>(sizeof block, static_cast<std::size_t>(request_.body_left));
+        if (!ReceiveFromClient(block, want, count)) {
+            request_.keep_alive = false;
+            return;
+        }
+        request_.body_left -= count;
+    }
+}
+
+SubServerProc::Lookup SubServerProc::FindStoredObject() {
+    Lookup lookup;
+    lookup.url = request_.target;
+    lookup.h =
+        request_.target.substr(std::min(net::HostStart(request_.target), request_.target.size()));
+    if (request_.body_left > 0 && !ReceiveBodyIntoBuffer()) {
+        lookup.body_unread = true;
+        return lookup;
+    }
+    std::string key = KeyOf(request_.target);
+    if (request_.content_length > 0) {
+        lookup.with_form = true;
+        const char separator = key.find('?') == std::string::npos ? '?' : '&';
+        const std::string form = net::PercentDecode(request_.body);
+        lookup.url.append(1, separator).append(request_.body);
+        lookup.h.append(1, separator).append(request_.body);
+        if (key.size() + request_.body.size() >= kMaxFormKey || HasControlByte(form)) {
+            return lookup;
+        }
+        key.append(1, separator).append(form);
+    }
+    store::headerlistex& store = context_.store;
+    store::treelistnode* node = store.FindRecordByKey(key);
+    if (node == nullptr && !key.empty() && key.back() == '/') {
+        node = store.FindRecordByKey(key + store.RootFileName());
+    }
+    if (node != nullptr && store.LocalFileExists(node)) lookup.node = node;
+    return lookup;
+}
+
+bool SubServerProc::StoredRecordExists(const std::string& key) {
+    return context_.store.FindRecordByKey(key) != nullptr;
+}
+
+bool SubServerProc::ConditionalAnswer(const Lookup& lookup, bool is_get, int& result) {
+    store::headerlistex& store = context_.store;
+    if (lookup.node != nullptr) {
+        const std::time_t stored = store.GetNodeModifiedTime(lookup.node);
+        const std::time_t asked = RequestDate(request_.header);
+        // A record without a date cannot confirm anything, so the object is sent.
+        if (stored > 0 && asked >= stored) {
+            SendToClient(NotModifiedPage(FormatTime(stored)));
+            result = kAnswerClose;
+        } else {
+            result = SendStoredObject(lookup.node, is_get);
+        }
+        return true;
+    }
+    const std::string key = KeyOf(lookup.h);
+    for (const std::string& suffix : {std::string("/"), "/" + store.RootFileName()}) {
+        if (StoredRecordExists(key + suffix)) {
+            SendToClient(RedirectPage(lookup.url + suffix));
+            result = kAnswerClose;
+            return true;
+        }
+    }
+    return false;
+}
+
+int SubServerProc::SendStoredObject(store::treelistnode* node, bool is_get) {
+    store::headerlistex& store = context_.store;
+    std::string status, modified, location, type, encoding, path;
+    store.GetNodeField(node, "XR:", status);
+    store.GetNodeField(node, "LM:", modified);
+    store.GetNodeField(node, "LO:", location);
+    store.GetNodeContentType(node, type);
+    store.GetNodeField(node, "CE:", encoding);
+    store.GetNodeLocalPath(node, path);
+    const auto inside = InsideDataDirectory(store.DataDirectory(), path);
+    if (!inside) return kAnswerClose;
+    FileHandle file(std::fopen(inside->c_str(), "rb"));
+    if (!file) return kAnswerClose;
+    return SendHeaderAndBody(
+        file.get(), StoredObjectHead({status, modified, location, type, encoding}), is_get);
+}
+
+int SubServerProc::SendFileWithoutRecord(const std::string& full, bool is_get) {
+    FileHandle file(std::fopen(full.c_str(), "rb"));
+    if (!file) return 0;
+    std::string head = "HTTP/1.0 200 OK\r\n";
+    const std::string_view type =
+        context_.store.TypeForExtension(net::GetExtension(full.substr(full.rfind('/') + 1)));
+    if (!type.empty()) head.append("Content-type: ").append(type).append("\r\n");
+    return SendHeaderAndBody(file.get(), std::move(head), is_get);
+}
+
+int SubServerProc::SendHeaderAndBody(std::FILE* file, std::string head, bool is_get) {
+    const std::int64_t size = util::FileSize(file);
+    const bool keep = request_.keep_alive && size >= 1;
+    head.append(BodyLines(size, request_.keep_alive));
+    if (!SendToClient(head) || ClientGone()) return kAnswerClose;
+    if (is_get && size >= 1) {
+        char block[kSendBlock];
+        std::size_t count;
+        while ((count = std::fread(block, 1, sizeof block, file)) > 0) {
+            if (!SendToClient({block, count})) return kAnswerClose;
+            if (ClientGone()) return kAnswerClose;
+        }
+        if (std::ferror(file)) return kAnswerClose;
+    }
+    return keep ? kAnswerSpoolKept : kAnswerClose;
+}
+
+// A file of the data directory that no record describes, or a directory of it.
+int SubServerProc::AnswerFileWithoutRecord(const Lookup& lookup, bool is_get) {
+    if (lookup.h.size() >= kMaxSpoolRelative + 1) return 0;
+    std::string relative = lookup.h;
+    if (!relative.empty() && relative.back() == '/') relative.append(context_.store.RootFileName());
+    net::ColonToUnderscore(relative);
+    const auto confined = ConfinedRelativePath(relative, context_.settings.progress_log);
+    if (!confined) return 0;
+    store::headerlistex& store = context_.store;
+    const auto full = InsideDataDirectory(store.DataDirectory(), store.DataPath(*confined));
+    if (!full) return 0;
+    if (util::IsDirectory(*full) == 1) {
+        SendToClient(RedirectPage(lookup.url + "/"));
+        return kAnswerClose;
+    }
+    return SendFileWithoutRecord(*full, is_get);
+}
+
+bool SubServerProc::SendNotInSpool(const Lookup& lookup) {
+    const std::string_view prefix = lookup.with_form ? "*" : "";
+    const std::string_view get_url = lookup.with_form ? lookup.url : request_.target;
+    return SendToClient(NotInSpoolPage(context_.settings.not_found_result, OwnAddressText(),
+                                       request_.target, prefix, get_url));
+}
+
+int SubServerProc::AnswerFromSpool(bool is_get) {
+    Lookup lookup = FindStoredObject();
+    if (lookup.body_unread) {
+        DiscardBody();
+        lookup.with_form = false;
+        SendNotInSpool(lookup);
+        return kAnswerClose;
+    }
+    Status(kColumnState, "Sending to Client");
+    int result = kAnswerClose;
+    if (ConditionalAnswer(lookup, is_get, result)) return result;
+    result = AnswerFileWithoutRecord(lookup, is_get);
+    if (result != 0) return result;
+    SendNotInSpool(lookup);
+    return kAnswerClose;
+}
+
+int SubServerProc::RefusalAnswer(const ProhibitEntry& entry) {
+    request_.keep_alive = false;
+    const std::string_view text = entry.text;
+    if (entry.action != ProhibitAction::kText || text.empty()) {
+        SendToClient(ProhibitedPage("200"));
+    } else if (text.front() == ':') {
+        SendToClient(ProhibitedPage(text.substr(1)));
+    } else if (net::HasScheme(text)) {
+        SendToClient(RedirectPage(text));
+    } else {
+        store::headerlistex& store = context_.store;
+        const auto confined = ConfinedRelativePath(text, context_.settings.progress_log);
+        const auto full =
+            confined ? InsideDataDirectory(store.DataDirectory(), store.DataPath(*confined))
+                     : std::nullopt;
+        // A missing answer file still refuses the URL.
+        if (!full || SendFileWithoutRecord(*full, true) == 0) SendToClient(ProhibitedPage("200"));
+    }
+    return kAnswerClose;
+}
+
+}  // namespace kelvra::server
