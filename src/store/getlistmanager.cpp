@@ -1,0 +1,184 @@
+#include "store/getlistmanager.h"
+
+#include <array>
+#include <cstdio>
+
+#include "engine/net/url.h"
+#include "util/strutil.h"
+
+namespace kelvra::store {
+
+namespace {
+
+constexpr std::array<std::string_view, 2> kSchemes = {"http://", "ftp://"};
+
+std::optional<std::uint16_t> SchemeIndex(std::string_view url) {
+    for (std::size_t i = 0; i < kSchemes.size(); ++i) {
+        if (url.substr(0, kSchemes[i].size()) == kSchemes[i]) return static_cast<std::uint16_t>(i);
+    }
+    return std::nullopt;
+}
+
+bool Known(const treelistnode* node) {
+    return node && !node->value().IsNone();
+}
+
+}  // namespace
+
+getlistmanager::getlistmanager() : treelistmanager('/') {}
+getlistmanager::~getlistmanager() = default;
+
+std::string_view getlistmanager::UrlKey(std::string_view url) {
+    return url.substr(net::HostStart(url));
+}
+
+std::size_t getlistmanager::SplitEnd(std::string_view key) {
+    return net::PathEnd(key);
+}
+
+treelistnode* getlistmanager::HostNode(treelistnode* node) {
+    while (node && node->parent() && !node->parent()->IsRoot()) node = node->parent();
+    return node;
+}
+
+int getlistmanager::AdmitUrl(std::string_view url, const FetchJob& job_template, int mode) {
+    FetchJob job = job_template;
+    const std::string_view h = UrlKey(url);
+    const int c = job.rules ? job.rules->filters.ClassOf(h) : ExtFilterClass::kDefaultClass;
+    if (!(job.flags & JobFlag::kStartUrl)) {
+        if (mode == kModeDepthUsedUp) {
+            if (!(c & 8)) return kAdmitDepthUsedUp;
+            mode = kModeOrdinary;
+        }
+        if (c == 0) return kAdmitFiltered;
+        if (c & 2) mode = kModeForced;
+    } else {
+        mode = kModeForced;
+    }
+    if (c & 4) job.flags |= JobFlag::kPreserveOldData;
+    // The allowed list grows while links are processed (moved targets), so it is read under
+    // the frontier's lock too.
+    util::MutexLock lock(mutex_);
+    const int a = job.rules ? job.rules->accept.AcceptCheck(h) : 0;
+    if (mode < kModeForced) {
+        if (a != 1) {
+            // Outside the allowed URLs a page may still come once, without its links.
+            if (!(job.flags & JobFlag::kGetAllUndetermined) || job.depth != 0) {
+                return kAdmitOutside;
+            }
+            job.depth = 1;
+        }
+    } else if (a == -1) {
+        return kAdmitDenied;
+    }
+    if (Known(FindPath(h, SplitEnd(h)))) return kAdmitKnown;
+    treelistnode* node = InsertPath(h, SplitEnd(h));
+    if (!node) return kAdmitNotQueueable;  // deeper than the tree allows
+    node->value() = NodeValue::Object(std::make_unique<JobPayload>(job));
+    return EnqueueNode(url, node, true) ? kAdmitQueued : kAdmitNotQueueable;
+}
+
+bool getlistmanager::Enqueue(std::string_view url, bool already_decoded) {
+    return EnqueueNode(url, nullptr, already_decoded);
+}
+
+bool getlistmanager::EnqueueNode(std::string_view url, treelistnode* node, bool already_decoded) {
+    const auto scheme = SchemeIndex(url);
+    if (!scheme) return false;
+    std::string key(url.substr(kSchemes[*scheme].size()));
+    if (!already_decoded) key = net::PercentDecode(key);
+    const std::size_t host = net::SkipUserInfo(key);
+    if (host >= key.size() || key[host] == '/') return false;
+    util::MutexLock lock(mutex_);
+    treelistnode* user = nullptr;
+    if (host > 0) {
+        user = InsertPath(std::string_view(key).substr(0, host), 0);
+        if (!user) return false;
+        if (user->value().IsNone()) user->value() = NodeValue::Marker(kNoUrl);
+    }
+    if (!node) {
+        const std::string_view rest = std::string_view(key).substr(host);
+        node = FindPath(rest, SplitEnd(rest));
+        if (!node) return false;
+    }
+    queue_.push_back(QueueEntry{*scheme, kUnexamined, user, node});
+    return true;
+}
+
+std::string getlistmanager::EntryText(const QueueEntry& entry) const {
+    std::string url(kSchemes[entry.scheme]);
+    if (entry.user_info) url += entry.user_info->name();
+    url += KeyOf(entry.node);
+    return url;
+}
+
+std::optional<std::string> getlistmanager::Dequeue(bool remove) {
+    util::MutexLock lock(mutex_);
+    if (queue_.empty()) return std::nullopt;
+    std::string url = EntryText(queue_.front());
+    if (remove) queue_.pop_front();
+    return url;
+}
+
+std::size_t getlistmanager::QueueCount() {
+    util::MutexLock lock(mutex_);
+    return queue_.size();
+}
+
+FetchJob* getlistmanager::GetJob(std::string_view url) {
+    util::MutexLock lock(mutex_);
+    treelistnode* node = FindUrl(url);
+    if (!node) return nullptr;
+    auto* payload = node->value().ObjectAs<JobPayload>();
+    return payload ? &payload->job : nullptr;
+}
+
+treelistnode* getlistmanager::FindUrl(std::string_view url) const {
+    const std::string_view key = UrlKey(url);
+    return FindPath(key, SplitEnd(key));
+}
+
+treelistnode* getlistmanager::FindKey(std::string_view key) {
+    util::MutexLock lock(mutex_);
+    return FindPath(key, SplitEnd(key));
+}
+
+CrawlRules* getlistmanager::AddCrawlContext(const std::vector<std::string>& allowed_urls,
+                                            std::string_view filters,
+                                            std::string_view extra_header) {
+    auto rules = std::make_unique<CrawlRules>();
+    for (const std::string& url : allowed_urls) rules->accept.AddDirectory(url);
+    if (!filters.empty()) rules->filters.Compile(filters);
+    if (!util::SkipWhite(extra_header).empty()) rules->extra_header = std::string(extra_header);
+    util::MutexLock lock(mutex_);
+    rules->index = static_cast<int>(contexts_.size());
+    contexts_.push_back(std::move(rules));
+    return contexts_.back().get();
+}
+
+std::string getlistmanager::EntryUrl(const treelistnode* node) const {
+    std::string url = "http://";
+    for (const char ch : KeyOf(node)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < '!' || c == 0x7F) {
+            char escape[4];
+            std::snprintf(escape, sizeof escape, "%%%02X", c);
+            url += escape;
+        } else {
+            url += ch;
+        }
+    }
+    return url;
+}
+
+treelistnode* getlistmanager::CurrentHost() {
+    util::MutexLock lock(mutex_);
+    return queue_.empty() ? nullptr : HostNode(queue_.front().node);
+}
+
+int getlistmanager::PeekState() {
+    util::MutexLock lock(mutex_);
+    return queue_.empty() ? -1 : queue_.front().state;
+}
+
+}  // namespace kelvra::store

@@ -1,0 +1,103 @@
+#pragma once
+// The crawl frontier: every URL admitted in one acquisition run (with the job it was admitted
+// with), the queue of URLs still to fetch, and the crawl contexts the jobs point to.
+//
+// Tree keys are URLs without scheme and user information (host lower-case); the user
+// information of a queued URL is kept as its own top-level node ending in '@'.
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/fetchjob.h"
+#include "store/treelistmanager.h"
+#include "util/lock.h"
+
+namespace kelvra::store {
+
+// Answers of AdmitUrl.
+enum AdmitResult : int {
+    kAdmitQueued = 0,
+    kAdmitFiltered = 1,
+    kAdmitKnown = 2,
+    kAdmitDenied = 3,
+    kAdmitOutside = 4,
+    kAdmitDepthUsedUp = 5,
+    kAdmitNotQueueable = 6,
+};
+
+// Modes a caller offers a URL with.
+enum AdmitMode : int { kModeDepthUsedUp = -1, kModeOrdinary = 0, kModeForced = 1 };
+
+// The value a URL node of the frontier owns.
+struct JobPayload final : NodePayload {
+    explicit JobPayload(const FetchJob& j) : job(j) {}
+    FetchJob job;
+};
+
+class getlistmanager : public treelistmanager {
+  public:
+    enum Scheme : std::uint16_t { kHttp = 0, kFtp = 1 };
+    enum State : std::uint16_t { kUnexamined = 0, kMustFetch = 1 };
+    struct QueueEntry {
+        std::uint16_t scheme = kHttp;
+        std::uint16_t state = kUnexamined;
+        treelistnode* user_info = nullptr;
+        treelistnode* node = nullptr;
+    };
+    // Marker on nodes that are no URL of their own (user-information nodes).
+    static constexpr long kNoUrl = -1;
+
+    getlistmanager();
+    ~getlistmanager() override;
+
+    // url: cut at '#', percent-decoded and normalised. The job is the template the new URL's
+    // job is copied from. Returns an AdmitResult.
+    virtual int AdmitUrl(std::string_view url, const FetchJob& job, int mode);
+    // Appends a queue entry for a URL already in the tree; false for a scheme other than
+    // http:// and ftp://, a URL without host, or a URL that is not in the tree.
+    virtual bool Enqueue(std::string_view url, bool already_decoded);
+    // The job stored for a URL, or nullptr.
+    virtual FetchJob* GetJob(std::string_view url);
+    virtual CrawlRules* AddCrawlContext(const std::vector<std::string>& allowed_urls,
+                                        std::string_view filters, std::string_view extra_header);
+    // "http://" and the node's key, bytes below '!' and 0x7F escaped as %XX.
+    virtual std::string EntryUrl(const treelistnode* node) const;
+    virtual treelistnode* FindUrl(std::string_view url) const;
+    // The top-level node of the first queue entry, or nullptr.
+    virtual treelistnode* CurrentHost();
+    // The state of the first queue entry, or -1 when the queue is empty.
+    virtual int PeekState();
+    // Node lookup by key, under the lock.
+    virtual treelistnode* FindKey(std::string_view key);
+
+    // The URL of the first queue entry; removed when remove is set. None when empty.
+    std::optional<std::string> Dequeue(bool remove);
+    std::size_t QueueCount();
+    util::MutexClass& mutex() { return mutex_; }
+
+    // The key under which a URL is filed: after scheme and user information.
+    static std::string_view UrlKey(std::string_view url);
+    // Where a key's tree path stops splitting (its query boundary).
+    static std::size_t SplitEnd(std::string_view key);
+
+  protected:
+    // The URL text of a queue entry.
+    std::string EntryText(const QueueEntry& entry) const;
+    // Enqueue for a URL whose node is already known (or nullptr to look it up).
+    bool EnqueueNode(std::string_view url, treelistnode* node, bool already_decoded);
+    // The top-level ancestor of node.
+    static treelistnode* HostNode(treelistnode* node);
+
+    std::deque<QueueEntry> queue_;
+
+  private:
+    std::deque<std::unique_ptr<CrawlRules>> contexts_;
+    util::MutexClass mutex_;
+};
+
+}  // namespace kelvra::store

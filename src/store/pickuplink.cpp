@@ -1,0 +1,563 @@
+#include "store/pickuplink.h"
+
+#include <cstring>
+
+#include "util/fileutil.h"
+#include "util/strutil.h"
+
+namespace kelvra::store {
+
+namespace {
+
+constexpr std::size_t kFormUrlBuffer = 1024;  // the form URL being built, NUL included
+constexpr std::size_t kFormQueryLimit = 1021;
+constexpr std::size_t kMaxAction = 1023;
+
+bool IsBlank(unsigned char c) {
+    return c <= ' ';
+}
+
+bool IsSeparator(unsigned char c) {
+    return c == ';' || c == ',';
+}
+
+// True when value equals the first value.size() bytes of word.
+bool PrefixOf(std::string_view value, std::string_view word) {
+    return value.size() <= word.size() && word.substr(0, value.size()) == value;
+}
+
+bool StartsWithWord(std::string_view lower, std::string_view word) {
+    return lower.substr(0, word.size()) == word &&
+           (lower.size() == word.size() || IsBlank(lower[word.size()]));
+}
+
+char LowerByte(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+// Offset of the next word at or after i and, through end, just after it. Double-quoted runs
+// belong to their word.
+std::size_t NextWord(std::string_view s, std::size_t i, bool stop, std::size_t& end) {
+    const std::size_t n = s.size();
+    auto separates = [&](unsigned char c) { return IsBlank(c) || (stop && IsSeparator(c)); };
+    while (i < n && separates(s[i])) ++i;
+    std::size_t j = i;
+    while (j < n && !separates(s[j])) {
+        if (s[j] == '"') {
+            const std::size_t close = s.find('"', j + 1);
+            j = close == std::string_view::npos ? n : close + 1;
+        } else {
+            ++j;
+        }
+    }
+    end = j;
+    return i;
+}
+
+// The value after a matched attribute name ending at j; none when no '=' follows.
+std::optional<AttributeSpan> ValueAfter(std::string_view text, std::string_view lower,
+                                        std::size_t j, bool stop) {
+    const std::size_t n = lower.size();
+    while (j < n && IsBlank(lower[j])) ++j;
+    if (j >= n || lower[j] != '=') return std::nullopt;
+    ++j;
+    while (j < n && IsBlank(lower[j])) ++j;
+    if (j < n && (lower[j] == '"' || lower[j] == '\'')) {
+        const char quote = lower[j++];
+        while (j < n && IsBlank(lower[j])) ++j;
+        std::size_t e = j;
+        while (e < n && text[e] != quote && static_cast<unsigned char>(text[e]) >= 0x20) ++e;
+        return AttributeSpan{j, e - j};
+    }
+    std::size_t e = j;
+    while (e < n && !IsBlank(lower[e]) && !(stop && IsSeparator(lower[e]))) ++e;
+    return AttributeSpan{j, e - j};
+}
+
+std::optional<AttributeSpan> Find(const Tag& tag, std::string_view name, bool stop = false,
+                                  std::size_t from = 0) {
+    const std::size_t n = tag.lower.size();
+    std::size_t i = from;
+    while (!name.empty()) {
+        const std::size_t space = name.find(' ');
+        const std::string_view word = name.substr(0, space);
+        name = space == std::string_view::npos ? std::string_view() : name.substr(space + 1);
+        std::size_t end = 0;
+        for (;;) {
+            i = NextWord(tag.lower, i, stop, end);
+            if (i >= n) return std::nullopt;
+            if (tag.lower.substr(i, word.size()) == word) break;
+            i = end;
+        }
+        if (name.empty()) return ValueAfter(tag.text, tag.lower, i + word.size(), stop);
+        i = end;
+    }
+    return std::nullopt;
+}
+
+std::string_view ValueText(const Tag& tag, const AttributeSpan& span) {
+    return tag.text.substr(span.offset, span.length);
+}
+std::string_view ValueLower(const Tag& tag, const AttributeSpan& span) {
+    return tag.lower.substr(span.offset, span.length);
+}
+
+// Searches needle in text outside /* */ comments, case-insensitively when fold is set.
+std::size_t FindOutsideComments(std::string_view text, std::string_view needle, std::size_t i,
+                                bool fold) {
+    const std::size_t n = text.size();
+    while (i < n) {
+        if (text[i] == '/' && i + 1 < n && text[i + 1] == '*') {
+            const std::size_t close = text.find("*/", i + 2);
+            if (close == std::string_view::npos) return std::string_view::npos;
+            i = close + 2;
+            continue;
+        }
+        if (i + needle.size() <= n) {
+            bool equal = true;
+            for (std::size_t k = 0; k < needle.size() && equal; ++k) {
+                equal = (fold ? LowerByte(text[i + k]) : text[i + k]) == needle[k];
+            }
+            if (equal) return i;
+        }
+        ++i;
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+std::optional<AttributeSpan> FindAttribute(std::string_view text, std::string_view lower,
+                                           std::string_view name, bool stop_at_separators,
+                                           std::size_t from) {
+    return Find(Tag{text, lower}, name, stop_at_separators, from);
+}
+
+bool TagReader::SkipComment() {
+    const std::size_t body = pos_;
+    const std::size_t nested = page_.find("<!-", body);
+    std::size_t gt = body;
+    for (;;) {
+        gt = page_.find('>', gt);
+        if (gt == std::string_view::npos || gt >= nested) break;
+        const char before = gt == body ? '-' : page_[gt - 1];  // "<!->" ends at once
+        if (before == '-') {
+            pos_ = gt + 1;
+            return true;
+        }
+        ++gt;
+    }
+    // Unterminated, or another comment starts inside: resume after the first '>'.
+    const std::size_t first = page_.find('>', body);
+    if (first == std::string_view::npos) {
+        pos_ = page_.size();
+        return false;
+    }
+    pos_ = first + 1;
+    return true;
+}
+
+bool TagReader::Next(Tag& tag) {
+    const std::size_t n = page_.size();
+    for (;;) {
+        if (pos_ >= n) return false;
+        const void* lt = std::memchr(page_.data() + pos_, '<', n - pos_);
+        if (!lt) {
+            pos_ = n;
+            return false;
+        }
+        tag_start_ = static_cast<const char*>(lt) - page_.data();
+        std::size_t i = tag_start_ + 1;
+        if (i + 1 < n && page_[i] == '!' && page_[i + 1] == '-') {
+            pos_ = i + 2;
+            if (!SkipComment()) return false;
+            continue;
+        }
+        std::size_t j = i;
+        while (j < n && page_[j] != '>' && page_[j] != '<') ++j;
+        pos_ = (j < n && page_[j] == '>') ? j + 1 : j;  // a '<' starts the next tag
+        const std::size_t length = j - i;
+        if (length < kMinTag || length >= kTagBuffer) continue;
+        tag.text = page_.substr(i, length);
+        lower_.resize(length);
+        for (std::size_t k = 0; k < length; ++k) {
+            const char c = tag.text[k];
+            lower_[k] = static_cast<unsigned char>(c) < 0x20 ? ' ' : LowerByte(c);
+        }
+        tag.lower = lower_;
+        return true;
+    }
+}
+
+PickupLinkClass::PickupLinkClass(StoredObjects* store, const std::string& plugin_library)
+    : store_(store), plugin_(std::make_unique<PluginHost>(plugin_library)) {}
+
+PickupLinkClass::~PickupLinkClass() = default;
+
+int PickupLinkClass::QueueLink(std::string_view url, FetchJob& job, int mode,
+                               bool clear_link_flags) {
+    std::string text(url.substr(0, url.find('#')));
+    text = net::PercentDecode(text);
+    net::NormalizeUrl(text);
+    util::TrimRight(text);
+    const std::uint32_t saved = job.flags;
+    if (clear_link_flags) job.flags &= JobFlag::kConditionMask;
+    const int result = AdmitUrl(text, job, mode);
+    job.flags = saved;
+    return result;
+}
+
+int PickupLinkClass::AddLink(const net::BaseUrl& base, std::string_view link, const FetchJob& job,
+                             int kind) {
+    return AddLinkWithFlags(base, link, job, kind, 0);
+}
+
+int PickupLinkClass::AddLinkWithFlags(const net::BaseUrl& base, std::string_view link,
+                                      const FetchJob& job, int kind, std::uint32_t link_flags) {
+    std::string url;
+    if (net::ResolveLink(url, base, link) < 0) return kLinkUnresolvable;
+    const std::uint32_t f = job.flags;
+    int mode = kModeOrdinary;
+    if ((f & JobFlag::kGetAll) || (url.rfind("ftp://", 0) == 0 && (f & JobFlag::kFtpAll)) ||
+        (kind == kLinkObject && (f & JobFlag::kSrcObject)) ||
+        (kind == kLinkFrame && (f & JobFlag::kSrcObjectAll))) {
+        mode = kModeForced;
+    }
+    if (url.size() >= net::kUrlBuffer) return kLinkTooLong;
+    FetchJob copy = job;
+    copy.flags = (f & JobFlag::kConditionMask) | link_flags;
+    if (kind == kLinkOrdinary) {
+        // Only ordinary links use up depth; page objects and frames belong to their page.
+        if (copy.depth == 1) {
+            mode = kModeDepthUsedUp;
+        } else if (copy.depth > 1) {
+            --copy.depth;
+        }
+        if (copy.trace > 0) --copy.trace;
+    }
+    return QueueLink(url, copy, mode, false);
+}
+
+void PickupLinkClass::AddValue(const Tag& tag, const AttributeSpan& span, const net::BaseUrl& base,
+                               const FetchJob& job, int kind) {
+    AddLink(base, ValueText(tag, span), job, kind);
+}
+
+void PickupLinkClass::AllowMovedTarget(std::string_view target, const FetchJob& job,
+                                       bool replace_page, std::string_view page) {
+    if (!job.rules) return;
+    util::MutexLock lock(mutex());
+    HomeListManager& accept = job.rules->accept;
+    const std::uint32_t f = job.flags;
+    if (f & JobFlag::kTraceMoved) {
+        accept.AddDirectory(target);
+    } else if ((f & JobFlag::kStartUrl) && (f & JobFlag::kTraceMovedStart)) {
+        if (replace_page) accept.RemoveDirectory(page);
+        accept.AddDirectory(target);
+    }
+}
+
+bool PickupLinkClass::ScanFrame(const Tag& tag, const net::BaseUrl& base, const FetchJob& job) {
+    const auto src = Find(tag, "frame src");
+    if (!src) return false;
+    std::string target;
+    if (net::ResolveLink(target, base, ValueText(tag, *src)) >= 0) {
+        AllowMovedTarget(target, job, false, {});
+    }
+    AddValue(tag, *src, base, job, kLinkFrame);
+    return true;
+}
+
+bool PickupLinkClass::ScanRefresh(const Tag& tag, const net::BaseUrl& base, const FetchJob& job) {
+    const auto equiv = Find(tag, "meta http-equiv");
+    if (!equiv || !PrefixOf(ValueLower(tag, *equiv), "refresh")) return false;
+    const auto content = Find(tag, "content", false, equiv->offset + equiv->length);
+    if (!content) return false;
+    const Tag inner{ValueText(tag, *content), ValueLower(tag, *content)};
+    if (const auto url = Find(inner, "url", true)) {
+        std::string target;
+        if (net::ResolveLink(target, base, ValueText(inner, *url)) >= 0) {
+            AllowMovedTarget(target, job, false, {});
+        }
+        AddValue(inner, *url, base, job, kLinkFrame);
+    }
+    return true;
+}
+
+bool PickupLinkClass::ScanApplet(const Tag& tag, const net::BaseUrl& base, const FetchJob& job) {
+    if (util::SkipWhite(tag.lower).substr(0, 7) != "applet ") return false;
+    std::string prefix;
+    if (const auto codebase = Find(tag, "codebase")) {
+        prefix = std::string(ValueText(tag, *codebase)) + "/";
+    }
+    for (const char* name : {"code", "archive"}) {
+        if (const auto v = Find(tag, name)) {
+            AddLink(base, prefix + std::string(ValueText(tag, *v)), job, kLinkObject);
+        }
+    }
+    return true;
+}
+
+void PickupLinkClass::ScanAttributes(const Tag& tag, const net::BaseUrl& base,
+                                     const FetchJob& job) {
+    if (const auto href = Find(tag, "href")) {
+        const auto rel = Find(tag, "rel");
+        const bool sheet = rel && PrefixOf(ValueLower(tag, *rel), "stylesheet");
+        AddValue(tag, *href, base, job, sheet ? kLinkObject : kLinkOrdinary);
+    }
+    for (const char* name : {"src", "background", "lowsrc", "dynsrc"}) {
+        if (const auto v = Find(tag, name)) AddValue(tag, *v, base, job, kLinkObject);
+    }
+    if (const auto style = Find(tag, "style")) ScanCss(ValueText(tag, *style), base, job);
+}
+
+void PickupLinkClass::ScanCss(std::string_view text, const net::BaseUrl& base,
+                              const FetchJob& job) {
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; (i = FindOutsideComments(text, " url(", i, true)) < n;) {
+        std::size_t j = i + 5;
+        while (j < n && IsBlank(text[j])) ++j;
+        std::size_t end;
+        if (j < n && (text[j] == '"' || text[j] == '\'')) {
+            end = text.find(text[j], j + 1);
+            ++j;
+        } else {
+            end = text.find(')', j);
+        }
+        if (end == std::string_view::npos) break;
+        AddLink(base, text.substr(j, end - j), job, kLinkObject);
+        i = end + 1;
+    }
+    for (std::size_t i = 0; (i = FindOutsideComments(text, "@import \"", i, false)) < n;) {
+        const std::size_t j = i + 9;
+        const std::size_t end = text.find('"', j);
+        if (end == std::string_view::npos) break;
+        AddLink(base, text.substr(j, end - j), job, kLinkObject);
+        i = end + 1;
+    }
+}
+
+void PickupLinkClass::ScanForm(TagReader& reader, const Tag& form, const net::BaseUrl& base,
+                               const FetchJob& job) {
+    // The form tag's own values come from its lower-case copy.
+    bool post = false;
+    if (const auto method = Find(form, "method")) {
+        const std::string_view m = ValueLower(form, *method);
+        post =
+            m.size() <= 5 && util::EqualsNoCase(m, std::string_view("POST ").substr(0, m.size()));
+    }
+    std::string url;
+    if (const auto action = Find(form, "action")) {
+        if (action->length == 0) return;
+        url = ValueLower(form, *action).substr(0, kMaxAction);
+        if (url.find('?') == std::string::npos) url += '?';
+    }
+    bool submit = false;
+    Tag tag;
+    while (reader.Next(tag)) {
+        if (tag.lower == "/form") break;
+        if (tag.lower.find("input ") != std::string_view::npos) {
+            if (const auto onclick = Find(tag, "onclick")) {
+                const std::size_t open = tag.text.find('\'', onclick->offset);
+                const std::size_t close =
+                    open == std::string_view::npos ? open : tag.text.find('\'', open + 1);
+                if (close != std::string_view::npos) {
+                    AddLink(base, tag.text.substr(open + 1, close - open - 1), job, kLinkOrdinary);
+                }
+                continue;
+            }
+            const auto type = Find(tag, "type");
+            if (!type) continue;
+            const std::string_view t = ValueLower(tag, *type);
+            const bool image = t.substr(0, 5) == "image";
+            const bool is_submit = t.substr(0, 6) == "submit";
+            const bool hidden = t.substr(0, 6) == "hidden";
+            if (image) {
+                if (const auto src = Find(tag, "src", false, type->offset + type->length)) {
+                    AddValue(tag, *src, base, job, kLinkObject);
+                }
+                submit = true;
+                continue;
+            }
+            if (!is_submit && !hidden) return;  // a field the user fills in
+            submit = submit || is_submit;
+            const auto name = Find(tag, "name");
+            const auto value = Find(tag, "value");
+            const std::string_view name_text = name ? ValueText(tag, *name) : std::string_view();
+            if (url.size() >= kFormQueryLimit) return;
+            if (url.empty() || url.back() != '?') url += '&';
+            url += name_text;
+            url += '=';
+            if (url.size() >= kFormUrlBuffer) return;
+            const std::string_view v = value ? ValueText(tag, *value) : std::string_view();
+            if (net::FormEncode(url, kFormUrlBuffer - 1, v) < 0) return;
+            continue;
+        }
+        if (tag.lower.find("textarea") != std::string_view::npos) return;
+        ScanAttributes(tag, base, job);
+    }
+    if (submit) AddLinkWithFlags(base, url, job, kLinkOrdinary, post ? JobFlag::kPost : 0);
+}
+
+void PickupLinkClass::ScanHtml(std::string_view page, const net::BaseUrl& page_base,
+                               const FetchJob& job, bool full_scan) {
+    net::BaseUrl base = page_base;
+    TagReader reader(page);
+    std::size_t style_start = std::string_view::npos;
+    Tag tag;
+    while (reader.Next(tag)) {
+        if (const auto href = Find(tag, "base href")) {
+            std::string resolved;
+            if (net::ResolveLink(resolved, base, ValueText(tag, *href)) >= 0) {
+                net::MakeBaseUrl(base, resolved);
+            }
+            continue;
+        }
+        if (ScanFrame(tag, base, job) || ScanRefresh(tag, base, job)) continue;
+        if (!full_scan) continue;
+        if (StartsWithWord(tag.lower, "style")) {
+            style_start = reader.tag_end();
+            continue;
+        }
+        if (StartsWithWord(tag.lower, "/style")) {
+            if (style_start != std::string_view::npos) {
+                ScanCss(page.substr(style_start, reader.tag_start() - style_start), base, job);
+                style_start = std::string_view::npos;
+            }
+            continue;
+        }
+        if ((job.flags & JobFlag::kFormTag) && tag.lower.substr(0, 4) == "form") {
+            ScanForm(reader, tag, base, job);
+            continue;
+        }
+        if (!ScanApplet(tag, base, job)) ScanAttributes(tag, base, job);
+    }
+}
+
+bool PickupLinkClass::ProcessObject(std::string_view url, const treelistnode* record,
+                                    const FetchJob& job, bool full_scan) {
+    if (!store_ || !record) return false;
+    net::BaseUrl base;
+    net::MakeBaseUrl(base, url);
+    if (const auto location = store_->Field(record, "LO:")) {
+        std::string target;
+        if (net::ResolveLink(target, base, *location) >= 0) {
+            bool denied = false;
+            if (job.rules) {
+                util::MutexLock lock(mutex());
+                denied = job.rules->accept.AcceptCheck(target) == -1;
+            }
+            if (!denied) AllowMovedTarget(target, job, true, url);
+            FetchJob moved = job;
+            const int mode = (job.flags & (JobFlag::kSrcObjectAll | JobFlag::kGetAll))
+                                 ? kModeForced
+                                 : kModeOrdinary;
+            QueueLink(target, moved, mode, false);
+        }
+    }
+    FetchJob copy = job;
+    copy.retry = 0;
+    copy.referrer = FindUrl(url);
+    const auto type = store_->ContentType(record);
+    if (!type) return false;
+    const std::string path = store_->LocalPath(record);
+    if (type->find("/html") != std::string::npos) {
+        const auto page = util::ReadWholeFile(path);
+        if (!page) return false;
+        ScanHtml(*page, base, copy, full_scan);
+        return true;
+    }
+    if (type->find("/css") != std::string::npos ||
+        store_->TypeForExtension(url).find("/css") != std::string::npos) {
+        const auto sheet = util::ReadWholeFile(path);
+        if (sheet) ScanCss(*sheet, base, copy);
+        return true;
+    }
+    const auto entries = plugin_->ProcessFile(path, *type);
+    if (!entries) return false;
+    for (const PluginHost::Entry& entry : *entries) {
+        AddLink(base, entry.url, copy, entry.object ? kLinkObject : kLinkOrdinary);
+    }
+    return true;
+}
+
+std::optional<FetchJob> PickupLinkClass::NextUnprocessed(const treelistnode*& node) {
+    util::MutexLock lock(mutex());
+    for (std::size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) {
+        QueueEntry& entry = queue_.front();
+        auto to_tail = [this] {
+            QueueEntry moved = queue_.front();
+            moved.state = kMustFetch;
+            queue_.pop_front();
+            queue_.push_back(moved);
+        };
+        if (entry.state == kMustFetch || !store_) {
+            to_tail();
+            continue;
+        }
+        const std::string url = EntryText(entry);
+        const treelistnode* record = store_->FindRecord(url);
+        node = record;
+        const auto* payload = entry.node->value().ObjectAs<JobPayload>();
+        if (!record || !payload) {
+            to_tail();
+            continue;
+        }
+        const FetchJob job = payload->job;
+        const std::uint32_t policy = job.flags & JobFlag::kRegetMask;
+        bool use_stored = policy == 3 || (policy == 2 && !(job.flags & JobFlag::kStartUrl));
+        if (policy == 1) {
+            const auto type = store_->ContentType(record);
+            use_stored = type && type->rfind("text", 0) != 0;
+        }
+        if (!use_stored) {
+            to_tail();
+            continue;
+        }
+        if (!store_->Field(record, "XRange:") && util::FileSize(store_->LocalPath(record)) >= 0) {
+            queue_.pop_front();
+        } else {
+            entry.state = kMustFetch;  // partial or missing: fetched later
+        }
+        return job;
+    }
+    return std::nullopt;
+}
+
+int PickupLinkClass::RegisterStartUrls(CrawlRequest& request) {
+    CrawlRules* rules = AddCrawlContext(request.allowed, request.filters, request.extra_header);
+    FetchJob job;
+    job.rules = rules;
+    job.flags = (request.flags & JobFlag::kConditionMask) | JobFlag::kStartUrl;
+    job.depth = request.depth;
+    job.trace = request.trace;
+    int queued = 0;
+    for (std::string& entry : request.urls) {
+        std::string_view url = entry;
+        FetchJob start = job;
+        if (!url.empty() && url.front() == '*') {
+            url.remove_prefix(1);
+            start.flags |= JobFlag::kPost;
+        }
+        std::string scope(url);
+        if (start.flags & JobFlag::kRelativeLink) {
+            const std::size_t slash = scope.find('/', net::HostStart(scope));
+            if (slash != std::string::npos) scope.resize(slash + 1);
+        }
+        bool added;
+        {
+            util::MutexLock lock(mutex());
+            added = rules->accept.AddDirectory(scope);
+        }
+        if (QueueLink(url, start, kModeOrdinary, false) == kAdmitQueued) {
+            ++queued;
+        } else if (added) {
+            util::MutexLock lock(mutex());
+            rules->accept.RemoveDirectory(scope);
+            if (!entry.empty()) entry[0] = static_cast<char>(0xFF);
+        }
+    }
+    return queued;
+}
+
+}  // namespace kelvra::store

@@ -1,0 +1,137 @@
+#pragma once
+// Link extraction: the links of a stored page, style sheet or plug-in handled object go back
+// to the frontier, resolved against the page, classified and charged against the link depth.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/net/url.h"
+#include "store/getlistmanager.h"
+#include "store/pluginhost.h"
+
+namespace kelvra::store {
+
+// What link extraction reads from the header-information store.
+class StoredObjects {
+  public:
+    virtual ~StoredObjects() = default;
+    // The record node of a URL, or nullptr.
+    virtual const treelistnode* FindRecord(std::string_view url) = 0;
+    // The local file of a record.
+    virtual std::string LocalPath(const treelistnode* record) = 0;
+    // The "CT:" type or the type derived from the extension; none when neither is known.
+    virtual std::optional<std::string> ContentType(const treelistnode* record) = 0;
+    // The value of a record line ("LO:", "XRange:"), none when absent.
+    virtual std::optional<std::string> Field(const treelistnode* record, std::string_view key) = 0;
+    // The table type for a URL's extension, empty when there is none.
+    virtual std::string TypeForExtension(std::string_view url) = 0;
+};
+
+// Link kinds.
+enum LinkKind : int { kLinkOrdinary = 0, kLinkObject = 1, kLinkFrame = 2 };
+// Answers of AddLink besides those of AdmitUrl.
+inline constexpr int kLinkUnresolvable = 5;
+inline constexpr int kLinkTooLong = 7;
+
+// One acquisition request: its start URLs and the condition it was started with.
+struct CrawlRequest {
+    std::vector<std::string> urls;  // '*' in front: send as POST; 0xFF in front: refused
+    std::uint32_t flags = 0;        // ConditionFlags
+    std::uint16_t depth = 0;        // Classes
+    std::int16_t trace = 0;         // CompleteTrace
+    std::vector<std::string> allowed;
+    std::string filters;  // empty when the filter is off
+    std::string extra_header;
+};
+
+// A tag as read and its lower-case copy (control bytes as spaces).
+struct Tag {
+    std::string_view text;
+    std::string_view lower;
+};
+
+// Reads tags from a page: comments, the tag length rules, '<' inside a tag.
+class TagReader final {
+  public:
+    static constexpr std::size_t kMinTag = 4;
+    static constexpr std::size_t kTagBuffer = 1024;
+
+    explicit TagReader(std::string_view page) : page_(page) {}
+    // The next usable tag; false at the end of the page.
+    bool Next(Tag& tag);
+    // Offset of the '<' of the tag last returned, and just after its '>'.
+    std::size_t tag_start() const { return tag_start_; }
+    std::size_t tag_end() const { return pos_; }
+    std::string_view page() const { return page_; }
+
+  private:
+    // Skips a comment starting at pos_ (just after "<!-"); false when reading ends.
+    bool SkipComment();
+
+    std::string_view page_;
+    std::size_t pos_ = 0;
+    std::size_t tag_start_ = 0;
+    std::string lower_;
+};
+
+// Attribute lookup in tag text. Offsets are into text.
+struct AttributeSpan {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+};
+// name may be several words ("frame src"), each found in order at a word start of lower; the
+// last must be followed by '='. The value's characters are taken from text.
+std::optional<AttributeSpan> FindAttribute(std::string_view text, std::string_view lower,
+                                           std::string_view name, bool stop_at_separators,
+                                           std::size_t from = 0);
+
+class PickupLinkClass : public getlistmanager {
+  public:
+    explicit PickupLinkClass(StoredObjects* store,
+                             const std::string& plugin_library = PluginHost::kLibraryName);
+    ~PickupLinkClass() override;
+
+    virtual bool ProcessObject(std::string_view url, const treelistnode* record,
+                               const FetchJob& job, bool full_scan);
+    // The job of the first queued URL whose stored copy can be used instead of fetching;
+    // node receives that URL's store record.
+    virtual std::optional<FetchJob> NextUnprocessed(const treelistnode*& node);
+    virtual int QueueLink(std::string_view url, FetchJob& job, int mode, bool clear_link_flags);
+    virtual int AddLink(const net::BaseUrl& base, std::string_view link, const FetchJob& job,
+                        int kind);
+    virtual void ScanHtml(std::string_view page, const net::BaseUrl& base, const FetchJob& job,
+                          bool full_scan);
+    virtual void ScanForm(TagReader& reader, const Tag& form, const net::BaseUrl& base,
+                          const FetchJob& job);
+    virtual void ScanAttributes(const Tag& tag, const net::BaseUrl& base, const FetchJob& job);
+    virtual bool ScanApplet(const Tag& tag, const net::BaseUrl& base, const FetchJob& job);
+    virtual bool ScanFrame(const Tag& tag, const net::BaseUrl& base, const FetchJob& job);
+    virtual bool ScanRefresh(const Tag& tag, const net::BaseUrl& base, const FetchJob& job);
+    virtual void ScanCss(std::string_view text, const net::BaseUrl& base, const FetchJob& job);
+
+    // Queues the start URLs of a request; returns how many were queued.
+    int RegisterStartUrls(CrawlRequest& request);
+
+    const PluginHost& plugin() const { return *plugin_; }
+
+  protected:
+    StoredObjects* store() const { return store_; }
+
+  private:
+    int AddLinkWithFlags(const net::BaseUrl& base, std::string_view link, const FetchJob& job,
+                         int kind, std::uint32_t link_flags);
+    // Frame, refresh and redirect targets may widen the allowed URLs.
+    void AllowMovedTarget(std::string_view target, const FetchJob& job, bool replace_page,
+                          std::string_view page);
+    void AddValue(const Tag& tag, const AttributeSpan& span, const net::BaseUrl& base,
+                  const FetchJob& job, int kind);
+
+    StoredObjects* store_;
+    std::unique_ptr<PluginHost> plugin_;
+};
+
+}  // namespace kelvra::store

@@ -1,0 +1,64 @@
+#include "store/pluginhost.h"
+
+#include <dlfcn.h>
+
+#include <mutex>
+
+namespace kelvra::store {
+
+namespace {
+
+std::mutex& PluginCallLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+template <class Fn>
+Fn Symbol(void* handle, const char* name) {
+    return reinterpret_cast<Fn>(dlsym(handle, name));
+}
+
+}  // namespace
+
+PluginHost::PluginHost(const std::string& library) {
+    if (library.empty()) return;
+    handle_ = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) return;
+    auto init = Symbol<int (*)()>(handle_, "_module_init");
+    if (!init) return;  // loaded but unused
+    std::lock_guard<std::mutex> guard(PluginCallLock());
+    init();
+    process_file_ = Symbol<ProcessFn>(handle_, "_process_file");
+}
+
+PluginHost::~PluginHost() {
+    if (!handle_) return;
+    if (auto done = Symbol<void (*)()>(handle_, "_module_done")) {
+        std::lock_guard<std::mutex> guard(PluginCallLock());
+        done();
+    }
+    dlclose(handle_);
+}
+
+const char* PluginHost::Version() const {
+    if (!handle_) return nullptr;
+    auto version = Symbol<const char* (*)()>(handle_, "_module_version");
+    return version ? version() : nullptr;
+}
+
+std::optional<std::vector<PluginHost::Entry>> PluginHost::ProcessFile(
+    const std::string& path, const std::string& content_type) const {
+    if (!process_file_) return std::nullopt;
+    std::lock_guard<std::mutex> guard(PluginCallLock());
+    FlorrinList* list = process_file_(path.c_str(), content_type.c_str());
+    if (!list) return std::nullopt;
+    std::vector<Entry> entries;
+    list->ops->rewind(list);
+    while (const char* item = list->ops->next(list)) {
+        entries.push_back(Entry{item[0] != 0, std::string(item + 1)});
+    }
+    list->ops->destroy(list, kDestroyAndFree);
+    return entries;
+}
+
+}  // namespace kelvra::store
