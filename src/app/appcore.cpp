@@ -1,0 +1,41 @@
+#include "app/appcore.h"
+
+#include "app/shutdown.h"
+#include "server/pac.h"
+
+namespace kelvra::app {
+
+AppCore::AppCore(UserInterface& ui, ProgramEnvironment environment)
+    : ui_(ui), environment_(std::move(environment)) {}
+
+AppCore::~AppCore() = default;
+
+void AppCore::LoadSettings() {
+    start_directory_ = CurrentDirectory();
+    app::LoadSettings(settings_, history_, environment_.ini_path);
+}
+
+void AppCore::StartUp(int start_mode) {
+    ui_.SetTitle(kStartingTitle);
+    data_directory_ = DataDirectory(settings_, start_directory_);
+    store_ = std::make_unique<store::headerlist_cookie>(data_directory_, settings_.root_file_name,
+                                                        kJournalName, environment_.mime_table_path);
+    store_->SetCookiesEnabled(settings_.save_cookie);
+    LoadHeaderInformation(ui_, *store_);
+    if (!settings_.progress_log.empty()) DeleteProgressLog(data_directory_, settings_.progress_log);
+    (void)start_mode;
+    ui_.SetTitle(kMainTitle);
+}
+
+bool AppCore::ShutDown(bool fast) {
+    if (!store_) return true;
+    ui_.SetTitle(kClosingTitle);
+    server::WriteProxyAutoConfig(settings_.proxy, 0, environment_.pac_path);
+    const bool saved = SaveHeaderInformation(ui_, *store_, fast);
+    store_.reset();
+    SaveSettings(settings_, history_, environment_.ini_path);
+    ui_.SetTitle(kMainTitle);
+    return saved;
+}
+
+}  // namespace kelvra::app

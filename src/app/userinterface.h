@@ -1,0 +1,60 @@
+#pragma once
+// Everything the application core shows to the user or asks of the user goes through this
+// interface, so that the same logic runs under the desktop program, the console program and
+// the tests. No toolkit type appears here.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kelvra::app {
+
+enum class MessageIcon { kNone, kInformation, kExclamation, kStop };
+
+// The button sets of the message boxes the program shows.
+enum class MessageButtons { kOk, kOkCancel, kYesNo };
+
+// The button that closed a message box. The values are the classic dialog result codes, which
+// some callers pass on unchanged.
+enum class DialogResult { kOk = 1, kCancel = 2, kYes = 6, kNo = 7 };
+
+enum class Sound { kStop, kExclamation };
+
+// An open-file or save-file question.
+struct FileQuestion {
+    std::string title;
+    std::string filter_text;  // "ﾘﾄﾗｲﾘｽﾄﾌｧｲﾙ (*.rlf)"
+    std::string pattern;      // "*.rlf"
+    std::string default_extension;
+    bool save = false;  // true: ask before overwriting, the folder must exist
+};
+
+// Result of a credential prompt.
+enum class CredentialAnswer { kGiven, kCancelled, kFailed };
+
+class UserInterface {
+  public:
+    virtual ~UserInterface() = default;
+
+    // A modal message; returns the button pressed.
+    virtual DialogResult MessageBox(std::string_view text, std::string_view caption,
+                                    MessageIcon icon, MessageButtons buttons) = 0;
+    // A line of text; none when the user cancels.
+    virtual std::optional<std::string> AskText(std::string_view prompt) = 0;
+    // User ID and password for an authentication prompt text.
+    virtual CredentialAnswer AskCredentials(std::string_view prompt, std::string& user,
+                                            std::string& password) = 0;
+    // A file name; none when the user cancels.
+    virtual std::optional<std::string> ChooseFile(const FileQuestion& question) = 0;
+    // The one-line status text (status bar).
+    virtual void StatusText(std::string_view text) = 0;
+    // The main window title, which tells that the program is starting up or shutting down.
+    virtual void SetTitle(std::string_view title) = 0;
+    virtual void Beep(Sound sound) = 0;
+};
+
+// Shorthand for a box with only an OK button.
+void ShowMessage(UserInterface& ui, std::string_view text, std::string_view caption,
+                 MessageIcon icon);
+
+}  // namespace kelvra::app
