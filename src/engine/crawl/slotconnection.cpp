@@ -1,0 +1,113 @@
+#include "engine/crawl/slotconnection.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include "engine/net/url.h"
+
+namespace kelvra::crawl {
+
+bool SlotTransport::Connect(int fd, const sockaddr_in& peer) {
+    {
+        std::lock_guard lock(fd_mutex_);
+        if (interrupted_) return false;
+        fd_ = fd;
+    }
+    return plain_.Connect(fd, peer);
+}
+
+int SlotTransport::Established(int fd) { return plain_.Established(fd); }
+
+long SlotTransport::Send(int fd, const char* data, std::size_t length) {
+    if (interrupted_) return -1;
+    return plain_.Send(fd, data, length);
+}
+
+long SlotTransport::Receive(int fd, char* data, std::size_t capacity, bool dont_wait) {
+    if (interrupted_) return -1;
+    // With the period used up, report "nothing yet" so the channel waits and times out.
+    if (dont_wait && RemainingMs() == 0) return -2;
+    long n = plain_.Receive(fd, data, capacity, dont_wait);
+    CountReceived(n);
+    return n;
+}
+
+int SlotTransport::Wait(int fd, short events, int timeout_ms) {
+    if (interrupted_) return -1;
+    if ((events & POLLIN) != 0) {
+        long remaining = RemainingMs();
+        if (remaining == 0) return 0;
+        if (remaining > 0 && (timeout_ms < 0 || remaining < timeout_ms)) {
+            timeout_ms = static_cast<int>(remaining);
+        }
+    }
+    int result = plain_.Wait(fd, events, timeout_ms);
+    return interrupted_ ? -1 : result;
+}
+
+int SlotTransport::Peek(int fd) { return interrupted_ ? -2 : plain_.Peek(fd); }
+
+int SlotTransport::Close(int fd) {
+    std::lock_guard lock(fd_mutex_);
+    if (fd_ == fd) fd_ = -1;
+    return plain_.Close(fd);
+}
+
+void SlotTransport::ArmStallGuard(int seconds) {
+    std::lock_guard lock(guard_mutex_);
+    period_ms_ = seconds < 1 ? 0 : seconds * 1000L;
+    period_end_ = Clock::now() + std::chrono::milliseconds(period_ms_);
+    period_bytes_ = 0;
+}
+
+void SlotTransport::Interrupt() {
+    std::lock_guard lock(fd_mutex_);
+    interrupted_ = true;
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
+void SlotTransport::Rearm() { interrupted_ = false; }
+
+long SlotTransport::RemainingMs() {
+    std::lock_guard lock(guard_mutex_);
+    if (period_ms_ == 0) return -1;
+    Clock::time_point now = Clock::now();
+    if (period_bytes_ >= kProgressBytes) {
+        period_end_ = now + std::chrono::milliseconds(period_ms_);
+        period_bytes_ = 0;
+    }
+    if (now >= period_end_) return 0;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(period_end_ - now);
+    return std::max<long>(1, static_cast<long>(left.count()));
+}
+
+void SlotTransport::CountReceived(long bytes) {
+    if (bytes <= 0) return;
+    std::lock_guard lock(guard_mutex_);
+    period_bytes_ += bytes;
+}
+
+SlotConnection::SlotConnection() : SlotConnection(std::make_unique<SlotTransport>()) {}
+
+SlotConnection::SlotConnection(std::unique_ptr<SlotTransport> transport)
+    : httputils(std::move(transport)),
+      transport_(static_cast<SlotTransport*>(&TCPIPClass::transport())) {}
+
+int SlotConnection::Request(int method, std::string_view url,
+                            const net::ConnectionSetting& setting, std::string_view extra) {
+    std::string escaped = net::EscapeUnsafeBytes(url);
+    if (escaped.starts_with("http://")) {
+        SetProxy(http_proxy_, net::kHttpPort);
+        return SendRequest(method, escaped, &setting, extra);
+    }
+    if (!escaped.starts_with("ftp://")) return -1;
+    // Through an FTP-capable proxy an ftp URL is an ordinary HTTP request.
+    SetProxy(ftp_proxy_, net::kFtpPort);
+    DecideRoute(escaped);
+    if (ViaProxy()) return SendRequest(method, escaped, &setting, extra);
+    return kFtpUnavailable;
+}
+
+void SlotConnection::FinishTransfer() {}
+
+}  // namespace kelvra::crawl
