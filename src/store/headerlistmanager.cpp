@@ -212,6 +212,9 @@ long headerlistmanager::MakeDirectories(std::string_view relative_directory) {
         if (part_start >= kDirectoryWalkLimit) return made;
         if (at > part_start) {
             const std::string component = full.substr(0, at);
+            // Nothing inside a directory this long could be opened (the path limit of the file
+            // operations), so it counts as one that cannot be made.
+            if (component.size() >= kMaxDataPath) return made;
             if (!IsUsableDirectory(component)) {
                 struct stat info {};
                 if (::lstat(component.c_str(), &info) == 0) return made;
@@ -274,6 +277,7 @@ std::time_t headerlistmanager::GetNodeModifiedTime(const treelistnode* node) {
 
 treelistnode* headerlistmanager::InsertKey(std::string_view key) {
     if (key.empty()) return nullptr;
+    util::MutexLock lock(mutex_);
     return InsertPath(key, KeySplitEnd(key));
 }
 

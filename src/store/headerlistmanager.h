@@ -106,10 +106,13 @@ class headerlistmanager : public treelistmanager, public MimeTypeClass {
     bool CookiesEnabled() const { return cookies_enabled_.load(); }
     void SetCookiesEnabled(bool enabled) { cookies_enabled_.store(enabled); }
 
+    // The node of a key exactly as given (no normalisation), created when missing; none for a
+    // key the tree cannot hold.
+    treelistnode* InsertKey(std::string_view key);
+
   protected:
     // The local name a key maps to when its record names none (no data directory).
     std::string DerivedName(std::string_view key, std::size_t capacity) const;
-    treelistnode* InsertKey(std::string_view key);
 
   private:
     void SetDataDirectory(std::string_view data_directory);
