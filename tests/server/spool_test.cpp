@@ -1,0 +1,154 @@
+// Local Mode: answers from the spool, byte for byte.
+
+#include <gtest/gtest.h>
+
+#include "server/answers.h"
+#include "server_fixture.h"
+
+namespace kelvra::server::testing {
+namespace {
+
+const char kDate[] = "Sun, 06 Nov 1994 08:49:37 GMT";
+
+class LocalModeTest : public ServerTest {
+  protected:
+    void SetUp() override {
+        ServerTest::SetUp();
+        Put("http://h/page.html", std::string("CT:text/html\nLM:") + kDate + "\n", "<p>stored</p>");
+    }
+    std::string Own() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string NotFound(const std::string& target) const {
+        return NotInSpoolPage(404, Own(), target, "", target);
+    }
+};
+
+TEST_F(LocalModeTest, StoredObjectWithItsRecordHeader) {
+    Start(kModeLocal);
+    EXPECT_EQ(Ask("GET http://h/page.html HTTP/1.0\r\n\r\n"),
+              std::string("HTTP/1.0 200 OK\r\nLast-modified: ") + kDate +
+                  "\r\nContent-type: text/html\r\nContent-length: 13\r\n\r\n<p>stored</p>");
+}
+
+TEST_F(LocalModeTest, HeadGetsTheSameHeaderWithoutBody) {
+    Start(kModeLocal);
+    EXPECT_EQ(Ask("HEAD http://h/page.html HTTP/1.0\r\n\r\n"),
+              std::string("HTTP/1.0 200 OK\r\nLast-modified: ") + kDate +
+                  "\r\nContent-type: text/html\r\nContent-length: 13\r\n\r\n");
+}
+
+TEST_F(LocalModeTest, StoredStatusIsSentAsRecorded) {
+    Put("http://h/gone.html", "XR:404\nCT:text/html\n", "gone");
+    Start(kModeLocal);
+    EXPECT_EQ(Ask("GET http://h/gone.html HTTP/1.0\r\n\r\n"),
+              "HTTP/1.0 404 \r\nContent-type: text/html\r\nContent-length: 4\r\n\r\ngone");
+}
+
+TEST_F(LocalModeTest, TypeFromTheExtensionWhenTheRecordHasNone) {
+    Put("http://h/a.gif", "", "GIF89a");
+    Start(kModeLocal);
+    EXPECT_EQ(Ask("GET http://h/a.gif HTTP/1.0\r\n\r\n"),
+              "HTTP/1.0 200 OK\r\nContent-type: image/gif\r\nContent-length: 6\r\n\r\nGIF89a");
+}
+
+TEST_F(LocalModeTest, IfModifiedSinceNotOlderGivesNotModified) {
+    Start(kModeLocal);
+    const std::string not_modified = NotModifiedPage(kDate);
+    EXPECT_EQ(Ask(std::string("GET http://h/page.html HTTP/1.0\r\nIf-Modified-Since: ") + kDate +
+                  "\r\n\r\n"),
+              not_modified);
+    EXPECT_EQ(Ask("GET http://h/page.html HTTP/1.0\r\nIf-Modified-Since: Mon, 07 Nov 1994 "
+                  "00:00:00 GMT\r\n\r\n"),
+              not_modified);
+    // an older date gets the object
+    EXPECT_NE(Ask("GET http://h/page.html HTTP/1.0\r\nIf-Modified-Since: Sat, 05 Nov 1994 "
+                  "00:00:00 GMT\r\n\r\n")
+                  .find("<p>stored</p>"),
+              std::string::npos);
+}
+
+TEST_F(LocalModeTest, DirectoryUrlsRedirect) {
+    Put("http://h/dir/index.html", "CT:text/html\n", "index");
+    Put("http://h/other/", "CT:text/html\n", "other");
+    Start(kModeLocal);
+    EXPECT_EQ(Ask("GET http://h/dir HTTP/1.0\r\n\r\n"), RedirectPage("http://h/dir/index.html"));
+    EXPECT_EQ(Ask("GET http://h/other HTTP/1.0\r\n\r\n"), RedirectPage("http://h/other/"));
+    // a URL ending in '/' finds the index file
+    EXPECT_NE(Ask("GET http://h/dir/ HTTP/1.0\r\n\r\n").find("\r\n\r\nindex"), std::string::npos);
+}
+
+TEST_F(LocalModeTest, NotInSpoolPage) {
+    settings_.not_found_result = 200;
+    Start(kModeLocal);
+    EXPECT_EQ(Ask("GET http://h/missing.html HTTP/1.0\r\n\r\n"),
+              NotInSpoolPage(200, Own(), "http://h/missing.html", "", "http://h/missing.html"));
+}
+
+TEST_F(LocalModeTest, PostFindsTheFormResultAndOffersItsGetLink) {
+    Put("http://h/cgi?a=1&b=2", "CT:text/html\n", "result");
+    Start(kModeLocal);
+    EXPECT_NE(Ask("POST http://h/cgi?a=1 HTTP/1.0\r\nContent-length: 3\r\n\r\nb=2")
+                  .find("\r\n\r\nresult"),
+              std::string::npos);
+    EXPECT_EQ(Ask("POST http://h/cgi HTTP/1.0\r\nContent-length: 3\r\n\r\nb=9"),
+              NotInSpoolPage(404, Own(), "http://h/cgi", "*", "http://h/cgi?b=9"));
+}
+
+TEST_F(LocalModeTest, FilesWithoutRecordAndDirectories) {
+    WriteFileText(dir_.Path("loose/note.txt"), "note");
+    Start(kModeLocal);
+    EXPECT_EQ(Ask("GET http://loose/note.txt HTTP/1.0\r\n\r\n"),
+              "HTTP/1.0 200 OK\r\nContent-type: text/plain\r\nContent-length: 4\r\n\r\nnote");
+    EXPECT_EQ(Ask("GET http://loose HTTP/1.0\r\n\r\n"), RedirectPage("http://loose/"));
+}
+
+TEST_F(LocalModeTest, KeepAliveServesTheNextRequestOnTheSameConnection) {
+    Start(kModeLocal);
+    RawClient client(port_);
+    const std::string request =
+        "GET http://h/page.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n";
+    const std::string answer = std::string("HTTP/1.0 200 OK\r\nLast-modified: ") + kDate +
+                               "\r\nContent-type: text/html\r\nContent-length: 13\r\n"
+                               "Proxy-Connection: Keep-Alive\r\n\r\n<p>stored</p>";
+    std::string got;
+    ASSERT_TRUE(client.Send(request));
+    ASSERT_TRUE(client.ReadAtLeast(got, answer.size()));
+    EXPECT_EQ(got, answer);
+    got.clear();
+    ASSERT_TRUE(client.Send(request));
+    ASSERT_TRUE(client.ReadAtLeast(got, answer.size()));
+    EXPECT_EQ(got, answer);
+    EXPECT_TRUE(monitor_.SawState("KeepAlive"));
+}
+
+TEST_F(LocalModeTest, PipelinedRequestsAreBothAnswered) {
+    Start(kModeLocal);
+    const std::string request =
+        "GET http://h/page.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n";
+    RawClient client(port_);
+    ASSERT_TRUE(client.Send(request + request));
+    std::string got;
+    EXPECT_TRUE(client.ReadAtLeast(got, 2 * (got.size() + 150)));
+    EXPECT_EQ(got.find("<p>stored</p>HTTP/1.0 200 OK"), got.find("<p>stored</p>"));
+}
+
+TEST_F(LocalModeTest, KeepAliveZeroClosesAfterEveryAnswer) {
+    settings_.keep_alive = 0;
+    Start(kModeLocal);
+    RawClient client(port_);
+    ASSERT_TRUE(
+        client.Send("GET http://h/page.html HTTP/1.0\r\nProxy-Connection: "
+                    "Keep-Alive\r\n\r\n"));
+    const std::string got = client.ReadAll();
+    EXPECT_EQ(got.find("Proxy-Connection"), std::string::npos);
+    EXPECT_NE(got.find("<p>stored</p>"), std::string::npos);
+}
+
+TEST_F(LocalModeTest, CurlAsBrowser) {
+    Start(kModeLocal);
+    EXPECT_EQ(Curl(port_, "http://h/page.html"), "<p>stored</p>");
+    const std::string head = Curl(port_, "-I http://h/page.html");
+    EXPECT_NE(head.find("Content-length: 13"), std::string::npos) << head;
+}
+
+}  // namespace
+}  // namespace kelvra::server::testing
