@@ -1,0 +1,45 @@
+// A whole crawl against a loopback site: links followed, objects stored, display texts.
+#include "crawl_fixture.h"
+
+namespace kelvra::crawl::testing {
+namespace {
+
+using kelvra::test::Reply;
+using kelvra::test::Request;
+using kelvra::test::TestOrigin;
+
+TEST_F(CrawlFixture, MirrorsAPageAndItsLinks) {
+    Site site;
+    site.Page("/", Html("<a href=\"a.html\">a</a><img src=\"i.gif\">"));
+    site.Page("/a.html", Html("<p>a</p>"));
+    site.Page("/i.gif", kelvra::test::HttpResponse("HTTP/1.1 200 OK", "GIF89a",
+                                                  "Content-Type: image/gif\r\n"));
+    TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
+    WriteMcf("* 0/1/11\n");
+    NewCrawl();
+    ASSERT_EQ(Start(origin.Url("/"), kPlainFlags), 1);
+    bool completed = false;
+    EXPECT_EQ(RunCrawl(&completed), 3);
+    EXPECT_TRUE(completed);
+    EXPECT_EQ(RequestLines(origin),
+              (std::vector<std::string>{"GET / HTTP/1.1", "GET /a.html HTTP/1.1",
+                                        "GET /i.gif HTTP/1.1"}));
+    EXPECT_EQ(StatusNames(), (std::vector<std::string>{"Success", "Success", "Success"}));
+    EXPECT_EQ(LocalFile(origin.Url("/a.html")), "<p>a</p>");
+    EXPECT_EQ(LocalFile(origin.Url("/i.gif")), "GIF89a");
+    EXPECT_FALSE(crawl->HasErrorUrls());
+    std::vector<std::string> logs = display.Logs();
+    EXPECT_EQ(logs.back(), "Done.");
+    EXPECT_NE(std::find(logs.begin(), logs.end(), "Investigating: " + origin.Url("/")),
+              logs.end());
+}
+
+TEST_F(CrawlFixture, EmptyQueueRunsNothing) {
+    NewCrawl();
+    bool completed = false;
+    EXPECT_EQ(RunCrawl(&completed), 0);
+    EXPECT_TRUE(display.Logs().empty());
+}
+
+}  // namespace
+}  // namespace kelvra::crawl::testing
