@@ -6,6 +6,7 @@
 #include "engine/crawl/kelvra.h"
 #include "engine/net/result_codes.h"
 #include "util/fileutil.h"
+#include "util/header.h"
 
 namespace kelvra::crawl {
 
@@ -18,7 +19,9 @@ using store::CommitResult;
 constexpr int kMaxChannelStatus = 0x7FFF;
 constexpr std::string_view kProxyScope = ".";
 
-bool IsAuthorizationStatus(int status) { return status == 401 || status == 407; }
+bool IsAuthorizationStatus(int status) {
+    return status == 401 || status == 407;
+}
 
 net::ConnectionSetting SettingOf(const WorkerSlot& slot) {
     return {slot.setting.keep_alive, slot.setting.version};
@@ -138,8 +141,7 @@ int KelvraClass::SendCurrent(int i) {
     WorkerSlot& slot = slots_[i];
     std::string text;
     BuildRequestHeaders(slot.url, slot.job, text, (slot.flags & SlotFlag::kAttemptMask) != 0);
-    return slot.connection->Request(ChooseMethod(slot.job->flags), slot.url, SettingOf(slot),
-                                    text);
+    return slot.connection->Request(ChooseMethod(slot.job->flags), slot.url, SettingOf(slot), text);
 }
 
 int KelvraClass::ReadHeaderResult(int i, bool reused_kept) {
@@ -147,7 +149,9 @@ int KelvraClass::ReadHeaderResult(int i, bool reused_kept) {
     slot.flags &= ~SlotFlag::kKeep;
     int status = slot.connection->ReadStatus();
     slot.response_status = status;
-    slot.header_arrived = slot.connection->Buffer().header_length > 0;
+    // A redirection whose header was cut short still reports its status, but no header
+    // arrived: the reader never completed one.
+    slot.header_arrived = slot.connection->State() >= net::kHeaderComplete;
     if (status >= 100 && status <= kMaxChannelStatus) return WorkerResult::kHeaderRead;
     slot.connection->Close();
     if (status == net::kTempFileFailed) return WorkerResult::kTempFileFailed;
@@ -188,8 +192,7 @@ int KelvraClass::FinishFetch(int i, ReadOutcome outcome, int code) {
     }
     slot.connection->Close();
     if (outcome == ReadOutcome::kTooLong) return WorkerResult::kTooLong;
-    return code == net::kTempFileFailed ? WorkerResult::kTempFileFailed
-                                        : WorkerResult::kReadFailed;
+    return code == net::kTempFileFailed ? WorkerResult::kTempFileFailed : WorkerResult::kReadFailed;
 }
 
 bool KelvraClass::PipelineNext(int i) {
@@ -287,8 +290,9 @@ int KelvraClass::HandleFull(int i, int& requeue) {
     WorkerSlot& slot = slots_[i];
     store::FetchJob& job = *slot.job;
     bool strict = (job.flags & kStrictModifyCheck) != 0 && (job.flags & kPlainGet) == 0;
-    unsigned flags = strict ? CommitFlags::HeadOnly
-                            : ((job.flags & kPreserveOldData) != 0 ? CommitFlags::KeepOldVersion : 0);
+    unsigned flags = strict
+                         ? CommitFlags::HeadOnly
+                         : ((job.flags & kPreserveOldData) != 0 ? CommitFlags::KeepOldVersion : 0);
     CommitResult result = CommitResult::Failed;
     store::treelistnode* record = CommitSlot(i, flags, result);
     if (record == nullptr) return kStatusIOError;
@@ -310,8 +314,8 @@ int KelvraClass::HandleFull(int i, int& requeue) {
     } else if (result == CommitResult::Unchanged) {
         status = kStatusSameData;
     }
-    bool follow = job.trace != 0 || result == CommitResult::Stored ||
-                  result == CommitResult::Partial;
+    bool follow =
+        job.trace != 0 || result == CommitResult::Stored || result == CommitResult::Partial;
     Investigate(record, slot.url, job, follow);
     CountProcessed();
     return status;
@@ -325,8 +329,14 @@ int KelvraClass::HandleAuthorization(int i, int& requeue) {
     std::string scope = server ? slot.url : std::string(kProxyScope);
     bool give_up = true;
     if (in_force) {
-        std::string challenge;
-        bool has_challenge = store_.GetUrlField(slot.url, key, challenge);
+        // The challenge of this answer, else the one stored from an earlier answer.
+        std::string challenge(
+            util::FindHeader(slot.connection->Buffer().Header(),
+                             server ? "WWW-Authenticate:" : "Proxy-Authenticate:"));
+        while (!challenge.empty() && static_cast<unsigned char>(challenge.back()) < 0x20) {
+            challenge.pop_back();
+        }
+        bool has_challenge = !challenge.empty() || store_.GetUrlField(slot.url, key, challenge);
         std::uint32_t attempt = slot.flags & SlotFlag::kAttemptMask;
         give_up = (has_challenge && !challenge.starts_with("NTLM")) || attempt + 1 > 2;
         slot.flags &= ~SlotFlag::kAttemptMask;

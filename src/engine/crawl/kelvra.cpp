@@ -16,8 +16,6 @@ using namespace store::JobFlag;
 using store::CommitFlags;
 using store::CommitResult;
 
-
-
 }  // namespace
 
 KelvraClass::KelvraClass(store::headerlist_cookie& store, int threads, const std::string& mcf_path,
@@ -33,7 +31,9 @@ KelvraClass::KelvraClass(store::headerlist_cookie& store, int threads, const std
     ManagerEvent(true);
 }
 
-KelvraClass::~KelvraClass() { KillAllWorkers(); }
+KelvraClass::~KelvraClass() {
+    KillAllWorkers();
+}
 
 // ---- set-up ---------------------------------------------------------------------------------
 
@@ -104,7 +104,9 @@ const std::string* KelvraClass::ErrorUrl(bool first) {
     return &error_urls_[error_cursor_++];
 }
 
-void KelvraClass::RegisterError(const std::string& url) { error_urls_.push_back(url); }
+void KelvraClass::RegisterError(const std::string& url) {
+    error_urls_.push_back(url);
+}
 
 void KelvraClass::RegisterRetry(const std::string& url, bool final) {
     store::FetchJob* job = url_table_->GetJob(url);
@@ -125,21 +127,29 @@ void KelvraClass::RegisterRetry(const std::string& url, bool final) {
 
 // ---- display --------------------------------------------------------------------------------
 
-void KelvraClass::ShowSlotLine(int i, std::string_view text) { display_.SlotLine(i, text); }
+void KelvraClass::ShowSlotLine(int i, std::string_view text) {
+    display_.SlotLine(i, text);
+}
 
 void KelvraClass::ShowSlotLineQueued(int i, std::string_view text, long queued) {
     display_.SlotLineQueued(i, text, queued);
 }
 
-void KelvraClass::ShowSlotStatus(int i, std::string_view text) { display_.SlotStatus(i, text); }
+void KelvraClass::ShowSlotStatus(int i, std::string_view text) {
+    display_.SlotStatus(i, text);
+}
 
 void KelvraClass::ShowProgress(int i, std::int64_t received, std::int64_t total) {
     display_.Progress(i, received, total);
 }
 
-void KelvraClass::LogMessage(std::string_view message) { display_.Log(message); }
+void KelvraClass::LogMessage(std::string_view message) {
+    display_.Log(message);
+}
 
-void KelvraClass::ClearDisplay() { display_.Clear(); }
+void KelvraClass::ClearDisplay() {
+    display_.Clear();
+}
 
 // ---- authentication seams -------------------------------------------------------------------
 
@@ -158,14 +168,20 @@ std::string KelvraClass::HostOf(std::string_view url) {
     return std::string(key.substr(0, key.find('/')));
 }
 
-bool KelvraClass::HasConnection(int i) const { return !slots_[i].connection->IsClosed(); }
+bool KelvraClass::HasConnection(int i) const {
+    return !slots_[i].connection->IsClosed();
+}
 
 bool KelvraClass::KeepAliveResponse(int i) {
     return net::KeepAliveResponse(slots_[i].connection->Buffer());
 }
 
-void KelvraClass::InterruptWork(int i) { slots_[i].connection->transport().Interrupt(); }
+void KelvraClass::InterruptWork(int i) {
+    slots_[i].connection->transport().Interrupt();
+}
 
-int KelvraClass::Work(int i) { return RunFetch(i); }
+int KelvraClass::Work(int i) {
+    return RunFetch(i);
+}
 
 }  // namespace kelvra::crawl

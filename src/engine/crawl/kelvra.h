@@ -36,10 +36,10 @@ struct CrawlEnvironment {
     net::ProxySetting ftp_proxy;
     std::string ftp_user;  // empty: "anonymous"
     std::string ftp_password;
-    int timeout = 0;               // seconds per receive (GetTimeout); 0: no limit
-    int retry_count = 0;           // RetryCount, 0..255
-    std::int64_t size_limit = 0;   // bytes (SizeLimit); 0: none
-    std::string progress_log;      // ProgressLog name; empty: no log
+    int timeout = 0;              // seconds per receive (GetTimeout); 0: no limit
+    int retry_count = 0;          // RetryCount, 0..255
+    std::int64_t size_limit = 0;  // bytes (SizeLimit); 0: none
+    std::string progress_log;     // ProgressLog name; empty: no log
 };
 
 struct WorkerSlot {
@@ -59,7 +59,7 @@ struct WorkerSlot {
 };
 
 class KelvraClass : public ThreadClass {
-public:
+  public:
     static constexpr int kMaxThreads = 10;
     static constexpr int kMaxRetryCount = 255;
     static constexpr std::size_t kRememberedHosts = 10;
@@ -131,13 +131,13 @@ public:
     // The slot holding the exclusive right for an authorization exchange, or -1.
     int AuthorizationHolder() const { return auth_holder_; }
 
-protected:
+  protected:
     void InterruptWork(int i) override;
     CrawlDisplay& display() { return display_; }
     const CrawlEnvironment& environment() const { return environment_; }
     store::headerlist_cookie& store() { return store_; }
 
-private:
+  private:
     enum class ReadOutcome { kComplete, kTooLong, kFailed };
 
     // RunFetch steps.

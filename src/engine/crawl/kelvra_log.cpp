@@ -37,6 +37,8 @@ bool KelvraClass_Log::FinishReport(long processed) {
     return crawl::FinishReport(display(), *dial_up_, ErrorUrls(), processed, actions);
 }
 
-bool KelvraClass_Log::HangUpAll() { return crawl::HangUpAll(*dial_up_); }
+bool KelvraClass_Log::HangUpAll() {
+    return crawl::HangUpAll(*dial_up_);
+}
 
 }  // namespace kelvra::crawl

@@ -12,7 +12,7 @@
 namespace kelvra::crawl {
 
 class KelvraClass_Log : public KelvraClass {
-public:
+  public:
     KelvraClass_Log(store::headerlist_cookie& store, int threads, const std::string& mcf_path,
                     CrawlDisplay& display,
                     std::unique_ptr<DialUpService> dial_up = std::make_unique<NoDialUpService>());
@@ -27,7 +27,7 @@ public:
     void ShowSlotStatus(int i, std::string_view text) override;
     const ProgressLog& progress_log() const { return log_; }
 
-private:
+  private:
     std::unique_ptr<DialUpService> dial_up_;
     ProgressLog log_;
 };

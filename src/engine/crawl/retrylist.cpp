@@ -78,14 +78,14 @@ int KelvraClass::ReadRetryList(const std::string& path) {
     if (ReadRetryListFile(path, data) < 0) return -1;
     std::vector<store::CrawlRules*> rules;
     for (const RetryRulesBlock& block : data.rules) {
-        rules.push_back(url_table_->AddCrawlContext(block.accept, block.filter_text,
-                                                    block.extra_header));
+        rules.push_back(
+            url_table_->AddCrawlContext(block.accept, block.filter_text, block.extra_header));
     }
     {
         util::MutexLock lock(url_table_->mutex());
         for (const RetryKnownUrl& known : data.known) {
-            store::treelistnode* node = url_table_->InsertPath(
-                known.path, store::getlistmanager::SplitEnd(known.path));
+            store::treelistnode* node =
+                url_table_->InsertPath(known.path, store::getlistmanager::SplitEnd(known.path));
             if (node == nullptr) continue;
             if (known.mark != 0) {
                 node->value() = store::NodeValue::Marker(known.mark);

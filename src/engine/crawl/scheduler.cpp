@@ -13,7 +13,7 @@ namespace {
 // Hosts found at their limit during one search; more than fit are simply not remembered (their
 // entries are looked at again, which costs time but never writes past the memory).
 class HostMemory {
-public:
+  public:
     bool Contains(std::string_view host) const {
         for (std::size_t k = 0; k < used_; ++k) {
             if (hosts_[k] == host) return true;
@@ -24,7 +24,7 @@ public:
         if (used_ < hosts_.size() && !Contains(host)) hosts_[used_++] = std::string(host);
     }
 
-private:
+  private:
     std::array<std::string, KelvraClass::kRememberedHosts> hosts_;
     std::size_t used_ = 0;
 };

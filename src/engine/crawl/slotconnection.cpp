@@ -16,7 +16,9 @@ bool SlotTransport::Connect(int fd, const sockaddr_in& peer) {
     return plain_.Connect(fd, peer);
 }
 
-int SlotTransport::Established(int fd) { return plain_.Established(fd); }
+int SlotTransport::Established(int fd) {
+    return plain_.Established(fd);
+}
 
 long SlotTransport::Send(int fd, const char* data, std::size_t length) {
     if (interrupted_) return -1;
@@ -45,7 +47,9 @@ int SlotTransport::Wait(int fd, short events, int timeout_ms) {
     return interrupted_ ? -1 : result;
 }
 
-int SlotTransport::Peek(int fd) { return interrupted_ ? -2 : plain_.Peek(fd); }
+int SlotTransport::Peek(int fd) {
+    return interrupted_ ? -2 : plain_.Peek(fd);
+}
 
 int SlotTransport::Close(int fd) {
     std::lock_guard lock(fd_mutex_);
@@ -66,7 +70,9 @@ void SlotTransport::Interrupt() {
     if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
 }
 
-void SlotTransport::Rearm() { interrupted_ = false; }
+void SlotTransport::Rearm() {
+    interrupted_ = false;
+}
 
 long SlotTransport::RemainingMs() {
     std::lock_guard lock(guard_mutex_);
@@ -93,8 +99,8 @@ SlotConnection::SlotConnection(std::unique_ptr<SlotTransport> transport)
     : httputils(std::move(transport)),
       transport_(static_cast<SlotTransport*>(&TCPIPClass::transport())) {}
 
-int SlotConnection::Request(int method, std::string_view url,
-                            const net::ConnectionSetting& setting, std::string_view extra) {
+int SlotConnection::Request(int method, std::string_view url, const net::ConnectionSetting& setting,
+                            std::string_view extra) {
     std::string escaped = net::EscapeUnsafeBytes(url);
     if (escaped.starts_with("http://")) {
         SetProxy(http_proxy_, net::kHttpPort);

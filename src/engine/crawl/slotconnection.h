@@ -21,7 +21,7 @@
 namespace kelvra::crawl {
 
 class SlotTransport final : public net::Transport {
-public:
+  public:
     static constexpr std::int64_t kProgressBytes = 4096;
 
     bool Connect(int fd, const sockaddr_in& peer) override;
@@ -39,7 +39,7 @@ public:
     void Interrupt();
     void Rearm();
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     // Milliseconds left in the current period (-1: no guard); restarts a period that made
     // enough progress.
@@ -60,7 +60,7 @@ private:
 // build does not have yet: such URLs fail their request (kFtpUnavailable) and end as "Error";
 // through a configured FTP proxy they go out as HTTP.
 class SlotConnection final : public net::httputils {
-public:
+  public:
     static constexpr int kFtpUnavailable = -1;
 
     SlotConnection();
@@ -78,7 +78,7 @@ public:
         ftp_proxy_ = ftp;
     }
 
-private:
+  private:
     explicit SlotConnection(std::unique_ptr<SlotTransport> transport);
 
     SlotTransport* transport_;

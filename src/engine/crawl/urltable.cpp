@@ -71,10 +71,9 @@ std::vector<const store::CrawlRules*> CrawlUrlTable::Contexts() {
         if (payload != nullptr && payload->job.rules != nullptr) seen.insert(payload->job.rules);
     }
     std::vector<const store::CrawlRules*> contexts(seen.begin(), seen.end());
-    std::sort(contexts.begin(), contexts.end(),
-              [](const store::CrawlRules* a, const store::CrawlRules* b) {
-                  return a->index < b->index;
-              });
+    std::sort(
+        contexts.begin(), contexts.end(),
+        [](const store::CrawlRules* a, const store::CrawlRules* b) { return a->index < b->index; });
     return contexts;
 }
 

@@ -13,7 +13,7 @@ namespace kelvra::crawl {
 
 // Link extraction's view of the store.
 class StoreObjectsAdapter final : public store::StoredObjects {
-public:
+  public:
     explicit StoreObjectsAdapter(store::headerlist_cookie& store) : store_(store) {}
     const store::treelistnode* FindRecord(std::string_view url) override;
     std::string LocalPath(const store::treelistnode* record) override;
@@ -22,7 +22,7 @@ public:
                                      std::string_view key) override;
     std::string TypeForExtension(std::string_view url) override;
 
-private:
+  private:
     store::headerlist_cookie& store_;
 };
 
@@ -34,7 +34,7 @@ inline constexpr int kUrl = 1;    // out holds the first entry's URL
 }  // namespace Allowed
 
 class CrawlUrlTable final : public store::PickupLinkClass {
-public:
+  public:
     explicit CrawlUrlTable(store::StoredObjects* store);
 
     // Queue walking, each under the table's lock (callers that walk hold it themselves).

@@ -13,7 +13,7 @@ TEST_F(CrawlFixture, MirrorsAPageAndItsLinks) {
     site.Page("/", Html("<a href=\"a.html\">a</a><img src=\"i.gif\">"));
     site.Page("/a.html", Html("<p>a</p>"));
     site.Page("/i.gif", kelvra::test::HttpResponse("HTTP/1.1 200 OK", "GIF89a",
-                                                  "Content-Type: image/gif\r\n"));
+                                                   "Content-Type: image/gif\r\n"));
     TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
     WriteMcf("* 0/1/11\n");
     NewCrawl();
@@ -30,8 +30,7 @@ TEST_F(CrawlFixture, MirrorsAPageAndItsLinks) {
     EXPECT_FALSE(crawl->HasErrorUrls());
     std::vector<std::string> logs = display.Logs();
     EXPECT_EQ(logs.back(), "Done.");
-    EXPECT_NE(std::find(logs.begin(), logs.end(), "Investigating: " + origin.Url("/")),
-              logs.end());
+    EXPECT_NE(std::find(logs.begin(), logs.end(), "Investigating: " + origin.Url("/")), logs.end());
 }
 
 TEST_F(CrawlFixture, EmptyQueueRunsNothing) {

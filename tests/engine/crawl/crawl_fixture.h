@@ -32,7 +32,7 @@ inline CrawlEnvironment ShortTimeouts() {
 }
 
 class CrawlFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_FALSE(dir.path().empty());
         OpenStore();
@@ -45,9 +45,7 @@ protected:
                                                            std::string_view("kelvra.log"), mtf);
     }
 
-    void WriteMcf(const std::string& text) {
-        std::ofstream(dir.path() + "kelvra.mcf") << text;
-    }
+    void WriteMcf(const std::string& text) { std::ofstream(dir.path() + "kelvra.mcf") << text; }
 
     // A new engine with threads workers over the current kelvra.mcf.
     KelvraClass& NewCrawl(int threads = 1) {
@@ -99,7 +97,7 @@ protected:
 
 // An origin that serves a fixed site: path -> full response bytes; anything else 404.
 class Site {
-public:
+  public:
     void Page(const std::string& path, std::string response) {
         std::lock_guard lock(mutex_);
         pages_[path] = std::move(response);
@@ -117,7 +115,7 @@ public:
         return kelvra::test::Reply().Send(found->second);
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::map<std::string, std::string> pages_;
 };
