@@ -67,11 +67,11 @@ std::optional<AttributeSpan> ValueAfter(std::string_view text, std::string_view 
         while (j < n && IsBlank(lower[j])) ++j;
         std::size_t e = j;
         while (e < n && text[e] != quote && static_cast<unsigned char>(text[e]) >= 0x20) ++e;
-        return AttributeSpan{j, e - j};
+        return AttributeSpan{j, e - j, (e < n && text[e] == quote) ? e + 1 : e};
     }
     std::size_t e = j;
     while (e < n && !IsBlank(lower[e]) && !(stop && IsSeparator(lower[e]))) ++e;
-    return AttributeSpan{j, e - j};
+    return AttributeSpan{j, e - j, e};
 }
 
 std::optional<AttributeSpan> Find(const Tag& tag, std::string_view name, bool stop = false,
@@ -271,7 +271,7 @@ bool PickupLinkClass::ScanFrame(const Tag& tag, const net::BaseUrl& base, const 
 bool PickupLinkClass::ScanRefresh(const Tag& tag, const net::BaseUrl& base, const FetchJob& job) {
     const auto equiv = Find(tag, "meta http-equiv");
     if (!equiv || !PrefixOf(ValueLower(tag, *equiv), "refresh")) return false;
-    const auto content = Find(tag, "content", false, equiv->offset + equiv->length);
+    const auto content = Find(tag, "content", false, equiv->next);
     if (!content) return false;
     const Tag inner{ValueText(tag, *content), ValueLower(tag, *content)};
     if (const auto url = Find(inner, "url", true)) {
@@ -373,7 +373,7 @@ void PickupLinkClass::ScanForm(TagReader& reader, const Tag& form, const net::Ba
             const bool is_submit = t.substr(0, 6) == "submit";
             const bool hidden = t.substr(0, 6) == "hidden";
             if (image) {
-                if (const auto src = Find(tag, "src", false, type->offset + type->length)) {
+                if (const auto src = Find(tag, "src", false, type->next)) {
                     AddValue(tag, *src, base, job, kLinkObject);
                 }
                 submit = true;

@@ -82,6 +82,7 @@ class TagReader final {
 struct AttributeSpan {
     std::size_t offset = 0;
     std::size_t length = 0;
+    std::size_t next = 0;  // just after the value and its closing quote
 };
 // name may be several words ("frame src"), each found in order at a word start of lower; the
 // last must be followed by '='. The value's characters are taken from text.

@@ -1,0 +1,129 @@
+#include "store/robots.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "util/strutil.h"
+
+namespace kelvra::store {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// One line of at most limit bytes (the rest of a longer line is skipped); false at the end.
+bool ReadLine(std::FILE* file, std::string& line, std::size_t limit) {
+    line.clear();
+    int c;
+    bool any = false;
+    while ((c = std::fgetc(file)) != EOF) {
+        any = true;
+        if (c == '\n') return true;
+        if (line.size() < limit) line.push_back(static_cast<char>(c));
+    }
+    return any;
+}
+
+// The value after a "Name:" prefix (compared without regard to case), blanks skipped.
+bool FieldValue(std::string_view line, std::string_view name, std::string_view& value) {
+    if (!util::StartsWithNoCase(line, name)) return false;
+    value = util::SkipWhite(line.substr(name.size()));
+    return true;
+}
+
+}  // namespace
+
+std::string PickupLinkClassEx::LowerHost(std::string_view url) {
+    std::string_view rest = url.substr(net::HostStart(url));
+    return util::LowerCopy(rest.substr(0, rest.find('/')));
+}
+
+int PickupLinkClassEx::AdmitUrl(std::string_view url, const FetchJob& job, int mode) {
+    const int result = PickupLinkClass::AdmitUrl(url, job, mode);
+    if (result != kAdmitQueued || url.substr(0, 7) != "http://") return result;
+    const std::string host = LowerHost(url);
+    FetchJob robots = job;
+    robots.flags = (job.flags & 0x3FFFFFFF) | JobFlag::kRobots;
+    robots.trace = 1;
+    const std::string robots_url = "http://" + host + "/" + std::string(kRobotsName);
+    if (PickupLinkClass::AdmitUrl(robots_url, robots, kModeForced) == kAdmitQueued) {
+        util::MutexLock lock(mutex());
+        if (treelistnode* node = FindPath(host, 0))
+            node->value() = NodeValue::Marker(kRobotsPending);
+    }
+    return result;
+}
+
+int PickupLinkClassEx::NextAllowed(std::string& url, bool remove) {
+    util::MutexLock lock(mutex());
+    if (queue_.empty()) return 0;
+    const QueueEntry entry = queue_.front();
+    if (entry.node->name() != kRobotsName) {
+        for (const treelistnode* n = entry.node; n && !n->IsRoot(); n = n->parent()) {
+            const NodeValue& v = n->value();
+            if (v.IsMarker() && v.marker() == kDisallowed) {
+                queue_.pop_front();
+                return -1;
+            }
+            const bool host = n->parent() && n->parent()->IsRoot();
+            if (host && v.IsMarker() && v.marker() == kRobotsPending) {
+                queue_.pop_front();
+                queue_.push_back(entry);
+                return -1;
+            }
+        }
+    }
+    url = EntryText(entry);
+    if (remove) queue_.pop_front();
+    return 1;
+}
+
+void PickupLinkClassEx::RobotsFetched(std::string_view url, const FetchJob& job, bool ok) {
+    if (!(job.flags & JobFlag::kRobots)) return;
+    util::MutexLock lock(mutex());
+    treelistnode* host = FindPath(LowerHost(url), 0);
+    if (!host) return;
+    NodeValue& v = host->value();
+    if (v.IsMarker() && v.marker() == kDisallowed) return;
+    v = ok ? NodeValue() : NodeValue::Marker(kDisallowed);
+}
+
+bool PickupLinkClassEx::ProcessObject(std::string_view url, const treelistnode* record,
+                                      const FetchJob& job, bool full_scan) {
+    if (!(job.flags & JobFlag::kRobots)) {
+        return PickupLinkClass::ProcessObject(url, record, job, full_scan);
+    }
+    if (!store() || !record) return false;
+    return ParseRobots(store()->LocalPath(record), LowerHost(url));
+}
+
+bool PickupLinkClassEx::ParseRobots(const std::string& local_path, std::string_view host) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(local_path.c_str(), "r"));
+    if (!file) return false;
+    util::MutexLock lock(mutex());
+    bool applies = false;
+    std::string line;
+    while (ReadLine(file.get(), line, kMaxRobotsLine)) {
+        std::string_view text = util::SkipWhite(line);
+        text = util::Trim(text.substr(0, text.find('#')));
+        std::string_view value;
+        if (FieldValue(text, "User-Agent:", value)) {
+            if (applies) break;  // only the first section that applies
+            applies = value.find('*') != std::string_view::npos ||
+                      value.find(kAgentName) != std::string_view::npos;
+            continue;
+        }
+        if (!applies || !FieldValue(text, "Disallow:", value) || value.empty()) continue;
+        std::string key = std::string(host) + std::string(value);
+        net::NormalizeUrl(key);
+        if (!key.empty() && key.back() == '/') key.pop_back();
+        if (treelistnode* node = InsertPath(key, SplitEnd(key))) {
+            node->value() = NodeValue::Marker(kDisallowed);
+        }
+    }
+    return true;
+}
+
+}  // namespace kelvra::store

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "pickup_fake_store.h"
+#include "store/pickuplink.h"
+
+namespace kelvra::store {
+namespace {
+
+using Urls = std::vector<std::string>;
+
+class ObjectLinks : public ::testing::Test {
+  protected:
+    ObjectLinks() {
+        job_.rules = crawl_.AddCrawlContext({"http://h/d/"}, "", "");
+        job_.flags = 1;  // fetch only text again
+    }
+    Urls Drain() {
+        Urls urls;
+        while (auto url = crawl_.Dequeue(true)) urls.push_back(*url);
+        return urls;
+    }
+
+    FakeStore store_;
+    PickupLinkClass crawl_{&store_, ""};
+    FetchJob job_;
+};
+
+TEST_F(ObjectLinks, HtmlPageWithReferrer) {
+    ASSERT_EQ(crawl_.AdmitUrl("http://h/d/p.html", job_, kModeForced), kAdmitQueued);
+    crawl_.Dequeue(true);
+    auto rec = store_.Add("http://h/d/p.html", "text/html", "<a href=q.html>");
+    EXPECT_TRUE(crawl_.ProcessObject("http://h/d/p.html", rec, job_, true));
+    EXPECT_EQ(Drain(), Urls{"http://h/d/q.html"});
+    EXPECT_EQ(crawl_.GetJob("http://h/d/q.html")->referrer, crawl_.FindUrl("http://h/d/p.html"));
+}
+
+TEST_F(ObjectLinks, StyleSheetsByTypeOrExtension) {
+    auto by_type = store_.Add("http://h/d/s", "text/css", "a{b: url(one.gif)}");
+    EXPECT_TRUE(crawl_.ProcessObject("http://h/d/s", by_type, job_, true));
+    auto by_ext = store_.Add("http://h/d/t.css", "application/octet-stream", "a{b: url(two.gif)}");
+    EXPECT_TRUE(crawl_.ProcessObject("http://h/d/t.css", by_ext, job_, true));
+    EXPECT_EQ(Drain(), (Urls{"http://h/d/one.gif", "http://h/d/two.gif"}));
+}
+
+TEST_F(ObjectLinks, NoTypeOrNoFileOrNoPlugin) {
+    auto untyped = store_.Add("http://h/d/u", std::nullopt, "<a href=x.html>");
+    EXPECT_FALSE(crawl_.ProcessObject("http://h/d/u", untyped, job_, true));
+    auto missing = store_.Add("http://h/d/m.html", "text/html", nullptr);
+    EXPECT_FALSE(crawl_.ProcessObject("http://h/d/m.html", missing, job_, true));
+    auto flash = store_.Add("http://h/d/f.swf", "application/x-shockwave-flash", "FWS");
+    EXPECT_FALSE(crawl_.ProcessObject("http://h/d/f.swf", flash, job_, true));
+    EXPECT_EQ(Drain(), Urls{});
+}
+
+TEST_F(ObjectLinks, RedirectTargetWithTraceMoved) {
+    job_.flags = JobFlag::kStartUrl | JobFlag::kTraceMovedStart | JobFlag::kPost;
+    job_.rules->accept.AddDirectory("http://h/old/");
+    auto rec =
+        store_.Add("http://h/old/p.html", std::nullopt, nullptr, {{"LO:", "http://h/new/p.html"}});
+    EXPECT_FALSE(crawl_.ProcessObject("http://h/old/p.html", rec, job_, true));  // no type
+    EXPECT_EQ(Drain(), Urls{"http://h/new/p.html"});
+    // The redirect carries the page's own per-link flags; the old directory gave way.
+    EXPECT_TRUE(crawl_.GetJob("http://h/new/p.html")->flags & JobFlag::kPost);
+    EXPECT_EQ(job_.rules->accept.AcceptCheck("h/old/x"), 0);
+    EXPECT_EQ(job_.rules->accept.AcceptCheck("h/new/x"), 1);
+}
+
+TEST_F(ObjectLinks, DeniedRedirectDoesNotWidenTheList) {
+    job_.flags = JobFlag::kTraceMoved | JobFlag::kGetAll;
+    job_.rules->accept.AddDirectory("!http://x/no/");
+    auto rec = store_.Add("http://h/d/r", std::nullopt, nullptr, {{"LO:", "http://x/no/a"}});
+    crawl_.ProcessObject("http://h/d/r", rec, job_, true);
+    EXPECT_EQ(Drain(), Urls{});  // forced by GetAll, but denied
+    EXPECT_EQ(job_.rules->accept.Count(), 2u);
+}
+
+class StoredCopies : public ObjectLinks {
+  protected:
+    void Queue(const std::string& url, std::uint32_t flags) {
+        FetchJob job = job_;
+        job.flags = flags;
+        ASSERT_EQ(crawl_.AdmitUrl(url, job, kModeForced), kAdmitQueued);
+    }
+};
+
+TEST_F(StoredCopies, PolicyDecidesWhichCopiesAreUsed) {
+    Queue("http://h/d/new.html", 3);   // no record: fetch
+    Queue("http://h/d/page.html", 1);  // text with "text only again": fetch
+    Queue("http://h/d/img.gif", 1);    // image: use the stored copy
+    store_.Add("http://h/d/page.html", "text/html", "x");
+    const treelistnode* img = store_.Add("http://h/d/img.gif", "image/gif", "GIF");
+    const treelistnode* node = nullptr;
+    auto job = crawl_.NextUnprocessed(node);
+    ASSERT_TRUE(job);
+    EXPECT_EQ(node, img);
+    EXPECT_EQ(job->flags, 1u);
+    // The used entry left the queue; the others wait, examined, to be fetched.
+    EXPECT_EQ(crawl_.QueueCount(), 2u);
+    EXPECT_EQ(crawl_.PeekState(), getlistmanager::kMustFetch);
+    EXPECT_FALSE(crawl_.NextUnprocessed(node));
+    EXPECT_EQ(crawl_.QueueCount(), 2u);
+}
+
+TEST_F(StoredCopies, StartUrlsAndPartialCopies) {
+    Queue("http://h/d/start.html", 2 | JobFlag::kStartUrl);  // start URLs fetched again
+    Queue("http://h/d/part.zip", 3);                         // partial: stays queued
+    store_.Add("http://h/d/start.html", "text/html", "x");
+    const treelistnode* part =
+        store_.Add("http://h/d/part.zip", "application/zip", "PK", {{"XRange:", "2"}});
+    const treelistnode* node = nullptr;
+    ASSERT_TRUE(crawl_.NextUnprocessed(node));
+    EXPECT_EQ(node, part);
+    EXPECT_EQ(crawl_.QueueCount(), 2u);
+    EXPECT_EQ(crawl_.Dequeue(false), "http://h/d/part.zip");
+    EXPECT_EQ(crawl_.PeekState(), getlistmanager::kMustFetch);
+}
+
+TEST_F(StoredCopies, MissingLocalFileIsFetched) {
+    Queue("http://h/d/gone.gif", 3);
+    store_.Add("http://h/d/gone.gif", "image/gif", nullptr);
+    const treelistnode* node = nullptr;
+    ASSERT_TRUE(crawl_.NextUnprocessed(node));
+    EXPECT_EQ(crawl_.QueueCount(), 1u);
+}
+
+}  // namespace
+}  // namespace kelvra::store
