@@ -15,7 +15,7 @@ void AppCore::LoadSettings() {
     app::LoadSettings(settings_, history_, environment_.ini_path);
 }
 
-void AppCore::StartUp(int start_mode) {
+void AppCore::StartUp(std::uint32_t start_mode) {
     ui_.SetTitle(kStartingTitle);
     data_directory_ = DataDirectory(settings_, start_directory_);
     store_ = std::make_unique<store::headerlist_cookie>(data_directory_, settings_.root_file_name,
@@ -23,14 +23,16 @@ void AppCore::StartUp(int start_mode) {
     store_->SetCookiesEnabled(settings_.save_cookie);
     LoadHeaderInformation(ui_, *store_);
     if (!settings_.progress_log.empty()) DeleteProgressLog(data_directory_, settings_.progress_log);
-    (void)start_mode;
+    CreateServer();
+    SetServerMode(start_mode, true);
     ui_.SetTitle(kMainTitle);
 }
 
 bool AppCore::ShutDown(bool fast) {
     if (!store_) return true;
     ui_.SetTitle(kClosingTitle);
-    server::WriteProxyAutoConfig(settings_.proxy, 0, environment_.pac_path);
+    server_.reset();
+    WriteProxyScript(0);
     const bool saved = SaveHeaderInformation(ui_, *store_, fast);
     store_.reset();
     SaveSettings(settings_, history_, environment_.ini_path);

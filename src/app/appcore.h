@@ -11,6 +11,8 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/userinterface.h"
+#include "server/htmlserver.h"
+#include "server/servermonitor.h"
 #include "store/headerlist_cookie.h"
 
 namespace kelvra::app {
@@ -29,14 +31,29 @@ class AppCore final {
     // (the current directory now), then the settings and the history from kelvraw.ini.
     void LoadSettings();
 
+    // Where the local server's workers report; must outlive the core. Set before StartUp.
+    void SetServerMonitor(server::ServerMonitor& monitor) { monitor_ = &monitor; }
+    // Whether a main window receives the "/get?" requests of browsers.
+    void SetHasMainWindow(bool has) { has_main_window_ = has; }
+
     // Creates the store over the data directory, loads kelvra.hif, repairs it from the journal
-    // of a run that ended abnormally, deletes the old progress log and puts the local server
-    // into start_mode (a RunAtStart value; 0 leaves it stopped).
-    void StartUp(int start_mode);
+    // of a run that ended abnormally, deletes the old progress log, creates the local server
+    // and puts it into start_mode (a RunAtStart value; 0 leaves it stopped).
+    void StartUp(std::uint32_t start_mode);
     // Stops the server, rewrites the proxy script for no local proxy, saves kelvra.hif (fast or
     // tidy), deletes the store and writes the settings. Returns false when the save failed.
     bool ShutDown(bool fast);
     bool Started() const { return store_ != nullptr; }
+
+    // Sets the local server's mode (low four bits a server mode, bits 0x10 and 0x20 its data
+    // use). Without replace_flags the running server's flag bits are kept. A stopped server
+    // is started on "Port" with the client access list read anew; mode 0 stops it. The proxy
+    // script follows. Returns the previous mode.
+    std::uint32_t SetServerMode(std::uint32_t mode, bool replace_flags);
+    // The running server's mode, 0 while it is stopped or there is none.
+    std::uint32_t ServerMode() const;
+    // The port the server listens on, 0 while it is stopped.
+    int ServerPort() const;
 
     UserInterface& Ui() { return ui_; }
     const ProgramEnvironment& Environment() const { return environment_; }
@@ -48,6 +65,10 @@ class AppCore final {
     const std::string& DataDirectoryPath() const { return data_directory_; }
 
   private:
+    // Points browsers at the local server on port, or past it for 0.
+    void WriteProxyScript(int port);
+    void CreateServer();
+
     UserInterface& ui_;
     ProgramEnvironment environment_;
     AppSettings settings_;
@@ -55,6 +76,11 @@ class AppCore final {
     std::string start_directory_;
     std::string data_directory_;
     std::unique_ptr<store::headerlist_cookie> store_;
+    server::NullMonitor null_monitor_;
+    server::ServerMonitor* monitor_ = &null_monitor_;
+    bool has_main_window_ = true;
+    std::unique_ptr<server::HtmlServer> server_;
+    std::uint32_t shown_mode_ = 0xFFFFFFFF;  // none shown yet
 };
 
 }  // namespace kelvra::app

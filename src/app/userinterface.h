@@ -3,6 +3,7 @@
 // interface, so that the same logic runs under the desktop program, the console program and
 // the tests. No toolkit type appears here.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,6 +52,9 @@ class UserInterface {
     // The main window title, which tells that the program is starting up or shutting down.
     virtual void SetTitle(std::string_view title) = 0;
     virtual void Beep(Sound sound) = 0;
+    // The local server's mode changed (low four bits: 0 stopped, 1 Local Mode, 2 Proxy Mode,
+    // 3 Proxy Mode 2, 4 Proxy Mode 3): the tray icon and menu bar follow it.
+    virtual void ShowServerMode(std::uint32_t mode) = 0;
 };
 
 // Shorthand for a box with only an OK button.

@@ -68,6 +68,7 @@ class ScriptedUserInterface final : public app::UserInterface {
     void StatusText(std::string_view text) override { statuses.emplace_back(text); }
     void SetTitle(std::string_view title) override { titles.emplace_back(title); }
     void Beep(app::Sound sound) override { beeps.push_back(sound); }
+    void ShowServerMode(std::uint32_t mode) override { modes.push_back(mode); }
 
     // Captions of the messages shown, in order.
     std::vector<std::string> Captions() const {
@@ -81,6 +82,7 @@ class ScriptedUserInterface final : public app::UserInterface {
     std::vector<std::string> statuses;
     std::vector<std::string> titles;
     std::vector<app::Sound> beeps;
+    std::vector<std::uint32_t> modes;
 
     std::deque<app::DialogResult> answers;
     std::deque<std::optional<std::string>> texts;

@@ -1,0 +1,27 @@
+#pragma once
+// What kelvrac's commands do once the program has started up.
+
+#include <cstdio>
+
+#include "app/appcore.h"
+#include "console/commandline.h"
+#include "console/signalwatch.h"
+
+namespace kelvra::console {
+
+// Exit codes.
+inline constexpr int kExitDone = 0;     // nothing failed and something was processed
+inline constexpr int kExitFailed = 1;   // URLs failed, or nothing could be fetched
+inline constexpr int kExitStartup = 2;  // usage or start-up error
+
+// The RunAtStart value kelvrac starts the server with: serve's mode (or the setting); the
+// crawling commands leave the server stopped.
+std::uint32_t StartMode(const CommandLine& line, const app::AppSettings& settings);
+
+// Runs the command on the started core. While a crawl runs, the first SIGINT or SIGTERM lets
+// the running transactions finish and lists the rest as failed; a second aborts. serve runs
+// until a signal arrives. Returns the exit code; the caller shuts the core down.
+int RunCommand(app::AppCore& core, const CommandLine& line, SignalWatcher& signals, std::FILE* out,
+               std::FILE* err);
+
+}  // namespace kelvra::console

@@ -1,0 +1,67 @@
+// kelvrac: the console program. It starts up and shuts down as the desktop program does and
+// saves the store however the command ends.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/appcore.h"
+#include "app/startup.h"
+#include "console/commandline.h"
+#include "console/commands.h"
+#include "console/consoledisplay.h"
+#include "console/consoleui.h"
+#include "console/signalwatch.h"
+#include "server/serversettings.h"
+
+namespace {
+
+using namespace kelvra;
+
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "kelvrac: %s\n", message.c_str());
+    return console::kExitStartup;
+}
+
+int Run(int argc, const char* const* argv, console::SignalWatcher& signals) {
+    console::ConsoleUserInterface ui(stdin, stdout, stderr);
+    std::optional<app::ProgramEnvironment> environment = app::PrepareProgram(ui, argc, argv);
+    if (!environment) return console::kExitStartup;
+    std::string error;
+    std::optional<console::CommandLine> line = console::ParseCommandLine(argc, argv, error);
+    if (!line) return Fail(error + "\n" + console::kUsage);
+    if (line->command == console::Command::kRetry &&
+        access(line->retry_list_in.c_str(), R_OK) != 0) {
+        return Fail("cannot read " + line->retry_list_in);
+    }
+    const auto lock = app::InstanceLock::Acquire(DirectoryOf(environment->ini_path));
+    if (!lock) return Fail("another instance runs with the same settings");
+
+    console::ConsoleServerMonitor monitor(stdout, line->verbose);
+    app::AppCore core(ui, *environment);
+    core.SetServerMonitor(monitor);
+    core.SetHasMainWindow(false);
+    core.LoadSettings();
+    const std::uint32_t mode = console::StartMode(*line, core.Settings());
+    if (line->command == console::Command::kServe && server::ModeBase(mode) == 0) {
+        return Fail("serve needs a server mode other than stopped");
+    }
+    core.StartUp(mode);
+    int code = console::RunCommand(core, *line, signals, stdout, stderr);
+    if (!core.ShutDown(true) && code == console::kExitDone) code = console::kExitFailed;
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Before any other thread exists, so that every thread leaves the signals to the watcher.
+    kelvra::console::SignalWatcher signals;
+    return Run(argc, argv, signals);
+}
