@@ -1,0 +1,270 @@
+#include "swfscanner.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace kelvra::florrin {
+
+namespace {
+
+enum TagCode : std::uint32_t {
+    kEnd = 0,
+    kDefineButton = 7,
+    kDoAction = 12,
+    kDefineButton2 = 34,
+    kDefineSprite = 39,
+};
+constexpr std::uint8_t kActionGetUrl = 0x83;
+constexpr std::uint32_t kLongTag = 63;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+std::uint32_t LittleEndian32(const unsigned char* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Inflates src into dst, which has the exact size the header announced.
+bool Inflate(const unsigned char* src, std::size_t size, unsigned char* dst, std::size_t want) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    z.next_in = const_cast<unsigned char*>(src);
+    z.avail_in = static_cast<uInt>(size);
+    z.next_out = dst;
+    z.avail_out = static_cast<uInt>(want);
+    const int rc = inflate(&z, Z_FINISH);
+    const bool whole = z.avail_out == 0 && (rc == Z_STREAM_END || rc == Z_OK || rc == Z_BUF_ERROR);
+    inflateEnd(&z);
+    return whole;
+}
+
+}  // namespace
+
+bool SwfScanner::LoadImage(const unsigned char* data, std::size_t size) {
+    image_.clear();
+    if (size < kHeaderSize) return false;
+    const bool compressed = data[0] == 'C';
+    if ((data[0] != 'F' && !compressed) || data[1] != 'W' || data[2] != 'S') return false;
+    version_ = data[3];
+    const std::uint32_t length = LittleEndian32(data + 4);
+    if (length < kMinLength) return false;
+    if (!compressed) {
+        if (size < length) return false;  // the header promises more than the file has
+        image_.assign(data, data + length);
+        return true;
+    }
+    if (length > kMaxInflated) return false;
+    image_.resize(length);
+    std::copy(data, data + kHeaderSize, image_.begin());
+    if (!Inflate(data + kHeaderSize, size - kHeaderSize, image_.data() + kHeaderSize,
+                 length - kHeaderSize)) {
+        image_.clear();
+        return false;
+    }
+    return true;
+}
+
+bool SwfScanner::Load(const std::string& path) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) return false;
+    unsigned char header[kHeaderSize];
+    if (std::fread(header, 1, kHeaderSize, file.get()) != kHeaderSize) return false;
+    if ((header[0] != 'F' && header[0] != 'C') || header[1] != 'W' || header[2] != 'S') {
+        return false;
+    }
+    const std::uint32_t length = LittleEndian32(header + 4);
+    std::vector<unsigned char> data(header, header + kHeaderSize);
+    if (header[0] == 'F') {
+        // Read exactly what the header announces; a shorter file fails.
+        if (length < kMinLength) return false;
+        data.resize(length);
+        const std::size_t want = length - kHeaderSize;
+        if (std::fread(data.data() + kHeaderSize, 1, want, file.get()) != want) return false;
+    } else {
+        unsigned char block[65536];
+        std::size_t got;
+        while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) {
+            data.insert(data.end(), block, block + got);
+            if (data.size() > kMaxInflated) return false;
+        }
+    }
+    return LoadImage(data.data(), data.size());
+}
+
+std::uint8_t SwfScanner::U8() {
+    Align();
+    if (!ok_ || pos_ >= image_.size()) {
+        ok_ = false;
+        return 0;
+    }
+    return image_[pos_++];
+}
+
+std::uint16_t SwfScanner::U16() {
+    const std::uint16_t lo = U8();
+    return static_cast<std::uint16_t>(lo | (U8() << 8));
+}
+
+std::uint32_t SwfScanner::U32() {
+    const std::uint32_t lo = U16();
+    return lo | (static_cast<std::uint32_t>(U16()) << 16);
+}
+
+std::uint32_t SwfScanner::Bits(int n) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < n; ++i) {
+        if (bits_left_ == 0) {
+            if (!ok_ || pos_ >= image_.size()) {
+                ok_ = false;
+                return 0;
+            }
+            bits_ = image_[pos_++];
+            bits_left_ = 8;
+        }
+        --bits_left_;
+        value = (value << 1) | ((bits_ >> bits_left_) & 1);
+    }
+    return value;
+}
+
+std::int32_t SwfScanner::SignedBits(int n) {
+    const std::uint32_t v = Bits(n);
+    if (n == 0 || n >= 32) return static_cast<std::int32_t>(v);
+    const std::uint32_t sign = 1u << (n - 1);
+    return static_cast<std::int32_t>((v ^ sign) - sign);
+}
+
+void SwfScanner::Matrix() {
+    Align();
+    if (Bits(1)) {
+        const int n = static_cast<int>(Bits(5));
+        SignedBits(n);
+        SignedBits(n);
+    }
+    if (Bits(1)) {
+        const int n = static_cast<int>(Bits(5));
+        SignedBits(n);
+        SignedBits(n);
+    }
+    const int n = static_cast<int>(Bits(5));
+    SignedBits(n);
+    SignedBits(n);
+}
+
+void SwfScanner::CxformWithAlpha() {
+    Align();
+    const bool add = Bits(1);
+    const bool multiply = Bits(1);
+    const int n = static_cast<int>(Bits(4));
+    for (int i = 0; i < (multiply ? 4 : 0) + (add ? 4 : 0); ++i) SignedBits(n);
+}
+
+void SwfScanner::Actions() {
+    while (ok_) {
+        const std::uint8_t code = U8();
+        if (!ok_ || code == 0) return;
+        if (!(code & 0x80)) continue;
+        const std::uint16_t length = U16();
+        const std::size_t payload = pos_;
+        if (!ok_ || payload + length > image_.size()) {
+            ok_ = false;
+            return;
+        }
+        if (code == kActionGetUrl) {
+            const unsigned char* start = image_.data() + payload;
+            const std::size_t room = image_.size() - payload;
+            std::size_t n = 0;
+            while (n < room && start[n] != 0) ++n;
+            if (n == room) {  // no NUL before the end of the image
+                ok_ = false;
+                return;
+            }
+            if (n <= kMaxUrl) urls_.emplace_back(reinterpret_cast<const char*>(start), n);
+        }
+        pos_ = payload + length;
+    }
+}
+
+void SwfScanner::ButtonRecords(bool with_cxform) {
+    while (ok_) {
+        if (U8() == 0 || !ok_) return;
+        U16();  // character id
+        U16();  // depth
+        Matrix();
+        if (with_cxform) CxformWithAlpha();
+    }
+}
+
+void SwfScanner::DefineButton2() {
+    U16();  // button id
+    U8();   // flags
+    const std::uint16_t action_offset = U16();
+    ButtonRecords(true);
+    if (action_offset == 0) return;
+    while (ok_) {
+        const std::uint16_t size = U16();
+        U16();  // conditions
+        Actions();
+        if (size == 0) return;
+    }
+}
+
+void SwfScanner::TagList(int depth) {
+    while (ok_) {
+        const std::uint16_t header = U16();
+        if (!ok_) return;
+        const std::uint32_t code = header >> 6;
+        std::uint64_t length = header & kLongTag;
+        if (length == kLongTag) length = U32();
+        if (!ok_) return;
+        const std::uint64_t next = pos_ + length;
+        switch (code) {
+            case kEnd:
+                return;
+            case kDoAction:
+                Actions();
+                break;
+            case kDefineButton:
+                U16();  // button id
+                ButtonRecords(false);
+                Actions();
+                break;
+            case kDefineButton2:
+                DefineButton2();
+                break;
+            case kDefineSprite:
+                U16();  // sprite id
+                U16();  // frame count
+                if (ok_ && depth < kMaxSpriteDepth) TagList(depth + 1);
+                ok_ = true;  // the sprite's own list ended; this one goes on
+                break;
+            default:
+                break;
+        }
+        if (!ok_ || next > image_.size()) return;
+        pos_ = static_cast<std::size_t>(next);
+        Align();
+    }
+}
+
+std::vector<std::string> SwfScanner::Scan() {
+    urls_.clear();
+    pos_ = kHeaderSize;
+    ok_ = true;
+    Align();
+    const int n = static_cast<int>(Bits(5));  // frame size RECT
+    for (int i = 0; i < 4; ++i) SignedBits(n);
+    U16();  // frame rate
+    U16();  // frame count
+    TagList(0);
+    image_.clear();
+    image_.shrink_to_fit();
+    pos_ = 0;
+    Align();
+    return std::move(urls_);
+}
+
+}  // namespace kelvra::florrin
