@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "pickup_fake_store.h"
+#include "store/pickuplink.h"
 #include "store/pluginhost.h"
 
 namespace kelvra::store {
@@ -270,6 +272,29 @@ TEST(PluginHostLoading, TwoHostsOnOneLibrary) {
     }
     // After the second host's done call the plug-in has no scanner until initialised again.
     EXPECT_FALSE(first.ProcessFile("/nonexistent", "application/x-shockwave-flash"));
+}
+
+TEST(PluginLinks, EntriesAreResolvedAgainstTheObject) {
+    FakeStore store;
+    PickupLinkClass crawl(&store, PluginPath());
+    FetchJob job;
+    job.rules = crawl.AddCrawlContext({"http://h/m/"}, "", "");
+    const Bytes movie = Movie({Tag(12, GetUrls({"next.html", "/top.html"}))});
+    const std::string body(movie.begin(), movie.end());
+    auto rec = store.Add("http://h/m/a.swf", "application/x-shockwave-flash", body.c_str());
+    // The movie holds NUL bytes: write it whole.
+    std::ofstream(store.LocalPath(rec), std::ios::binary).write(body.data(), body.size());
+    EXPECT_TRUE(crawl.ProcessObject("http://h/m/a.swf", rec, job, true));
+    std::vector<std::string> urls;
+    while (auto url = crawl.Dequeue(true)) urls.push_back(*url);
+    EXPECT_EQ(urls, std::vector<std::string>{"http://h/m/next.html"});  // /top.html is outside
+    EXPECT_EQ(crawl.FindUrl("http://h/top.html"), nullptr);
+    // An empty list still counts as processed.
+    const Bytes empty = Movie({});
+    const std::string none(empty.begin(), empty.end());
+    auto rec2 = store.Add("http://h/m/b.swf", "application/x-shockwave-flash", "");
+    std::ofstream(store.LocalPath(rec2), std::ios::binary).write(none.data(), none.size());
+    EXPECT_TRUE(crawl.ProcessObject("http://h/m/b.swf", rec2, job, true));
 }
 
 }  // namespace
