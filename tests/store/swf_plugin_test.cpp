@@ -290,7 +290,7 @@ TEST(PluginLinks, EntriesAreResolvedAgainstTheObject) {
     EXPECT_EQ(urls, std::vector<std::string>{"http://h/m/next.html"});  // /top.html is outside
     EXPECT_EQ(crawl.FindUrl("http://h/top.html"), nullptr);
     // An empty list still counts as processed.
-    const Bytes empty = Movie({});
+    const Bytes empty = Movie({Tag(9, Bytes{1, 2, 3, 4})});  // no actions, 21 bytes
     const std::string none(empty.begin(), empty.end());
     auto rec2 = store.Add("http://h/m/b.swf", "application/x-shockwave-flash", "");
     std::ofstream(store.LocalPath(rec2), std::ios::binary).write(none.data(), none.size());
