@@ -32,7 +32,8 @@ std::string StoreObjectsAdapter::TypeForExtension(std::string_view url) {
     return std::string(store_.TypeForExtension(net::GetExtension(url)));
 }
 
-CrawlUrlTable::CrawlUrlTable(store::StoredObjects* store) : PickupLinkClass(store, "") {}
+CrawlUrlTable::CrawlUrlTable(store::StoredObjects* store, const std::string& plugin_library)
+    : PickupLinkClass(store, plugin_library) {}
 
 void CrawlUrlTable::MoveFirstToEnd() {
     util::MutexLock lock(mutex());

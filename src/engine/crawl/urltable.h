@@ -35,14 +35,17 @@ inline constexpr int kUrl = 1;    // out holds the first entry's URL
 
 class CrawlUrlTable final : public store::PickupLinkClass {
   public:
-    explicit CrawlUrlTable(store::StoredObjects* store);
+    explicit CrawlUrlTable(store::StoredObjects* store,
+                           const std::string& plugin_library = store::PluginHost::kLibraryName);
 
     // Queue walking, each under the table's lock (callers that walk hold it themselves).
     void MoveFirstToEnd();
     void RemoveFirst();
-    // The first entry's URL as NextAllowed gives it; removed when remove is set.
+    // The first entry's URL; removed when remove is set. Until the frontier's robots.txt layer
+    // is in place every entry is allowed (never kSkip).
     int NextAllowed(std::string& out, bool remove);
-    // The robots.txt exchange of a host ended (ok: its answer applies).
+    // The robots.txt exchange of a host ended (ok: its answer applies). Nothing to do until the
+    // robots.txt layer is in place.
     void RobotsFetched(std::string_view url, const store::FetchJob& job, bool ok);
     // The host part of the first entry ("" when the queue is empty).
     std::string CurrentHostName();
