@@ -1,0 +1,197 @@
+// Load and misbehaving clients: the pool is never exhausted for good and never crashes.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "server_fixture.h"
+
+namespace kelvra::server::testing {
+namespace {
+
+class FaultsTest : public ServerTest {
+  protected:
+    void SetUp() override {
+        ServerTest::SetUp();
+        Put("http://h/ok.html", "CT:text/html\n", "fine");
+    }
+    bool Works() {
+        return Ask("GET http://h/ok.html HTTP/1.0\r\n\r\n").find("\r\n\r\nfine") !=
+               std::string::npos;
+    }
+};
+
+TEST_F(FaultsTest, ThreadsZeroOrAboveTwentyGiveTwenty) {
+    EXPECT_EQ(WorkerCount(0), 20);
+    EXPECT_EQ(WorkerCount(25), 20);
+    EXPECT_EQ(WorkerCount(1), 1);
+    EXPECT_EQ(WorkerCount(20), 20);
+    settings_.threads = 25;
+    Start(kModeLocal);
+    EXPECT_EQ(server_->Workers(), 20);
+}
+
+TEST_F(FaultsTest, StalledHeaderIsDroppedAfterKeepAlive) {
+    settings_.keep_alive = 1;
+    Start(kModeLocal);
+    RawClient client(port_);
+    ASSERT_TRUE(client.Send("GET http://h/ok.html HTTP/1.0\r\nX-Trickle: "));
+    EXPECT_EQ(client.WaitForClose(5000), 1);
+}
+
+TEST_F(FaultsTest, KeepAliveZeroStillWaitsASecondForTheFirstRequestButNotForever) {
+    settings_.keep_alive = 0;
+    Start(kModeLocal);
+    RawClient silent(port_);
+    EXPECT_EQ(silent.WaitForClose(5000), 1);
+    RawClient late(port_);
+    ASSERT_TRUE(late.Send("GET http://h/ok.html HTTP/1.0\r\n"));
+    ASSERT_TRUE(late.Send("\r\n"));
+    EXPECT_NE(late.ReadAll().find("fine"), std::string::npos);
+}
+
+TEST_F(FaultsTest, AllWorkersBusyMakesNewConnectionsWaitInTheBacklog) {
+    settings_.threads = 2;
+    settings_.keep_alive = 30;
+    Start(kModeLocal);
+    RawClient a(port_), b(port_);
+    ASSERT_TRUE(a.Send("GET http://h/ok.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n"));
+    ASSERT_TRUE(b.Send("GET http://h/ok.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n"));
+    std::string got;
+    ASSERT_TRUE(a.ReadAtLeast(got, 10));
+    ASSERT_TRUE(b.ReadAtLeast(got, 10));
+    RawClient waiting(port_);
+    ASSERT_TRUE(waiting.Send("GET http://h/ok.html HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ(waiting.WaitForClose(300), 0);  // not served while both workers hold connections
+    a.Close();
+    EXPECT_NE(waiting.ReadAll().find("fine"), std::string::npos);
+}
+
+TEST_F(FaultsTest, FiveHundredConcurrentConnectionsAreAllAnswered) {
+    settings_.threads = 20;
+    Start(kModeLocal);
+    constexpr int kClients = 500;
+    std::vector<std::unique_ptr<RawClient>> clients;
+    std::vector<std::thread> openers;
+    std::mutex mutex;
+    // Connections are opened from several threads so that ones waiting for the backlog do not
+    // hold up the rest.
+    for (int t = 0; t < 4; ++t) {
+        openers.emplace_back([&] {
+            for (int i = 0; i < kClients / 4; ++i) {
+                auto client = std::make_unique<RawClient>(port_);
+                client->Send("GET http://h/ok.html HTTP/1.0\r\n\r\n");
+                std::lock_guard lock(mutex);
+                clients.push_back(std::move(client));
+            }
+        });
+    }
+    for (auto& opener : openers) opener.join();
+    int answered = 0;
+    for (auto& client : clients)
+        answered += client->ReadAll(20000).find("fine") != std::string::npos;
+    EXPECT_EQ(answered, kClients);
+    // no worker was lost: twenty kept connections are served at once
+    std::vector<std::unique_ptr<RawClient>> kept;
+    for (int i = 0; i < 20; ++i) {
+        kept.push_back(std::make_unique<RawClient>(port_));
+        kept.back()->Send("GET http://h/ok.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n");
+    }
+    for (auto& client : kept) {
+        std::string got;
+        EXPECT_TRUE(client->ReadAtLeast(got, 60));
+    }
+}
+
+TEST_F(FaultsTest, ClientsLeavingMidHeaderOrMidBody) {
+    settings_.threads = 20;
+    Start(kModeLocal);
+    for (int i = 0; i < 30; ++i) {
+        RawClient header(port_);
+        header.Send("GET http://h/ok.html HTTP/1.0\r\nHost: h");
+        RawClient body(port_);
+        body.Send("POST http://h/ok.html HTTP/1.0\r\nContent-Length: 100000\r\n\r\nabc");
+    }
+    EXPECT_TRUE(Works());
+}
+
+TEST_F(FaultsTest, FloodOfMalformedRequests) {
+    settings_.threads = 20;
+    settings_.keep_alive = 1;
+    Start(kModeLocal);
+    std::mt19937 random(7);
+    const std::string pieces[] = {"GET ",
+                                  "POST ",
+                                  "HEAD ",
+                                  "http://",
+                                  "h/",
+                                  "\r\n",
+                                  "\n",
+                                  " ",
+                                  "Content-Length: ",
+                                  "-1",
+                                  "99999999999999999999",
+                                  std::string(1, '\0'),
+                                  "%",
+                                  "%2e",
+                                  "..",
+                                  "/",
+                                  "Connection: Keep-Alive",
+                                  ":",
+                                  "\xff",
+                                  "Transfer-Encoding: chunked",
+                                  "mode=",
+                                  "*3",
+                                  "?",
+                                  "get"};
+    for (int round = 0; round < 4; ++round) {
+        std::vector<std::unique_ptr<RawClient>> clients;
+        for (int i = 0; i < 40; ++i) {
+            std::string request;
+            const int count = 1 + static_cast<int>(random() % 30);
+            for (int p = 0; p < count; ++p) request += pieces[random() % std::size(pieces)];
+            if (random() % 2) request += "\r\n\r\n";
+            clients.push_back(std::make_unique<RawClient>(port_));
+            clients.back()->Send(request);
+        }
+        // well-formed requests keep being answered among the malformed ones
+        EXPECT_TRUE(Works()) << round;
+        for (auto& client : clients) client->ReadAll(5000);
+    }
+    EXPECT_TRUE(Works());
+    EXPECT_EQ(server_->GetMode() & kModeBaseMask, kModeLocal) << "only a valid command changes it";
+}
+
+TEST_F(FaultsTest, StopEndsListeningAndStartListensAgain) {
+    Start(kModeLocal);
+    server_->Stop();
+    EXPECT_EQ(server_->GetMode(), 0u);
+    EXPECT_EQ(server_->Port(), 0);
+    ASSERT_TRUE(server_->Start(0, kModeLocal, {}));
+    port_ = server_->Port();
+    EXPECT_TRUE(Works());
+    // a port already taken leaves the server stopped
+    HtmlServer other(*store_, settings_, monitor_, dir_.Path("prohibit.orv"));
+    EXPECT_FALSE(other.Start(port_, kModeLocal, {}));
+    EXPECT_EQ(other.GetMode(), 0u);
+}
+
+TEST_F(FaultsTest, DestroyingTheServerCutsConnectionsBeingServed) {
+    settings_.keep_alive = 60;
+    Start(kModeLocal);
+    RawClient client(port_);
+    ASSERT_TRUE(
+        client.Send("GET http://h/ok.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n"));
+    std::string got;
+    ASSERT_TRUE(client.ReadAtLeast(got, 10));
+    const auto begin = std::chrono::steady_clock::now();
+    server_.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    EXPECT_EQ(client.WaitForClose(1000), 1);
+}
+
+}  // namespace
+}  // namespace kelvra::server::testing
