@@ -38,7 +38,9 @@ CrawlOutcome RunCrawl(crawl::KelvraClass_Log& crawl, SignalWatcher& signals, std
         bool completed = false;
         outcome.processed += crawl.RunWithLog(completed);
         outcome.failed = crawl.HasErrorUrls() || !completed;
-        if (signals.Count() > 0 || !crawl.FinishReport(outcome.processed)) break;
+        // The report comes after a stop too: it saves the failed URLs.
+        const bool queued_again = crawl.FinishReport(outcome.processed);
+        if (!queued_again || signals.Count() > 0) break;
         crawl.ResetCrawl();
     }
     signals.SetAction(nullptr);
