@@ -59,8 +59,8 @@ std::int64_t ParseLength(std::string_view text) {
     std::int64_t value = 0;
     for (char c : text) {
         if (c < '0' || c > '9') return -1;
+        if (value > (kMaxBodyLength - (c - '0')) / 10) return -1;
         value = value * 10 + (c - '0');
-        if (value > kMaxBodyLength) return -1;
     }
     return value;
 }

@@ -1,0 +1,106 @@
+// Feeds the response reader arbitrary bytes in blocks of arbitrary size through a channel
+// stand-in (a transport that serves the input from memory), message after message as on a
+// kept connection, and checks that the temporary file always holds exactly the header and
+// the body the reader reports.
+
+#include <fuzzer/FuzzedDataProvider.h>
+#include <poll.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "engine/net/httputils.h"
+#include "engine/net/message_reader.h"
+#include "engine/net/result_codes.h"
+
+namespace {
+
+using namespace kelvra::net;
+
+// The peer: each Receive returns at most the next block; at the end the peer closes.
+class MemoryTransport final : public Transport {
+  public:
+    explicit MemoryTransport(std::deque<std::string>& blocks) : blocks_(blocks) {}
+    bool Connect(int, const sockaddr_in&) override { return true; }
+    int Established(int) override { return kChannelOk; }
+    long Send(int, const char*, std::size_t length) override { return static_cast<long>(length); }
+    long Receive(int, char* data, std::size_t capacity, bool) override {
+        if (blocks_.empty()) return 0;
+        std::string& block = blocks_.front();
+        std::size_t n = std::min(capacity, block.size());
+        std::copy(block.data(), block.data() + n, data);
+        block.erase(0, n);
+        if (block.empty()) blocks_.pop_front();
+        return static_cast<long>(n);
+    }
+    int Wait(int, short events, int) override { return events & POLLIN; }
+    int Peek(int) override { return blocks_.empty() ? -1 : 1; }
+    int Close(int) override { return 0; }
+
+  private:
+    std::deque<std::string>& blocks_;
+};
+
+constexpr int kFakeSocket = 1 << 20;  // never handed to the system
+constexpr int kMaxMessages = 16;
+
+long FileSize(std::FILE* file) {
+    std::fflush(file);
+    struct stat info {};
+    return ::fstat(::fileno(file), &info) == 0 ? static_cast<long>(info.st_size) : -1;
+}
+
+void CheckFile(httputils& client) {
+    const HttpMessageBuffer& buffer = client.Buffer();
+    std::int64_t body = buffer.chunked ? client.ChunkSum() : client.Consumed();
+    std::int64_t expected = static_cast<std::int64_t>(buffer.header_length) + body;
+    if (FileSize(client.TempStream()) != expected) __builtin_trap();
+    if (buffer.content_length >= 0 && !buffer.chunked &&
+        client.Consumed() > buffer.content_length) {
+        __builtin_trap();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    const bool head = input.ConsumeBool();
+    std::deque<std::string> blocks;
+    while (input.remaining_bytes() > 0) {
+        std::size_t length = input.ConsumeIntegralInRange<std::size_t>(1, 9000);
+        blocks.push_back(input.ConsumeBytesAsString(length));
+    }
+
+    static httputils* client = nullptr;  // one channel and temporary file for the whole run
+    static std::deque<std::string>* source = nullptr;
+    if (client == nullptr) {
+        source = new std::deque<std::string>();
+        client = new httputils(std::make_unique<MemoryTransport>(*source));
+    }
+    source->swap(blocks);
+    client->AdoptSocket(kFakeSocket);
+    client->ExpectNoBody(head);
+    for (int message = 0; message < kMaxMessages; ++message) {
+        int status = client->ReadStatus();
+        if (client->State() < 0) break;
+        if (status < 100 && status != kGetRequest && status != kHeadRequest &&
+            status != kPostRequest && status != kOtherRequest) {
+            __builtin_trap();
+        }
+        int code = kChannelOk;
+        while (client->State() >= kHeaderComplete && client->State() < kMessageComplete) {
+            client->Step(code);
+        }
+        if (client->State() != kMessageComplete) break;
+        CheckFile(*client);
+        if (client->Peek(0) != 1) break;
+    }
+    client->ReleaseSocket();
+    source->clear();
+    return 0;
+}
