@@ -81,7 +81,6 @@ int httputils::SendRequest(int method, std::string_view url, const ConnectionSet
         request_.clear();
         return kSendFailed;
     }
-    ExpectNoBody(method == kMethodHead);
     int code = ConnectTarget();
     if (code != kChannelOk) return code;
     if (!SendAll(request_.data(), request_.size(), code)) return code;
@@ -90,11 +89,19 @@ int httputils::SendRequest(int method, std::string_view url, const ConnectionSet
         std::string_view body = url.substr(query + 1);
         if (!SendAll(body.data(), body.size(), code)) return code;
     }
+    unanswered_.push_back(method == kMethodHead);
     return kChannelOk;
+}
+
+int httputils::Close() {
+    unanswered_.clear();
+    return TCPIPProxyClass::Close();
 }
 
 int httputils::ReadStatus() {
     Reset(kScanHeader);
+    ExpectNoBody(!unanswered_.empty() && unanswered_.front());
+    if (!unanswered_.empty()) unanswered_.pop_front();
     if (!OpenTempFile()) return kTempFileFailed;
     int code = kChannelOk;
     while (State() >= kScanHeader && State() < kHeaderComplete) Step(code);

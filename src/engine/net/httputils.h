@@ -3,6 +3,7 @@
 // temporary file.
 
 #include <cstddef>
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,9 @@ class httputils : public TCPIPProxyClass, public InvestHeaderClass {
     // the peer closed before sending a header.
     virtual int ReadStatus();
 
+    // Also forgets the requests still awaiting their answers.
+    int Close() override;
+
     // The header block of the last request as sent.
     const std::string& RequestText() const { return request_; }
 
@@ -46,6 +50,9 @@ class httputils : public TCPIPProxyClass, public InvestHeaderClass {
                       std::string_view extra);
 
     std::string request_;
+    // One entry per request sent and not yet answered: whether its answer has no body (HEAD),
+    // so that answers to pipelined requests are framed by their own request.
+    std::deque<bool> unanswered_;
 };
 
 }  // namespace kelvra::net

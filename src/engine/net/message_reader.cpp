@@ -90,6 +90,7 @@ void InvestHeaderClass::Reset(int state) {
     buffer_.version = 0;
     kind_ = kNoMessage;
     failure_code_ = kChannelOk;
+    bodiless_ = false;
     phase_ = kChunkSize;
     chunk_left_ = 0;
     chunk_size_ = 0;
@@ -182,7 +183,10 @@ void InvestHeaderClass::PeerClosedInHeader() {
 void InvestHeaderClass::BeginBody() {
     const char* body = buffer_.raw.data() + buffer_.header_length;
     std::size_t count = buffer_.filled - buffer_.header_length;
-    if (no_body_) return FinishMessage(body, count);
+    if (no_body_) {
+        bodiless_ = true;
+        return FinishMessage(body, count);
+    }
     ConsumeBody(body, count);
 }
 
@@ -322,7 +326,7 @@ void InvestHeaderClass::PeerClosedInBody() {
 
 bool InvestHeaderClass::BodyComplete() const {
     if (state_ != kMessageComplete) return false;
-    if (no_body_ || buffer_.content_length < 0) return true;
+    if (bodiless_ || buffer_.content_length < 0) return true;
     if (buffer_.chunked) return phase_ >= kTrailerLineStart;
     return consumed_ >= buffer_.content_length;
 }

@@ -144,6 +144,7 @@ class InvestHeaderClass {
     int state_ = kScanHeader;
     int failure_code_ = 0;
     bool no_body_ = false;
+    bool bodiless_ = false;  // this message was taken as having no body
     ChunkPhase phase_ = kChunkSize;
     std::int64_t chunk_left_ = 0;
     std::uint64_t chunk_size_ = 0;  // accumulator of the size line

@@ -4,9 +4,13 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/net/http_test_util.h"
+#include "engine/net/proxy.h"
+#include "engine/net/tcpip_server.h"
 #include "support/test_origin.h"
 
 namespace kelvra::net {
@@ -150,6 +154,24 @@ TEST_F(ChannelTest, CutTempFileRemovesTheTail) {
     ASSERT_TRUE(channel.AppendToTemp("x", 1));
     EXPECT_EQ(TempFileText(channel), "header+x");
     EXPECT_FALSE(channel.CutTempFile(100));  // more than there is
+}
+
+// A listener whose accept queue is full drops further connection requests, so the connection
+// stays pending until the periods run out.
+TEST_F(ChannelTest, ConnectTimesOutAfterItsPeriods) {
+    TCPIPServer full;
+    full.SetBindAddress(kLoopbackAddress);
+    int port = 0;
+    ASSERT_EQ(full.Listen(port, false), kChannelOk);
+    std::vector<std::unique_ptr<TCPIPClient>> queued;
+    int code = kChannelOk;
+    channel.SetTimeout(1);
+    for (int i = 0; i < 16 && code == kChannelOk; ++i) {
+        queued.push_back(std::make_unique<TCPIPClient>());
+        queued.back()->SetTimeout(1);
+        code = queued.back()->Connect(kLoopbackAddress, port, false);
+    }
+    EXPECT_EQ(code, kTimedOut);
 }
 
 TEST_F(ChannelTest, ConnectWithoutAddress) {

@@ -366,6 +366,22 @@ INSTANTIATE_TEST_SUITE_P(
                                 "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nfirst"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(ReaderTest, PipelinedHeadThenGetEachFramedByItsOwnRequest) {
+    const std::string head_answer = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n";
+    const std::string get_answer = HttpResponse("HTTP/1.1 200 OK", "hello");
+    TestOrigin origin(std::vector<Reply>{Reply().Send(head_answer + get_answer), Reply()});
+    ConnectionSetting keep{2, 11};
+    ASSERT_EQ(client.SendRequest(kMethodHead, origin.Url("/1"), &keep, ""), kChannelOk);
+    ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/2"), &keep, ""), kChannelOk);
+    EXPECT_EQ(client.ReadStatus(), 200);
+    EXPECT_EQ(client.State(), kMessageComplete);
+    EXPECT_EQ(TempFileText(client), head_answer);
+    EXPECT_EQ(client.ReadStatus(), 200);
+    ReadToEnd(client);
+    EXPECT_TRUE(client.BodyComplete());
+    EXPECT_EQ(TempFileText(client), get_answer);
+}
+
 // --- the peer closing in every reader state ---------------------------------------------------
 
 struct CloseCase {
