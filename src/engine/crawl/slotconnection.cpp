@@ -3,8 +3,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include "engine/net/url.h"
-
 namespace kelvra::crawl {
 
 bool SlotTransport::Connect(int fd, const sockaddr_in& peer) {
@@ -96,24 +94,12 @@ void SlotTransport::CountReceived(long bytes) {
 SlotConnection::SlotConnection() : SlotConnection(std::make_unique<SlotTransport>()) {}
 
 SlotConnection::SlotConnection(std::unique_ptr<SlotTransport> transport)
-    : httputils(std::move(transport)),
+    : inetutils(std::move(transport)),
       transport_(static_cast<SlotTransport*>(&TCPIPClass::transport())) {}
 
 int SlotConnection::Request(int method, std::string_view url, const net::ConnectionSetting& setting,
                             std::string_view extra) {
-    std::string escaped = net::EscapeUnsafeBytes(url);
-    if (escaped.starts_with("http://")) {
-        SetProxy(http_proxy_, net::kHttpPort);
-        return SendRequest(method, escaped, &setting, extra);
-    }
-    if (!escaped.starts_with("ftp://")) return -1;
-    // Through an FTP-capable proxy an ftp URL is an ordinary HTTP request.
-    SetProxy(ftp_proxy_, net::kFtpPort);
-    DecideRoute(escaped);
-    if (ViaProxy()) return SendRequest(method, escaped, &setting, extra);
-    return kFtpUnavailable;
+    return inetutils::Request(method, url, &setting, extra);
 }
-
-void SlotConnection::FinishTransfer() {}
 
 }  // namespace kelvra::crawl

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/net/httputils.h"
+#include "engine/net/inetutils.h"
 #include "engine/net/transport.h"
 
 namespace kelvra::crawl {
@@ -56,34 +56,26 @@ class SlotTransport final : public net::Transport {
     std::int64_t period_bytes_ = 0;
 };
 
-// The slot's protocol dispatch. Direct ftp:// transfers belong to the FTP client, which this
-// build does not have yet: such URLs fail their request (kFtpUnavailable) and end as "Error";
-// through a configured FTP proxy they go out as HTTP.
-class SlotConnection final : public net::httputils {
+// The slot's connection: the protocol dispatch of inetutils (http, ftp direct or through the FTP
+// proxy) over a transport the scheduler can interrupt.
+class SlotConnection final : public net::inetutils {
   public:
-    static constexpr int kFtpUnavailable = -1;
-
     SlotConnection();
 
-    // The SendRequest of the slot: http:// through the HTTP client; ftp:// and other schemes
-    // give kFtpUnavailable / -1.
+    using net::inetutils::Request;
+    // The SendRequest of the slot: a channel code, or -1 for a scheme other than http and ftp.
     int Request(int method, std::string_view url, const net::ConnectionSetting& setting,
                 std::string_view extra);
-    // After the body: the FTP data connection would be closed here.
-    void FinishTransfer();
     SlotTransport& transport() { return *transport_; }
 
     void SetProxies(const net::ProxySetting* http, const net::ProxySetting* ftp) {
-        http_proxy_ = http;
-        ftp_proxy_ = ftp;
+        SetEnvironment(http, ftp);
     }
 
   private:
     explicit SlotConnection(std::unique_ptr<SlotTransport> transport);
 
     SlotTransport* transport_;
-    const net::ProxySetting* http_proxy_ = nullptr;
-    const net::ProxySetting* ftp_proxy_ = nullptr;
 };
 
 }  // namespace kelvra::crawl

@@ -1,0 +1,515 @@
+#include "engine/net/ftputils.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <limits>
+
+#include "engine/net/inetutils.h"
+#include "engine/net/result_codes.h"
+#include "engine/net/url.h"
+#include "util/header.h"
+#include "util/httpdate.h"
+
+namespace kelvra::net {
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr int kClassPreliminary = 1;
+constexpr int kClassComplete = 2;
+constexpr int kClassIntermediate = 3;
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The last line of a complete reply text (without its line end).
+std::string_view LastLine(std::string_view reply) {
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.remove_suffix(1);
+    std::size_t lf = reply.rfind('\n');
+    return lf == std::string_view::npos ? reply : reply.substr(lf + 1);
+}
+
+// The user and password parts of the URL's "user:password@", if any.
+struct UrlLogin {
+    bool has_user = false;
+    bool has_password = false;
+    std::string_view user;
+    std::string_view password;
+};
+
+UrlLogin LoginOf(std::string_view url) {
+    UrlLogin login;
+    std::string_view info = SplitUrl(url).user_info;
+    if (info.empty()) return login;
+    std::size_t colon = info.find(':');
+    login.has_user = true;
+    login.user = info.substr(0, colon);
+    if (colon != std::string_view::npos) {
+        login.has_password = true;
+        login.password = info.substr(colon + 1);
+    }
+    return login;
+}
+
+// Closes a socket descriptor when it leaves scope unless released.
+class ScopedFd final {
+  public:
+    explicit ScopedFd(int fd) : fd_(fd) {}
+    ~ScopedFd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ScopedFd(const ScopedFd&) = delete;
+    ScopedFd& operator=(const ScopedFd&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+  private:
+    int fd_;
+};
+
+int DataWaitMs(int timeout_seconds) {
+    return (timeout_seconds > 0 ? timeout_seconds : kDefaultDataWaitSeconds) * 1000;
+}
+
+// The port of a "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)" reply; 0 when unreadable.
+int PassivePort(std::string_view reply) {
+    std::size_t open = reply.find('(');
+    if (open == std::string_view::npos) return 0;
+    int values[6] = {};
+    std::size_t at = open + 1;
+    for (int& value : values) {
+        if (at >= reply.size() || !IsDigit(reply[at])) return 0;
+        value = 0;
+        while (at < reply.size() && IsDigit(reply[at]) && value <= 255) {
+            value = value * 10 + (reply[at++] - '0');
+        }
+        if (value > 255) return 0;
+        if (at < reply.size() && reply[at] == ',') ++at;
+    }
+    return values[4] * 256 + values[5];
+}
+
+}  // namespace
+
+// ---- parsing --------------------------------------------------------------------------------
+
+int ScanReply(std::string_view data, std::size_t& length) {
+    std::size_t start = 0;
+    while (start < data.size()) {
+        std::size_t lf = data.find('\n', start);
+        if (lf == std::string_view::npos) return 0;
+        std::string_view line = data.substr(start, lf - start);
+        start = lf + 1;
+        bool last = line.size() >= 4 && line[0] >= '1' && line[0] <= '9' && line[3] == ' ';
+        if (last) {
+            length = start;
+            return line[0] - '0';
+        }
+    }
+    return 0;
+}
+
+std::time_t UtcTime(const std::tm& utc) {
+    if (utc.tm_year < 70 || utc.tm_year > 8000 || utc.tm_mon < 0 || utc.tm_mon > 11 ||
+        utc.tm_mday < 1 || utc.tm_mday > 31 || utc.tm_hour < 0 || utc.tm_hour > 23 ||
+        utc.tm_min < 0 || utc.tm_min > 59 || utc.tm_sec < 0 || utc.tm_sec > 60) {
+        return 0;
+    }
+    std::tm copy = utc;
+    std::time_t t = ::timegm(&copy);
+    return t > 0 ? t : 0;
+}
+
+std::time_t ParseModificationTime(std::string_view reply) {
+    std::string digits;
+    for (std::size_t i = 4; i < reply.size() && digits.size() < kModificationDigits; ++i) {
+        if (IsDigit(reply[i])) {
+            digits += reply[i];
+        } else {
+            digits.clear();
+        }
+    }
+    if (digits.size() < kModificationDigits) return 0;
+    auto number = [&digits](std::size_t from, std::size_t count) {
+        return std::stoi(digits.substr(from, count));
+    };
+    std::tm utc{};
+    utc.tm_year = number(0, 4) - 1900;
+    utc.tm_mon = number(4, 2) - 1;
+    utc.tm_mday = number(6, 2);
+    utc.tm_hour = number(8, 2);
+    utc.tm_min = number(10, 2);
+    utc.tm_sec = number(12, 2);
+    return UtcTime(utc);
+}
+
+namespace {
+
+// The decimal number at the start of text (after blanks); -1 when none or too large.
+std::int64_t LeadingDecimal(std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size() && text[at] == ' ') ++at;
+    if (at >= text.size() || !IsDigit(text[at])) return -1;
+    std::int64_t value = 0;
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    for (; at < text.size() && IsDigit(text[at]); ++at) {
+        int digit = text[at] - '0';
+        if (value > (kMax - digit) / 10) return -1;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::int64_t ParseFileSize(std::string_view reply) {
+    return reply.size() > 4 ? LeadingDecimal(reply.substr(4)) : -1;
+}
+
+// ---- connection and log-in ------------------------------------------------------------------
+
+ftputils::ftputils(inetutils& owner, std::unique_ptr<Transport> transport)
+    : TCPIPClient(std::move(transport)), owner_(owner) {}
+
+ftputils::~ftputils() {
+    CloseListener();
+}
+
+void ftputils::SetDefaultLogin(std::string user, std::string password) {
+    default_user_ = user.empty() ? "anonymous" : std::move(user);
+    default_password_ = std::move(password);
+}
+
+int ftputils::Close() {
+    input_.clear();
+    logged_in_user_.clear();
+    return TCPIPClient::Close();
+}
+
+bool ftputils::Command(std::string_view text) {
+    int code = kChannelOk;
+    return SendAll(text.data(), text.size(), code);
+}
+
+int ftputils::CommandReply(std::string_view text) {
+    return Command(text) ? ReadReply() : 0;
+}
+
+int ftputils::ReadReply(std::size_t block_size) {
+    reply_.clear();
+    std::string block(block_size, '\0');
+    for (;;) {
+        std::size_t length = 0;
+        int reply_class = ScanReply(input_, length);
+        if (reply_class != 0) {
+            reply_.assign(input_, 0, length);
+            input_.erase(0, length);
+            return reply_class;
+        }
+        if (input_.size() > kMaxReplyBytes) return 0;
+        long count = 0;
+        if (!Receive(block.data(), block.size(), count)) return 0;
+        input_.append(block.data(), static_cast<std::size_t>(count));
+    }
+}
+
+std::string ftputils::UserCommand(std::string_view url) const {
+    UrlLogin login = LoginOf(url);
+    return "USER " + std::string(login.has_user ? login.user : default_user_) + std::string(kCrLf);
+}
+
+std::string ftputils::PassCommand(std::string_view url) const {
+    UrlLogin login = LoginOf(url);
+    std::string_view password = login.has_password ? login.password : default_password_;
+    return "PASS " + std::string(password) + std::string(kCrLf);
+}
+
+// A kept control connection serves the next file only when it was logged in as the same
+// user and the server has neither closed it nor said anything since (a 421 before closing).
+bool ftputils::ReusableFor(std::string_view user) {
+    return logged_in_user_ == user && input_.empty() && Peek(0) == 0;
+}
+
+bool ftputils::Login(std::string_view url) {
+    if (WasReused()) return true;
+    input_.clear();
+    if (ReadReply() != kClassComplete) return false;
+    int reply = CommandReply(UserCommand(url));
+    if (reply == kClassIntermediate) reply = CommandReply(PassCommand(url));
+    if (reply != kClassComplete) return false;
+    logged_in_user_ = UserCommand(url);
+    return true;
+}
+
+void ftputils::ParseConditions(std::string_view extra) {
+    if_modified_since_ = 0;
+    restart_offset_ = 0;
+    std::string_view since = util::FindHeader(extra, "If-Modified-Since:");
+    if (!since.empty()) {
+        if_modified_since_ = UtcTime(util::ParseHttpDate(since));
+        return;
+    }
+    std::string_view range = util::FindHeader(extra, "Range:");
+    if (!range.starts_with("bytes=")) return;
+    restart_offset_ = std::max<std::int64_t>(0, LeadingDecimal(range.substr(6)));
+}
+
+int ftputils::FtpRequest(std::string_view url, std::string_view extra) {
+    SetTimeout(owner_.Timeout());
+    std::string host;
+    int port = GetHostAndPort(url, host);
+    if (port == 0) port = kFtpPort;
+    std::uint32_t address = ResolveHost(host.c_str());
+    if (address == 0) return kHostUnknown;
+    bool same_server = address == LastAddress() && port == LastPort();
+    if (ControlOpen() && !(same_server && ReusableFor(UserCommand(url)))) Quit();
+    int code = Connect(address, port, false);
+    if (code != kChannelOk) return code;
+    if (!Login(url)) {
+        Close();
+        return kConnectFailed;
+    }
+    path_ = GetPath(url);
+    ParseConditions(extra);
+    return kChannelOk;
+}
+
+void ftputils::Quit() {
+    CloseListener();
+    if (!ControlOpen()) return;
+    if (Command("QUIT\r\n")) ReadReply();
+    Close();
+}
+
+// ---- retrieval ------------------------------------------------------------------------------
+
+int ftputils::Retrieve(std::int64_t& size, std::time_t& mtime) {
+    size = -1;
+    mtime = 0;
+    data_open_ = false;
+    int status = 0;
+    Step step = Step::kType;
+    while (status == 0) {
+        switch (step) {
+            case Step::kType:
+                step = DoType(status);
+                break;
+            case Step::kModifiedTime:
+                step = DoModifiedTime(status, mtime);
+                break;
+            case Step::kSize:
+                step = DoSize(status, size);
+                break;
+            case Step::kPort:
+                step = DoPort(status);
+                break;
+            case Step::kPassive:
+                step = DoPassive(status);
+                break;
+            case Step::kRestart:
+                step = DoRestart(status);
+                break;
+            case Step::kRetrieve:
+                step = DoRetrieve(status);
+                break;
+            case Step::kAccept:
+                step = DoAccept(status);
+                break;
+        }
+    }
+    CloseListener();
+    return status;
+}
+
+ftputils::Step ftputils::DoType(int& status) {
+    if (CommandReply("TYPE I\r\n") != kClassComplete) status = kFtpFailed;
+    return Step::kModifiedTime;
+}
+
+ftputils::Step ftputils::DoModifiedTime(int& status, std::time_t& mtime) {
+    int reply = CommandReply("MDTM " + path_ + std::string(kCrLf));
+    if (reply == 0) {
+        status = kFtpFailed;
+    } else if (reply == kClassComplete) {
+        mtime = ParseModificationTime(LastLine(reply_));
+        if (mtime > 0 && if_modified_since_ > 0 && mtime <= if_modified_since_) {
+            status = kFtpNotModified;
+        }
+    }
+    return Step::kSize;
+}
+
+ftputils::Step ftputils::DoSize(int& status, std::int64_t& size) {
+    int reply = CommandReply("SIZE " + path_ + std::string(kCrLf));
+    if (reply == 0) status = kFtpFailed;
+    if (reply == kClassComplete) size = ParseFileSize(LastLine(reply_));
+    return Step::kPort;
+}
+
+ftputils::Step ftputils::DoPort(int& status) {
+    sockaddr_in local{};
+    socklen_t length = sizeof(local);
+    if (::getsockname(Socket(), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+        status = kFtpFailed;
+        return Step::kPort;
+    }
+    ScopedFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    local.sin_port = 0;
+    length = sizeof(local);
+    if (listener.get() < 0 ||
+        ::bind(listener.get(), reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 ||
+        ::listen(listener.get(), kDataBacklog) != 0 ||
+        ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+        status = kFtpFailed;
+        return Step::kPort;
+    }
+    std::uint32_t address = ntohl(local.sin_addr.s_addr);
+    int port = ntohs(local.sin_port);
+    char command[64];
+    std::snprintf(command, sizeof(command), "PORT %u,%u,%u,%u,%d,%d\r\n", (address >> 24) & 0xFF,
+                  (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF, port >> 8,
+                  port & 0xFF);
+    int reply = CommandReply(command);
+    if (reply == 0) {
+        status = kFtpFailed;
+        return Step::kPort;
+    }
+    if (reply != kClassComplete) return Step::kPassive;
+    listen_fd_ = listener.release();
+    return Step::kRestart;
+}
+
+// Many servers and firewalls refuse active mode. The data connection goes to the control
+// connection's peer whatever address the reply names (no third-party transfers).
+ftputils::Step ftputils::DoPassive(int& status) {
+    int port = CommandReply("PASV\r\n") == kClassComplete ? PassivePort(LastLine(reply_)) : 0;
+    if (port <= 0) {
+        status = kFtpFailed;
+        return Step::kPassive;
+    }
+    TCPIPClient data;
+    data.SetTimeout(Timeout() > 0 ? Timeout() : kDefaultDataWaitSeconds);
+    if (data.Connect(LastAddress(), port, false) != kChannelOk) {
+        status = kFtpFailed;
+        return Step::kPassive;
+    }
+    passive_fd_ = data.ReleaseSocket();
+    return Step::kRestart;
+}
+
+ftputils::Step ftputils::DoRestart(int& status) {
+    if (restart_offset_ <= 0) return Step::kRetrieve;
+    int reply = CommandReply("REST " + std::to_string(restart_offset_) + std::string(kCrLf));
+    if (reply == 0) status = kFtpFailed;
+    if (reply != kClassIntermediate) restart_offset_ = 0;
+    return Step::kRetrieve;
+}
+
+ftputils::Step ftputils::DoRetrieve(int& status) {
+    int reply = CommandReply("RETR " + path_ + std::string(kCrLf));
+    if (reply == 0) {
+        status = kFtpFailed;
+    } else if (reply != kClassPreliminary) {
+        status = kFtpMissing;
+    }
+    return Step::kAccept;
+}
+
+// The data connection is taken only from the control connection's peer: a connection from
+// anywhere else is dropped and the wait goes on until the time-out.
+ftputils::Step ftputils::DoAccept(int& status) {
+    if (passive_fd_ >= 0) {
+        owner_.TakeDataConnection(passive_fd_);
+        passive_fd_ = -1;
+        data_open_ = true;
+        status = restart_offset_ > 0 ? kFtpPartial : kFtpOk;
+        return Step::kAccept;
+    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(DataWaitMs(Timeout()));
+    status = kFtpFailed;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return Step::kAccept;
+        pollfd wait{listen_fd_, POLLIN, 0};
+        int ready = ::poll(&wait, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return Step::kAccept;
+        sockaddr_in peer{};
+        socklen_t length = sizeof(peer);
+        ScopedFd accepted(
+            ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
+        if (accepted.get() < 0) return Step::kAccept;
+        if (peer.sin_addr.s_addr != LastAddress()) continue;
+        owner_.TakeDataConnection(accepted.release());
+        data_open_ = true;
+        status = restart_offset_ > 0 ? kFtpPartial : kFtpOk;
+        return Step::kAccept;
+    }
+}
+
+void ftputils::CloseListener() {
+    if (listen_fd_ >= 0) ::close(listen_fd_);
+    listen_fd_ = -1;
+    if (passive_fd_ >= 0) ::close(passive_fd_);
+    passive_fd_ = -1;
+}
+
+// ---- the synthetic response -----------------------------------------------------------------
+
+int ftputils::SyntheticResponse() {
+    std::int64_t size = -1;
+    std::time_t mtime = 0;
+    int status = Retrieve(size, mtime);
+    if (size > 0) size = std::max<std::int64_t>(0, size - restart_offset_);
+
+    char line[64];
+    std::snprintf(line, sizeof(line), "HTTP/1.0 %03d OK(via ftputil)\r\n", status);
+    std::string header = line;
+    if (size > 0) header += "Content-length: " + std::to_string(size) + "\r\n";
+    if (mtime > 0) {
+        std::tm utc{};
+        ::gmtime_r(&mtime, &utc);
+        header += "Last-modified: " + util::FormatHttpDate(utc) + "\r\n";
+    }
+    header += "\r\n";
+
+    owner_.Reset(kHeaderComplete);
+    HttpMessageBuffer& buffer = owner_.Buffer();
+    std::copy(header.begin(), header.end(), buffer.raw.begin());
+    buffer.header_length = header.size();
+    buffer.filled = header.size();
+    buffer.status_token = std::to_string(status);
+    // Without a data connection (304, 404, 400) there is no body to wait for.
+    buffer.content_length = data_open_ ? (size > 0 ? size : -1) : 0;
+    buffer.remaining = buffer.content_length;
+    buffer.keep_alive = size > 0;
+    if (!owner_.OpenTempFile() || !owner_.AppendToTemp(header.data(), header.size())) {
+        return kTempFileFailed;
+    }
+    return status;
+}
+
+bool ftputils::FinishTransfer() {
+    if (!ControlOpen()) return false;
+    if (!data_open_) return true;
+    data_open_ = false;
+    owner_.TakeDataConnection(-1);
+    return ReadReply(kCompletionBlockSize) == kClassComplete;
+}
+
+}  // namespace kelvra::net
