@@ -24,7 +24,7 @@ KelvraClass::KelvraClass(store::headerlist_cookie& store, int threads, const std
       store_(store),
       display_(display),
       store_objects_(store),
-      url_table_(std::make_unique<CrawlUrlTable>(&store_objects_)),
+      url_table_(std::make_unique<CrawlUrlTable>(&store_objects_, store::PluginHost::kLibraryName)),
       slots_(static_cast<std::size_t>(count())) {
     limits_.Load(mcf_path);
     for (WorkerSlot& slot : slots_) slot.connection = std::make_unique<SlotConnection>();

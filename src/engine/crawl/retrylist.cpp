@@ -37,7 +37,7 @@ RetryRulesBlock BlockOf(const store::CrawlRules& rules) {
 int KelvraClass::WriteRetryList(const std::string& path) {
     RetryListData data;
     std::map<const store::CrawlRules*, std::uint16_t> index_of;
-    for (const store::CrawlRules* rules : url_table_->Contexts()) {
+    for (const store::CrawlRules* rules : Contexts(*url_table_)) {
         // A block without accept entries cannot be read back; its jobs refer to block 0.
         if (rules->accept.Count() == 0) continue;
         index_of[rules] = static_cast<std::uint16_t>(data.rules.size());

@@ -53,9 +53,9 @@ const std::string* KelvraClass::PickNext(int i) {
     util::MutexLock lock(url_table_->mutex());
     HostMemory at_limit;
     for (std::size_t n = url_table_->QueueCount(); n > 0; --n) {
-        std::string queued_host = url_table_->CurrentHostName();
+        std::string queued_host = CurrentHostName(*url_table_);
         if (at_limit.Contains(queued_host)) {
-            url_table_->MoveFirstToEnd();
+            MoveFirstToEnd(*url_table_);
             continue;
         }
         std::string url;
@@ -65,14 +65,14 @@ const std::string* KelvraClass::PickNext(int i) {
         ServerLimit limit = limits_.Lookup(url);
         store::FetchJob* job = url_table_->GetJob(url);
         if (limit.connections < 1 || job == nullptr) {
-            url_table_->RemoveFirst();
+            RemoveFirst(*url_table_);
             continue;
         }
         std::string host = HostOf(url);
         int busy = 0;
         SameHostBusy(i, host, busy);
         if (busy >= limit.connections) {
-            url_table_->MoveFirstToEnd();
+            MoveFirstToEnd(*url_table_);
             at_limit.Remember(queued_host);
             continue;
         }
@@ -81,7 +81,7 @@ const std::string* KelvraClass::PickNext(int i) {
             if (limit.keep_alive < 0) limit.keep_alive = 0;
             if (limit.keep_alive > 2) limit.keep_alive = 1;
         }
-        url_table_->RemoveFirst();
+        RemoveFirst(*url_table_);
         slot.setting = limit;
         slot.url = std::move(url);
         slot.job = job;
@@ -95,8 +95,8 @@ bool KelvraClass::PickSameHost(int i) {
     std::string host = HostOf(slot.url);
     util::MutexLock lock(url_table_->mutex());
     for (std::size_t n = url_table_->QueueCount(); n > 0; --n) {
-        if (url_table_->CurrentHostName() != host) {
-            url_table_->MoveFirstToEnd();
+        if (CurrentHostName(*url_table_) != host) {
+            MoveFirstToEnd(*url_table_);
             continue;
         }
         std::string url;
@@ -105,10 +105,10 @@ bool KelvraClass::PickSameHost(int i) {
         if (allowed == Allowed::kSkip) continue;
         store::FetchJob* job = url_table_->GetJob(url);
         if (job == nullptr || limits_.Lookup(url).keep_alive <= 0) {
-            url_table_->MoveFirstToEnd();
+            MoveFirstToEnd(*url_table_);
             continue;
         }
-        url_table_->RemoveFirst();
+        RemoveFirst(*url_table_);
         slot.next_url = std::move(url);
         slot.next_job = job;
         return true;

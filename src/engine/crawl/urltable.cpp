@@ -32,42 +32,27 @@ std::string StoreObjectsAdapter::TypeForExtension(std::string_view url) {
     return std::string(store_.TypeForExtension(net::GetExtension(url)));
 }
 
-CrawlUrlTable::CrawlUrlTable(store::StoredObjects* store, const std::string& plugin_library)
-    : PickupLinkClass(store, plugin_library) {}
-
-void CrawlUrlTable::MoveFirstToEnd() {
-    util::MutexLock lock(mutex());
-    if (queue_.empty()) return;
-    QueueEntry entry = queue_.front();
-    queue_.pop_front();
-    queue_.push_back(entry);
+void MoveFirstToEnd(CrawlUrlTable& table) {
+    util::MutexLock lock(table.mutex());
+    std::optional<std::string> url = table.Dequeue(true);
+    if (url) table.Enqueue(*url, true);
 }
 
-void CrawlUrlTable::RemoveFirst() {
-    util::MutexLock lock(mutex());
-    if (!queue_.empty()) queue_.pop_front();
+void RemoveFirst(CrawlUrlTable& table) {
+    util::MutexLock lock(table.mutex());
+    table.Dequeue(true);
 }
 
-int CrawlUrlTable::NextAllowed(std::string& out, bool remove) {
-    util::MutexLock lock(mutex());
-    std::optional<std::string> url = Dequeue(remove);
-    if (!url) return Allowed::kNone;
-    out = *url;
-    return Allowed::kUrl;
-}
-
-void CrawlUrlTable::RobotsFetched(std::string_view, const store::FetchJob&, bool) {}
-
-std::string CrawlUrlTable::CurrentHostName() {
-    util::MutexLock lock(mutex());
-    store::treelistnode* host = CurrentHost();
+std::string CurrentHostName(CrawlUrlTable& table) {
+    util::MutexLock lock(table.mutex());
+    store::treelistnode* host = table.CurrentHost();
     return host != nullptr ? host->name() : std::string();
 }
 
-std::vector<const store::CrawlRules*> CrawlUrlTable::Contexts() {
-    util::MutexLock lock(mutex());
+std::vector<const store::CrawlRules*> Contexts(CrawlUrlTable& table) {
+    util::MutexLock lock(table.mutex());
     std::set<const store::CrawlRules*> seen;
-    for (store::treelistnode* node : PostOrder(Root())) {
+    for (store::treelistnode* node : table.PostOrder(table.Root())) {
         const auto* payload = node->value().ObjectAs<store::JobPayload>();
         if (payload != nullptr && payload->job.rules != nullptr) seen.insert(payload->job.rules);
     }

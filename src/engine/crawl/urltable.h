@@ -1,13 +1,13 @@
 #pragma once
-// The crawl's URL table: the frontier with link extraction, plus the queue operations the
-// scheduler needs to walk the queue in order, and the adapter through which link extraction
-// reads the header-information store.
+// The crawl's URL table, the queue walking the scheduler needs, and the adapter through which
+// link extraction reads the header-information store.
 
 #include <string>
 #include <string_view>
 
 #include "store/headerlist_cookie.h"
 #include "store/pickuplink.h"
+#include "store/robots.h"
 
 namespace kelvra::crawl {
 
@@ -33,24 +33,16 @@ inline constexpr int kSkip = -1;  // the first entry was dropped or moved; go on
 inline constexpr int kUrl = 1;    // out holds the first entry's URL
 }  // namespace Allowed
 
-class CrawlUrlTable final : public store::PickupLinkClass {
-  public:
-    explicit CrawlUrlTable(store::StoredObjects* store,
-                           const std::string& plugin_library = store::PluginHost::kLibraryName);
+// The crawl's URL table: the frontier with link extraction and robots.txt.
+using CrawlUrlTable = store::PickupLinkClassEx;
 
-    // Queue walking, each under the table's lock (callers that walk hold it themselves).
-    void MoveFirstToEnd();
-    void RemoveFirst();
-    // The first entry's URL; removed when remove is set. Until the frontier's robots.txt layer
-    // is in place every entry is allowed (never kSkip).
-    int NextAllowed(std::string& out, bool remove);
-    // The robots.txt exchange of a host ended (ok: its answer applies). Nothing to do until the
-    // robots.txt layer is in place.
-    void RobotsFetched(std::string_view url, const store::FetchJob& job, bool ok);
-    // The host part of the first entry ("" when the queue is empty).
-    std::string CurrentHostName();
-    // Every context the table holds, in creation order.
-    std::vector<const store::CrawlRules*> Contexts();
-};
+// Queue walking for the scheduler, each under the table's lock (callers that walk the queue
+// hold it themselves). Moving an entry to the tail queues its URL anew.
+void MoveFirstToEnd(CrawlUrlTable& table);
+void RemoveFirst(CrawlUrlTable& table);
+// The host part of the first entry ("" when the queue is empty).
+std::string CurrentHostName(CrawlUrlTable& table);
+// Every context the jobs of the table refer to, in creation order.
+std::vector<const store::CrawlRules*> Contexts(CrawlUrlTable& table);
 
 }  // namespace kelvra::crawl

@@ -33,6 +33,27 @@ TEST_F(CrawlFixture, MirrorsAPageAndItsLinks) {
     EXPECT_NE(std::find(logs.begin(), logs.end(), "Investigating: " + origin.Url("/")), logs.end());
 }
 
+TEST_F(CrawlFixture, RobotsTxtComesFirstAndItsDisallowLinesApply) {
+    Site site;
+    site.Page("/robots.txt", kelvra::test::HttpResponse("HTTP/1.1 200 OK",
+                                                        "User-Agent: other\nDisallow: /\n\n"
+                                                        "User-Agent: *\nDisallow: /private\n",
+                                                        "Content-Type: text/plain\r\n"));
+    site.Page("/", Html("<a href=\"private/x.html\">x</a><a href=\"ok.html\">ok</a>"));
+    site.Page("/ok.html", Html("ok"));
+    site.Page("/private/x.html", Html("secret"));
+    TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
+    WriteMcf("* 0/1/11\n");
+    NewCrawl(2);
+    Start(origin.Url("/"), kPlainFlags);
+    RunCrawl();
+    std::vector<std::string> lines;
+    for (const auto& request : origin.Requests()) lines.emplace_back(request.RequestLine());
+    EXPECT_EQ(lines, (std::vector<std::string>{"GET /robots.txt HTTP/1.1", "GET / HTTP/1.1",
+                                               "GET /ok.html HTTP/1.1"}));
+    EXPECT_FALSE(crawl->HasErrorUrls());
+}
+
 TEST_F(CrawlFixture, EmptyQueueRunsNothing) {
     NewCrawl();
     bool completed = false;

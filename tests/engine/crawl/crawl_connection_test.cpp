@@ -29,7 +29,7 @@ TEST_F(CrawlFixture, RefererAndHttp10FromTheLimitTable) {
     NewCrawl();
     Start(origin.Url("/d/p.html?q=1"), kPlainFlags);
     RunCrawl();
-    auto requests = origin.Requests();
+    auto requests = PageRequests(origin);
     ASSERT_EQ(requests.size(), 2u);
     std::string host = "Host: 127.0.0.1:" + std::to_string(origin.Port()) + "\r\n";
     EXPECT_EQ(requests[1].bytes, "GET /d/x.html HTTP/1.0\r\n" + host +
@@ -41,12 +41,13 @@ TEST_F(CrawlFixture, RefererAndHttp10FromTheLimitTable) {
 
 TEST_F(CrawlFixture, PostAnnouncesItsFormData) {
     std::vector<Reply> replies = {Reply().Send(Html("ok"))};
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     WriteMcf("* 0/1/11\n");
     NewCrawl();
     Start("*" + origin.Url("/f.cgi?a=1&b=2"), kPlainFlags);
     RunCrawl();
-    auto requests = origin.Requests();
+    auto requests = PageRequests(origin);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].RequestLine(), "POST /f.cgi HTTP/1.1");
     EXPECT_NE(requests[0].bytes.find("Content-length: 7\r\n"), std::string::npos);
@@ -55,7 +56,8 @@ TEST_F(CrawlFixture, PostAnnouncesItsFormData) {
 
 TEST_F(CrawlFixture, ExtraHeaderOfTheCrawlGoesWithEveryRequest) {
     std::vector<Reply> replies = {Reply().Send(Html("ok"))};
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     WriteMcf("* 0/1/11\n");
     NewCrawl();
     store::CrawlRequest request;
@@ -64,8 +66,8 @@ TEST_F(CrawlFixture, ExtraHeaderOfTheCrawlGoesWithEveryRequest) {
     request.extra_header = "X-Test: 1\nX-Other: two";
     crawl->AddStartUrl(request);
     RunCrawl();
-    ASSERT_EQ(origin.Requests().size(), 1u);
-    EXPECT_NE(origin.Requests()[0].bytes.find("X-Test: 1\r\nX-Other: two\r\n\r\n"),
+    ASSERT_EQ(PageRequests(origin).size(), 1u);
+    EXPECT_NE(PageRequests(origin)[0].bytes.find("X-Test: 1\r\nX-Other: two\r\n\r\n"),
               std::string::npos);
 }
 
@@ -86,10 +88,10 @@ TEST_F(KeepAliveTest, ZeroAsksNoKeepAliveAndUsesAConnectionPerRequest) {
     site.Page("/b.html", KeptHtml("b"));
     TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
     CrawlTwo("* 0/1/11\n", origin);
-    auto requests = origin.Requests();
+    auto requests = PageRequests(origin);
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].bytes.find("Connection:"), std::string::npos);
-    EXPECT_EQ(origin.Connections(), 2);
+    EXPECT_EQ(origin.Connections(), 3);  // robots.txt, the page, its link
 }
 
 TEST_F(KeepAliveTest, OneSendsTheNextRequestOnTheKeptConnection) {
@@ -99,7 +101,7 @@ TEST_F(KeepAliveTest, OneSendsTheNextRequestOnTheKeptConnection) {
     site.Page("/c.html", KeptHtml("c"));
     TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
     CrawlTwo("* 1/1/11\n", origin);
-    auto requests = origin.Requests();
+    auto requests = PageRequests(origin);
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_NE(requests[0].bytes.find("Connection: Keep-Alive\r\n"), std::string::npos);
     EXPECT_EQ(origin.Connections(), 1);
@@ -107,9 +109,10 @@ TEST_F(KeepAliveTest, OneSendsTheNextRequestOnTheKeptConnection) {
     EXPECT_EQ(LocalFile(origin.Url("/c.html")), "c");
     // The slot line marks a request that went out on an open connection.
     Names lines = display.Lines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].rfind("(No.0)http://", 0), 0u);
-    EXPECT_EQ(lines[1].rfind("(No.0)+http://", 0), 0u);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "(No.0)" + origin.Url("/robots.txt") + " [1]");
+    EXPECT_EQ(lines[1].rfind("(No.0)+" + origin.Url("/"), 0), 0u);
+    EXPECT_EQ(lines[2].rfind("(No.0)+http://", 0), 0u);
 }
 
 TEST_F(KeepAliveTest, TwoPipelinesTheNextRequestBeforeTheBody) {
@@ -119,6 +122,10 @@ TEST_F(KeepAliveTest, TwoPipelinesTheNextRequestBeforeTheBody) {
     TestOrigin origin([&pipelined](Connection& c) {
         std::string request;
         if (!c.ReadRequest(request)) return;
+        if (IsRobots(request)) {
+            c.Send(HttpResponse("HTTP/1.1 404 Not Found", "none", "Connection: Keep-Alive\r\n"));
+            if (!c.ReadRequest(request)) return;
+        }
         if (request.find("GET / ") == 0) {
             std::string page = "<a href=\"b.html\">b</a><a href=\"c.html\">c</a>";
             c.Send(
@@ -145,8 +152,8 @@ TEST_F(KeepAliveTest, TwoPipelinesTheNextRequestBeforeTheBody) {
     EXPECT_EQ(LocalFile(origin.Url("/b.html")), "b");
     EXPECT_EQ(LocalFile(origin.Url("/c.html")), "c");
     Names lines = display.Lines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[2].rfind("(No.0)*http://", 0), 0u);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[3].rfind("(No.0)*http://", 0), 0u);
 }
 
 TEST_F(KeepAliveTest, PauseValuesWaitBetweenRequestsToOneServer) {
@@ -158,14 +165,14 @@ TEST_F(KeepAliveTest, PauseValuesWaitBetweenRequestsToOneServer) {
         auto started = std::chrono::steady_clock::now();
         CrawlTwo(mcf, origin);
         auto elapsed = std::chrono::steady_clock::now() - started;
-        ASSERT_EQ(origin.Requests().size(), 2u) << mcf;
+        ASSERT_EQ(PageRequests(origin).size(), 2u) << mcf;
         EXPECT_GE(elapsed, std::chrono::milliseconds(250)) << mcf;
         bool negative = mcf[2] == '-';
         // A negative value asks for no keep-alive; a large positive one keeps the connection.
-        EXPECT_EQ(origin.Requests()[0].bytes.find("Connection: Keep-Alive") == std::string::npos,
+        EXPECT_EQ(PageRequests(origin)[0].bytes.find("Connection: Keep-Alive") == std::string::npos,
                   negative)
             << mcf;
-        EXPECT_EQ(origin.Connections(), negative ? 2 : 1) << mcf;
+        EXPECT_EQ(origin.Connections(), negative ? 3 : 1) << mcf;
     }
 }
 
@@ -206,19 +213,20 @@ TEST_F(CrawlFixture, ConnectionsPerHostFollowTheLimitTable) {
         request.flags = kPlainFlags;
         ASSERT_EQ(crawl->AddStartUrl(request), 4);
         RunCrawl();
-        EXPECT_EQ(origin.Requests().size(), 4u);
+        EXPECT_EQ(PageRequests(origin).size(), 4u);
         EXPECT_EQ(server.peak(), limit);
     }
 }
 
 TEST_F(CrawlFixture, ZeroConnectionsNeverFetches) {
     std::vector<Reply> replies = {Reply().Send(Html("x"))};
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     WriteMcf("127.0.0.1 0/0\n");
     NewCrawl();
     Start(origin.Url("/"), kPlainFlags);
     EXPECT_EQ(RunCrawl(), 0);
-    EXPECT_TRUE(origin.Requests().empty());
+    EXPECT_TRUE(PageRequests(origin).empty());
 }
 
 TEST_F(CrawlFixture, DefaultLimitsWaitASecondBetweenRequestsToOneServer) {
@@ -232,13 +240,17 @@ TEST_F(CrawlFixture, DefaultLimitsWaitASecondBetweenRequestsToOneServer) {
     RunCrawl();
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
     EXPECT_EQ(origin.Connections(), 1);
-    EXPECT_EQ(origin.Requests().size(), 2u);
+    EXPECT_EQ(PageRequests(origin).size(), 2u);
 }
 
 TEST_F(CrawlFixture, EndlessBodyIsCutAtTheSizeLimit) {
     TestOrigin origin([](Connection& c) {
         std::string request;
         if (!c.ReadRequest(request)) return;
+        if (IsRobots(request)) {
+            c.Send(HttpResponse("HTTP/1.1 404 Not Found", "none", "Connection: Keep-Alive\r\n"));
+            if (!c.ReadRequest(request)) return;
+        }
         c.Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n");
         std::string block(8192, 'z');
         while (c.Send(block)) {
@@ -257,7 +269,8 @@ TEST_F(CrawlFixture, TricklingServerIsBoundedByTheTimeOut) {
         Reply()
             .Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 400\r\n\r\n")
             .SendFragmented(std::string(400, 't'), 1, 25)};  // 10 s in all
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     WriteMcf("* 0/1/11\n");
     environment.timeout = 1;
     NewCrawl();

@@ -25,6 +25,10 @@ using namespace store::JobFlag;
 // Flags of a plain crawl: fetch every stored object again, follow page objects, no update check.
 inline constexpr std::uint32_t kPlainFlags = kSrcObject | kFormTag;
 
+inline bool IsRobots(std::string_view text) {
+    return text.find("/robots.txt") != std::string_view::npos;
+}
+
 inline CrawlEnvironment ShortTimeouts() {
     CrawlEnvironment environment;
     environment.timeout = 2;
@@ -72,13 +76,22 @@ class CrawlFixture : public ::testing::Test {
         return processed;
     }
 
-    // Status names the display showed, in order, without slot numbers.
+    // Status names the display showed, in order, without slot numbers; those of robots.txt
+    // requests left out.
     std::vector<std::string> StatusNames() {
+        std::lock_guard lock(display.mutex);
         std::vector<std::string> names;
-        for (const std::string& status : display.Statuses()) {
+        for (std::size_t k = 0; k < display.statuses.size(); ++k) {
+            if (IsRobots(display.status_urls[k])) continue;
+            const std::string& status = display.statuses[k];
             names.push_back(status.substr(status.find(':') + 1));
         }
         return names;
+    }
+    void ClearStatuses() {
+        std::lock_guard lock(display.mutex);
+        display.statuses.clear();
+        display.status_urls.clear();
     }
 
     std::string LocalFile(const std::string& url) {
@@ -95,6 +108,33 @@ class CrawlFixture : public ::testing::Test {
     std::unique_ptr<KelvraClass> crawl;
 };
 
+// The answer every test origin gives to robots.txt: none there (kept connection).
+inline kelvra::test::Reply NoRobots() {
+    return kelvra::test::Reply().Send(
+        kelvra::test::HttpResponse("HTTP/1.1 404 Not Found", "none", "Connection: Keep-Alive\r\n"));
+}
+
+// Replies played in order for every request but robots.txt; after the last one a request has
+// its connection dropped.
+class Canned {
+  public:
+    explicit Canned(std::vector<kelvra::test::Reply> replies) : replies_(std::move(replies)) {}
+    kelvra::test::Reply Answer(const kelvra::test::Request& request) {
+        if (IsRobots(request.RequestLine())) return NoRobots();
+        std::lock_guard lock(mutex_);
+        if (next_ >= replies_.size()) return kelvra::test::Reply().Close();
+        return replies_[next_++];
+    }
+    kelvra::test::TestOrigin::Handler Handler() {
+        return [this](const kelvra::test::Request& r) { return Answer(r); };
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<kelvra::test::Reply> replies_;
+    std::size_t next_ = 0;
+};
+
 // An origin that serves a fixed site: path -> full response bytes; anything else 404.
 class Site {
   public:
@@ -108,6 +148,7 @@ class Site {
         std::string path(line.substr(start, line.find(' ', start) - start));
         std::lock_guard lock(mutex_);
         auto found = pages_.find(path);
+        if (found == pages_.end() && IsRobots(path)) return NoRobots();
         if (found == pages_.end()) {
             return kelvra::test::Reply().Send(
                 kelvra::test::HttpResponse("HTTP/1.1 404 Not Found", "none"));
@@ -125,10 +166,18 @@ inline std::string Html(std::string_view body, std::string_view extra = {}) {
                                       "Content-Type: text/html\r\n" + std::string(extra));
 }
 
-// The request lines the origin saw, in order.
+// The requests the origin saw, in order, robots.txt left out.
+inline std::vector<kelvra::test::Request> PageRequests(const kelvra::test::TestOrigin& origin) {
+    std::vector<kelvra::test::Request> pages;
+    for (const auto& request : origin.Requests()) {
+        if (!IsRobots(request.RequestLine())) pages.push_back(request);
+    }
+    return pages;
+}
+
 inline std::vector<std::string> RequestLines(const kelvra::test::TestOrigin& origin) {
     std::vector<std::string> lines;
-    for (const auto& request : origin.Requests()) lines.emplace_back(request.RequestLine());
+    for (const auto& request : PageRequests(origin)) lines.emplace_back(request.RequestLine());
     return lines;
 }
 

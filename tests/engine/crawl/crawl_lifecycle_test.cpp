@@ -29,7 +29,7 @@ TEST_F(CrawlFixture, StopLetsRunningTransactionsFinishAndListsTheRest) {
     AddLinkedSite(site, 3);
     std::atomic<int> served{0};
     TestOrigin origin([&](const Request& r) {
-        if (++served == 2) {
+        if (!IsRobots(r.RequestLine()) && ++served == 2) {
             crawl->Stop(0);  // the user closes the dialog once, during the second fetch
             return site.Answer(r);
         }
@@ -42,7 +42,7 @@ TEST_F(CrawlFixture, StopLetsRunningTransactionsFinishAndListsTheRest) {
     RunCrawl(&completed);
     EXPECT_FALSE(completed);
     EXPECT_EQ(crawl->StopLevel(), 1);
-    EXPECT_EQ(origin.Requests().size(), 2u);
+    EXPECT_EQ(PageRequests(origin).size(), 2u);
     EXPECT_EQ(StatusNames(), (Names{"Success", "Success"}));
     EXPECT_EQ(crawl->ErrorUrls(), (Names{origin.Url("/p1.html"), origin.Url("/p2.html")}));
     Names logs = display.Logs();
@@ -54,7 +54,8 @@ TEST_F(CrawlFixture, StopLetsRunningTransactionsFinishAndListsTheRest) {
 
 TEST_F(CrawlFixture, AbortKillsBusyWorkers) {
     std::vector<Reply> replies = {Reply().Hold(), Reply().Hold()};
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     WriteMcf("* 0/2/11\n");
     environment.timeout = 30;
     NewCrawl(2);
@@ -63,7 +64,7 @@ TEST_F(CrawlFixture, AbortKillsBusyWorkers) {
     request.flags = kPlainFlags;
     crawl->AddStartUrl(request);
     std::thread stopper([&] {
-        ASSERT_TRUE(origin.WaitForRequests(2));
+        ASSERT_TRUE(origin.WaitForRequests(3));  // robots.txt and two held pages
         crawl->Stop(0);
         crawl->Stop(0);  // a second close: abort
     });
@@ -110,7 +111,7 @@ TEST_F(CrawlFixture, RetryListReproducesTheFailedJobsAndFetchesThem) {
 
     // A new engine (as after a restart) reads the list and fetches the failed URL again.
     failing = false;
-    display.statuses.clear();
+    ClearStatuses();
     NewCrawl();
     ASSERT_EQ(crawl->ReadRetryList(path), 1);
     const store::FetchJob* after = crawl->url_table().GetJob(origin.Url("/p1.html"));
@@ -125,10 +126,10 @@ TEST_F(CrawlFixture, RetryListReproducesTheFailedJobsAndFetchesThem) {
     EXPECT_EQ(Names(after->rules->accept.begin(), after->rules->accept.end()), accept_before);
     ASSERT_NE(after->referrer, nullptr);
     EXPECT_EQ(crawl->url_table().EntryUrl(after->referrer), origin.Url("/"));
-    std::size_t requests_before = origin.Requests().size();
+    std::size_t requests_before = PageRequests(origin).size();
     RunCrawl();
     EXPECT_EQ(StatusNames(), Names{"Success"});
-    auto requests = origin.Requests();
+    auto requests = PageRequests(origin);
     ASSERT_EQ(requests.size(), requests_before + 1);
     EXPECT_EQ(requests.back().RequestLine(), "GET /p1.html HTTP/1.1");
     EXPECT_NE(requests.back().bytes.find("X-Crawl: 7\r\n"), std::string::npos);
@@ -158,13 +159,13 @@ TEST_F(CrawlFixture, SecondCrawlOfAnUnchangedSiteTransfersNoBodies) {
     Start(origin.Url("/"), update, 0, -1);
     EXPECT_EQ(RunCrawl(), 3);
     second = true;
-    std::size_t first_run = origin.Requests().size();
-    display.statuses.clear();
+    std::size_t first_run = PageRequests(origin).size();
+    ClearStatuses();
     NewCrawl();
     // CompleteTrace on: the links of unchanged pages are still followed.
     Start(origin.Url("/"), update, 0, -1);
     EXPECT_EQ(RunCrawl(), 3);
-    auto requests = origin.Requests();
+    auto requests = PageRequests(origin);
     Names lines;
     for (std::size_t k = first_run; k < requests.size(); ++k) {
         lines.emplace_back(requests[k].RequestLine());
@@ -194,14 +195,20 @@ TEST_F(CrawlFixture, ProgressLogRecordsEveryStatus) {
     EXPECT_EQ(path.rfind(dir.path(), 0), 0u);
     EXPECT_NE(path.find("_prog.csv"), std::string::npos);
     std::ifstream in(path);
-    std::string header, first, second;
-    std::getline(in, header);
-    std::getline(in, first);
-    std::getline(in, second);
-    EXPECT_EQ(header, "ThreadNo, time(), URL, Status");
-    EXPECT_NE(first.find(", " + origin.Url("/") + ", Success"), std::string::npos) << first;
-    EXPECT_EQ(first.rfind("0, ", 0), 0u);
-    EXPECT_NE(second.find(origin.Url("/p0.html") + ", Success"), std::string::npos) << second;
+    Names lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "ThreadNo, time(), URL, Status");
+    // "worker, time, URL, status": robots.txt first, then the page and its link.
+    const std::string suffixes[] = {", " + origin.Url("/robots.txt") + ", NoGood",
+                                    ", " + origin.Url("/") + ", Success",
+                                    ", " + origin.Url("/p0.html") + ", Success"};
+    for (int k = 0; k < 3; ++k) {
+        const std::string& line = lines[k + 1];
+        EXPECT_EQ(line.rfind("0, ", 0), 0u) << line;
+        ASSERT_GE(line.size(), suffixes[k].size());
+        EXPECT_EQ(line.substr(line.size() - suffixes[k].size()), suffixes[k]) << line;
+    }
     // Nothing failed: the finish report says so and nothing continues.
     EXPECT_FALSE(logged.FinishReport(2));
     ASSERT_EQ(display.messages.size(), 1u);

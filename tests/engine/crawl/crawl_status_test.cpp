@@ -25,7 +25,7 @@ class StatusTest : public CrawlFixture {
     }
     // One crawl of one URL; the statuses shown.
     std::vector<std::string> CrawlOnce(const std::string& url, std::uint32_t flags) {
-        display.statuses.clear();
+        ClearStatuses();
         NewCrawl();
         EXPECT_EQ(Start(url, flags), 1);
         RunCrawl();
@@ -41,13 +41,14 @@ TEST_F(StatusTest, SuccessThenSameDataThenNotModified) {
         Reply().Send(Html("<p>x</p>")),  // same text, no date: identical to the stored copy
         Reply().Send("HTTP/1.1 304 Not Modified\r\n\r\n"),
     };
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     EXPECT_EQ(CrawlOnce(origin.Url("/p.html"), kPlainFlags), Names{"Success"});
     EXPECT_EQ(CrawlOnce(origin.Url("/p.html"), kPlainFlags), Names{"SameData"});
     // The second answer had no date; the record keeps none, so store one for the check.
     store->Add(origin.Url("/p.html"), std::string("CT:text/html\nLM:") + kOld + "\n", true);
     EXPECT_EQ(CrawlOnce(origin.Url("/p.html"), kPlainFlags | kModifyCheck), Names{"NotModify"});
-    auto requests = origin.Requests();
+    auto requests = PageRequests(origin);
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_NE(requests[2].bytes.find(std::string("If-Modified-Since: ") + kOld + "\r\n"),
               std::string::npos);
@@ -66,7 +67,8 @@ TEST_F(StatusTest, StrictCheckHeadOkThenGetAndHeadOlder) {
                                  "Content-Length: 8\r\nLast-Modified: ") +
                      kNew + "\r\n\r\n"),
     };
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     std::uint32_t strict = kPlainFlags | kModifyCheck | kStrictModifyCheck;
     // Nothing stored: straight to GET.
     EXPECT_EQ(CrawlOnce(origin.Url("/p.html"), strict), Names{"Success"});
@@ -100,12 +102,13 @@ TEST_F(StatusTest, ShortBodyIsBadSizeAndFetchedWholeLater) {
             .Close(),
         Reply().Send(HttpResponse("HTTP/1.1 200 OK", "0123456789", "Content-Type: text/plain\r\n")),
     };
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     environment.retry_count = 1;
     // On a fresh connection the URL is registered for a later attempt, without Range.
     EXPECT_EQ(CrawlOnce(origin.Url("/t.txt"), kPlainFlags), (Names{"BadSize", "Success"}));
     EXPECT_EQ(LocalFile(origin.Url("/t.txt")), "0123456789");
-    auto requests = origin.Requests();
+    auto requests = PageRequests(origin);
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].bytes.find("Range:"), std::string::npos);
 }
@@ -121,7 +124,8 @@ TEST_F(StatusTest, UnchangedPartialFileIsResumedByRangeAtOnce) {
         Reply().Send("HTTP/1.1 206 Partial Content\r\nContent-Type: text/plain\r\n"
                      "Content-Length: 5\r\n\r\n56789"),
     };
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     EXPECT_EQ(CrawlOnce(origin.Url("/t.txt"), kPlainFlags), Names{"BadSize"});
     std::string xrange;
     ASSERT_TRUE(store->GetUrlField(origin.Url("/t.txt"), "XRange:", xrange));
@@ -130,7 +134,7 @@ TEST_F(StatusTest, UnchangedPartialFileIsResumedByRangeAtOnce) {
     EXPECT_EQ(CrawlOnce(origin.Url("/t.txt"), kPlainFlags | kModifyCheck),
               (Names{"NotModify", "Success"}));
     EXPECT_EQ(LocalFile(origin.Url("/t.txt")), "0123456789");
-    auto requests = origin.Requests();
+    auto requests = PageRequests(origin);
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_NE(requests[1].bytes.find(std::string("If-Modified-Since: ") + kOld), std::string::npos);
     EXPECT_EQ(requests[1].bytes.find("Range:"), std::string::npos);
@@ -142,7 +146,8 @@ TEST_F(StatusTest, UnchangedPartialFileIsResumedByRangeAtOnce) {
 TEST_F(StatusTest, AnnouncedLengthOverTheLimitIsNotRead) {
     std::vector<Reply> replies = {Reply().Send(
         "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5000000\r\n\r\nabc")};
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     environment.size_limit = 1000;
     EXPECT_EQ(CrawlOnce(origin.Url("/big"), kPlainFlags), Names{"TooLong"});
     EXPECT_EQ(store->FindRecord(origin.Url("/big")), nullptr);
@@ -150,10 +155,11 @@ TEST_F(StatusTest, AnnouncedLengthOverTheLimitIsNotRead) {
 
 TEST_F(StatusTest, PeerClosingWithoutAnswerIsErrorAndRetried) {
     std::vector<Reply> replies = {Reply().Close(), Reply().Close(), Reply().Close()};
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     environment.retry_count = 2;
     EXPECT_EQ(CrawlOnce(origin.Url("/x"), kPlainFlags | 1u), (Names{"Error", "Error", "Error"}));
-    auto requests = origin.Requests();
+    auto requests = PageRequests(origin);
     ASSERT_EQ(requests.size(), 3u);
     // Retries fetch anew without caches.
     EXPECT_EQ(requests[0].bytes.find("Pragma: no-cache"), std::string::npos);
@@ -167,7 +173,8 @@ TEST_F(StatusTest, PeerClosingWithoutAnswerIsErrorAndRetried) {
 
 TEST_F(StatusTest, HeaderCutShortIsAbnormal) {
     std::vector<Reply> replies = {Reply().Send("HTTP/1.1 302 Found\r\nLocation: /y").Close()};
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     EXPECT_EQ(CrawlOnce(origin.Url("/x"), kPlainFlags), Names{"Abnormal"});
     EXPECT_EQ(crawl->ErrorUrls().size(), 1u);
 }
@@ -177,10 +184,11 @@ TEST_F(StatusTest, DeadKeptConnectionIsRetriedAtOnce) {
     Site site;
     int second_seen = 0;
     TestOrigin origin([&](const Request& r) {
-        if (r.connection == 0 && r.index == 1) {
+        if (r.connection == 0 && r.index == 2) {  // after robots.txt and the first page
             ++second_seen;
             return Reply().Delay(300).Close();  // takes the pipelined request, then hangs up
         }
+        if (IsRobots(r.RequestLine())) return NoRobots();
         return Reply().Send(Html("<p>x</p>", "Connection: Keep-Alive\r\n"));
     });
     NewCrawl();
@@ -205,7 +213,8 @@ TEST_F(StatusTest, UnwritableResponseIsIOError) {
     sigaction(SIGXFSZ, &ignore, &old_action);
     std::vector<Reply> replies = {Reply().Send(HttpResponse(
         "HTTP/1.1 200 OK", std::string(64 * 1024, 'x'), "Content-Type: text/plain\r\n"))};
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     struct rlimit small = old_limit;
     small.rlim_cur = 16 * 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
@@ -219,12 +228,13 @@ TEST_F(StatusTest, UnwritableResponseIsIOError) {
 
 TEST_F(StatusTest, KilledWorkerEndsAsKilled) {
     std::vector<Reply> replies = {Reply().Hold()};
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     environment.timeout = 30;
     NewCrawl();
     Start(origin.Url("/slow"), kPlainFlags);
     std::thread killer([&] {
-        ASSERT_TRUE(origin.WaitForRequests(1));
+        ASSERT_TRUE(origin.WaitForRequests(2));  // robots.txt, then the held page
         crawl->KillWorker(0);
     });
     auto started = std::chrono::steady_clock::now();
@@ -238,7 +248,8 @@ TEST_F(StatusTest, KilledWorkerEndsAsKilled) {
 TEST_F(StatusTest, BasicChallengeWithoutCredentialsIsUnAuth) {
     std::vector<Reply> replies = {Reply().Send(HttpResponse(
         "HTTP/1.1 401 Unauthorized", "no", "WWW-Authenticate: Basic realm=\"x\"\r\n"))};
-    TestOrigin origin(replies);
+    Canned canned(replies);
+    TestOrigin origin(canned.Handler());
     EXPECT_EQ(CrawlOnce(origin.Url("/secret"), kPlainFlags | kAuthentication), Names{"UnAuth"});
     EXPECT_EQ(crawl->ErrorUrls().size(), 1u);
 }

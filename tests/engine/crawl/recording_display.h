@@ -1,6 +1,7 @@
 #pragma once
 // A CrawlDisplay that records everything shown and answers from preset values.
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,14 +19,19 @@ class RecordingDisplay : public CrawlDisplay {
     };
 
     void SlotLine(int slot, std::string_view text) override {
+        Note(slot, text);
         Add(lines, "(No." + std::to_string(slot) + ")" + std::string(text));
     }
     void SlotLineQueued(int slot, std::string_view text, long queued) override {
+        Note(slot, text);
         Add(lines, "(No." + std::to_string(slot) + ")" + std::string(text) + " [" +
                        std::to_string(queued) + "]");
     }
+    // "slot:status" and, beside it, the URL the slot showed last.
     void SlotStatus(int slot, std::string_view text) override {
-        Add(statuses, std::to_string(slot) + ":" + std::string(text));
+        std::lock_guard lock(mutex);
+        statuses.push_back(std::to_string(slot) + ":" + std::string(text));
+        status_urls.push_back(slot_urls[slot]);
     }
     void Progress(int, std::int64_t, std::int64_t) override {}
     void Log(std::string_view message) override { Add(logs, std::string(message)); }
@@ -70,6 +76,8 @@ class RecordingDisplay : public CrawlDisplay {
 
     std::mutex mutex;
     std::vector<std::string> lines, statuses, logs, captions, prompts;
+    std::vector<std::string> status_urls;
+    std::map<int, std::string> slot_urls;
     std::vector<Message> messages;
     std::vector<std::string> offered;
     std::vector<std::size_t> choose;
@@ -80,6 +88,11 @@ class RecordingDisplay : public CrawlDisplay {
     std::string credential_user, credential_password;
 
   private:
+    void Note(int slot, std::string_view text) {
+        std::lock_guard lock(mutex);
+        if (!text.empty() && (text.front() == '+' || text.front() == '*')) text.remove_prefix(1);
+        slot_urls[slot] = std::string(text);
+    }
     void Add(std::vector<std::string>& list, std::string text) {
         std::lock_guard lock(mutex);
         list.push_back(std::move(text));
