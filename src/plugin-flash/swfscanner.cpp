@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -27,18 +28,28 @@ std::uint32_t LittleEndian32(const unsigned char* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// Inflates src into dst, which has the exact size the header announced.
-bool Inflate(const unsigned char* src, std::size_t size, unsigned char* dst, std::size_t want) {
+// Appends the inflated stream to dst until it holds want bytes; false when the stream is broken
+// or ends early. dst grows with the data, not with what the header claims.
+bool Inflate(const unsigned char* src, std::size_t size, std::vector<unsigned char>& dst,
+             std::size_t want) {
     z_stream z{};
     if (inflateInit(&z) != Z_OK) return false;
     z.next_in = const_cast<unsigned char*>(src);
     z.avail_in = static_cast<uInt>(size);
-    z.next_out = dst;
-    z.avail_out = static_cast<uInt>(want);
-    const int rc = inflate(&z, Z_FINISH);
-    const bool whole = z.avail_out == 0 && (rc == Z_STREAM_END || rc == Z_OK || rc == Z_BUF_ERROR);
+    constexpr std::size_t kChunk = 65536;
+    int rc = Z_OK;
+    while (dst.size() < want && rc == Z_OK) {
+        const std::size_t have = dst.size();
+        const std::size_t grow = std::min(kChunk, want - have);
+        dst.resize(have + grow);
+        z.next_out = dst.data() + have;
+        z.avail_out = static_cast<uInt>(grow);
+        rc = inflate(&z, Z_NO_FLUSH);
+        dst.resize(have + grow - z.avail_out);
+        if (rc == Z_BUF_ERROR && z.avail_in == 0) break;  // input used up
+    }
     inflateEnd(&z);
-    return whole;
+    return dst.size() == want;
 }
 
 }  // namespace
@@ -57,10 +68,8 @@ bool SwfScanner::LoadImage(const unsigned char* data, std::size_t size) {
         return true;
     }
     if (length > kMaxInflated) return false;
-    image_.resize(length);
-    std::copy(data, data + kHeaderSize, image_.begin());
-    if (!Inflate(data + kHeaderSize, size - kHeaderSize, image_.data() + kHeaderSize,
-                 length - kHeaderSize)) {
+    image_.assign(data, data + kHeaderSize);
+    if (!Inflate(data + kHeaderSize, size - kHeaderSize, image_, length)) {
         image_.clear();
         return false;
     }

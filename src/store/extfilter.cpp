@@ -78,11 +78,15 @@ void ExtFilterClass::AddEntry(int klass, std::string_view pattern) {
     bytes_.append(pattern);
     bytes_.push_back('\0');
     entries_.push_back(Entry{klass, std::make_unique<Pattern>(pattern)});
+    const Pattern& added = *entries_.back().pattern;
+    if (added.kind != Pattern::Kind::kExtension || added.rest) extension_only_ = false;
 }
 
 void ExtFilterClass::Compile(std::string_view text) {
     bytes_.clear();
     entries_.clear();
+    extension_only_ = true;
+    cache_ = std::make_unique<ExtensionCache>();
     std::size_t i = 0;
     const std::size_t n = text.size();
     auto white = [&](std::size_t at) {
@@ -116,13 +120,24 @@ void ExtFilterClass::Compile(std::string_view text) {
     bytes_.push_back('\0');
 }
 
-int ExtFilterClass::ClassOf(std::string_view url) const {
-    if (entries_.empty()) return kDefaultClass;
-    const std::string extension = net::GetExtension(url);
+int ExtFilterClass::Evaluate(std::string_view url, std::string_view extension) const {
     for (const Entry& entry : entries_) {
         if (entry.pattern->Matches(url, extension)) return entry.klass;
     }
     return kDefaultClass;
+}
+
+int ExtFilterClass::ClassOf(std::string_view url) const {
+    if (entries_.empty()) return kDefaultClass;
+    const std::string extension = net::GetExtension(url);
+    if (!extension_only_ || !cache_) return Evaluate(url, extension);
+    std::lock_guard<std::mutex> guard(cache_->mutex);
+    auto it = cache_->classes.find(extension);
+    if (it != cache_->classes.end()) return it->second;
+    const int klass = Evaluate(url, extension);
+    if (cache_->classes.size() < ExtensionCache::kMaxEntries)
+        cache_->classes.emplace(extension, klass);
+    return klass;
 }
 
 }  // namespace kelvra::store

@@ -6,8 +6,10 @@
 // with '.', anything else is searched for in the URL; a leading '!' inverts.
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "store/patternmatch.h"
@@ -42,9 +44,20 @@ class ExtFilterClass final {
         std::unique_ptr<Pattern> pattern;
     };
     void AddEntry(int klass, std::string_view pattern);
+    int Evaluate(std::string_view url, std::string_view extension) const;
+
+    // When every pattern looks at the extension alone, the class depends on the extension
+    // only; the answers for extensions seen so far are kept.
+    struct ExtensionCache {
+        static constexpr std::size_t kMaxEntries = 4096;
+        std::mutex mutex;
+        std::unordered_map<std::string, int> classes;
+    };
 
     std::string bytes_;
     std::vector<Entry> entries_;
+    bool extension_only_ = true;
+    std::unique_ptr<ExtensionCache> cache_;
 };
 
 }  // namespace kelvra::store

@@ -58,6 +58,13 @@ class PatternParser final {
         out_.sequences_.emplace_back();
         ParseSequence(0, /*in_group=*/false);
         out_.capture_count_ = opened_;
+        std::size_t rows = 0;
+        for (const auto& seq : out_.sequences_) {
+            out_.sequence_rows_.push_back(rows);
+            rows += seq.nodes.size() + 1;
+        }
+        out_.group_rows_ = rows;
+        out_.total_rows_ = rows + 2 * out_.groups_.size() + 1;
     }
 
   private:
@@ -323,18 +330,8 @@ class PatternEvaluator final {
   public:
     PatternEvaluator(const CompiledPattern& pattern, std::string_view subject)
         : p_(pattern), s_(subject), width_(subject.size() + 1) {
-        seq_rows_.resize(p_.sequences_.size());
-        std::size_t rows = 0;
-        for (std::size_t i = 0; i < p_.sequences_.size(); ++i) {
-            seq_rows_[i] = rows;
-            rows += p_.sequences_[i].nodes.size() + 1;
-        }
-        group_rows_ = rows;
-        rows += 2 * p_.groups_.size();
-        temp_rows_ = rows;
-        rows += 1;
         thread_local std::vector<std::int32_t> arena;
-        if (arena.size() < rows * width_) arena.resize(rows * width_);
+        if (arena.size() < p_.total_rows_ * width_) arena.resize(p_.total_rows_ * width_);
         cells_ = arena.data();
     }
 
@@ -353,13 +350,13 @@ class PatternEvaluator final {
 
   private:
     std::int32_t* Row(std::size_t seq, std::size_t node) const {
-        return cells_ + (seq_rows_[seq] + node) * width_;
+        return cells_ + (p_.sequence_rows_[seq] + node) * width_;
     }
     std::int32_t* GroupRow(std::size_t group) const {
-        return cells_ + (group_rows_ + 2 * group) * width_;
+        return cells_ + (p_.group_rows_ + 2 * group) * width_;
     }
     std::int32_t* TailRow(std::size_t group) const { return GroupRow(group) + width_; }
-    std::int32_t* Temp() const { return cells_ + temp_rows_ * width_; }
+    std::int32_t* Temp() const { return cells_ + (p_.total_rows_ - 1) * width_; }
     std::size_t Len() const { return s_.size(); }
     bool AtomAt(const Node& n, std::size_t p) const {
         return p < Len() && TestBit(p_.sets_[n.index], static_cast<unsigned char>(s_[p]));
@@ -566,9 +563,6 @@ class PatternEvaluator final {
     const CompiledPattern& p_;
     std::string_view s_;
     std::size_t width_;
-    std::vector<std::size_t> seq_rows_;
-    std::size_t group_rows_ = 0;
-    std::size_t temp_rows_ = 0;
     std::int32_t* cells_ = nullptr;
 };
 

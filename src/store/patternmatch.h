@@ -70,6 +70,10 @@ class CompiledPattern final {
     std::vector<Sequence> sequences_;  // 0 is the whole pattern
     std::vector<Group> groups_;
     std::vector<ByteSet> sets_;
+    // Row layout of the evaluation table: per sequence, per group (two rows), one scratch row.
+    std::vector<std::size_t> sequence_rows_;
+    std::size_t group_rows_ = 0;
+    std::size_t total_rows_ = 0;
     bool anchored_ = false;  // matching starts at the subject's first byte only
     bool valid_ = true;
     int capture_count_ = 0;
