@@ -286,11 +286,12 @@ treelistnode* headerlistmanager::Add(std::string_view url, std::string_view text
                                    ? std::string(text)
                                    : BuildRecord(text, TypeForExtension(net::GetExtension(url)));
     const std::string key = KeyOfUrl(url);
+    if (key.empty()) return nullptr;
     util::MutexLock lock(mutex_);
-    treelistnode* node = FindRecordByKey(key);
-    if (node && !overwrite) return node;
-    if (!node) node = InsertKey(key);
+    bool created = false;
+    treelistnode* node = InsertPath(key, KeySplitEnd(key), created);
     if (!node) return nullptr;
+    if (!created && HasRecord(node) && !overwrite) return node;
     node->value() = record.empty() ? NodeValue() : NodeValue::Text(record);
     return node;
 }

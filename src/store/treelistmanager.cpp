@@ -50,18 +50,7 @@ NodePayload* NodeValue::object() const {
 
 // ---- treelistnode ------------------------------------------------------------------------
 
-bool NodeNameLess::operator()(const std::unique_ptr<treelistnode>& a,
-                              const std::unique_ptr<treelistnode>& b) const {
-    return std::string_view(a->name()) < std::string_view(b->name());
-}
-bool NodeNameLess::operator()(const std::unique_ptr<treelistnode>& a, std::string_view b) const {
-    return std::string_view(a->name()) < b;
-}
-bool NodeNameLess::operator()(std::string_view a, const std::unique_ptr<treelistnode>& b) const {
-    return a < std::string_view(b->name());
-}
-
-treelistnode::treelistnode(treelistnode* parent, std::string_view name)
+treelistnode::treelistnode(treelistnode* parent, const std::string* name)
     : parent_(parent), name_(name) {}
 
 treelistnode::~treelistnode() = default;
@@ -80,45 +69,48 @@ ChildRange treelistnode::children() const {
 }
 
 treelistnode* treelistnode::FirstChild() const {
-    return IsLeaf() ? nullptr : children_->begin()->get();
+    return IsLeaf() ? nullptr : children_->begin()->second.get();
 }
 
 treelistnode* treelistnode::LastChild() const {
-    return IsLeaf() ? nullptr : children_->rbegin()->get();
+    return IsLeaf() ? nullptr : children_->rbegin()->second.get();
 }
 
 treelistnode* treelistnode::NextSibling() const {
     if (!parent_) return nullptr;
-    const ChildSet& siblings = *parent_->children_;
-    auto it = siblings.find(std::string_view(name_));
+    const ChildMap& siblings = *parent_->children_;
+    auto it = siblings.find(*name_);
     ++it;
-    return it == siblings.end() ? nullptr : it->get();
+    return it == siblings.end() ? nullptr : it->second.get();
 }
 
 treelistnode* treelistnode::PreviousSibling() const {
     if (!parent_) return nullptr;
-    const ChildSet& siblings = *parent_->children_;
-    auto it = siblings.find(std::string_view(name_));
-    return it == siblings.begin() ? nullptr : std::prev(it)->get();
+    const ChildMap& siblings = *parent_->children_;
+    auto it = siblings.find(*name_);
+    return it == siblings.begin() ? nullptr : std::prev(it)->second.get();
 }
 
 treelistnode* treelistnode::FindChild(std::string_view name) const {
     if (!children_) return nullptr;
     auto it = children_->find(name);
-    return it == children_->end() ? nullptr : it->get();
+    return it == children_->end() ? nullptr : it->second.get();
 }
 
-treelistnode* treelistnode::AddChild(std::string_view name) {
-    if (!children_) children_ = std::make_unique<ChildSet>();
+treelistnode* treelistnode::AddChild(std::string_view name, bool& created) {
+    if (!children_) children_ = std::make_unique<ChildMap>();
     auto it = children_->lower_bound(name);
-    if (it != children_->end() && (*it)->name() == name) return it->get();
-    return children_->emplace_hint(it, std::make_unique<treelistnode>(this, name))->get();
+    created = it == children_->end() || it->first != name;
+    if (!created) return it->second.get();
+    it = children_->emplace_hint(it, std::string(name), nullptr);
+    it->second = std::make_unique<treelistnode>(this, &it->first);
+    return it->second.get();
 }
 
 // ---- treelistmanager ---------------------------------------------------------------------
 
 treelistmanager::treelistmanager(char separator)
-    : separator_(separator), root_(std::make_unique<treelistnode>(nullptr, std::string_view())) {}
+    : separator_(separator), root_(std::make_unique<treelistnode>(nullptr, &root_name_)) {}
 
 treelistmanager::~treelistmanager() {
     ClearBelow(root_.get());
@@ -143,12 +135,30 @@ bool treelistmanager::ForEachName(std::string_view path, std::size_t split_end, 
 }
 
 treelistnode* treelistmanager::InsertPath(std::string_view path, std::size_t split_end) {
+    bool created = false;
+    return InsertPath(path, split_end, created);
+}
+
+treelistnode* treelistmanager::InsertPath(std::string_view path, std::size_t split_end,
+                                          bool& created) {
     treelistnode* node = root_.get();
-    const bool ok = ForEachName(path, split_end, [&node](std::string_view name) {
-        node = node->AddChild(name);
+    created = false;
+    std::size_t level = 0;
+    const bool ok = ForEachName(path, split_end, [&](std::string_view name) {
+        if (level < insert_chain_.size() && insert_chain_[level]->name() == name) {
+            node = insert_chain_[level];
+            created = false;
+        } else {
+            node = node->AddChild(name, created);
+            insert_chain_.resize(level);
+            insert_chain_.push_back(node);
+        }
+        ++level;
         return true;
     });
-    return ok ? node : nullptr;
+    if (!ok) return nullptr;
+    insert_chain_.resize(level);
+    return node;
 }
 
 treelistnode* treelistmanager::FindPath(std::string_view path, std::size_t split_end) const {
@@ -166,27 +176,29 @@ treelistnode* treelistmanager::Root() const {
 
 void treelistmanager::RemoveNode(treelistnode* node) {
     if (!node) return;
+    insert_chain_.clear();
     treelistnode* parent = node->parent_;
     if (!parent) {
         ClearBelow(node);
         return;
     }
     DeleteChildren(node);
-    ChildSet& siblings = *parent->children_;
-    siblings.erase(siblings.find(std::string_view(node->name_)));
+    ChildMap& siblings = *parent->children_;
+    siblings.erase(siblings.find(*node->name_));
     if (siblings.empty()) parent->children_.reset();
 }
 
 void treelistmanager::ClearBelow(treelistnode* node) {
+    insert_chain_.clear();
     if (node) DeleteChildren(node);
 }
 
 void treelistmanager::DeleteChildren(treelistnode* node) {
     if (!node->children_) return;
-    ChildSet& children = *node->children_;
+    ChildMap& children = *node->children_;
     while (!children.empty()) {
         auto first = children.begin();
-        DeleteChildren(first->get());
+        DeleteChildren(first->second.get());
         children.erase(first);
     }
     node->children_.reset();
@@ -196,8 +208,8 @@ std::string treelistmanager::KeyOf(const treelistnode* node) const {
     std::vector<const std::string*> names;
     std::size_t length = 0;
     for (; node && node->parent_; node = node->parent_) {
-        names.push_back(&node->name_);
-        length += node->name_.size() + 1;
+        names.push_back(node->name_);
+        length += node->name_->size() + 1;
     }
     std::string key;
     key.reserve(length);

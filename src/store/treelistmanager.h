@@ -13,8 +13,8 @@
 
 #include <cstddef>
 #include <iterator>
+#include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -68,15 +68,8 @@ class NodeValue final {
 
 class treelistnode;
 
-struct NodeNameLess {
-    using is_transparent = void;
-    bool operator()(const std::unique_ptr<treelistnode>& a,
-                    const std::unique_ptr<treelistnode>& b) const;
-    bool operator()(const std::unique_ptr<treelistnode>& a, std::string_view b) const;
-    bool operator()(std::string_view a, const std::unique_ptr<treelistnode>& b) const;
-};
-
-using ChildSet = std::set<std::unique_ptr<treelistnode>, NodeNameLess>;
+// Names live in the map's keys, so a lookup compares without leaving the map's nodes.
+using ChildMap = std::map<std::string, std::unique_ptr<treelistnode>, std::less<>>;
 
 // Iterates children in ascending name order, yielding treelistnode*.
 class ChildIterator final {
@@ -88,8 +81,8 @@ class ChildIterator final {
     using reference = treelistnode*;
 
     ChildIterator() = default;
-    explicit ChildIterator(ChildSet::const_iterator it) : it_(it) {}
-    treelistnode* operator*() const { return it_->get(); }
+    explicit ChildIterator(ChildMap::const_iterator it) : it_(it) {}
+    treelistnode* operator*() const { return it_->second.get(); }
     ChildIterator& operator++() {
         ++it_;
         return *this;
@@ -111,7 +104,7 @@ class ChildIterator final {
     bool operator==(const ChildIterator& other) const { return it_ == other.it_; }
 
   private:
-    ChildSet::const_iterator it_;
+    ChildMap::const_iterator it_;
 };
 
 struct ChildRange {
@@ -124,14 +117,15 @@ struct ChildRange {
 
 class treelistnode final {
   public:
-    treelistnode(treelistnode* parent, std::string_view name);
+    // name is owned elsewhere (the parent's map key) and outlives the node.
+    treelistnode(treelistnode* parent, const std::string* name);
     ~treelistnode();
     treelistnode(const treelistnode&) = delete;
     treelistnode& operator=(const treelistnode&) = delete;
 
     treelistnode* parent() const { return parent_; }
     bool IsRoot() const { return parent_ == nullptr; }
-    const std::string& name() const { return name_; }
+    const std::string& name() const { return *name_; }
     NodeValue& value() { return value_; }
     const NodeValue& value() const { return value_; }
 
@@ -148,13 +142,13 @@ class treelistnode final {
 
   private:
     friend class treelistmanager;
-    treelistnode* AddChild(std::string_view name);
+    treelistnode* AddChild(std::string_view name, bool& created);
 
     treelistnode* parent_;
-    std::string name_;
+    const std::string* name_;
     // Declared before children_ so that it is released after them when a node is destroyed.
     NodeValue value_;
-    std::unique_ptr<ChildSet> children_;  // absent for leaves: most nodes are leaves
+    std::unique_ptr<ChildMap> children_;  // absent for leaves: most nodes are leaves
 };
 
 class treelistmanager {
@@ -171,6 +165,8 @@ class treelistmanager {
     // or after split_end do not split: the rest stays in the last name. Empty names are legal
     // ("a//b" has three names). nullptr when the path has more than kMaxDepth names.
     virtual treelistnode* InsertPath(std::string_view path, std::size_t split_end = kWholePath);
+    // The same, telling whether the node itself was created.
+    treelistnode* InsertPath(std::string_view path, std::size_t split_end, bool& created);
     // The existing node of path, split the same way, or nullptr.
     virtual treelistnode* FindPath(std::string_view path, std::size_t split_end = kWholePath) const;
     virtual treelistnode* Root() const;
@@ -196,7 +192,11 @@ class treelistmanager {
     static void DeleteChildren(treelistnode* node);
 
     char separator_;
+    std::string root_name_;
     std::unique_ptr<treelistnode> root_;
+    // The nodes of the last inserted path, level by level: files come in tree order, so most
+    // inserts share all but the last names with the previous one. Cleared by every deletion.
+    std::vector<treelistnode*> insert_chain_;
 };
 
 }  // namespace kelvra::store

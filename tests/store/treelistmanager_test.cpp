@@ -85,6 +85,19 @@ TEST(TreeChanges, RemoveNodeDropsSubtreeAndKeepsSiblings) {
     EXPECT_TRUE(tree.Root()->IsLeaf());
 }
 
+TEST(TreeChanges, InsertAfterRemovingTheLastInsertedPath) {
+    treelistmanager tree;
+    treelistnode* first = tree.InsertPath("h/d/a");
+    EXPECT_EQ(tree.InsertPath("h/d/a"), first);
+    EXPECT_NE(tree.InsertPath("h/e/a"), first);  // same last name, other parent
+    tree.RemoveNode(tree.FindPath("h/d"));
+    treelistnode* again = tree.InsertPath("h/d/a");
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(tree.KeyOf(again), "h/d/a");
+    EXPECT_EQ(tree.FindPath("h/d/a"), again);
+    EXPECT_EQ(tree.FindPath("h")->ChildCount(), 2u);
+}
+
 // Records deletion order through payload destructors.
 struct Probe final : NodePayload {
     Probe(std::vector<std::string>& log, std::string name) : log(log), name(std::move(name)) {}
