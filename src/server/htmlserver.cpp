@@ -36,6 +36,8 @@ bool HtmlServer::Start(int port, std::uint32_t mode, AccessTable access) {
     socket->SetAccessTable(std::move(access));
     socket->SetBindAddress(settings_.bind_address);
     if (socket->Listen(port, true) != net::kChannelOk) return false;
+    // A connection reset between the wait and the accept must not block the listener.
+    if (!socket->SetBlocking(false)) return false;
     socket_ = std::move(socket);
     context_.listen_port.store(port);
     stop_.store(false);

@@ -1,0 +1,175 @@
+// The local server's hot paths over loopback, and a stand-alone serving mode for the
+// end-to-end comparison with nginx under wrk (bench/server-wrk.sh).
+//
+//   bench_server                                   # micro-benchmarks
+//   bench_server --serve DIR PORT THREADS OBJECTS  # Local Mode over DIR with OBJECTS stored
+//                                                  # pages of 10 KB, until SIGINT/SIGTERM
+
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "server/htmlserver.h"
+#include "server/prohibitlist.h"
+#include "store/headerlist_cookie.h"
+
+namespace {
+
+using kelvra::server::HtmlServer;
+using kelvra::server::ServerSettings;
+
+constexpr std::size_t kObjectSize = 10 * 1024;
+
+// Stores count pages http://bench.local/obj/N.html of 10 KB each, and the same files under
+// DIR/nginx/obj/ for a static server.
+void Populate(kelvra::store::headerlistex& store, const std::string& dir, int count) {
+    const std::string body(kObjectSize, 'x');
+    std::filesystem::create_directories(dir + "/nginx/obj");
+    for (int n = 0; n < count; ++n) {
+        const std::string url = "http://bench.local/obj/" + std::to_string(n) + ".html";
+        kelvra::store::treelistnode* node =
+            store.Add(url, "CT:text/html\nLM:Sun, 06 Nov 1994 08:49:37 GMT\n", true);
+        std::string path;
+        store.GetNodeLocalPath(node, path);
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path, std::ios::binary) << body;
+        std::ofstream(dir + "/nginx/obj/" + std::to_string(n) + ".html", std::ios::binary) << body;
+    }
+}
+
+struct Fixture {
+    explicit Fixture(const std::string& dir, int threads, int objects)
+        : store(dir, "index.html", std::nullopt, dir + "/kelvra.mtf") {
+        settings.threads = threads;
+        settings.keep_alive = 15;
+        settings.bind_address = htonl(INADDR_LOOPBACK);
+        Populate(store, dir, objects);
+        server = std::make_unique<HtmlServer>(store, settings, monitor, dir + "/prohibit.orv");
+    }
+    kelvra::store::headerlist_cookie store;
+    ServerSettings settings;
+    kelvra::server::NullMonitor monitor;
+    std::unique_ptr<HtmlServer> server;
+};
+
+std::string MakeTempDir() {
+    std::string pattern = std::filesystem::temp_directory_path() / "kelvra-bench-XXXXXX";
+    return ::mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+int Connect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<std::uint16_t>(port));
+    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Sends request and reads until expected bytes arrived (or the peer closed).
+std::size_t Exchange(int fd, const std::string& request, std::size_t expected) {
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) return 0;
+    char block[16384];
+    std::size_t got = 0;
+    while (got < expected) {
+        const ssize_t n = ::recv(fd, block, sizeof block, 0);
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
+void BM_StoredObjectKeepAlive(benchmark::State& state) {
+    const std::string dir = MakeTempDir();
+    std::ofstream(dir + "/kelvra.mtf") << "html text/html\n";
+    Fixture fixture(dir, 4, 1);
+    fixture.server->Start(0, kelvra::server::kModeLocal, {});
+    const int fd = Connect(fixture.server->Port());
+    const std::string request =
+        "GET http://bench.local/obj/0.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n";
+    const std::size_t expected = Exchange(fd, request, kObjectSize + 1);
+    for (auto _ : state) benchmark::DoNotOptimize(Exchange(fd, request, expected));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * expected));
+    ::close(fd);
+    fixture.server.reset();
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_StoredObjectKeepAlive)->UseRealTime();
+
+void BM_NotInSpoolNewConnection(benchmark::State& state) {
+    const std::string dir = MakeTempDir();
+    std::ofstream(dir + "/kelvra.mtf") << "html text/html\n";
+    Fixture fixture(dir, 4, 0);
+    fixture.server->Start(0, kelvra::server::kModeLocal, {});
+    const std::string request = "GET http://bench.local/missing.html HTTP/1.0\r\n\r\n";
+    for (auto _ : state) {
+        const int fd = Connect(fixture.server->Port());
+        benchmark::DoNotOptimize(Exchange(fd, request, static_cast<std::size_t>(-1)));
+        ::close(fd);
+    }
+    fixture.server.reset();
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_NotInSpoolNewConnection)->UseRealTime();
+
+void BM_ProhibitFind(benchmark::State& state) {
+    kelvra::server::ProhibitClass list;
+    for (int n = 0; n < 50; ++n) {
+        list.Add(kelvra::server::ParseProhibitLine("ads" + std::to_string(n) + ";.gif"));
+    }
+    kelvra::store::CaptureTable captures;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(list.Find("http://www.example.com/images/banner.gif", captures));
+    }
+}
+BENCHMARK(BM_ProhibitFind);
+
+volatile sig_atomic_t g_stop = 0;
+void OnSignal(int) {
+    g_stop = 1;
+}
+
+int Serve(const std::string& dir, int port, int threads, int objects) {
+    if (!std::filesystem::exists(dir + "/kelvra.mtf")) {
+        std::ofstream(dir + "/kelvra.mtf") << "html text/html\n";
+    }
+    Fixture fixture(dir, threads, objects);
+    if (!fixture.server->Start(port, kelvra::server::kModeLocal, {})) {
+        std::fprintf(stderr, "cannot listen on port %d\n", port);
+        return 2;
+    }
+    std::printf("serving %d objects on 127.0.0.1:%d with %d workers\n", objects,
+                fixture.server->Port(), fixture.server->Workers());
+    std::fflush(stdout);
+    ::signal(SIGINT, OnSignal);
+    ::signal(SIGTERM, OnSignal);
+    while (!g_stop) ::poll(nullptr, 0, 200);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 6 && std::string(argv[1]) == "--serve") {
+        return Serve(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
