@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/crawl/auth.h"
 #include "engine/crawl/fetchstatus.h"
 #include "engine/net/result_codes.h"
 #include "engine/net/transport.h"
@@ -43,6 +44,7 @@ void KelvraClass::Setup(const CrawlEnvironment& environment) {
     for (WorkerSlot& slot : slots_) {
         slot.connection->SetTimeout(environment_.timeout);
         slot.connection->SetProxies(&environment_.http_proxy, &environment_.ftp_proxy);
+        slot.connection->SetFtpLogin(environment_.ftp_user, environment_.ftp_password);
         slot.connection->MakeTempName();
     }
     ResetCrawl();
@@ -153,12 +155,17 @@ void KelvraClass::ClearDisplay() {
 
 // ---- authentication seams -------------------------------------------------------------------
 
-bool KelvraClass::MakeAuthorization(std::string*, std::string_view, std::string_view, bool) {
-    return false;
+bool KelvraClass::MakeAuthorization(std::string* out, std::string_view url,
+                                    std::string_view challenge, bool attempt) {
+    return AuthCodeStore(store_.DataDirectory()).MakeAuthorization(out, url, challenge, attempt);
 }
 
-bool KelvraClass::PrepareAuthorization(std::string_view, std::string_view, bool) {
-    return false;
+bool KelvraClass::PrepareAuthorization(std::string_view url, std::string_view challenge,
+                                       bool give_up) {
+    auto ask = [this](std::string_view prompt, std::string& value) {
+        return AskCredentials(display_, prompt, value);
+    };
+    return AuthCodeStore(store_.DataDirectory()).PrepareAuthorization(url, challenge, give_up, ask);
 }
 
 // ---- helpers --------------------------------------------------------------------------------

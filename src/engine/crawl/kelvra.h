@@ -99,8 +99,8 @@ class KelvraClass : public ThreadClass {
                              const store::FetchJob& job, bool follow);
     virtual void RegisterRetry(const std::string& url, bool final);
 
-    // Authentication seams. This build keeps no credentials: MakeAuthorization finds none and
-    // PrepareAuthorization asks nobody and fails, so a 401/407 ends as "UnAuth".
+    // Credentials of the "$AuthCode$" files in the data directory (see auth.h); the user is
+    // asked through the display's AskCredentials.
     virtual bool MakeAuthorization(std::string* out, std::string_view url,
                                    std::string_view challenge, bool attempt);
     virtual bool PrepareAuthorization(std::string_view url, std::string_view challenge,
