@@ -86,7 +86,7 @@ std::optional<AttributeSpan> Find(const Tag& tag, std::string_view name, bool st
         for (;;) {
             i = NextWord(tag.lower, i, stop, end);
             if (i >= n) return std::nullopt;
-            if (tag.lower.substr(i, word.size()) == word) break;
+            if (tag.lower[i] == word[0] && tag.lower.substr(i, word.size()) == word) break;
             i = end;
         }
         if (name.empty()) return ValueAfter(tag.text, tag.lower, i + word.size(), stop);
