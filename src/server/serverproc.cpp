@@ -105,10 +105,11 @@ void ServerProc::Run(Worker& worker) {
 void ServerProc::Work(Worker& worker) {
     const int row = worker.proc.Row();
     context_.monitor.StatusText(row, kColumnState, "BeginThread");
-    const std::uint32_t mode = mode_.load();
-    const std::uint32_t served = worker.proc.ServeConnection(mode);
-    if (served != mode) {
-        mode_.store(served);
+    const std::uint32_t served = worker.proc.ServeConnection(context_.mode.load());
+    // A "/mode=" command has already switched the pool before answering; this only catches a
+    // mode the connection ended with otherwise.
+    if (served != context_.mode.load()) {
+        context_.mode.store(served);
         context_.monitor.ModeChanged(served);
     }
     context_.monitor.StatusText(row, kColumnState, "EndThread");

@@ -31,8 +31,8 @@ class ServerProc final {
     int Dispatch(net::TCPIPServer& listener);
     // Waits up to timeout_ms for a worker to become idle; true when one is.
     bool WaitForIdle(int timeout_ms);
-    std::uint32_t GetMode() const { return mode_.load(); }
-    void SetMode(std::uint32_t mode) { mode_.store(mode); }
+    std::uint32_t GetMode() const { return context_.mode.load(); }
+    void SetMode(std::uint32_t mode) { context_.mode.store(mode); }
     int Workers() const { return static_cast<int>(workers_.size()); }
     int IdleWorkers() const;
 
@@ -48,7 +48,6 @@ class ServerProc final {
     void Work(Worker& worker);
 
     ServerContext& context_;
-    std::atomic<std::uint32_t> mode_{0};
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::unique_ptr<Worker>> workers_;

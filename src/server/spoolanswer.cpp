@@ -73,7 +73,12 @@ bool SubServerProc::AnswerCommand(std::string_view path) {
     const ServerCommand command =
         ParseServerCommand(path, level_, mode_, context_.settings.has_main_window);
     if (command.answer == CommandAnswer::kNone) return false;
-    if (command.new_mode) mode_ = *command.new_mode;
+    if (command.new_mode) {
+        // Switched before the answer goes out, so the browser's next request sees the mode.
+        mode_ = *command.new_mode;
+        context_.mode.store(mode_);
+        context_.monitor.ModeChanged(mode_);
+    }
     if (command.acquire_url) context_.monitor.AcquireUrl(*command.acquire_url);
     if (command.open_proxy_setting) context_.monitor.OpenProxySetting();
     const std::string own = OwnAddressText();
@@ -218,10 +223,15 @@ int SubServerProc::SendHeaderAndBody(std::FILE* file, std::string head, bool is_
     const std::int64_t size = util::FileSize(file);
     const bool keep = request_.keep_alive && size >= 1;
     head.append(BodyLines(size, request_.keep_alive));
+    char block[kSendBlock];
+    std::size_t count = 0;
+    // The header and the first block leave in one send: no small segment waits for an ACK.
+    if (is_get && size >= 1) {
+        count = std::fread(block, 1, sizeof block, file);
+        head.append(block, count);
+    }
     if (!SendToClient(head) || ClientGone()) return kAnswerClose;
     if (is_get && size >= 1) {
-        char block[kSendBlock];
-        std::size_t count;
         while ((count = std::fread(block, 1, sizeof block, file)) > 0) {
             if (!SendToClient({block, count})) return kAnswerClose;
             if (ClientGone()) return kAnswerClose;

@@ -1,6 +1,8 @@
 #include "server/subserverproc.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -55,6 +57,10 @@ void SubServerProc::AttachSocket(int fd, int level) {
         AdoptSocket(fd);
     }
     SetTimeout(0);
+    // Answers are written in few large sends; small ones (a 304, a command page) must not wait
+    // for the browser's delayed ACK.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     level_ = level;
     sockaddr_in local{};
     socklen_t length = sizeof local;

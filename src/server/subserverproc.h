@@ -33,6 +33,7 @@ struct ServerContext {
     ServerMonitor& monitor;
     const ProhibitClass& prohibit;
     std::atomic<int> listen_port{0};
+    std::atomic<std::uint32_t> mode{0};  // the pool's mode, read by each new connection
 };
 
 // Keep-alive results of the answering steps.
