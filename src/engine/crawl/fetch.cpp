@@ -34,6 +34,7 @@ net::ConnectionSetting SettingOf(const WorkerSlot& slot) {
 StoredState KelvraClass::StoredStateOf(std::string_view url) {
     StoredState stored;
     util::MutexLock lock(store_.Mutex());
+    store_.BuildCookieHeader(url, stored.cookie_header);
     store::treelistnode* record = store_.FindRecord(url);
     if (record == nullptr) return stored;
     stored.has_record = true;
@@ -44,7 +45,6 @@ StoredState KelvraClass::StoredStateOf(std::string_view url) {
     if (store_.GetNodeLastModified(record, value)) stored.last_modified = value;
     stored.has_server_challenge = store_.GetNodeField(record, "WA:", value);
     stored.has_proxy_challenge = store_.GetNodeField(record, "PA:", value);
-    store_.BuildCookieHeader(url, stored.cookie_header);
     return stored;
 }
 

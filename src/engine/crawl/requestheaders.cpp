@@ -64,9 +64,11 @@ void AddStoredState(std::string& text, const RequestInputs& inputs, const Stored
     if (stored.has_record) {
         comparable = AddResumeOrCompare(text, stored, flags);
         comparable = AddUpdateCheck(text, stored, flags, comparable);
-        if ((flags & kSendCookie) != 0) text.append(stored.cookie_header);
-        AddAuthorization(text, inputs, stored, flags);
     }
+    // Also for a URL never fetched before: a session cookie set on one page has to reach
+    // the pages it links to.
+    if ((flags & kSendCookie) != 0) text.append(stored.cookie_header);
+    if (stored.has_record) AddAuthorization(text, inputs, stored, flags);
     if (!comparable && (flags & kStrictModifyCheck) != 0) flags |= kPlainGet;
 }
 
