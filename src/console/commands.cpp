@@ -51,13 +51,15 @@ int ExitCodeOf(const CrawlOutcome& outcome) {
     return outcome.failed || outcome.processed <= 0 ? kExitFailed : kExitDone;
 }
 
-int RunGet(app::AppCore& core, const CommandLine& line, SignalWatcher& signals, std::FILE* out) {
+int RunGet(app::AppCore& core, const CommandLine& line, SignalWatcher& signals, std::FILE* out,
+           std::FILE* err) {
     ConsoleCrawlDisplay display(out, core.Ui());
     display.SetRetryListPath(line.retry_list_out);
     auto crawl = app::CreateCrawl(core, display);
     std::vector<std::string> registered;
     if (app::RegisterStartUrls(core, *crawl, line.urls, registered) < 1) {
         core.Ui().Beep(app::Sound::kStop);
+        Print(err, "kelvrac: no URL was accepted for fetching\n");
         return kExitFailed;
     }
     const CrawlOutcome outcome = RunCrawl(*crawl, signals, out);
@@ -78,6 +80,7 @@ int RunRetry(app::AppCore& core, const CommandLine& line, SignalWatcher& signals
     }
     if (queued == 0) {
         core.Ui().Beep(app::Sound::kStop);
+        Print(err, "kelvrac: the retry list holds no job: " + line.retry_list_in + "\n");
         return kExitFailed;
     }
     const CrawlOutcome outcome = RunCrawl(*crawl, signals, out);
@@ -107,7 +110,7 @@ int RunCommand(app::AppCore& core, const CommandLine& line, SignalWatcher& signa
                std::FILE* err) {
     switch (line.command) {
         case Command::kGet:
-            return RunGet(core, line, signals, out);
+            return RunGet(core, line, signals, out, err);
         case Command::kRetry:
             return RunRetry(core, line, signals, out, err);
         case Command::kServe:
