@@ -144,6 +144,8 @@ bool ThreadClass::PauseUnlessStopped(int i, std::chrono::milliseconds duration) 
 
 void ThreadClass::Body(int i) {
     Worker& worker = *workers_[i];
+    // The creator records the id too, but only after the thread may already be working.
+    worker.id = std::this_thread::get_id();
     while (!worker.stop.load() && worker.state.load() != WorkerState::kEnding) {
         if (worker.state.load() == WorkerState::kWorking) {
             int result = Work(i);
