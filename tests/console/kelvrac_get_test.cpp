@@ -16,7 +16,7 @@ class ExampleSite final {
   public:
     ExampleSite() {
         const char* source = std::getenv("KELVRA_SOURCE");
-        directory_ = std::string(source ? source : ".") + "/examples/site";
+        directory_ = std::string(source ? source : KELVRA_SOURCE_DIR) + "/examples/site";
         ChildProcess::Options options;
         options.discard_stderr = true;  // its request log
         server_ = std::make_unique<ChildProcess>(

@@ -44,7 +44,7 @@ class CrawlFixture : public ::testing::Test {
 
     void OpenStore() {
         const char* source = std::getenv("KELVRA_SOURCE");
-        std::string mtf = std::string(source != nullptr ? source : ".") + "/data/kelvra.mtf";
+        std::string mtf = std::string(source != nullptr ? source : KELVRA_SOURCE_DIR) + "/data/kelvra.mtf";
         store = std::make_unique<store::headerlist_cookie>(dir.path(), "index.html",
                                                            std::string_view("kelvra.log"), mtf);
     }
