@@ -105,13 +105,9 @@ void ServerProc::Run(Worker& worker) {
 void ServerProc::Work(Worker& worker) {
     const int row = worker.proc.Row();
     context_.monitor.StatusText(row, kColumnState, "BeginThread");
-    const std::uint32_t served = worker.proc.ServeConnection(context_.mode.load());
-    // A "/mode=" command has already switched the pool before answering; this only catches a
-    // mode the connection ended with otherwise.
-    if (served != context_.mode.load()) {
-        context_.mode.store(served);
-        context_.monitor.ModeChanged(served);
-    }
+    // A "/mode=" command switches the pool itself before its answer goes out, so nothing is
+    // written back here: a mode set meanwhile by the application must not be overwritten.
+    worker.proc.ServeConnection(context_.mode.load());
     context_.monitor.StatusText(row, kColumnState, "EndThread");
 }
 

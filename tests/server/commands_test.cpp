@@ -126,9 +126,12 @@ TEST_F(ProhibitServeTest, NoStoreEntryRelaysWithoutStoring) {
         return Reply().Send(HttpResponse("HTTP/1.0 200 OK", "dynamic"));
     });
     Start(kModeProxy2);
-    EXPECT_EQ(Curl(port_, origin.Url("/cgi-bin/q")), "dynamic");
+    // read up to the close: a commit would follow the last byte to the browser
+    EXPECT_NE(Ask("GET " + origin.Url("/cgi-bin/q") + " HTTP/1.0\r\n\r\n").find("dynamic"),
+              std::string::npos);
     EXPECT_EQ(store_->FindRecord(origin.Url("/cgi-bin/q")), nullptr);
-    EXPECT_EQ(Curl(port_, origin.Url("/plain")), "dynamic");
+    EXPECT_NE(Ask("GET " + origin.Url("/plain") + " HTTP/1.0\r\n\r\n").find("dynamic"),
+              std::string::npos);
     EXPECT_NE(store_->FindRecord(origin.Url("/plain")), nullptr);
 }
 

@@ -165,6 +165,20 @@ TEST_F(FaultsTest, FloodOfMalformedRequests) {
     EXPECT_EQ(server_->GetMode() & kModeBaseMask, kModeLocal) << "only a valid command changes it";
 }
 
+TEST_F(FaultsTest, ModeSetWhileAConnectionIsServedStays) {
+    settings_.keep_alive = 30;
+    Start(kModeLocal);
+    RawClient client(port_);
+    ASSERT_TRUE(
+        client.Send("GET http://h/ok.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n"));
+    std::string got;
+    ASSERT_TRUE(client.ReadAtLeast(got, 10));
+    server_->SetMode(kModeProxy2);
+    client.Close();
+    ASSERT_TRUE(monitor_.WaitForText(kColumnState, "EndThread"));
+    EXPECT_EQ(server_->GetMode(), kModeProxy2);
+}
+
 TEST_F(FaultsTest, StopEndsListeningAndStartListensAgain) {
     Start(kModeLocal);
     server_->Stop();
