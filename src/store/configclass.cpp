@@ -34,19 +34,6 @@ bool EndsWith(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
-// Reads one line of at most `limit` bytes; the rest of a longer line is skipped. False at the
-// end of the file with nothing read.
-bool ReadLine(std::FILE* file, std::string& line, std::size_t limit) {
-    line.clear();
-    int c;
-    bool any = false;
-    while ((c = std::fgetc(file)) != EOF) {
-        any = true;
-        if (c == '\n') return true;
-        if (line.size() < limit) line.push_back(static_cast<char>(c));
-    }
-    return any;
-}
 
 void AppendLimited(std::string& value, std::string_view text, std::size_t limit) {
     if (value.size() < limit) value.append(text.substr(0, limit - value.size()));
@@ -89,7 +76,7 @@ bool ConfigClass::Load(const std::string& file_name) {
     std::string line, section, key, value;
     bool in_section = false;
     bool open_value = false;  // continuation lines follow
-    while (ReadLine(file.get(), line, kMaxText)) {
+    while (util::ReadLine(file.get(), line, kMaxText)) {
         line = std::string(util::Trim(line));
         if (open_value) {
             const bool more = EndsWith(line, kContinuation);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "util/fileutil.h"
 #include "util/strutil.h"
 
 namespace kelvra::store {
@@ -13,18 +14,6 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-// One line of at most limit bytes (the rest of a longer line is skipped); false at the end.
-bool ReadLine(std::FILE* file, std::string& line, std::size_t limit) {
-    line.clear();
-    int c;
-    bool any = false;
-    while ((c = std::fgetc(file)) != EOF) {
-        any = true;
-        if (c == '\n') return true;
-        if (line.size() < limit) line.push_back(static_cast<char>(c));
-    }
-    return any;
-}
 
 // The value after a "Name:" prefix (compared without regard to case), blanks skipped.
 bool FieldValue(std::string_view line, std::string_view name, std::string_view& value) {
@@ -105,7 +94,7 @@ bool PickupLinkClassEx::ParseRobots(const std::string& local_path, std::string_v
     util::MutexLock lock(mutex());
     bool applies = false;
     std::string line;
-    while (ReadLine(file.get(), line, kMaxRobotsLine)) {
+    while (util::ReadLine(file.get(), line, kMaxRobotsLine)) {
         std::string_view text = util::SkipWhite(line);
         text = util::Trim(text.substr(0, text.find('#')));
         std::string_view value;

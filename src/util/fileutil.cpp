@@ -96,4 +96,16 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents) {
     return platform::ReplaceFileContents(path, contents);
 }
 
+bool ReadLine(std::FILE* file, std::string& line, std::size_t limit) {
+    line.clear();
+    int c;
+    bool any = false;
+    while ((c = std::fgetc(file)) != EOF) {
+        any = true;
+        if (c == '\n') return true;
+        if (line.size() < limit) line.push_back(static_cast<char>(c));
+    }
+    return any;
+}
+
 }  // namespace kelvra::util

@@ -28,6 +28,10 @@ bool MakeDirectories(const std::string& path, std::size_t offset);
 // The whole file; none when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
 
+// Reads one line (up to LF, which is dropped) of at most limit bytes; the rest of a longer line
+// is skipped. False at the end of the file with nothing read.
+bool ReadLine(std::FILE* file, std::string& line, std::size_t limit);
+
 // Copies in blocks of 10240 bytes; true when both files could be opened and every block written.
 bool CopyFile(const std::string& from, const std::string& to);
 
