@@ -23,7 +23,7 @@ using testing::TempFileText;
 
 struct ChannelTest : ::testing::Test {
     ChannelTest() {
-        channel.SetTempDirectory(dir.path());
+        channel.SetTempDirectory(dir.Path());
         channel.SetTimeout(5);
     }
     int ConnectTo(const TestOrigin& origin) {
@@ -37,11 +37,11 @@ TEST_F(ChannelTest, TemporaryFileNameAndLifetime) {
     std::string path;
     {
         TCPIPClass own;
-        own.SetTempDirectory(dir.path());
+        own.SetTempDirectory(dir.Path());
         ASSERT_TRUE(own.OpenTempFile());
         path = own.TempPath();
         std::filesystem::path file(path);
-        EXPECT_EQ(file.parent_path(), std::filesystem::path(dir.path()));
+        EXPECT_EQ(file.parent_path(), std::filesystem::path(dir.Path()));
         // five lower-case hex digits, then the six characters mkstemp chose
         std::string name = file.filename().string();
         ASSERT_EQ(name.size(), 11u);

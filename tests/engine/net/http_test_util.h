@@ -12,27 +12,11 @@
 #include "engine/net/httputils.h"
 #include "engine/net/result_codes.h"
 #include "engine/net/tcpip.h"
+#include "util/tempdir.h"
 
 namespace kelvra::net::testing {
 
-// A fresh directory, removed with everything in it.
-class TempDir final {
-  public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvra-net-XXXXXX");
-        path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using kelvra::testing::TempDir;
 
 // Whole content of the channel's temporary file.
 inline std::string TempFileText(TCPIPClass& channel) {
@@ -62,7 +46,7 @@ inline int ReadToEnd(httputils& client) {
 // a faulty test from hanging.
 struct ClientFixture : ::testing::Test {
     ClientFixture() {
-        client.SetTempDirectory(dir.path());
+        client.SetTempDirectory(dir.Path());
         client.SetTimeout(5);
     }
     TempDir dir;
