@@ -1,6 +1,7 @@
 #include "store/treelistmanager.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace kelvra::store {
@@ -142,32 +143,56 @@ treelistnode* treelistmanager::InsertPath(std::string_view path, std::size_t spl
 treelistnode* treelistmanager::InsertPath(std::string_view path, std::size_t split_end,
                                           bool& created) {
     treelistnode* node = root_.get();
+    std::uint64_t hash = NodeIndex::kRootHash;
     created = false;
     std::size_t level = 0;
     const bool ok = ForEachName(path, split_end, [&](std::string_view name) {
         if (level < insert_chain_.size() && insert_chain_[level]->name() == name) {
             node = insert_chain_[level];
+            hash = insert_chain_hashes_[level];
             created = false;
         } else {
+            hash = NodeIndex::ChildHash(hash, name);
             node = node->AddChild(name, created);
+            if (created) index_.Insert(hash, node);
             insert_chain_.resize(level);
+            insert_chain_hashes_.resize(level);
             insert_chain_.push_back(node);
+            insert_chain_hashes_.push_back(hash);
         }
         ++level;
         return true;
     });
     if (!ok) return nullptr;
     insert_chain_.resize(level);
+    insert_chain_hashes_.resize(level);
     return node;
 }
 
 treelistnode* treelistmanager::FindPath(std::string_view path, std::size_t split_end) const {
-    treelistnode* node = root_.get();
-    const bool ok = ForEachName(path, split_end, [&node](std::string_view name) {
-        node = node->FindChild(name);
-        return node != nullptr;
+    std::array<std::string_view, kMaxDepth> names;
+    std::size_t count = 0;
+    std::uint64_t hash = NodeIndex::kRootHash;
+    const bool ok = ForEachName(path, split_end, [&](std::string_view name) {
+        names[count++] = name;
+        hash = NodeIndex::ChildHash(hash, name);
+        return true;
     });
-    return ok ? node : nullptr;
+    if (!ok) return nullptr;
+    return index_.Find(hash, [&](const treelistnode* node) {
+        for (std::size_t i = count; i-- > 0; node = node->parent_) {
+            if (!node->parent_ || *node->name_ != names[i]) return false;
+        }
+        return node->IsRoot();
+    });
+}
+
+std::uint64_t treelistmanager::PathHash(const treelistnode* node) {
+    std::vector<const std::string*> names;
+    for (; node->parent_; node = node->parent_) names.push_back(node->name_);
+    std::uint64_t hash = NodeIndex::kRootHash;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) hash = NodeIndex::ChildHash(hash, **it);
+    return hash;
 }
 
 treelistnode* treelistmanager::Root() const {
@@ -176,13 +201,15 @@ treelistnode* treelistmanager::Root() const {
 
 void treelistmanager::RemoveNode(treelistnode* node) {
     if (!node) return;
-    insert_chain_.clear();
     treelistnode* parent = node->parent_;
     if (!parent) {
         ClearBelow(node);
         return;
     }
-    DeleteChildren(node);
+    insert_chain_.clear();
+    const std::uint64_t hash = PathHash(node);
+    DeleteChildren(node, hash);
+    index_.Erase(hash, node);
     ChildMap& siblings = *parent->children_;
     siblings.erase(siblings.find(*node->name_));
     if (siblings.empty()) parent->children_.reset();
@@ -190,15 +217,20 @@ void treelistmanager::RemoveNode(treelistnode* node) {
 
 void treelistmanager::ClearBelow(treelistnode* node) {
     insert_chain_.clear();
-    if (node) DeleteChildren(node);
+    if (!node) return;
+    if (node->IsRoot()) index_.Clear();  // everything goes: no need to take nodes out one by one
+    DeleteChildren(node, PathHash(node));
 }
 
-void treelistmanager::DeleteChildren(treelistnode* node) {
+// Children before parents, so that a node never outlives its subtree.
+void treelistmanager::DeleteChildren(treelistnode* node, std::uint64_t hash) {
     if (!node->children_) return;
     ChildMap& children = *node->children_;
     while (!children.empty()) {
         auto first = children.begin();
-        DeleteChildren(first->second.get());
+        const std::uint64_t child_hash = NodeIndex::ChildHash(hash, first->first);
+        DeleteChildren(first->second.get(), child_hash);
+        index_.Erase(child_hash, first->second.get());
         children.erase(first);
     }
     node->children_.reset();

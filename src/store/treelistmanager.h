@@ -10,6 +10,7 @@
 //
 // Children are kept in a balanced search tree, so a directory of hundreds of thousands of
 // entries loads in n log n, while the orders above are the ones a sorted sibling list gives.
+// Lookups of whole paths go through a hash index of every node instead.
 
 #include <cstddef>
 #include <iterator>
@@ -19,6 +20,8 @@
 #include <string_view>
 #include <variant>
 #include <vector>
+
+#include "store/nodeindex.h"
 
 namespace kelvra::store {
 
@@ -189,7 +192,9 @@ class treelistmanager {
   private:
     template <class Visit>
     bool ForEachName(std::string_view path, std::size_t split_end, Visit visit) const;
-    static void DeleteChildren(treelistnode* node);
+    // Deletes the subtree below node, whose path hashes to hash, taking it out of the index.
+    void DeleteChildren(treelistnode* node, std::uint64_t hash);
+    static std::uint64_t PathHash(const treelistnode* node);
 
     char separator_;
     std::string root_name_;
@@ -197,6 +202,8 @@ class treelistmanager {
     // The nodes of the last inserted path, level by level: files come in tree order, so most
     // inserts share all but the last names with the previous one. Cleared by every deletion.
     std::vector<treelistnode*> insert_chain_;
+    std::vector<std::uint64_t> insert_chain_hashes_;  // the path hash of each chain node
+    NodeIndex index_;  // every node but the root
 };
 
 }  // namespace kelvra::store

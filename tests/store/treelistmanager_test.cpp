@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -151,6 +153,65 @@ TEST(TreeScale, WideDirectoryInsertsQuickly) {
     EXPECT_EQ(tree.FindPath("h/d")->ChildCount(), 200000u);
     EXPECT_EQ(tree.FindPath("h/d")->FirstChild()->name(), "file0");
     EXPECT_LT(seconds.count(), 20.0);
+}
+
+// Path lookups go through a hash index that insertions, subtree removals and clears must keep
+// exact. Few distinct names make the same name recur under many parents, and the random removals
+// shift members of long probe runs; a model set says what must be found.
+TEST(TreeIndex, LookupsFollowInsertsAndRemovalsExactly) {
+    treelistmanager tree;
+    std::set<std::string> model;
+    std::mt19937 random(11);
+    const char* names[] = {"a", "b", "", "index.html", "dir"};
+    auto random_path = [&] {
+        std::string path;
+        const int depth = 1 + static_cast<int>(random() % 4);
+        for (int i = 0; i < depth; ++i) (i ? path += '/' : path) += names[random() % 5];
+        return path;
+    };
+    auto remove_below = [&model](const std::string& path, bool keep_self) {
+        for (auto it = model.lower_bound(path); it != model.end() && it->starts_with(path);) {
+            const bool below = it->size() > path.size() && (*it)[path.size()] == '/';
+            it = (below || (!keep_self && *it == path)) ? model.erase(it) : std::next(it);
+        }
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const std::string path = random_path();
+        switch (random() % 8) {
+            case 0:
+                if (treelistnode* node = tree.FindPath(path)) {
+                    tree.RemoveNode(node);
+                    remove_below(path, false);
+                }
+                break;
+            case 1:
+                tree.ClearBelow(tree.FindPath(path));
+                if (model.count(path)) remove_below(path, true);
+                break;
+            default:
+                tree.InsertPath(path);
+                for (std::size_t at = 0; at < path.size(); ++at) {
+                    if (path[at] == '/') model.insert(path.substr(0, at));
+                }
+                model.insert(path);
+        }
+    }
+    for (const std::string& path : model) {
+        const treelistnode* node = tree.FindPath(path);
+        ASSERT_NE(node, nullptr) << path;
+        EXPECT_EQ(tree.KeyOf(node), path);
+    }
+    for (int i = 0; i < 2000; ++i) {
+        const std::string path = random_path();
+        EXPECT_EQ(tree.FindPath(path) != nullptr, model.count(path) == 1) << path;
+    }
+    // A path split differently is a different node.
+    tree.InsertPath("h/a/b", 2);
+    EXPECT_NE(tree.FindPath("h/a/b", 2), nullptr);
+    EXPECT_NE(tree.FindPath("h/a/b", 2), tree.FindPath("h/a/b"));
+    tree.ClearBelow(tree.Root());
+    EXPECT_EQ(tree.FindPath("h/a/b", 2), nullptr);
+    EXPECT_EQ(tree.FindPath("a"), nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,86 @@
+#include "store/nodeindex.h"
+
+#include <cstring>
+
+namespace kelvra::store {
+
+namespace {
+
+constexpr std::uint64_t kMultiplier = 0x9e3779b97f4a7c15ULL;
+
+std::uint64_t Mix(std::uint64_t x) {
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+
+// Eight bytes at a time; the length goes in too, so "a" and "a\0" differ.
+std::uint64_t NameHash(std::string_view name) {
+    std::uint64_t h = name.size() * kMultiplier;
+    std::size_t at = 0;
+    for (; at + 8 <= name.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, name.data() + at, 8);
+        h = (h ^ Mix(word)) * kMultiplier;
+    }
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, name.data() + at, name.size() - at);
+    return Mix(h ^ tail);
+}
+
+}  // namespace
+
+std::uint64_t NodeIndex::ChildHash(std::uint64_t parent, std::string_view name) {
+    return Mix(parent * kMultiplier + NameHash(name));
+}
+
+void NodeIndex::Insert(std::uint64_t hash, treelistnode* node) {
+    if ((count_ + 1) * 16 > slots_.size() * kMaxFillSixteenths) Grow();
+    Place({hash, node});
+    ++count_;
+}
+
+void NodeIndex::Place(Slot slot) {
+    std::size_t at = SlotOf(slot.hash);
+    while (slots_[at].node) at = Next(at);
+    slots_[at] = slot;
+}
+
+void NodeIndex::Grow() {
+    std::vector<Slot> old(slots_.empty() ? kInitialSlots : slots_.size() * 2);
+    old.swap(slots_);
+    for (const Slot& slot : old) {
+        if (slot.node) Place(slot);
+    }
+}
+
+// Backward-shift deletion: later members of the probe run move up into the gap, so no lookup
+// ever stops early at a hole and no tombstones pile up.
+void NodeIndex::Erase(std::uint64_t hash, const treelistnode* node) {
+    if (slots_.empty()) return;
+    std::size_t gap = SlotOf(hash);
+    while (slots_[gap].node != node) {
+        if (!slots_[gap].node) return;
+        gap = Next(gap);
+    }
+    for (std::size_t at = Next(gap); slots_[at].node; at = Next(at)) {
+        const std::size_t home = SlotOf(slots_[at].hash);
+        // Movable when its home does not lie cyclically in (gap, at].
+        const bool home_after_gap = gap < at ? (home > gap && home <= at) : (home > gap || home <= at);
+        if (home_after_gap) continue;
+        slots_[gap] = slots_[at];
+        gap = at;
+    }
+    slots_[gap] = Slot{};
+    --count_;
+}
+
+void NodeIndex::Clear() {
+    slots_.clear();
+    slots_.shrink_to_fit();
+    count_ = 0;
+}
+
+}  // namespace kelvra::store
