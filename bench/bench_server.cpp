@@ -1,5 +1,5 @@
 // The local server's hot paths over loopback, and a stand-alone serving mode for the
-// end-to-end comparison with nginx under wrk (bench/server-wrk.sh).
+// end-to-end comparison with nginx under wrk (bench/serve).
 //
 //   bench_server                                   # micro-benchmarks
 //   bench_server --serve DIR PORT THREADS OBJECTS  # Local Mode over DIR with OBJECTS stored

@@ -70,7 +70,12 @@ int HtmlServer::Port() const {
 void HtmlServer::Listen() {
     while (!stop_.load()) {
         if (socket_->Wait(true, false, kListenWaitUs) <= 0) continue;
-        while (pool_->Dispatch(*socket_) < 0 && !stop_.load()) pool_->WaitForIdle(kIdleWaitMs);
+        // Every pending connection is taken at once: the backlog is short, and a full one
+        // drops new connections (the browser retries only after a second).
+        int dispatched;
+        while ((dispatched = pool_->Dispatch(*socket_)) != 0 && !stop_.load()) {
+            if (dispatched < 0) pool_->WaitForIdle(kIdleWaitMs);
+        }
     }
     socket_->Close();
 }

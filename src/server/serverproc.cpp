@@ -27,9 +27,9 @@ ServerProc::~ServerProc() {
         for (auto& worker : workers_) {
             if (worker->state == kWorkerWorking) worker->proc.Abort();
             worker->state = kWorkerEnding;
+            worker->wake.notify_one();
         }
     }
-    changed_.notify_all();
     for (auto& worker : workers_) {
         // A worker still finishing its connection may have reset its state: abort again
         // until it is seen ending.
@@ -47,7 +47,7 @@ int ServerProc::IdleWorkers() const {
 
 bool ServerProc::WaitForIdle(int timeout_ms) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] {
+    return idle_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] {
         for (const auto& worker : workers_) {
             if (worker->state == kWorkerIdle) return true;
         }
@@ -75,30 +75,30 @@ int ServerProc::Dispatch(net::TCPIPServer& listener) {
         context_.monitor.StatusText(row, kColumnRequest, "Denied by filter");
         context_.monitor.StatusText(row, kColumnState, {});
         ::close(fd);
-        return 0;
+        return 1;
     }
     context_.monitor.StatusText(row, kColumnRequest, "Port Accepted");
     context_.monitor.StatusText(row, kColumnState, {});
     idle->proc.AttachSocket(fd, level);
-    {
-        std::lock_guard lock(mutex_);
-        if (idle->state == kWorkerIdle) idle->state = kWorkerWorking;
+    std::lock_guard lock(mutex_);
+    if (idle->state == kWorkerIdle) {
+        idle->state = kWorkerWorking;
+        idle->wake.notify_one();
     }
-    changed_.notify_all();
-    return 0;
+    return 1;
 }
 
 void ServerProc::Run(Worker& worker) {
     std::unique_lock lock(mutex_);
     while (true) {
-        changed_.wait(lock, [&] { return worker.state != kWorkerIdle; });
+        worker.wake.wait(lock, [&] { return worker.state != kWorkerIdle; });
         if (worker.state == kWorkerEnding) return;
         lock.unlock();
         Work(worker);
         lock.lock();
         if (worker.state == kWorkerEnding) return;
         worker.state = kWorkerIdle;
-        changed_.notify_all();
+        idle_.notify_all();
     }
 }
 

@@ -26,8 +26,9 @@ class ServerProc final {
     ServerProc(const ServerProc&) = delete;
     ServerProc& operator=(const ServerProc&) = delete;
 
-    // Accepts the pending connection of listener on the first idle worker: 0 when it was
-    // handed over or refused by the access table, -1 when no worker is idle (nothing accepted).
+    // Accepts the pending connection of listener on the first idle worker: 1 when one was
+    // handed over or refused by the access table, 0 when none was pending, -1 when no worker
+    // is idle (nothing accepted).
     int Dispatch(net::TCPIPServer& listener);
     // Waits up to timeout_ms for a worker to become idle; true when one is.
     bool WaitForIdle(int timeout_ms);
@@ -41,6 +42,8 @@ class ServerProc final {
         Worker(int row, ServerContext& context) : proc(row, context) {}
         SubServerProc proc;
         int state = kWorkerIdle;  // guarded by ServerProc::mutex_
+        // The worker's own event: only the worker that was given a connection wakes up.
+        std::condition_variable wake;
         std::thread thread;
     };
 
@@ -49,7 +52,7 @@ class ServerProc final {
 
     ServerContext& context_;
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable idle_;  // a worker became idle
     std::vector<std::unique_ptr<Worker>> workers_;
 };
 
