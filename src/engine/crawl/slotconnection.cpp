@@ -3,7 +3,37 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+
 namespace kelvra::crawl {
+
+// Registers a socket for the length of one blocking call on it. The registration and the
+// interruption check happen under the mutex Interrupt holds, so a call either sees the
+// interruption before it blocks or is registered in time to be shut down. The worker removes
+// the socket again before it can close it, so Interrupt never touches a closed descriptor.
+class SlotTransport::BlockingCall final {
+  public:
+    BlockingCall(SlotTransport& transport, int fd) : transport_(transport), fd_(fd) {
+        std::lock_guard lock(transport_.fd_mutex_);
+        entered_ = !transport_.interrupted_;
+        if (entered_) transport_.blocking_.push_back(fd_);
+    }
+    ~BlockingCall() {
+        if (!entered_) return;
+        std::lock_guard lock(transport_.fd_mutex_);
+        std::vector<int>& blocking = transport_.blocking_;
+        blocking.erase(std::find(blocking.begin(), blocking.end(), fd_));
+    }
+    BlockingCall(const BlockingCall&) = delete;
+    BlockingCall& operator=(const BlockingCall&) = delete;
+
+    bool entered() const { return entered_; }
+
+  private:
+    SlotTransport& transport_;
+    int fd_;
+    bool entered_ = false;
+};
 
 bool SlotTransport::Connect(int fd, const sockaddr_in& peer) {
     {
@@ -19,7 +49,8 @@ int SlotTransport::Established(int fd) {
 }
 
 long SlotTransport::Send(int fd, const char* data, std::size_t length) {
-    if (interrupted_) return -1;
+    BlockingCall call(*this, fd);
+    if (!call.entered()) return -1;
     return plain_.Send(fd, data, length);
 }
 
@@ -27,9 +58,15 @@ long SlotTransport::Receive(int fd, char* data, std::size_t capacity, bool dont_
     if (interrupted_) return -1;
     // With the period used up, report "nothing yet" so the channel waits and times out.
     if (dont_wait && RemainingMs() == 0) return -2;
-    long n = plain_.Receive(fd, data, capacity, dont_wait);
+    long n = -1;
+    if (dont_wait) {
+        n = plain_.Receive(fd, data, capacity, true);
+    } else {
+        BlockingCall call(*this, fd);
+        if (call.entered()) n = plain_.Receive(fd, data, capacity, false);
+    }
     CountReceived(n);
-    return n;
+    return interrupted_ ? -1 : n;
 }
 
 int SlotTransport::Wait(int fd, short events, int timeout_ms) {
@@ -41,6 +78,8 @@ int SlotTransport::Wait(int fd, short events, int timeout_ms) {
             timeout_ms = static_cast<int>(remaining);
         }
     }
+    BlockingCall call(*this, fd);
+    if (!call.entered()) return -1;
     int result = plain_.Wait(fd, events, timeout_ms);
     return interrupted_ ? -1 : result;
 }
@@ -66,6 +105,7 @@ void SlotTransport::Interrupt() {
     std::lock_guard lock(fd_mutex_);
     interrupted_ = true;
     if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+    for (int fd : blocking_) ::shutdown(fd, SHUT_RDWR);
 }
 
 void SlotTransport::Rearm() {

@@ -2,6 +2,11 @@
 // The connection a worker slot owns for the whole crawl: the HTTP client over a transport that
 // the scheduler can interrupt, and that refuses to let a transfer stall for ever.
 //
+// Interruption: every socket of the slot passes through the one transport (the HTTP socket, and
+// for FTP the control connection, the data connection and the listening socket of active mode).
+// A socket inside a blocking call is known to the transport for the length of that call, so
+// Interrupt can shut it down and the call returns at once.
+//
 // Stall guard: a transfer must deliver at least kProgressBytes within every time-out period
 // (the channel's time-out). A peer that trickles bytes slower than that fails the transfer as
 // a time-out instead of holding the worker indefinitely; per-receive time-outs alone never fire
@@ -14,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/net/inetutils.h"
 #include "engine/net/transport.h"
@@ -34,21 +40,24 @@ class SlotTransport final : public net::Transport {
 
     // Starts the stall guard's first period; seconds below 1 switch it off.
     void ArmStallGuard(int seconds);
-    // Makes every blocking call on the current socket return at once, and every later call
+    // Makes every blocking call on the slot's sockets return at once, and every later call
     // fail, until Rearm. Safe from any thread.
     void Interrupt();
     void Rearm();
 
   private:
     using Clock = std::chrono::steady_clock;
+    class BlockingCall;
+
     // Milliseconds left in the current period (-1: no guard); restarts a period that made
     // enough progress.
     long RemainingMs();
     void CountReceived(long bytes);
 
     net::PlainTransport plain_;
-    std::mutex fd_mutex_;
-    int fd_ = -1;
+    std::mutex fd_mutex_;  // guards fd_, blocking_ and the shut-down decision
+    int fd_ = -1;          // the socket last connected
+    std::vector<int> blocking_;  // sockets inside a blocking call now (one entry per call)
     std::atomic<bool> interrupted_{false};
     std::mutex guard_mutex_;
     long period_ms_ = 0;

@@ -6,6 +6,11 @@
 // The control connection stays open between files of the same server, so log-in happens
 // once per slot and server. Each file uses a new data connection: active mode (PORT) as
 // usual, and passive mode (PASV) once when the server refuses PORT.
+//
+// A path ending in '/' names a directory: its listing (MLSD where the server offers it, else
+// LIST, else NLST) is answered as a small HTML page of links, so the crawl descends into the
+// tree as into a web site. A name that cannot be retrieved but can be entered is a directory
+// too, and is answered with a redirection to its '/' form.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/net/ftplisting.h"
 #include "engine/net/tcpip.h"
 
 namespace kelvra::net {
@@ -31,6 +37,7 @@ inline constexpr std::size_t kModificationDigits = 14;  // YYYYMMDDHHMMSS
 enum FtpStatus {
     kFtpOk = 200,
     kFtpPartial = 206,
+    kFtpMoved = 301,  // a directory named without its trailing '/'
     kFtpNotModified = 304,
     kFtpFailed = 400,
     kFtpMissing = 404,
@@ -53,6 +60,24 @@ std::int64_t ParseFileSize(std::string_view reply);
 // Seconds since the epoch for a broken-down UTC time; 0 when a field is out of range.
 std::time_t UtcTime(const std::tm& utc);
 
+// A transport that forwards to one owned elsewhere. The FTP control and data connections go
+// through the transport of the owner's channel, so that what that transport adds (a worker
+// slot's interruption and stall guard) holds for them as well.
+class SharedTransport final : public Transport {
+  public:
+    explicit SharedTransport(Transport& target) : target_(target) {}
+    bool Connect(int fd, const sockaddr_in& peer) override;
+    int Established(int fd) override;
+    long Send(int fd, const char* data, std::size_t length) override;
+    long Receive(int fd, char* data, std::size_t capacity, bool dont_wait) override;
+    int Wait(int fd, short events, int timeout_ms) override;
+    int Peek(int fd) override;
+    int Close(int fd) override;
+
+  private:
+    Transport& target_;
+};
+
 class ftputils : public TCPIPClient {
   public:
     explicit ftputils(inetutils& owner, std::unique_ptr<Transport> transport = nullptr);
@@ -62,8 +87,9 @@ class ftputils : public TCPIPClient {
     void SetDefaultLogin(std::string user, std::string password);
 
     // Connects (reusing an open control connection to the same server and user) and logs in.
-    // kChannelOk, kHostUnknown, kConnectFailed (log-in failed) or a connect code.
-    virtual int FtpRequest(std::string_view url, std::string_view extra);
+    // kChannelOk, kHostUnknown, kConnectFailed (log-in failed) or a connect code. With
+    // head_only the next SyntheticResponse reports date and size without retrieving anything.
+    virtual int FtpRequest(std::string_view url, std::string_view extra, bool head_only = false);
     // Retrieves the file and puts the response header in place in the owner: the status of
     // Retrieve, or kTempFileFailed.
     virtual int SyntheticResponse();
@@ -76,7 +102,9 @@ class ftputils : public TCPIPClient {
     virtual std::string PassCommand(std::string_view url) const;
 
     // TYPE, MDTM, SIZE, PORT (or PASV), REST, RETR and the data connection: 200, 206, 304,
-    // 400 or 404, with the size (-1 unknown) and modification time (0 unknown).
+    // 400 or 404, with the size (-1 unknown) and modification time (0 unknown); 301 for a
+    // directory named without its '/'. For a directory path the listing is read instead and
+    // kept as the response body (size is its length).
     int Retrieve(std::int64_t& size, std::time_t& mtime);
     // After the body: closes a still open data connection and reads the completion reply.
     // True when the control connection is in a state to be used for the next file.
@@ -86,12 +114,28 @@ class ftputils : public TCPIPClient {
     bool ControlOpen() const { return !TCPIPClient::IsClosed(); }
     bool DataOpen() const { return data_open_; }
     const std::string& LastReply() const { return reply_; }
+    // The path as the server names it (URL escapes decoded).
     const std::string& Path() const { return path_; }
     std::time_t IfModifiedSince() const { return if_modified_since_; }
     std::int64_t RestartOffset() const { return restart_offset_; }
 
   private:
-    enum class Step { kType, kModifiedTime, kSize, kPort, kPassive, kRestart, kRetrieve, kAccept };
+    enum class Step {
+        kType,
+        kFeatures,
+        kModifiedTime,
+        kSize,
+        kPort,
+        kPassive,
+        kRestart,
+        kRetrieve,
+        kChangeDirectory,
+        kList,
+        kAccept,
+        kReadListing,
+    };
+    // What the server said of RFC 3659's MLSD, asked once per control connection.
+    enum class Features { kUnknown, kMachineListing, kPlain };
 
     bool Login(std::string_view url);
     bool Command(std::string_view text);
@@ -101,20 +145,36 @@ class ftputils : public TCPIPClient {
 
     // One function per Retrieve step: the next step, or a final status through status.
     Step DoType(int& status);
+    Step DoFeatures(int& status);
     Step DoModifiedTime(int& status, std::time_t& mtime);
     Step DoSize(int& status, std::int64_t& size);
     Step DoPort(int& status);
     Step DoPassive(int& status);
     Step DoRestart(int& status);
     Step DoRetrieve(int& status);
+    Step DoChangeDirectory(int& status);
+    Step DoList(int& status);
     Step DoAccept(int& status);
+    Step DoReadListing(int& status, std::int64_t& size);
+    // The step after the data connection is prepared: the listing or the file's transfer.
+    Step TransferStep() const { return listing_ ? Step::kList : Step::kRestart; }
+    bool AcceptDataConnection();
+    bool ReceiveListing(std::string& data);
     void CloseListener();
 
     inetutils& owner_;
     std::string default_user_ = "anonymous";
     std::string default_password_;
     std::string logged_in_user_;
+    std::string url_;
     std::string path_;
+    bool head_only_ = false;
+    bool listing_ = false;     // the path names a directory
+    bool bad_path_ = false;    // the decoded path cannot be put into a command
+    Features features_ = Features::kUnknown;
+    FtpListFormat list_format_ = FtpListFormat::kLong;
+    std::string extra_header_;  // further header lines of the synthetic response
+    std::string body_;          // a listing page, delivered as the response body
     std::time_t if_modified_since_ = 0;
     std::int64_t restart_offset_ = 0;
     std::string input_;  // received control bytes not yet taken as a reply

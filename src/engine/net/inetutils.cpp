@@ -5,8 +5,11 @@
 
 namespace kelvra::net {
 
+// The control connection shares this channel's transport with the data connection.
 inetutils::inetutils(std::unique_ptr<Transport> transport)
-    : httputils(std::move(transport)), ftp_(std::make_unique<ftputils>(*this)) {}
+    : httputils(std::move(transport)),
+      ftp_(std::make_unique<ftputils>(*this, std::make_unique<SharedTransport>(
+                                                 TCPIPClass::transport()))) {}
 
 inetutils::~inetutils() {
     ftp_->Quit();
@@ -40,7 +43,7 @@ int inetutils::Request(int method, std::string_view url, const ConnectionSetting
     }
     // The data connection of the previous file, if any, is this channel's socket.
     TCPIPClient::Close();
-    int code = ftp_->FtpRequest(escaped, extra);
+    int code = ftp_->FtpRequest(escaped, extra, method == kMethodHead);
     ftp_transfer_ = code == kChannelOk;
     return code;
 }
