@@ -102,6 +102,10 @@ bool getlistmanager::EnqueueNode(std::string_view url, treelistnode* node, bool 
         if (!node) return false;
     }
     queue_.push_back(QueueEntry{*scheme, kUnexamined, user, node});
+    if (auto* payload = node->value().ObjectAs<JobPayload>()) {
+        payload->scheme = *scheme;
+        payload->user_info = user;
+    }
     return true;
 }
 
@@ -117,6 +121,33 @@ std::optional<std::string> getlistmanager::Dequeue(bool remove) {
     if (queue_.empty()) return std::nullopt;
     std::string url = EntryText(queue_.front());
     if (remove) queue_.pop_front();
+    return url;
+}
+
+bool getlistmanager::MoveFirstToEnd() {
+    util::MutexLock lock(mutex_);
+    if (queue_.empty()) return false;
+    const QueueEntry entry = queue_.front();
+    queue_.pop_front();
+    queue_.push_back(entry);
+    return true;
+}
+
+bool getlistmanager::RemoveFirst() {
+    util::MutexLock lock(mutex_);
+    if (queue_.empty()) return false;
+    queue_.pop_front();
+    return true;
+}
+
+std::optional<std::string> getlistmanager::QueuedUrl(std::string_view key) {
+    util::MutexLock lock(mutex_);
+    const treelistnode* node = FindPath(key, SplitEnd(key));
+    const auto* payload = node ? node->value().ObjectAs<JobPayload>() : nullptr;
+    if (!payload) return std::nullopt;
+    std::string url(kSchemes[payload->scheme]);
+    if (payload->user_info) url += payload->user_info->name();
+    url += KeyOf(node);
     return url;
 }
 

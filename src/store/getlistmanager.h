@@ -37,6 +37,10 @@ enum AdmitMode : int { kModeDepthUsedUp = -1, kModeOrdinary = 0, kModeForced = 1
 struct JobPayload final : NodePayload {
     explicit JobPayload(const FetchJob& j) : job(j) {}
     FetchJob job;
+    // How the URL was last queued: the key drops scheme and user information, and a stored
+    // copy used instead of a fetch must still be investigated under its own URL.
+    std::uint16_t scheme = 0;
+    const treelistnode* user_info = nullptr;
 };
 
 class getlistmanager : public treelistmanager {
@@ -77,7 +81,14 @@ class getlistmanager : public treelistmanager {
 
     // The URL of the first queue entry; removed when remove is set. None when empty.
     std::optional<std::string> Dequeue(bool remove);
+    // Moves the first queue entry to the tail as it is (its state stays); false when empty.
+    bool MoveFirstToEnd();
+    // Drops the first queue entry; false when the queue was empty.
+    bool RemoveFirst();
     std::size_t QueueCount();
+    // The full URL (scheme and user information included) a key of the tree was last queued
+    // under; none for a key that is no queued URL.
+    std::optional<std::string> QueuedUrl(std::string_view key);
     util::MutexClass& mutex() { return mutex_; }
 
     // The key under which a URL is filed: after scheme and user information.

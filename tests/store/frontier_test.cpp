@@ -141,6 +141,42 @@ TEST_F(Frontier, ConcurrentAdmissionAdmitsEachUrlOnce) {
     EXPECT_EQ(frontier_.QueueCount(), 2000u);
 }
 
+TEST(FrontierQueue, MovingTheFirstEntryKeepsItsStateAndRemovingDropsIt) {
+    PickupLinkClass crawl(nullptr, "");
+    FetchJob job;
+    job.rules = crawl.AddCrawlContext({"http://h/"}, "", "");
+    ASSERT_EQ(crawl.AdmitUrl("http://h/a", job, kModeOrdinary), kAdmitQueued);
+    ASSERT_EQ(crawl.AdmitUrl("ftp://u@h/b", job, kModeOrdinary), kAdmitQueued);
+    const treelistnode* record = nullptr;
+    EXPECT_FALSE(crawl.NextUnprocessed(record));  // without a store: both must be fetched
+    ASSERT_EQ(crawl.AdmitUrl("http://h/c", job, kModeOrdinary), kAdmitQueued);
+    // a(must fetch) b(must fetch) c(unexamined)
+    EXPECT_TRUE(crawl.MoveFirstToEnd());
+    EXPECT_EQ(crawl.Dequeue(false), "ftp://u@h/b");
+    EXPECT_TRUE(crawl.MoveFirstToEnd());
+    EXPECT_EQ(crawl.PeekState(), getlistmanager::kUnexamined);  // c
+    EXPECT_TRUE(crawl.MoveFirstToEnd());
+    EXPECT_EQ(crawl.PeekState(), getlistmanager::kMustFetch);  // a, examined before it moved
+    EXPECT_TRUE(crawl.RemoveFirst());
+    EXPECT_EQ(Drain(crawl), (std::vector<std::string>{"ftp://u@h/b", "http://h/c"}));
+    EXPECT_FALSE(crawl.MoveFirstToEnd());
+    EXPECT_FALSE(crawl.RemoveFirst());
+}
+
+TEST(FrontierQueue, QueuedUrlKeepsSchemeAndUserInformation) {
+    getlistmanager frontier;
+    FetchJob job;
+    job.rules = frontier.AddCrawlContext({"http://h/"}, "", "");
+    ASSERT_EQ(frontier.AdmitUrl("ftp://u:pw@h/d/f.txt", job, kModeOrdinary), kAdmitQueued);
+    ASSERT_EQ(frontier.AdmitUrl("http://h/p?q=/x", job, kModeOrdinary), kAdmitQueued);
+    Drain(frontier);  // the answer outlives the queue entry
+    EXPECT_EQ(frontier.QueuedUrl("h/d/f.txt"), "ftp://u:pw@h/d/f.txt");
+    EXPECT_EQ(frontier.QueuedUrl("h/p?q=/x"), "http://h/p?q=/x");
+    EXPECT_EQ(frontier.QueuedUrl("h/d"), std::nullopt);  // a directory, no URL of its own
+    EXPECT_EQ(frontier.QueuedUrl("u:pw@"), std::nullopt);
+    EXPECT_EQ(frontier.QueuedUrl("other/x"), std::nullopt);
+}
+
 TEST(AcceptList, FirstMatchingEntryDecides) {
     HomeListManager list;
     list.Append("!host/dir/private/");

@@ -53,9 +53,9 @@ const std::string* KelvraClass::PickNext(int i) {
     util::MutexLock lock(url_table_->mutex());
     HostMemory at_limit;
     for (std::size_t n = url_table_->QueueCount(); n > 0; --n) {
-        std::string queued_host = CurrentHostName(*url_table_);
+        std::string_view queued_host = CurrentHostName(*url_table_);
         if (at_limit.Contains(queued_host)) {
-            MoveFirstToEnd(*url_table_);
+            url_table_->MoveFirstToEnd();
             continue;
         }
         std::string url;
@@ -65,15 +65,15 @@ const std::string* KelvraClass::PickNext(int i) {
         ServerLimit limit = limits_.Lookup(url);
         store::FetchJob* job = url_table_->GetJob(url);
         if (limit.connections < 1 || job == nullptr) {
-            RemoveFirst(*url_table_);
+            url_table_->RemoveFirst();
             continue;
         }
         std::string host = HostOf(url);
         int busy = 0;
         SameHostBusy(i, host, busy);
         if (busy >= limit.connections) {
-            MoveFirstToEnd(*url_table_);
             at_limit.Remember(queued_host);
+            url_table_->MoveFirstToEnd();
             continue;
         }
         if (host != slot.previous_host) {
@@ -81,7 +81,7 @@ const std::string* KelvraClass::PickNext(int i) {
             if (limit.keep_alive < 0) limit.keep_alive = 0;
             if (limit.keep_alive > 2) limit.keep_alive = 1;
         }
-        RemoveFirst(*url_table_);
+        url_table_->RemoveFirst();
         slot.setting = limit;
         slot.url = std::move(url);
         slot.job = job;
@@ -96,7 +96,7 @@ bool KelvraClass::PickSameHost(int i) {
     util::MutexLock lock(url_table_->mutex());
     for (std::size_t n = url_table_->QueueCount(); n > 0; --n) {
         if (CurrentHostName(*url_table_) != host) {
-            MoveFirstToEnd(*url_table_);
+            url_table_->MoveFirstToEnd();
             continue;
         }
         std::string url;
@@ -105,10 +105,10 @@ bool KelvraClass::PickSameHost(int i) {
         if (allowed == Allowed::kSkip) continue;
         store::FetchJob* job = url_table_->GetJob(url);
         if (job == nullptr || limits_.Lookup(url).keep_alive <= 0) {
-            MoveFirstToEnd(*url_table_);
+            url_table_->MoveFirstToEnd();
             continue;
         }
-        RemoveFirst(*url_table_);
+        url_table_->RemoveFirst();
         slot.next_url = std::move(url);
         slot.next_job = job;
         return true;
@@ -195,7 +195,8 @@ void KelvraClass::DrainStored() {
     const store::treelistnode* record = nullptr;
     while (std::optional<store::FetchJob> job = url_table_->NextUnprocessed(record)) {
         CountProcessed();
-        std::string url = "http://" + store_.NodeKey(record);
+        const std::string key = store_.NodeKey(record);
+        std::string url = url_table_->QueuedUrl(key).value_or("http://" + key);
         Investigate(record, url, *job, job->trace != 0);
         url_table_->RobotsFetched(url, *job, true);
     }

@@ -32,21 +32,9 @@ std::string StoreObjectsAdapter::TypeForExtension(std::string_view url) {
     return std::string(store_.TypeForExtension(net::GetExtension(url)));
 }
 
-void MoveFirstToEnd(CrawlUrlTable& table) {
-    util::MutexLock lock(table.mutex());
-    std::optional<std::string> url = table.Dequeue(true);
-    if (url) table.Enqueue(*url, true);
-}
-
-void RemoveFirst(CrawlUrlTable& table) {
-    util::MutexLock lock(table.mutex());
-    table.Dequeue(true);
-}
-
-std::string CurrentHostName(CrawlUrlTable& table) {
-    util::MutexLock lock(table.mutex());
+std::string_view CurrentHostName(CrawlUrlTable& table) {
     store::treelistnode* host = table.CurrentHost();
-    return host != nullptr ? host->name() : std::string();
+    return host != nullptr ? std::string_view(host->name()) : std::string_view();
 }
 
 std::vector<const store::CrawlRules*> Contexts(CrawlUrlTable& table) {

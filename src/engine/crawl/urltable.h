@@ -36,12 +36,9 @@ inline constexpr int kUrl = 1;    // out holds the first entry's URL
 // The crawl's URL table: the frontier with link extraction and robots.txt.
 using CrawlUrlTable = store::PickupLinkClassEx;
 
-// Queue walking for the scheduler, each under the table's lock (callers that walk the queue
-// hold it themselves). Moving an entry to the tail queues its URL anew.
-void MoveFirstToEnd(CrawlUrlTable& table);
-void RemoveFirst(CrawlUrlTable& table);
-// The host part of the first entry ("" when the queue is empty).
-std::string CurrentHostName(CrawlUrlTable& table);
+// The host part of the first entry ("" when the queue is empty); callers walking the queue
+// hold the table's lock.
+std::string_view CurrentHostName(CrawlUrlTable& table);
 // Every context the jobs of the table refer to, in creation order.
 std::vector<const store::CrawlRules*> Contexts(CrawlUrlTable& table);
 

@@ -1,4 +1,6 @@
 // A whole crawl against a loopback site: links followed, objects stored, display texts.
+#include <cstring>
+
 #include "crawl_fixture.h"
 
 namespace kelvra::crawl::testing {
@@ -52,6 +54,26 @@ TEST_F(CrawlFixture, RobotsTxtComesFirstAndItsDisallowLinesApply) {
     EXPECT_EQ(lines, (std::vector<std::string>{"GET /robots.txt HTTP/1.1", "GET / HTTP/1.1",
                                                "GET /ok.html HTTP/1.1"}));
     EXPECT_FALSE(crawl->HasErrorUrls());
+}
+
+TEST_F(CrawlFixture, StoredCopyIsInvestigatedUnderItsOwnScheme) {
+    // HTTP and FTP share the store's key space: a page stored over HTTP is the stored copy of
+    // the same path over FTP, and its links must be resolved against the ftp:// URL.
+    Site site;
+    site.Page("/d/p.html", Html("<a href=\"q.html\">q</a>"));
+    TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
+    WriteMcf("* 0/1/11\n");
+    NewCrawl();
+    Start(origin.Url("/d/p.html"), kPlainFlags, 1);
+    ASSERT_EQ(RunCrawl(), 1);
+    const std::size_t seen = origin.Requests().size();
+    std::string ftp_url = "ftp://" + origin.Url("/d/p.html").substr(std::strlen("http://"));
+    NewCrawl();
+    Start(ftp_url, kPlainFlags | 3, 1);  // RegetLevel 3: nothing is fetched again
+    EXPECT_EQ(RunCrawl(), 1);
+    std::vector<std::string> logs = display.Logs();
+    EXPECT_NE(std::find(logs.begin(), logs.end(), "Investigating: " + ftp_url), logs.end());
+    EXPECT_EQ(origin.Requests().size(), seen);
 }
 
 TEST_F(CrawlFixture, EmptyQueueRunsNothing) {
