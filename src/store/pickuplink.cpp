@@ -1,5 +1,6 @@
 #include "store/pickuplink.h"
 
+#include <array>
 #include <cstring>
 
 #include "util/fileutil.h"
@@ -74,25 +75,74 @@ std::optional<AttributeSpan> ValueAfter(std::string_view text, std::string_view 
     return AttributeSpan{j, e - j, e};
 }
 
+// Takes the first word off a space-separated list of names.
+std::string_view TakeName(std::string_view& names) {
+    std::size_t space = 0;
+    while (space < names.size() && names[space] != ' ') ++space;  // names are a few bytes
+    const std::string_view word = names.substr(0, space);
+    names = space == names.size() ? std::string_view() : names.substr(space + 1);
+    return word;
+}
+
+bool WordStartsWith(std::string_view lower, std::size_t i, std::string_view word) {
+    return lower[i] == word[0] && lower.substr(i, word.size()) == word;
+}
+
+// Find over a tag's words as its reader split them: the same words Find would walk from the
+// start of the tag without separators.
+std::optional<AttributeSpan> FindInWords(const Tag& tag, std::string_view name) {
+    const std::vector<TagWord>& words = *tag.words;
+    std::size_t w = 0;
+    while (!name.empty()) {
+        const std::string_view word = TakeName(name);
+        while (w < words.size() && !WordStartsWith(tag.lower, words[w].start, word)) ++w;
+        if (w == words.size()) return std::nullopt;
+        if (name.empty()) return ValueAfter(tag.text, tag.lower, words[w].start + word.size(), false);
+        ++w;
+    }
+    return std::nullopt;
+}
+
 std::optional<AttributeSpan> Find(const Tag& tag, std::string_view name, bool stop = false,
                                   std::size_t from = 0) {
+    if (tag.words && !stop && from == 0) return FindInWords(tag, name);
     const std::size_t n = tag.lower.size();
     std::size_t i = from;
     while (!name.empty()) {
-        const std::size_t space = name.find(' ');
-        const std::string_view word = name.substr(0, space);
-        name = space == std::string_view::npos ? std::string_view() : name.substr(space + 1);
+        const std::string_view word = TakeName(name);
         std::size_t end = 0;
         for (;;) {
             i = NextWord(tag.lower, i, stop, end);
             if (i >= n) return std::nullopt;
-            if (tag.lower[i] == word[0] && tag.lower.substr(i, word.size()) == word) break;
+            if (WordStartsWith(tag.lower, i, word)) break;
             i = end;
         }
         if (name.empty()) return ValueAfter(tag.text, tag.lower, i + word.size(), stop);
         i = end;
     }
     return std::nullopt;
+}
+
+// Find for several one-word names at once, in one walk over the words.
+template <std::size_t N>
+std::array<std::optional<AttributeSpan>, N> FindEach(const Tag& tag,
+                                                     const std::array<std::string_view, N>& names) {
+    std::array<std::optional<AttributeSpan>, N> found;
+    if (!tag.words) {
+        for (std::size_t k = 0; k < N; ++k) found[k] = Find(tag, names[k]);
+        return found;
+    }
+    std::array<bool, N> seen{};
+    std::size_t left = N;
+    for (const TagWord& word : *tag.words) {
+        for (std::size_t k = 0; k < N; ++k) {
+            if (seen[k] || !WordStartsWith(tag.lower, word.start, names[k])) continue;
+            seen[k] = true;
+            found[k] = ValueAfter(tag.text, tag.lower, word.start + names[k].size(), false);
+            if (--left == 0) return found;
+        }
+    }
+    return found;
 }
 
 std::string_view ValueText(const Tag& tag, const AttributeSpan& span) {
@@ -185,8 +235,18 @@ bool TagReader::Next(Tag& tag) {
             lower_[k] = static_cast<unsigned char>(c) < 0x20 ? ' ' : LowerByte(c);
         }
         tag.lower = lower_;
+        SplitWords(tag);
         return true;
     }
+}
+
+void TagReader::SplitWords(Tag& tag) {
+    words_.clear();
+    const std::size_t n = tag.lower.size();
+    for (std::size_t i = 0, end = 0; (i = NextWord(tag.lower, i, false, end)) < n; i = end) {
+        words_.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(end)});
+    }
+    tag.words = &words_;
 }
 
 PickupLinkClass::PickupLinkClass(StoredObjects* store, const std::string& plugin_library)
@@ -300,15 +360,18 @@ bool PickupLinkClass::ScanApplet(const Tag& tag, const net::BaseUrl& base, const
 
 void PickupLinkClass::ScanAttributes(const Tag& tag, const net::BaseUrl& base,
                                      const FetchJob& job) {
-    if (const auto href = Find(tag, "href")) {
-        const auto rel = Find(tag, "rel");
+    static constexpr std::array<std::string_view, 7> kNames = {
+        "href", "rel", "src", "background", "lowsrc", "dynsrc", "style"};
+    const auto found = FindEach(tag, kNames);
+    if (const auto& href = found[0]) {
+        const auto& rel = found[1];
         const bool sheet = rel && PrefixOf(ValueLower(tag, *rel), "stylesheet");
         AddValue(tag, *href, base, job, sheet ? kLinkObject : kLinkOrdinary);
     }
-    for (const char* name : {"src", "background", "lowsrc", "dynsrc"}) {
-        if (const auto v = Find(tag, name)) AddValue(tag, *v, base, job, kLinkObject);
+    for (std::size_t k = 2; k < 6; ++k) {
+        if (found[k]) AddValue(tag, *found[k], base, job, kLinkObject);
     }
-    if (const auto style = Find(tag, "style")) ScanCss(ValueText(tag, *style), base, job);
+    if (const auto& style = found[6]) ScanCss(ValueText(tag, *style), base, job);
 }
 
 void PickupLinkClass::ScanCss(std::string_view text, const net::BaseUrl& base,

@@ -48,10 +48,18 @@ struct CrawlRequest {
     std::string extra_header;
 };
 
-// A tag as read and its lower-case copy (control bytes as spaces).
+// Where one blank-separated word of a tag lies in it (double-quoted runs belong to the word).
+struct TagWord {
+    std::uint32_t start;
+    std::uint32_t end;
+};
+
+// A tag as read and its lower-case copy (control bytes as spaces). A reader also splits it into
+// words once, since every tag is searched for a dozen attribute names.
 struct Tag {
     std::string_view text;
     std::string_view lower;
+    const std::vector<TagWord>* words = nullptr;  // nullptr: not split
 };
 
 // Reads tags from a page: comments, the tag length rules, '<' inside a tag.
@@ -71,11 +79,13 @@ class TagReader final {
   private:
     // Skips a comment starting at pos_ (just after "<!-"); false when reading ends.
     bool SkipComment();
+    void SplitWords(Tag& tag);
 
     std::string_view page_;
     std::size_t pos_ = 0;
     std::size_t tag_start_ = 0;
     std::string lower_;
+    std::vector<TagWord> words_;
 };
 
 // Attribute lookup in tag text. Offsets are into text.
