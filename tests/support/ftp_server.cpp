@@ -40,6 +40,11 @@ std::vector<std::string> Arguments(const FtpServerOptions& options, const std::s
     if (options.anonymous) args.push_back("--anonymous");
     if (options.no_size) args.push_back("--no-size");
     if (options.refuse_port) args.push_back("--refuse-port");
+    for (const std::string& command : options.unknown) {
+        args.push_back("--unknown");
+        args.push_back(command);
+    }
+    if (options.dos_list) args.push_back("--dos-list");
     return args;
 }
 

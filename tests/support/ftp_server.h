@@ -21,6 +21,8 @@ struct FtpServerOptions {
     std::string banner = "loopback ftp";  // lines separated by '|': a multi-line greeting
     bool no_size = false;                 // SIZE answered 502
     bool refuse_port = false;             // PORT answered 500
+    std::vector<std::string> unknown;     // commands answered 500 and left out of FEAT
+    bool dos_list = false;                // LIST in the MS-DOS form
 };
 
 class FtpServer {

@@ -55,8 +55,8 @@ class SlotTransport final : public net::Transport {
     void CountReceived(long bytes);
 
     net::PlainTransport plain_;
-    std::mutex fd_mutex_;  // guards fd_, blocking_ and the shut-down decision
-    int fd_ = -1;          // the socket last connected
+    std::mutex fd_mutex_;        // guards fd_, blocking_ and the shut-down decision
+    int fd_ = -1;                // the socket last connected
     std::vector<int> blocking_;  // sockets inside a blocking call now (one entry per call)
     std::atomic<bool> interrupted_{false};
     std::mutex guard_mutex_;

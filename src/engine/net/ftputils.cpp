@@ -594,8 +594,8 @@ ftputils::Step ftputils::DoList(int& status) {
         status = kFtpFailed;
     } else if (CommandUnknown(ReplyCode(LastLine(reply_))) &&
                list_format_ != FtpListFormat::kNames) {
-        list_format_ = list_format_ == FtpListFormat::kMachine ? FtpListFormat::kLong
-                                                               : FtpListFormat::kNames;
+        list_format_ =
+            list_format_ == FtpListFormat::kMachine ? FtpListFormat::kLong : FtpListFormat::kNames;
         CloseListener();
         return Step::kPort;
     } else {
@@ -674,8 +674,7 @@ ftputils::Step ftputils::DoReadListing(int& status, std::int64_t& size) {
         return Step::kReadListing;
     }
     FtpListing listing = ParseFtpListing(data, list_format_);
-    if (listing.entries.empty() && listing.unreadable > 0 &&
-        list_format_ == FtpListFormat::kLong) {
+    if (listing.entries.empty() && listing.unreadable > 0 && list_format_ == FtpListFormat::kLong) {
         list_format_ = FtpListFormat::kNames;
         return Step::kPort;
     }

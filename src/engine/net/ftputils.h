@@ -169,8 +169,8 @@ class ftputils : public TCPIPClient {
     std::string url_;
     std::string path_;
     bool head_only_ = false;
-    bool listing_ = false;     // the path names a directory
-    bool bad_path_ = false;    // the decoded path cannot be put into a command
+    bool listing_ = false;   // the path names a directory
+    bool bad_path_ = false;  // the decoded path cannot be put into a command
     Features features_ = Features::kUnknown;
     FtpListFormat list_format_ = FtpListFormat::kLong;
     std::string extra_header_;  // further header lines of the synthetic response

@@ -8,8 +8,8 @@ namespace kelvra::net {
 // The control connection shares this channel's transport with the data connection.
 inetutils::inetutils(std::unique_ptr<Transport> transport)
     : httputils(std::move(transport)),
-      ftp_(std::make_unique<ftputils>(*this, std::make_unique<SharedTransport>(
-                                                 TCPIPClass::transport()))) {}
+      ftp_(std::make_unique<ftputils>(
+          *this, std::make_unique<SharedTransport>(TCPIPClass::transport()))) {}
 
 inetutils::~inetutils() {
     ftp_->Quit();

@@ -254,6 +254,143 @@ TEST_F(FtpClientTest, RefusedActiveModeFallsBackToPassiveOnce) {
     EXPECT_EQ(std::count(words.begin(), words.end(), "PASV"), 1);
 }
 
+// ---- directories ----------------------------------------------------------------------------
+
+std::string BodyOf(const std::string& file) {
+    return file.substr(file.find("\r\n\r\n") + 4);
+}
+
+// The list commands of a log (MLSD, LIST, NLST), in order.
+std::vector<std::string> ListCommands(const std::vector<std::string>& commands) {
+    std::vector<std::string> lists;
+    for (const std::string& word : Words(commands)) {
+        if (word == "MLSD" || word == "LIST" || word == "NLST") lists.push_back(word);
+    }
+    return lists;
+}
+
+TEST_F(FtpClientTest, DirectoryListingIsAPageOfLinksWhateverTheServerLists) {
+    WriteFile(root_ + "/pub/sub/deep.txt", "deep\n");
+    WriteFile(root_ + "/pub/x y&z.txt", "odd name\n");
+    struct Row {
+        std::vector<std::string> unknown;
+        bool dos_list;
+        std::vector<std::string> lists;
+        bool directories_marked;
+        const char* why;
+    };
+    const std::vector<Row> rows = {
+        {{}, false, {"MLSD"}, true, "MLSD offered"},
+        {{"MLST", "MLSD"}, false, {"LIST"}, true, "no MLSD: the Unix long form"},
+        {{"MLST", "MLSD", "LIST"}, false, {"LIST", "NLST"}, false, "LIST unknown: names only"},
+        {{"MLST", "MLSD"}, true, {"LIST", "NLST"}, false, "a LIST form that cannot be read"},
+    };
+    for (const Row& row : rows) {
+        FtpServerOptions options = Options();
+        options.unknown = row.unknown;
+        options.dos_list = row.dos_list;
+        FtpServer server(options);
+        ASSERT_TRUE(server.Running()) << row.why;
+        Fetched fetched = Fetch(server.Url("/pub/"));
+        EXPECT_EQ(fetched.status, 200) << row.why;
+        EXPECT_TRUE(fetched.complete) << row.why;
+        const std::string body = BodyOf(fetched.file);
+        EXPECT_EQ(fetched.file.substr(0, fetched.file.size() - body.size()),
+                  "HTTP/1.0 200 OK(via ftputil)\r\nContent-type: text/html\r\nContent-length: " +
+                      std::to_string(body.size()) + "\r\n\r\n")
+            << row.why << ": no Last-modified, so the listing is read again next time";
+        for (const char* link : {"a.txt", "big.bin", "x%20y%26z.txt"}) {
+            EXPECT_NE(body.find("<a href=\"" + std::string(link) + "\">"), std::string::npos)
+                << row.why << ": " << link << " in " << body;
+        }
+        const std::string sub = row.directories_marked ? "sub/" : "sub";
+        EXPECT_NE(body.find("<a href=\"" + sub + "\">"), std::string::npos) << row.why << body;
+        EXPECT_EQ(ListCommands(server.Commands()), row.lists) << row.why;
+        EXPECT_EQ(server.Commands().at(2), "TYPE A") << row.why;
+        client_.Close();
+        client_.Close();
+    }
+}
+
+TEST_F(FtpClientTest, EscapedNamesAreDecodedForTheServer) {
+    WriteFile(root_ + "/pub/x y&z.txt", "odd name\n");
+    FtpServer server(Options());
+    ASSERT_TRUE(server.Running());
+    Fetched fetched = Fetch(server.Url("/pub/x%20y%26z.txt"));
+    EXPECT_EQ(fetched.status, 200);
+    EXPECT_EQ(BodyOf(fetched.file), "odd name\n");
+    std::vector<std::string> commands = server.Commands();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "RETR /pub/x y&z.txt"), commands.end());
+
+    // An escaped line end would end the command early and smuggle in another: never sent.
+    client_.Close();
+    fetched = Fetch(server.Url("/pub/a.txt%0D%0ADELE%20a.txt"));
+    EXPECT_EQ(fetched.status, 404);
+    for (const std::string& command : server.Commands()) EXPECT_NE(command.substr(0, 4), "DELE");
+}
+
+TEST_F(FtpClientTest, DirectoryNamedWithoutItsSlashIsRedirected) {
+    WriteFile(root_ + "/pub/sub/deep.txt", "deep\n");
+    FtpServer server(Options());
+    ASSERT_TRUE(server.Running());
+    Fetched fetched = Fetch(server.Url("/pub/sub"));
+    EXPECT_EQ(fetched.status, 301);
+    EXPECT_TRUE(fetched.complete);
+    EXPECT_EQ(fetched.file,
+              "HTTP/1.0 301 OK(via ftputil)\r\nLocation: " + server.Url("/pub/sub/") + "\r\n\r\n");
+    std::vector<std::string> words = Words(server.Commands());
+    ASSERT_GE(words.size(), 2u);
+    EXPECT_EQ(words[words.size() - 2], "RETR");
+    EXPECT_EQ(words.back(), "CWD");
+
+    // Neither a file nor a directory; nor is a directory path that does not exist.
+    for (const char* path : {"/pub/none", "/none/"}) {
+        client_.Close();
+        EXPECT_EQ(Fetch(server.Url(path)).status, 404) << path;
+    }
+    // The kept session still retrieves files by their absolute paths.
+    client_.Close();
+    EXPECT_EQ(BodyOf(Fetch(server.Url("/pub/a.txt")).file), "hello ftp\n");
+}
+
+TEST_F(FtpClientTest, UpdateCheckAsksDateAndSizeOnly) {
+    FtpServer server(Options());
+    ASSERT_TRUE(server.Running());
+    auto check = [this](const std::string& url, const std::string& extra) {
+        Fetched fetched;
+        fetched.request = client_.Request(kMethodHead, url, nullptr, extra);
+        fetched.status = client_.ReadStatus();
+        int code = kChannelOk;
+        while (client_.State() >= kAfterLf && client_.State() <= kAfterChunkData)
+            client_.Step(code);
+        fetched.complete = client_.State() == kMessageComplete;
+        client_.FinishTransfer();
+        std::fflush(client_.TempStream());
+        fetched.file = ReadAll(client_.TempPath());
+        client_.Close();
+        return fetched;
+    };
+    Fetched fetched = check(server.Url("/pub/big.bin"), "");
+    EXPECT_EQ(fetched.status, 200);
+    EXPECT_TRUE(fetched.complete);
+    EXPECT_EQ(fetched.file,
+              "HTTP/1.0 200 OK(via ftputil)\r\nContent-length: 5000\r\n"
+              "Last-modified: " +
+                  HttpDate(kFileTime) + "\r\n\r\n");
+    fetched =
+        check(server.Url("/pub/big.bin"), "If-Modified-Since: " + HttpDate(kFileTime) + "\r\n");
+    EXPECT_EQ(fetched.status, 304);
+    // A listing has no date: the check answers at once and leaves the decision to the GET.
+    fetched = check(server.Url("/pub/"), "");
+    EXPECT_EQ(fetched.status, 200);
+    EXPECT_EQ(fetched.file, "HTTP/1.0 200 OK(via ftputil)\r\n\r\n");
+    std::vector<std::string> words = Words(server.Commands());
+    for (const char* never : {"PORT", "PASV", "RETR", "MLSD", "LIST"}) {
+        EXPECT_EQ(std::count(words.begin(), words.end(), never), 0) << never;
+    }
+    EXPECT_EQ(std::count(words.begin(), words.end(), "MDTM"), 2);
+}
+
 // A scripted server that answers every command and, on RETR, opens the data connection from
 // 127.0.0.2, an address other than the control connection's peer.
 void ForeignDataServer(test::Connection& connection) {
