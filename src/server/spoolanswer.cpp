@@ -1,6 +1,10 @@
 // Answers from the spool and the server's own commands.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <memory>
 
@@ -21,10 +25,35 @@ constexpr std::size_t kSendBlock = 8192;
 // Key plus form data must stay below the URL limit to be looked up.
 constexpr std::size_t kMaxFormKey = 2047;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+// Owns an open file descriptor.
+class FileDescriptor final {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+  private:
+    int fd_;
 };
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+std::int64_t DescriptorSize(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
+// Reads up to capacity bytes; -1 on a read error.
+long ReadBlock(int fd, char* buffer, std::size_t capacity) {
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, capacity);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long>(n);
+}
 
 bool HasControlByte(std::string_view text) {
     return std::any_of(text.begin(), text.end(),
@@ -201,16 +230,14 @@ int SubServerProc::SendStoredObject(store::treelistnode* node, bool is_get) {
     store.GetNodeContentType(node, type);
     store.GetNodeField(node, "CE:", encoding);
     store.GetNodeLocalPath(node, path);
-    const auto inside = InsideDataDirectory(store.DataDirectory(), path);
-    if (!inside) return kAnswerClose;
-    FileHandle file(std::fopen(inside->c_str(), "rb"));
+    FileDescriptor file(OpenInsideDataDirectory(ResolvedDataDirectory(), path));
     if (!file) return kAnswerClose;
     return SendHeaderAndBody(
         file.get(), StoredObjectHead({status, modified, location, type, encoding}), is_get);
 }
 
 int SubServerProc::SendFileWithoutRecord(const std::string& full, bool is_get) {
-    FileHandle file(std::fopen(full.c_str(), "rb"));
+    FileDescriptor file(OpenInsideDataDirectory(ResolvedDataDirectory(), full));
     if (!file) return 0;
     std::string head = "HTTP/1.0 200 OK\r\n";
     const std::string_view type =
@@ -219,24 +246,41 @@ int SubServerProc::SendFileWithoutRecord(const std::string& full, bool is_get) {
     return SendHeaderAndBody(file.get(), std::move(head), is_get);
 }
 
-int SubServerProc::SendHeaderAndBody(std::FILE* file, std::string head, bool is_get) {
-    const std::int64_t size = util::FileSize(file);
+// The data directory is resolved once and again only when it changes; a link retargeted
+// meanwhile makes files fail the check rather than pass it.
+const std::string& SubServerProc::ResolvedDataDirectory() {
+    const std::string& directory = context_.store.DataDirectory();
+    if (directory != data_directory_ || resolved_data_directory_.empty()) {
+        data_directory_ = directory;
+        resolved_data_directory_ = ResolvedPath(directory);
+    }
+    return resolved_data_directory_;
+}
+
+int SubServerProc::SendHeaderAndBody(int file, std::string head, bool is_get) {
+    const std::int64_t size = DescriptorSize(file);
     const bool keep = request_.keep_alive && size >= 1;
     head.append(BodyLines(size, request_.keep_alive));
     char block[kSendBlock];
-    std::size_t count = 0;
+    // Never more than the announced length, even when the file grows meanwhile.
+    std::int64_t left = is_get ? std::max<std::int64_t>(size, 0) : 0;
+    auto next_block = [&]() -> long {
+        const long count =
+            ReadBlock(file, block, static_cast<std::size_t>(std::min<std::int64_t>(left, kSendBlock)));
+        if (count > 0) left -= count;
+        return count;
+    };
     // The header and the first block leave in one send: no small segment waits for an ACK.
-    if (is_get && size >= 1) {
-        count = std::fread(block, 1, sizeof block, file);
-        head.append(block, count);
-    }
+    long count = left > 0 ? next_block() : 0;
+    if (count < 0) return kAnswerClose;
+    head.append(block, static_cast<std::size_t>(count));
     if (!SendToClient(head) || ClientGone()) return kAnswerClose;
-    if (is_get && size >= 1) {
-        while ((count = std::fread(block, 1, sizeof block, file)) > 0) {
-            if (!SendToClient({block, count})) return kAnswerClose;
-            if (ClientGone()) return kAnswerClose;
-        }
-        if (std::ferror(file)) return kAnswerClose;
+    while (left > 0 && count > 0) {
+        count = next_block();
+        if (count < 0) return kAnswerClose;
+        if (count == 0) break;
+        if (!SendToClient({block, static_cast<std::size_t>(count)})) return kAnswerClose;
+        if (ClientGone()) return kAnswerClose;
     }
     return keep ? kAnswerSpoolKept : kAnswerClose;
 }
@@ -250,13 +294,14 @@ int SubServerProc::AnswerFileWithoutRecord(const Lookup& lookup, bool is_get) {
     const auto confined = ConfinedRelativePath(relative, context_.settings.progress_log);
     if (!confined) return 0;
     store::headerlistex& store = context_.store;
-    const auto full = InsideDataDirectory(store.DataDirectory(), store.DataPath(*confined));
-    if (!full) return 0;
-    if (util::IsDirectory(*full) == 1) {
+    const std::string full = store.DataPath(*confined);
+    const int sent = SendFileWithoutRecord(full, is_get);
+    if (sent != 0) return sent;
+    if (InsideDataDirectory(store.DataDirectory(), full) && util::IsDirectory(full) == 1) {
         SendToClient(RedirectPage(lookup.url + "/"));
         return kAnswerClose;
     }
-    return SendFileWithoutRecord(*full, is_get);
+    return 0;
 }
 
 bool SubServerProc::SendNotInSpool(const Lookup& lookup) {
@@ -295,11 +340,10 @@ int SubServerProc::RefusalAnswer(const ProhibitEntry& entry) {
     } else {
         store::headerlistex& store = context_.store;
         const auto confined = ConfinedRelativePath(text, context_.settings.progress_log);
-        const auto full =
-            confined ? InsideDataDirectory(store.DataDirectory(), store.DataPath(*confined))
-                     : std::nullopt;
         // A missing answer file still refuses the URL.
-        if (!full || SendFileWithoutRecord(*full, true) == 0) SendToClient(ProhibitedPage("200"));
+        if (!confined || SendFileWithoutRecord(store.DataPath(*confined), true) == 0) {
+            SendToClient(ProhibitedPage("200"));
+        }
     }
     return kAnswerClose;
 }

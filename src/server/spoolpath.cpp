@@ -1,6 +1,11 @@
 #include "server/spoolpath.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -32,6 +37,25 @@ bool HasBadByte(std::string_view text) {
 std::string RealPath(const std::string& path) {
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
     return real ? std::string(real.get()) : std::string();
+}
+
+// The path of an open descriptor as the kernel resolved it; empty when /proc is not there.
+std::string DescriptorPath(int fd) {
+    char link[32];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(link, target, sizeof target);
+    return n > 0 && static_cast<std::size_t>(n) < sizeof target
+               ? std::string(target, static_cast<std::size_t>(n))
+               : std::string();
+}
+
+// real (resolved) names a servable path below the resolved root.
+bool ResolvedInside(std::string root, const std::string& real) {
+    if (root.empty() || real.empty()) return false;
+    if (root.back() != '/') root.push_back('/');
+    if (real.size() <= root.size() || real.compare(0, root.size(), root) != 0) return false;
+    return !IsProtectedPath(std::string_view(real).substr(root.size()));
 }
 
 }  // namespace
@@ -78,15 +102,26 @@ bool IsProtectedPath(std::string_view relative) {
 
 std::optional<std::string> InsideDataDirectory(const std::string& data_directory,
                                                const std::string& full) {
-    std::string root = RealPath(data_directory);
-    const std::string real = RealPath(full);
-    if (root.empty() || real.empty()) return std::nullopt;
-    if (root.back() != '/') root.push_back('/');
-    if (real.size() <= root.size() || real.compare(0, root.size(), root) != 0) {
-        return std::nullopt;
-    }
-    if (IsProtectedPath(std::string_view(real).substr(root.size()))) return std::nullopt;
+    if (!ResolvedInside(RealPath(data_directory), RealPath(full))) return std::nullopt;
     return full;
+}
+
+std::string ResolvedPath(const std::string& directory) {
+    return RealPath(directory);
+}
+
+int OpenInsideDataDirectory(const std::string& resolved_root, const std::string& full) {
+    // Non-blocking, so that a pipe put in place of a file cannot hold the worker in open().
+    const int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return -1;
+    struct stat info {};
+    std::string real = DescriptorPath(fd);
+    if (real.empty()) real = RealPath(full);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !ResolvedInside(resolved_root, real)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 }  // namespace kelvra::server

@@ -33,4 +33,13 @@ bool IsProtectedPath(std::string_view relative);
 std::optional<std::string> InsideDataDirectory(const std::string& data_directory,
                                                const std::string& full);
 
+// directory with every symbolic link resolved; empty when it does not exist.
+std::string ResolvedPath(const std::string& directory);
+
+// A read-only descriptor of the regular file full when the opened file, with every symbolic
+// link resolved, lies inside the data directory whose resolved path is resolved_root and is
+// not a protected path; -1 otherwise (also for directories, devices and pipes). The check is
+// made on the opened file, so nothing can be swapped in between check and open.
+int OpenInsideDataDirectory(const std::string& resolved_root, const std::string& full);
+
 }  // namespace kelvra::server

@@ -115,6 +115,9 @@ bool SubServerProc::WaitForRequest() {
 bool SubServerProc::ReadRequestHeader() {
     const long seconds = std::max<long>(1, context_.settings.keep_alive);
     const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    // The wait saw bytes, so the first read does not block; only a partial header waits.
+    int code = 0;
+    request_reader_.Step(code);
     while (true) {
         const auto left =
             std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
@@ -203,10 +206,11 @@ void SubServerProc::CloseConnection() {
     Status(kColumnState, "Closed");
 }
 
+// A look at the socket without waiting: only a close or an error means the client is gone.
 bool SubServerProc::ClientGone() {
     if (IsClosed()) return true;
-    const int peek = Peek(0);
-    return peek < 0;
+    if (HeldBackBytes() > 0) return false;
+    return transport().Peek(Socket()) < 0;
 }
 
 bool SubServerProc::SendToClient(std::string_view bytes) {

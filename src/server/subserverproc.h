@@ -6,7 +6,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -115,7 +114,8 @@ class SubServerProc final : public net::TCPIPClass {
     int SendStoredObject(store::treelistnode* node, bool is_get);
     // 0 when the file cannot be read (nothing was sent).
     int SendFileWithoutRecord(const std::string& full, bool is_get);
-    int SendHeaderAndBody(std::FILE* file, std::string head, bool is_get);
+    int SendHeaderAndBody(int file, std::string head, bool is_get);
+    const std::string& ResolvedDataDirectory();
     bool SendNotInSpool(const Lookup& lookup);
     int RefusalAnswer(const ProhibitEntry& entry);
     bool StoredRecordExists(const std::string& key);
@@ -148,6 +148,9 @@ class SubServerProc final : public net::TCPIPClass {
     Request request_;
     net::TCPIPProxyClass relay_;
     RelayReader response_reader_;
+
+    std::string data_directory_;           // as the store names it
+    std::string resolved_data_directory_;  // with every link resolved
 
     std::mutex abort_mutex_;
     std::condition_variable abort_cv_;
