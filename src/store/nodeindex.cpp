@@ -1,11 +1,16 @@
 #include "store/nodeindex.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
+#include <new>
+#include <utility>
 
 namespace kelvra::store {
 
 namespace {
 
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::uint64_t kMultiplier = 0x9e3779b97f4a7c15ULL;
 
 std::uint64_t Mix(std::uint64_t x) {
@@ -36,8 +41,22 @@ std::uint64_t NodeIndex::ChildHash(std::uint64_t parent, std::string_view name) 
     return Mix(parent * kMultiplier + NameHash(name));
 }
 
+NodeIndex::SlotArray NodeIndex::AllocateSlots(std::size_t capacity) {
+    const std::size_t bytes = capacity * sizeof(Slot);
+    void* memory = nullptr;
+    if (bytes >= kHugePage) {
+        memory = std::aligned_alloc(kHugePage, bytes);  // bytes is a multiple of 2 MB here
+        if (memory) ::madvise(memory, bytes, MADV_HUGEPAGE);
+    } else {
+        memory = std::malloc(bytes);
+    }
+    if (!memory) throw std::bad_alloc();
+    std::memset(memory, 0, bytes);
+    return SlotArray(static_cast<Slot*>(memory));
+}
+
 void NodeIndex::Insert(std::uint64_t hash, treelistnode* node) {
-    if ((count_ + 1) * 16 > slots_.size() * kMaxFillSixteenths) Grow();
+    if ((count_ + 1) * 16 > capacity_ * kMaxFillSixteenths) Grow();
     Place({hash, node});
     ++count_;
 }
@@ -49,17 +68,18 @@ void NodeIndex::Place(Slot slot) {
 }
 
 void NodeIndex::Grow() {
-    std::vector<Slot> old(slots_.empty() ? kInitialSlots : slots_.size() * 2);
-    old.swap(slots_);
-    for (const Slot& slot : old) {
-        if (slot.node) Place(slot);
+    const std::size_t old_capacity = capacity_;
+    SlotArray old = std::exchange(slots_, AllocateSlots(capacity_ ? capacity_ * 2 : kInitialSlots));
+    capacity_ = capacity_ ? capacity_ * 2 : kInitialSlots;
+    for (std::size_t at = 0; at < old_capacity; ++at) {
+        if (old[at].node) Place(old[at]);
     }
 }
 
 // Backward-shift deletion: later members of the probe run move up into the gap, so no lookup
 // ever stops early at a hole and no tombstones pile up.
 void NodeIndex::Erase(std::uint64_t hash, const treelistnode* node) {
-    if (slots_.empty()) return;
+    if (capacity_ == 0) return;
     std::size_t gap = SlotOf(hash);
     while (slots_[gap].node != node) {
         if (!slots_[gap].node) return;
@@ -78,8 +98,8 @@ void NodeIndex::Erase(std::uint64_t hash, const treelistnode* node) {
 }
 
 void NodeIndex::Clear() {
-    slots_.clear();
-    slots_.shrink_to_fit();
+    slots_.reset();
+    capacity_ = 0;
     count_ = 0;
 }
 

@@ -9,8 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 namespace kelvra::store {
 
@@ -29,7 +30,7 @@ class NodeIndex final {
     // The first node under hash that is_path accepts, or nullptr.
     template <class IsPath>
     treelistnode* Find(std::uint64_t hash, IsPath is_path) const {
-        if (slots_.empty()) return nullptr;
+        if (capacity_ == 0) return nullptr;
         for (std::size_t at = SlotOf(hash);; at = Next(at)) {
             const Slot& slot = slots_[at];
             if (!slot.node) return nullptr;
@@ -46,12 +47,20 @@ class NodeIndex final {
     static constexpr std::size_t kMaxFillSixteenths = 11;
     static constexpr std::size_t kInitialSlots = 64;
 
-    std::size_t SlotOf(std::uint64_t hash) const { return hash & (slots_.size() - 1); }
-    std::size_t Next(std::size_t at) const { return (at + 1) & (slots_.size() - 1); }
+    struct FreeSlots {
+        void operator()(Slot* slots) const { std::free(slots); }
+    };
+    using SlotArray = std::unique_ptr<Slot[], FreeSlots>;
+    // Zeroed; a large table asks for huge pages, since every lookup lands on a random page of it.
+    static SlotArray AllocateSlots(std::size_t capacity);
+
+    std::size_t SlotOf(std::uint64_t hash) const { return hash & (capacity_ - 1); }
+    std::size_t Next(std::size_t at) const { return (at + 1) & (capacity_ - 1); }
     void Grow();
     void Place(Slot slot);
 
-    std::vector<Slot> slots_;
+    SlotArray slots_;
+    std::size_t capacity_ = 0;  // a power of two, or 0
     std::size_t count_ = 0;
 };
 
