@@ -153,8 +153,17 @@ treelistnode* treelistmanager::InsertPath(std::string_view path, std::size_t spl
             created = false;
         } else {
             hash = NodeIndex::ChildHash(hash, name);
-            node = node->AddChild(name, created);
-            if (created) index_.Insert(hash, node);
+            // The index finds an existing child with one probe; the child map is only searched
+            // to place a new one.
+            treelistnode* parent = node;
+            node = index_.Find(hash, [&](const treelistnode* child) {
+                return child->parent_ == parent && *child->name_ == name;
+            });
+            created = node == nullptr;
+            if (created) {
+                node = parent->AddChild(name, created);
+                index_.Insert(hash, node);
+            }
             insert_chain_.resize(level);
             insert_chain_hashes_.resize(level);
             insert_chain_.push_back(node);
