@@ -244,6 +244,7 @@ std::int64_t LeadingDecimal(std::string_view text) {
 std::int64_t ParseFileSize(std::string_view reply) {
     return reply.size() > 4 ? LeadingDecimal(reply.substr(4)) : -1;
 }
+
 // ---- transport ------------------------------------------------------------------------------
 
 bool SharedTransport::Connect(int fd, const sockaddr_in& peer) {
@@ -404,9 +405,12 @@ int ftputils::Retrieve(std::int64_t& size, std::time_t& mtime) {
     extra_header_.clear();
     body_.clear();
     int status = 0;
-    if (bad_path_) status = kFtpMissing;
-    // An update check of a listing asks nothing: the listing has no date to compare.
-    if (listing_ && head_only_) status = kFtpOk;
+    if (bad_path_) {
+        status = kFtpMissing;
+    } else if (listing_ && head_only_) {
+        // An update check of a listing asks nothing: the listing has no date to compare.
+        status = kFtpOk;
+    }
     Step step = Step::kType;
     while (status == 0) {
         switch (step) {
