@@ -68,27 +68,45 @@ TEST_F(KelvracFtp, MirrorsADirectoryTree) {
     };
     for (const File& file : files) WriteFile(root + "/" + file.name, file.bytes);
     WriteFile(root + "/outside.txt", "not below the start directory\n");
-    test::FtpServerOptions options;
-    options.root = root;
-    options.anonymous = true;
-    test::FtpServer server(options);
-    ASSERT_TRUE(server.Running()) << "pyftpdlib did not start";
+    std::filesystem::create_directory_symlink("docs", root + "/pub/latest");
 
-    std::string out;
-    ASSERT_EQ(Run({"get", server.Url("/pub/")}, &out), 0) << out;
-    const std::string host = "127.0.0.1_" + std::to_string(server.Port()) + "/";
-    for (const File& file : files) EXPECT_EQ(Data(host + file.stored), file.bytes) << file.name;
-    EXPECT_FALSE(DataExists(host + "outside.txt"));
-    // The listings are stored as the directories' index pages.
-    const std::string top = Data(host + "pub/index.html");
-    EXPECT_NE(top.find("<a href=\"docs/\">"), std::string::npos) << top;
-    EXPECT_NE(Data(host + "pub/docs/index.html").find("<a href=\"release%20notes.txt\">"),
-              std::string::npos);
-    std::vector<std::string> commands = server.Commands();
-    EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER anonymous"), 1)
-        << "one log-in for the whole tree";
-    EXPECT_NE(std::find(commands.begin(), commands.end(), "RETR /pub/docs/release notes.txt"),
-              commands.end());
+    struct Row {
+        std::vector<std::string> unknown;
+        const char* why;
+    };
+    const std::vector<Row> rows = {
+        {{}, "MLSD"},
+        {{"MLSD", "MLST"}, "LIST: the link to a directory is redirected to its '/' form"},
+    };
+    for (const Row& row : rows) {
+        test::FtpServerOptions options;
+        options.root = root;
+        options.anonymous = true;
+        options.unknown = row.unknown;
+        test::FtpServer server(options);
+        ASSERT_TRUE(server.Running()) << "pyftpdlib did not start";
+
+        std::string out;
+        ASSERT_EQ(Run({"get", server.Url("/pub/")}, &out), 0) << row.why << out;
+        const std::string host = "127.0.0.1_" + std::to_string(server.Port()) + "/";
+        for (const File& file : files) {
+            EXPECT_EQ(Data(host + file.stored), file.bytes) << row.why << ": " << file.name;
+        }
+        EXPECT_EQ(Data(host + "pub/latest/guide.txt"), "the guide\n") << row.why << out;
+        EXPECT_FALSE(DataExists(host + "outside.txt")) << row.why;
+        // The listings are stored as the directories' index pages.
+        const std::string top = Data(host + "pub/index.html");
+        EXPECT_NE(top.find("<a href=\"docs/\">"), std::string::npos) << row.why << top;
+        EXPECT_NE(Data(host + "pub/docs/index.html").find("<a href=\"release%20notes.txt\">"),
+                  std::string::npos)
+            << row.why;
+        std::vector<std::string> commands = server.Commands();
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER anonymous"), 1)
+            << row.why << ": one log-in for the whole tree";
+        EXPECT_NE(std::find(commands.begin(), commands.end(), "RETR /pub/docs/release notes.txt"),
+                  commands.end())
+            << row.why;
+    }
 }
 
 // ---- Basic authentication on the console -----------------------------------------------------
