@@ -111,6 +111,8 @@ long headerlistmanager::Load(std::string_view name) {
     HifRecordReader reader(file.get());
     std::string record;
     long count = 0;
+    util::MutexLock lock(mutex_);
+    BeginBulkInsert();
     HifRecordReader::Result result;
     while ((result = reader.Next(record)) == HifRecordReader::Result::kRecord) {
         if (record.front() == '#') continue;  // a failed fetch in a journal
@@ -121,6 +123,7 @@ long headerlistmanager::Load(std::string_view name) {
         if (key.size() >= kMaxLoadedKey || text.size() >= kMaxLoadedText) continue;
         if (Add(key, text, false)) ++count;
     }
+    EndBulkInsert();
     return result == HifRecordReader::Result::kError ? -count : count;
 }
 

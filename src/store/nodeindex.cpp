@@ -56,9 +56,29 @@ NodeIndex::SlotArray NodeIndex::AllocateSlots(std::size_t capacity) {
 }
 
 void NodeIndex::Insert(std::uint64_t hash, treelistnode* node) {
-    if ((count_ + 1) * 16 > capacity_ * kMaxFillSixteenths) Grow();
-    Place({hash, node});
+    if ((count_ + 1) * 16 > capacity_ * kMaxFillSixteenths) {
+        Rehash(capacity_ ? capacity_ * 2 : kInitialSlots);
+    }
+    Place(Entry{hash, node});
     ++count_;
+}
+
+void NodeIndex::Assign(std::vector<Entry>& entries) {
+    std::size_t capacity = kInitialSlots;
+    while (entries.size() * 16 > capacity * kMaxFillSixteenths) capacity *= 2;
+    slots_ = AllocateSlots(capacity);
+    capacity_ = capacity;
+    count_ = entries.size();
+    // One counting-sort pass on the top bits of each home slot.
+    constexpr int kBucketBits = 12;
+    int shift = 0;
+    while ((capacity >> shift) > (std::size_t{1} << kBucketBits)) ++shift;
+    std::vector<std::size_t> start((capacity >> shift) + 1, 0);
+    for (const Entry& entry : entries) ++start[(SlotOf(entry.hash) >> shift) + 1];
+    for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+    std::vector<Entry> ordered(entries.size());
+    for (const Entry& entry : entries) ordered[start[SlotOf(entry.hash) >> shift]++] = entry;
+    for (const Entry& entry : ordered) Place(entry);
 }
 
 void NodeIndex::Place(Slot slot) {
@@ -67,10 +87,10 @@ void NodeIndex::Place(Slot slot) {
     slots_[at] = slot;
 }
 
-void NodeIndex::Grow() {
+void NodeIndex::Rehash(std::size_t capacity) {
     const std::size_t old_capacity = capacity_;
-    SlotArray old = std::exchange(slots_, AllocateSlots(capacity_ ? capacity_ * 2 : kInitialSlots));
-    capacity_ = capacity_ ? capacity_ * 2 : kInitialSlots;
+    SlotArray old = std::exchange(slots_, AllocateSlots(capacity));
+    capacity_ = capacity;
     for (std::size_t at = 0; at < old_capacity; ++at) {
         if (old[at].node) Place(old[at]);
     }

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace kelvra::store {
 
@@ -23,6 +24,13 @@ class NodeIndex final {
     static std::uint64_t ChildHash(std::uint64_t parent, std::string_view name);
 
     void Insert(std::uint64_t hash, treelistnode* node);
+    struct Entry {
+        std::uint64_t hash;
+        treelistnode* node;
+    };
+    // Replaces the contents by entries. Placing them in slot order keeps the writes sequential,
+    // which a million random ones are not.
+    void Assign(std::vector<Entry>& entries);
     void Erase(std::uint64_t hash, const treelistnode* node);
     void Clear();
     std::size_t size() const { return count_; }
@@ -39,10 +47,7 @@ class NodeIndex final {
     }
 
   private:
-    struct Slot {
-        std::uint64_t hash = 0;
-        treelistnode* node = nullptr;  // nullptr: free
-    };
+    using Slot = Entry;  // node nullptr: free
     // Linear probing stays short below this fill (in sixteenths).
     static constexpr std::size_t kMaxFillSixteenths = 11;
     static constexpr std::size_t kInitialSlots = 64;
@@ -56,7 +61,7 @@ class NodeIndex final {
 
     std::size_t SlotOf(std::uint64_t hash) const { return hash & (capacity_ - 1); }
     std::size_t Next(std::size_t at) const { return (at + 1) & (capacity_ - 1); }
-    void Grow();
+    void Rehash(std::size_t capacity);
     void Place(Slot slot);
 
     SlotArray slots_;

@@ -193,6 +193,15 @@ HifRecordReader::Result HifRecordReader::Next(std::string& record) {
     record.clear();
     for (;;) {
         if (position_ == filled_ && !Fill()) return record.empty() ? Result::kEnd : Result::kError;
+        if (!record.empty()) {
+            // Most of a record is printable: take such runs whole.
+            std::size_t run = position_;
+            while (run < filled_ && buffer_[run] >= ' ') ++run;
+            if (record.size() + (run - position_) > kMaxFileRecord) return Result::kError;
+            record.append(reinterpret_cast<const char*>(buffer_.data()) + position_, run - position_);
+            position_ = run;
+            if (position_ == filled_) continue;
+        }
         const unsigned char c = buffer_[position_++];
         if (!record.empty()) {
             if (c == '\0' || (c == '\n' && record.back() == '\n')) return Result::kRecord;

@@ -153,17 +153,7 @@ treelistnode* treelistmanager::InsertPath(std::string_view path, std::size_t spl
             created = false;
         } else {
             hash = NodeIndex::ChildHash(hash, name);
-            // The index finds an existing child with one probe; the child map is only searched
-            // to place a new one.
-            treelistnode* parent = node;
-            node = index_.Find(hash, [&](const treelistnode* child) {
-                return child->parent_ == parent && *child->name_ == name;
-            });
-            created = node == nullptr;
-            if (created) {
-                node = parent->AddChild(name, created);
-                index_.Insert(hash, node);
-            }
+            node = FindOrAddChild(node, name, hash, created);
             insert_chain_.resize(level);
             insert_chain_hashes_.resize(level);
             insert_chain_.push_back(node);
@@ -178,7 +168,42 @@ treelistnode* treelistmanager::InsertPath(std::string_view path, std::size_t spl
     return node;
 }
 
+// The index finds an existing child with one probe; the child map is only searched to place a
+// new one.
+treelistnode* treelistmanager::FindOrAddChild(treelistnode* parent, std::string_view name,
+                                              std::uint64_t hash, bool& created) {
+    if (bulk_inserting_) {
+        treelistnode* child = parent->AddChild(name, created);
+        if (created) ++node_count_;
+        return child;
+    }
+    treelistnode* child = index_.Find(hash, [&](const treelistnode* candidate) {
+        return candidate->parent_ == parent && *candidate->name_ == name;
+    });
+    created = child == nullptr;
+    if (created) {
+        child = parent->AddChild(name, created);
+        index_.Insert(hash, child);
+        ++node_count_;
+    }
+    return child;
+}
+
 treelistnode* treelistmanager::FindPath(std::string_view path, std::size_t split_end) const {
+    return bulk_inserting_ ? FindPathInMaps(path, split_end) : FindPathInIndex(path, split_end);
+}
+
+treelistnode* treelistmanager::FindPathInMaps(std::string_view path, std::size_t split_end) const {
+    treelistnode* node = root_.get();
+    const bool ok = ForEachName(path, split_end, [&node](std::string_view name) {
+        node = node->FindChild(name);
+        return node != nullptr;
+    });
+    return ok ? node : nullptr;
+}
+
+treelistnode* treelistmanager::FindPathInIndex(std::string_view path,
+                                               std::size_t split_end) const {
     std::array<std::string_view, kMaxDepth> names;
     std::size_t count = 0;
     std::uint64_t hash = NodeIndex::kRootHash;
@@ -194,6 +219,30 @@ treelistnode* treelistmanager::FindPath(std::string_view path, std::size_t split
         }
         return node->IsRoot();
     });
+}
+
+void treelistmanager::BeginBulkInsert() {
+    bulk_inserting_ = true;
+    index_.Clear();
+}
+
+void treelistmanager::EndBulkInsert() {
+    if (!bulk_inserting_) return;
+    bulk_inserting_ = false;
+    std::vector<NodeIndex::Entry> entries;
+    entries.reserve(node_count_);
+    CollectBelow(root_.get(), NodeIndex::kRootHash, entries);
+    index_.Assign(entries);
+}
+
+void treelistmanager::CollectBelow(treelistnode* node, std::uint64_t hash,
+                                   std::vector<NodeIndex::Entry>& out) {
+    if (!node->children_) return;
+    for (auto& [name, child] : *node->children_) {
+        const std::uint64_t child_hash = NodeIndex::ChildHash(hash, name);
+        out.push_back({child_hash, child.get()});
+        CollectBelow(child.get(), child_hash, out);
+    }
 }
 
 std::uint64_t treelistmanager::PathHash(const treelistnode* node) {
@@ -219,6 +268,7 @@ void treelistmanager::RemoveNode(treelistnode* node) {
     const std::uint64_t hash = PathHash(node);
     DeleteChildren(node, hash);
     index_.Erase(hash, node);
+    --node_count_;
     ChildMap& siblings = *parent->children_;
     siblings.erase(siblings.find(*node->name_));
     if (siblings.empty()) parent->children_.reset();
@@ -241,6 +291,7 @@ void treelistmanager::DeleteChildren(treelistnode* node, std::uint64_t hash) {
         DeleteChildren(child.get(), child_hash);
         index_.Erase(child_hash, child.get());
         child.reset();
+        --node_count_;
     }
     node->children_.reset();
 }

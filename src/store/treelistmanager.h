@@ -179,6 +179,12 @@ class treelistmanager {
     // Deletes everything below node (post-order); node itself stays.
     virtual void ClearBelow(treelistnode* node);
 
+    // Between these, lookups walk the child maps and inserts leave the index alone; the end
+    // indexes every node in one pass. Loading a large file this way costs much less than
+    // keeping the index current insert by insert.
+    void BeginBulkInsert();
+    void EndBulkInsert();
+
     char separator() const { return separator_; }
     // The names from the top level down to node joined by the separator ("" for the root).
     std::string KeyOf(const treelistnode* node) const;
@@ -195,6 +201,12 @@ class treelistmanager {
     // Deletes the subtree below node, whose path hashes to hash, taking it out of the index.
     void DeleteChildren(treelistnode* node, std::uint64_t hash);
     static std::uint64_t PathHash(const treelistnode* node);
+    treelistnode* FindPathInIndex(std::string_view path, std::size_t split_end) const;
+    treelistnode* FindPathInMaps(std::string_view path, std::size_t split_end) const;
+    treelistnode* FindOrAddChild(treelistnode* parent, std::string_view name, std::uint64_t hash,
+                                 bool& created);
+    static void CollectBelow(treelistnode* node, std::uint64_t hash,
+                             std::vector<NodeIndex::Entry>& out);
 
     char separator_;
     std::string root_name_;
@@ -203,7 +215,9 @@ class treelistmanager {
     // inserts share all but the last names with the previous one. Cleared by every deletion.
     std::vector<treelistnode*> insert_chain_;
     std::vector<std::uint64_t> insert_chain_hashes_;  // the path hash of each chain node
-    NodeIndex index_;  // every node but the root
+    NodeIndex index_;        // every node but the root, unless bulk_inserting_
+    bool bulk_inserting_ = false;
+    std::size_t node_count_ = 0;  // not counting the root
 };
 
 }  // namespace kelvra::store
