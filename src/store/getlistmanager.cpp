@@ -1,5 +1,6 @@
 #include "store/getlistmanager.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -138,6 +139,21 @@ bool getlistmanager::RemoveFirst() {
     if (queue_.empty()) return false;
     queue_.pop_front();
     return true;
+}
+
+std::size_t getlistmanager::MoveHostsToEnd(const std::vector<const treelistnode*>& hosts,
+                                           std::size_t limit) {
+    util::MutexLock lock(mutex_);
+    std::size_t moved = 0;
+    while (moved < limit && !queue_.empty()) {
+        const treelistnode* host = HostNode(queue_.front().node);
+        if (std::find(hosts.begin(), hosts.end(), host) == hosts.end()) break;
+        const QueueEntry entry = queue_.front();
+        queue_.pop_front();
+        queue_.push_back(entry);
+        ++moved;
+    }
+    return moved;
 }
 
 std::optional<std::string> getlistmanager::QueuedUrl(std::string_view key) {

@@ -85,6 +85,10 @@ class getlistmanager : public treelistmanager {
     bool MoveFirstToEnd();
     // Drops the first queue entry; false when the queue was empty.
     bool RemoveFirst();
+    // Moves first entries whose host node is one of hosts to the tail, at most limit of them;
+    // returns how many moved. The same as looking at each first entry's CurrentHost and
+    // moving it, in one pass under one lock.
+    std::size_t MoveHostsToEnd(const std::vector<const treelistnode*>& hosts, std::size_t limit);
     std::size_t QueueCount();
     // The full URL (scheme and user information included) a key of the tree was last queued
     // under; none for a key that is no queued URL.

@@ -163,6 +163,23 @@ TEST(FrontierQueue, MovingTheFirstEntryKeepsItsStateAndRemovingDropsIt) {
     EXPECT_FALSE(crawl.RemoveFirst());
 }
 
+TEST(FrontierQueue, HostsMoveToTheTailUntilAnotherHostComesFirst) {
+    getlistmanager frontier;
+    FetchJob job;
+    job.rules = frontier.AddCrawlContext({"http://a/", "http://b/", "http://c/"}, "", "");
+    for (const char* url : {"http://a/1", "http://b/1", "http://a/2", "http://c/1"}) {
+        ASSERT_EQ(frontier.AdmitUrl(url, job, kModeOrdinary), kAdmitQueued);
+    }
+    const treelistnode* a = frontier.FindKey("a");
+    const treelistnode* b = frontier.FindKey("b");
+    EXPECT_EQ(frontier.MoveHostsToEnd({a}, 10), 1u);  // stops at b
+    EXPECT_EQ(frontier.MoveHostsToEnd({a, b}, 0), 0u);
+    EXPECT_EQ(frontier.MoveHostsToEnd({a, b}, 2), 2u);  // the limit ends it before c
+    EXPECT_EQ(Drain(frontier), (std::vector<std::string>{"http://c/1", "http://a/1",
+                                                         "http://b/1", "http://a/2"}));
+    EXPECT_EQ(frontier.MoveHostsToEnd({a}, 10), 0u);  // empty queue
+}
+
 TEST(FrontierQueue, QueuedUrlKeepsSchemeAndUserInformation) {
     getlistmanager frontier;
     FetchJob job;

@@ -1,6 +1,7 @@
 // The scheduler: choosing URLs for idle workers under the per-server limits, collecting worker
 // results on the scheduler's thread, and ending the crawl.
-#include <array>
+#include <algorithm>
+#include <vector>
 
 #include "engine/crawl/fetchstatus.h"
 #include "engine/crawl/kelvra.h"
@@ -11,22 +12,20 @@ namespace kelvra::crawl {
 namespace {
 
 // Hosts found at their limit during one search; more than fit are simply not remembered (their
-// entries are looked at again, which costs time but never writes past the memory).
+// entries are looked at again, which costs time but never writes past the memory). Host nodes
+// of the URL table are unique per host name, so comparing them compares the names.
 class HostMemory {
   public:
-    bool Contains(std::string_view host) const {
-        for (std::size_t k = 0; k < used_; ++k) {
-            if (hosts_[k] == host) return true;
+    const std::vector<const store::treelistnode*>& hosts() const { return hosts_; }
+    void Remember(const store::treelistnode* host) {
+        if (hosts_.size() < KelvraClass::kRememberedHosts &&
+            std::find(hosts_.begin(), hosts_.end(), host) == hosts_.end()) {
+            hosts_.push_back(host);
         }
-        return false;
-    }
-    void Remember(std::string_view host) {
-        if (used_ < hosts_.size() && !Contains(host)) hosts_[used_++] = std::string(host);
     }
 
   private:
-    std::array<std::string, KelvraClass::kRememberedHosts> hosts_;
-    std::size_t used_ = 0;
+    std::vector<const store::treelistnode*> hosts_;
 };
 
 constexpr std::string_view kOnHold = "OnHold";
@@ -53,11 +52,11 @@ const std::string* KelvraClass::PickNext(int i) {
     util::MutexLock lock(url_table_->mutex());
     HostMemory at_limit;
     for (std::size_t n = url_table_->QueueCount(); n > 0; --n) {
-        std::string_view queued_host = CurrentHostName(*url_table_);
-        if (at_limit.Contains(queued_host)) {
-            url_table_->MoveFirstToEnd();
-            continue;
-        }
+        // Entries of hosts already at their limit go to the tail in one pass: with one busy
+        // server that is most of the queue, every time a slot looks for work.
+        n -= url_table_->MoveHostsToEnd(at_limit.hosts(), n);
+        if (n == 0) break;
+        const store::treelistnode* queued_host = url_table_->CurrentHost();
         std::string url;
         int allowed = url_table_->NextAllowed(url, false);
         if (allowed == Allowed::kNone) break;
@@ -212,6 +211,9 @@ void KelvraClass::WaitForNetwork() {
 
 bool KelvraClass::StartIdleWorkers() {
     bool busy = false;
+    // Once a slot without reserved work found nothing in the queue, every other such slot
+    // would walk the same queue against the same busy hosts and find nothing as well.
+    bool nothing_to_pick = false;
     for (int i = 0; i < count(); ++i) {
         WorkerSlot& slot = slots_[i];
         if (State(i) != WorkerState::kIdle) {
@@ -226,7 +228,15 @@ bool KelvraClass::StartIdleWorkers() {
         }
         if (slot.on_hold) ShowSlotStatus(i, kReady);
         slot.on_hold = false;
+        bool unreserved =
+            slot.next_job == nullptr && (slot.flags & SlotFlag::kRetryNow) == 0;
+        if (unreserved && nothing_to_pick) {
+            slot.job = nullptr;
+            slot.url.clear();
+            continue;
+        }
         int prepared = PrepareSlot(i);
+        if (prepared == 0 && unreserved) nothing_to_pick = true;
         if (prepared == 1) busy = true;
         if (prepared == -1) {
             ShowSlotLine(i, "Can't create thread(" + slot.url + ")");
