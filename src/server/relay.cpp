@@ -1,6 +1,8 @@
 // Relaying a request to the origin or the upstream proxy, and storing what comes back.
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -72,6 +74,13 @@ std::time_t HeaderDate(std::string_view header) {
     if (value.data() == nullptr) return 0;
     std::tm tm = util::ParseHttpDate(value);
     return timegm(&tm);
+}
+
+// A blocking send to an origin that stops reading gives up after seconds without progress
+// instead of holding the worker.
+void BoundSends(int fd, int seconds) {
+    const timeval limit{std::max(1, seconds), 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
 bool IsConnectMethod(std::string_view header) {
@@ -346,7 +355,11 @@ int SubServerProc::ConnectRelay() {
             break;
         }
     }
-    if (code != net::kChannelOk) CloseRelay();
+    if (code == net::kChannelOk) {
+        BoundSends(relay_.Socket(), context_.settings.get_timeout);
+    } else {
+        CloseRelay();
+    }
     return code;
 }
 
@@ -404,6 +417,7 @@ int SubServerProc::Tunnel(std::uint32_t mode) {
         CloseRelay();
         return kAnswerClose;
     }
+    BoundSends(relay_.Socket(), context_.settings.get_timeout);
     int code = 0;
     if (via_proxy) {
         ok = relay_.SendAll(request_.header.data(), request_.header.size(), code);

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "server/answers.h"
 #include "server_fixture.h"
@@ -83,6 +86,42 @@ TEST_F(RelayTest, OriginThatHangsIsGivenUpAfterGetTimeout) {
     Start(kModeProxy);
     const std::string target = origin.Url("/slow");
     EXPECT_EQ(Ask("GET " + target + " HTTP/1.0\r\n\r\n"), RelayFailedPage(Own(), target));
+}
+
+TEST_F(RelayTest, OriginThatNeverReadsTheBodyIsGivenUpAfterGetTimeout) {
+    settings_.get_timeout = 1;
+    // The origin accepts and then reads nothing until the test lets it go.
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool open = false;
+    } gate;
+    TestOrigin origin([&gate](kelvra::test::Connection&) {
+        std::unique_lock lock(gate.mutex);
+        gate.cv.wait(lock, [&] { return gate.open; });
+    });
+    struct Opener {
+        Gate& gate;
+        ~Opener() {
+            std::lock_guard lock(gate.mutex);
+            gate.open = true;
+            gate.cv.notify_all();
+        }
+    } opener{gate};
+    Start(kModeProxy);
+    constexpr std::size_t kBody = 64 << 20;  // far more than both socket buffers hold
+    RawClient client(port_);
+    ASSERT_TRUE(client.Send("POST " + origin.Url("/upload") +
+                            " HTTP/1.0\r\nContent-Length: " + std::to_string(kBody) + "\r\n\r\n"));
+    std::thread uploader([&] {
+        const std::string block(1 << 16, 'u');
+        for (std::size_t sent = 0; sent < kBody && client.Send(block); sent += block.size()) {
+        }
+    });
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(monitor_.WaitForText(kColumnState, "Closed", 15000));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
+    uploader.join();  // the server closed, so the uploader's sends fail
 }
 
 TEST_F(RelayTest, BytesWithoutACompleteHeaderArePassedOnUnchanged) {
