@@ -53,8 +53,8 @@ class AuthCodeFiles : public ::testing::Test {
             return Asks(user, password, &prompts, prompt, value);
         };
     }
-    TempDir dir;
-    AuthCodeStore codes{dir.path()};
+    kelvra::testing::TempDir dir;
+    AuthCodeStore codes{dir.Path() + "/"};
     std::vector<std::string> prompts;
 };
 
@@ -69,12 +69,12 @@ TEST_F(AuthCodeFiles, StoredForADirectoryAreFoundBelowItButNotBesideIt) {
     const std::string realm = "Basic realm=\"x\"";
     ASSERT_TRUE(codes.PrepareAuthorization("http://h/a/", realm, false, Answer("user", "pw")));
     EXPECT_EQ(prompts, std::vector<std::string>{"Basic realm=\"x\" (h/a/)"});
-    EXPECT_EQ(ReadText(dir.path() + "h/a/$AuthCode$"),
+    EXPECT_EQ(ReadText(dir.Path("h/a/$AuthCode$")),
               realm + "\nBasic " + util::Base64Encode("user:pw") + "\n");
     struct stat info {};
-    ASSERT_EQ(::stat((dir.path() + "h/a/$AuthCode$").c_str(), &info), 0);
+    ASSERT_EQ(::stat((dir.Path("h/a/$AuthCode$")).c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);  // it holds a password
-    EXPECT_FALSE(std::filesystem::exists(dir.path() + "h/a/$AuthCode$.tmp"));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("h/a/$AuthCode$.tmp")));
 
     std::string value;
     EXPECT_TRUE(codes.MakeAuthorization(&value, "http://h/a/b/c.html", realm, false));
@@ -95,7 +95,7 @@ TEST_F(AuthCodeFiles, NewPasswordReplacesTheOldEntryAndGoesFirst) {
     ASSERT_TRUE(codes.PrepareAuthorization("http://h/a/", x, false, Answer("u", "old")));
     ASSERT_TRUE(codes.PrepareAuthorization("http://h/a/", y, false, Answer("v", "other")));
     ASSERT_TRUE(codes.PrepareAuthorization("http://h/a/", x, true, Answer("u", "new")));
-    EXPECT_EQ(ReadText(dir.path() + "h/a/$AuthCode$"),
+    EXPECT_EQ(ReadText(dir.Path("h/a/$AuthCode$")),
               x + "\nBasic " + util::Base64Encode("u:new") + "\n" + y + "\nBasic " +
                   util::Base64Encode("v:other") + "\n");
     std::string value;
@@ -106,13 +106,13 @@ TEST_F(AuthCodeFiles, NewPasswordReplacesTheOldEntryAndGoesFirst) {
 TEST_F(AuthCodeFiles, CancelledPromptWritesNothing) {
     auto cancel = [](std::string_view, std::string&) { return false; };
     EXPECT_FALSE(codes.PrepareAuthorization("http://h/a/", "Basic realm=\"x\"", false, cancel));
-    EXPECT_FALSE(std::filesystem::exists(dir.path() + "h/a/$AuthCode$"));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("h/a/$AuthCode$")));
 }
 
 TEST_F(AuthCodeFiles, ProxyCredentialsLiveInTheDataDirectory) {
     ASSERT_TRUE(codes.PrepareAuthorization(".", "Basic realm=\"p\"", false, Answer("pu", "pp")));
     EXPECT_EQ(prompts, std::vector<std::string>{"Basic realm=\"p\" (.)"});
-    EXPECT_TRUE(std::filesystem::exists(dir.path() + "$AuthCode$"));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("$AuthCode$")));
     EXPECT_TRUE(codes.MakeAuthorization(nullptr, ".", "Basic realm=\"p\"", false));
     EXPECT_FALSE(codes.MakeAuthorization(nullptr, "http://h/", "Basic realm=\"p\"", false));
 }
@@ -122,7 +122,7 @@ TEST_F(AuthCodeFiles, NtlmValuesAreRotatedAndOnlyUsedDuringAnAttempt) {
     EXPECT_EQ(StoredValue("NTLM", "a", "b"), "NTLM whTE");
     EXPECT_EQ(StoredValue("Basic realm=x", "a", "b"), "Basic " + util::Base64Encode("a:b"));
     ASSERT_TRUE(codes.PrepareAuthorization("http://h/n/", "NTLM", false, Answer("alice", "pw")));
-    EXPECT_EQ(ReadText(dir.path() + "h/n/$AuthCode$").substr(0, 5), "NTLM\n");
+    EXPECT_EQ(ReadText(dir.Path("h/n/$AuthCode$")).substr(0, 5), "NTLM\n");
     EXPECT_FALSE(codes.MakeAuthorization(nullptr, "http://h/n/", "NTLM", false));
     // The key is the scheme word: the server's later challenge message matches it.
     std::string value;
@@ -194,8 +194,8 @@ TEST_F(AuthCrawl, BasicChallengeAsksAndGoesAgainAtOnce) {
     EXPECT_EQ(LocalFile(origin.Url("/a/page.html")), "secret");
 
     std::string scope = *CredentialScope(origin.Url("/a/page.html"));
-    EXPECT_TRUE(std::filesystem::exists(dir.path() + scope + "/$AuthCode$"));
-    AuthCodeStore codes(dir.path());
+    EXPECT_TRUE(std::filesystem::exists(dir.Path(scope + "/$AuthCode$")));
+    AuthCodeStore codes(dir.Path() + "/");
     EXPECT_TRUE(
         codes.MakeAuthorization(nullptr, origin.Url("/a/b/c.html"), "Basic realm=\"x\"", false));
     EXPECT_FALSE(codes.MakeAuthorization(nullptr, origin.Url("/x/"), "Basic realm=\"x\"", false));
@@ -235,7 +235,7 @@ TEST_F(AuthCrawl, ProxyChallengeUsesTheDataDirectoryScope) {
     RunCrawl();
     EXPECT_EQ(StatusNames(), (std::vector<std::string>{"UnAuth", "Success"}));
     EXPECT_EQ(display.prompts, std::vector<std::string>{"Basic realm=\"p\" (.)"});
-    EXPECT_TRUE(std::filesystem::exists(dir.path() + "$AuthCode$"));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("$AuthCode$")));
     std::vector<test::Request> pages = PageRequests(proxy);
     ASSERT_EQ(pages.size(), 2u);
     EXPECT_EQ(pages[1].RequestLine(), "GET http://www.example.invalid/p.html HTTP/1.1");

@@ -16,7 +16,7 @@
 #include "store/fetchjob.h"
 #include "store/headerlist_cookie.h"
 #include "support/test_origin.h"
-#include "temp_dir.h"
+#include "util/tempdir.h"
 
 namespace kelvra::crawl::testing {
 
@@ -38,23 +38,23 @@ inline CrawlEnvironment ShortTimeouts() {
 class CrawlFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_FALSE(dir.path().empty());
+        ASSERT_TRUE(dir.ok());
         OpenStore();
     }
 
     void OpenStore() {
         const char* source = std::getenv("KELVRA_SOURCE");
         std::string mtf = std::string(source != nullptr ? source : KELVRA_SOURCE_DIR) + "/data/kelvra.mtf";
-        store = std::make_unique<store::headerlist_cookie>(dir.path(), "index.html",
+        store = std::make_unique<store::headerlist_cookie>(dir.Path() + "/", "index.html",
                                                            std::string_view("kelvra.log"), mtf);
     }
 
-    void WriteMcf(const std::string& text) { std::ofstream(dir.path() + "kelvra.mcf") << text; }
+    void WriteMcf(const std::string& text) { std::ofstream(dir.Path("kelvra.mcf")) << text; }
 
     // A new engine with threads workers over the current kelvra.mcf.
     KelvraClass& NewCrawl(int threads = 1) {
         crawl.reset();
-        crawl = std::make_unique<KelvraClass>(*store, threads, dir.path() + "kelvra.mcf", display);
+        crawl = std::make_unique<KelvraClass>(*store, threads, dir.Path("kelvra.mcf"), display);
         crawl->Setup(environment);
         return *crawl;
     }
@@ -101,7 +101,7 @@ class CrawlFixture : public ::testing::Test {
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    TempDir dir;
+    kelvra::testing::TempDir dir;
     std::unique_ptr<store::headerlist_cookie> store;
     RecordingDisplay display;
     CrawlEnvironment environment = ShortTimeouts();

@@ -106,7 +106,7 @@ TEST_F(CrawlFixture, RetryListReproducesTheFailedJobsAndFetchesThem) {
     const std::string filters_before = before.rules->filters.bytes();
     const std::optional<std::string> header_before = before.rules->extra_header;
     const Names accept_before(before.rules->accept.begin(), before.rules->accept.end());
-    std::string path = dir.path() + "retry.rlf";
+    std::string path = dir.Path("retry.rlf");
     ASSERT_EQ(crawl->WriteRetryList(path), 1);
 
     // A new engine (as after a restart) reads the list and fetches the failed URL again.
@@ -182,7 +182,7 @@ TEST_F(CrawlFixture, ProgressLogRecordsEveryStatus) {
     TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
     WriteMcf("* 0/1/11\n");
     environment.progress_log = "prog.csv";
-    KelvraClass_Log logged(*store, 1, dir.path() + "kelvra.mcf", display);
+    KelvraClass_Log logged(*store, 1, dir.Path("kelvra.mcf"), display);
     logged.Setup(environment);
     store::CrawlRequest request;
     request.urls = {origin.Url("/")};
@@ -192,7 +192,7 @@ TEST_F(CrawlFixture, ProgressLogRecordsEveryStatus) {
     EXPECT_EQ(logged.RunWithLog(completed), 2);
     std::string path = logged.progress_log().Path();
     ASSERT_FALSE(path.empty());
-    EXPECT_EQ(path.rfind(dir.path(), 0), 0u);
+    EXPECT_EQ(path.rfind(dir.Path() + "/", 0), 0u);
     EXPECT_NE(path.find("_prog.csv"), std::string::npos);
     std::ifstream in(path);
     Names lines;

@@ -9,7 +9,7 @@
 #include "engine/crawl/progresslog.h"
 #include "engine/crawl/retrylistfile.h"
 #include "recording_display.h"
-#include "temp_dir.h"
+#include "util/tempdir.h"
 
 namespace kelvra::crawl {
 namespace {
@@ -52,8 +52,8 @@ TEST(RetryListFile, WritesTheDocumentedLayout) {
 }
 
 TEST(RetryListFile, ReadBackReproducesRulesFlagsAndMarks) {
-    testing::TempDir dir;
-    std::string path = dir.path() + "list.rlf";
+    kelvra::testing::TempDir dir;
+    std::string path = dir.Path("list.rlf");
     ASSERT_EQ(WriteRetryListFile(path, SampleList()), 2);
     RetryListData read;
     ASSERT_EQ(ReadRetryListFile(path, read), 2);
@@ -81,13 +81,13 @@ TEST(RetryListFile, ReadBackReproducesRulesFlagsAndMarks) {
 }
 
 TEST(RetryListFile, OtherFilesAreRefusedAndLeaveTheDataAlone) {
-    testing::TempDir dir;
-    std::string path = dir.path() + "x.rlf";
+    kelvra::testing::TempDir dir;
+    std::string path = dir.Path("x.rlf");
     std::ofstream(path) << "[RetryListFile.Rev.1b]\n\n\n";
     RetryListData data = SampleList();
     EXPECT_EQ(ReadRetryListFile(path, data), -1);
     EXPECT_EQ(data.failed.size(), 2u);
-    EXPECT_EQ(ReadRetryListFile(dir.path() + "missing.rlf", data), -1);
+    EXPECT_EQ(ReadRetryListFile(dir.Path("missing.rlf"), data), -1);
 }
 
 TEST(RetryListFile, TrailingBlanksAndCarriageReturnsAreIgnored) {
@@ -109,15 +109,15 @@ TEST(RetryListFile, UnwritablePathGivesMinusOne) {
 }
 
 TEST(ProgressLogFile, NameHeaderAndLines) {
-    testing::TempDir dir;
+    kelvra::testing::TempDir dir;
     EXPECT_EQ(ProgressLog::FileName(1000000000, "prog.csv"), "1000000000_prog.csv");
     ProgressLog log;
-    ASSERT_TRUE(log.Open(dir.path(), "prog.csv", 1000000000));
+    ASSERT_TRUE(log.Open(dir.Path() + "/", "prog.csv", 1000000000));
     log.LogStatus(0, 1000000005, "http://h/a", "Success");
     log.LogStatus(2, 1000000006, "http://h/b", "   ");  // blank: no line
     log.LogStatus(1, 1000000007, "http://h/c", "OnHold");
     // Each line is flushed at once: readable while the log is still open.
-    EXPECT_EQ(ReadAll(dir.path() + "1000000000_prog.csv"),
+    EXPECT_EQ(ReadAll(dir.Path("1000000000_prog.csv")),
               "ThreadNo, time(), URL, Status\n"
               "0, 1000000005, http://h/a, Success\n"
               "1, 1000000007, http://h/c, OnHold\n");

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <ostream>
+#include <string>
 
 #include "engine/crawl/fetchstatus.h"
 #include "engine/crawl/maxconnect.h"
-#include "temp_dir.h"
+#include "util/tempdir.h"
 
 namespace kelvra::crawl {
 namespace {
@@ -33,7 +35,20 @@ struct LimitCase {
     ServerLimit expected;
 };
 
+void PrintTo(const LimitCase& c, std::ostream* out) {
+    *out << '"' << c.value << '"';
+}
+
 class ServerLimitValues : public ::testing::TestWithParam<LimitCase> {};
+
+// The value in the test's name: "500/9/0" is v500_9_0, a minus sign an m, no value "empty".
+std::string LimitCaseName(const ::testing::TestParamInfo<LimitCase>& info) {
+    std::string name;
+    for (const char* c = info.param.value; *c != '\0'; ++c) {
+        name += *c == '/' ? '_' : (*c == '-' ? 'm' : *c);
+    }
+    return name.empty() ? "empty" : "v" + name;
+}
 
 TEST_P(ServerLimitValues, ParsesClampsAndDefaults) {
     EXPECT_EQ(ParseServerLimit(GetParam().value), GetParam().expected) << GetParam().value;
@@ -50,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
                       LimitCase{"1/0", {1, 0, 11}},           // 0 stays 0: never fetched
                       LimitCase{"-300/1/11", {-300, 1, 11}},  // negative keep-alive: pause
                       LimitCase{"2//", {2, 1, 11}},           // empty parts keep defaults
-                      LimitCase{"3/4/-5", {3, 4, 11}}));      // version below 1
+                      LimitCase{"3/4/-5", {3, 4, 11}}),       // version below 1
+    LimitCaseName);
 
 TEST(MaxConnectTable, FirstMatchingLineWins) {
     MaxConnectClass table;
@@ -77,19 +93,19 @@ TEST(MaxConnectTable, ExtensionPatternsMatchTheUrlsExtension) {
 }
 
 TEST(MaxConnectTable, MissingFileGivesEmptyTableAndDefaults) {
-    testing::TempDir dir;
+    kelvra::testing::TempDir dir;
     MaxConnectClass table;
     table.Parse("* 0/4\n");
-    EXPECT_FALSE(table.Load(dir.path() + "kelvra.mcf"));
+    EXPECT_FALSE(table.Load(dir.Path("kelvra.mcf")));
     EXPECT_EQ(table.size(), 0u);
     EXPECT_EQ(table.Lookup("http://h/"), ServerLimit{});
 }
 
 TEST(MaxConnectTable, LoadsFromFile) {
-    testing::TempDir dir;
-    std::ofstream(dir.path() + "kelvra.mcf") << "h 2/2/10\r\n";
+    kelvra::testing::TempDir dir;
+    std::ofstream(dir.Path("kelvra.mcf")) << "h 2/2/10\r\n";
     MaxConnectClass table;
-    ASSERT_TRUE(table.Load(dir.path() + "kelvra.mcf"));
+    ASSERT_TRUE(table.Load(dir.Path("kelvra.mcf")));
     EXPECT_EQ(table.Lookup("http://h/"), (ServerLimit{2, 2, 10}));
 }
 
