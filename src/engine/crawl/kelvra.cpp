@@ -124,6 +124,8 @@ void KelvraClass::RegisterRetry(const std::string& url, bool final) {
         return;
     }
     RegisterError(url);
+    // A URL that failed for good no longer forces its page objects in; the retry list written
+    // from the error list carries the flag word that way.
     job->flags &= ~kSrcObject;
 }
 

@@ -102,6 +102,9 @@ TEST_F(CrawlFixture, RetryListReproducesTheFailedJobsAndFetchesThem) {
     RunCrawl();
     ASSERT_EQ(crawl->ErrorUrls(), Names{origin.Url("/p1.html")});
     const store::FetchJob before = *crawl->url_table().GetJob(origin.Url("/p1.html"));
+    // Failed for good: its page objects are no longer forced in, and the list keeps that.
+    EXPECT_EQ(before.flags & kSrcObject, 0u);
+    EXPECT_NE(before.flags & kNoCache, 0u);
     // The rules die with their engine: keep what is compared.
     const std::string filters_before = before.rules->filters.bytes();
     const std::optional<std::string> header_before = before.rules->extra_header;
