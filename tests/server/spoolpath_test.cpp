@@ -3,6 +3,7 @@
 #include "server/spoolpath.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -78,6 +79,17 @@ TEST(InsideDataDirectoryTest, LinksOutOfTheDataDirectoryAreRefused) {
     EXPECT_FALSE(InsideDataDirectory(data.Path(), data.Path("missing")));
     EXPECT_FALSE(InsideDataDirectory(data.Path(), data.Path()));
     EXPECT_FALSE(InsideDataDirectory(data.Path(), outside.Path("secret")));
+
+    // the same verdicts on the opened file; directories and pipes are never opened for serving
+    ASSERT_EQ(::mkfifo(data.Path("pipe").c_str(), 0600), 0);
+    const std::string root = ResolvedPath(data.Path());
+    const int page = OpenInsideDataDirectory(root, data.Path("page"));
+    EXPECT_GE(page, 0);
+    if (page >= 0) ::close(page);
+    for (const std::string& refused : {data.Path("link"), data.Path("alias"), data.Path("missing"),
+                                       data.Path(), data.Path("pipe"), outside.Path("secret")}) {
+        EXPECT_EQ(OpenInsideDataDirectory(root, refused), -1) << refused;
+    }
 }
 
 }  // namespace
