@@ -103,6 +103,7 @@ bool getlistmanager::EnqueueNode(std::string_view url, treelistnode* node, bool 
         if (!node) return false;
     }
     queue_.push_back(QueueEntry{*scheme, kUnexamined, user, node});
+    ++enqueued_;
     if (auto* payload = node->value().ObjectAs<JobPayload>()) {
         payload->scheme = *scheme;
         payload->user_info = user;
@@ -165,6 +166,11 @@ std::optional<std::string> getlistmanager::QueuedUrl(std::string_view key) {
     if (payload->user_info) url += payload->user_info->name();
     url += KeyOf(node);
     return url;
+}
+
+std::uint64_t getlistmanager::EnqueueCount() {
+    util::MutexLock lock(mutex_);
+    return enqueued_;
 }
 
 std::size_t getlistmanager::QueueCount() {

@@ -90,6 +90,9 @@ class getlistmanager : public treelistmanager {
     // moving it, in one pass under one lock.
     std::size_t MoveHostsToEnd(const std::vector<const treelistnode*>& hosts, std::size_t limit);
     std::size_t QueueCount();
+    // How many entries were ever appended to the queue; a change means there may be entries
+    // nobody has examined yet.
+    std::uint64_t EnqueueCount();
     // The full URL (scheme and user information included) a key of the tree was last queued
     // under; none for a key that is no queued URL.
     std::optional<std::string> QueuedUrl(std::string_view key);
@@ -111,6 +114,7 @@ class getlistmanager : public treelistmanager {
     std::deque<QueueEntry> queue_;
 
   private:
+    std::uint64_t enqueued_ = 0;
     std::deque<std::unique_ptr<CrawlRules>> contexts_;
     util::MutexClass mutex_;
 };

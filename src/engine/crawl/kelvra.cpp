@@ -51,6 +51,7 @@ void KelvraClass::Setup(const CrawlEnvironment& environment) {
 }
 
 void KelvraClass::ResetCrawl() {
+    drained_at_ = kNeverDrained;
     error_urls_.clear();
     error_cursor_ = 0;
     for (int i = 0; i < count(); ++i) {

@@ -189,6 +189,10 @@ class KelvraClass : public ThreadClass {
     std::size_t error_cursor_ = 0;
     int auth_holder_ = -1;
     bool network_checked_ = false;
+    // The URL table's enqueue count when a look for stored copies last found none: until it
+    // changes every queued entry is known to need a fetch.
+    std::uint64_t drained_at_ = kNeverDrained;
+    static constexpr std::uint64_t kNeverDrained = ~std::uint64_t{0};
 };
 
 }  // namespace kelvra::crawl

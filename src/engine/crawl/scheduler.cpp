@@ -192,7 +192,14 @@ void KelvraClass::CrawlLoop() {
 
 void KelvraClass::DrainStored() {
     const store::treelistnode* record = nullptr;
-    while (std::optional<store::FetchJob> job = url_table_->NextUnprocessed(record)) {
+    // Another look without new entries would only turn the whole queue once round.
+    while (url_table_->EnqueueCount() != drained_at_) {
+        const std::uint64_t enqueued = url_table_->EnqueueCount();
+        std::optional<store::FetchJob> job = url_table_->NextUnprocessed(record);
+        if (!job) {
+            drained_at_ = enqueued;
+            break;
+        }
         CountProcessed();
         const std::string key = store_.NodeKey(record);
         std::string url = url_table_->QueuedUrl(key).value_or("http://" + key);
