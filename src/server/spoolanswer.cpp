@@ -265,8 +265,8 @@ int SubServerProc::SendHeaderAndBody(int file, std::string head, bool is_get) {
     // Never more than the announced length, even when the file grows meanwhile.
     std::int64_t left = is_get ? std::max<std::int64_t>(size, 0) : 0;
     auto next_block = [&]() -> long {
-        const long count =
-            ReadBlock(file, block, static_cast<std::size_t>(std::min<std::int64_t>(left, kSendBlock)));
+        const long count = ReadBlock(
+            file, block, static_cast<std::size_t>(std::min<std::int64_t>(left, kSendBlock)));
         if (count > 0) left -= count;
         return count;
     };

@@ -36,7 +36,8 @@ TEST_P(CurlTest, AnswerBytes) {
     Start(row.mode);
     const std::string own = "127.0.0.1:" + std::to_string(port_);
     std::string url = row.path.starts_with("/") ? origin.Url(row.path) : row.path;
-    if (url.find("PORT") != std::string::npos) url.replace(url.find("PORT"), 4, std::to_string(port_));
+    if (url.find("PORT") != std::string::npos)
+        url.replace(url.find("PORT"), 4, std::to_string(port_));
     EXPECT_EQ(Curl(port_, "-i '" + url + "'"), row.expected(own, url));
     if (ModeBase(row.mode) == kModeProxy2 && row.path == "/fresh") {
         // what Proxy Mode 2 relayed is stored as the crawler would store it
@@ -57,10 +58,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Local Mode: a stored object with its record's lines, kept alive as curl asks
         CurlCase{"LocalStored", kModeLocal, "http://h/page.html",
                  [](const std::string&, const std::string&) {
-                     return std::string("HTTP/1.0 200 OK\r\n"
-                                        "Last-modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
-                                        "Content-type: text/html\r\nContent-length: 13\r\n"
-                                        "Proxy-Connection: Keep-Alive\r\n\r\n<p>stored</p>");
+                     return std::string(
+                         "HTTP/1.0 200 OK\r\n"
+                         "Last-modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
+                         "Content-type: text/html\r\nContent-length: 13\r\n"
+                         "Proxy-Connection: Keep-Alive\r\n\r\n<p>stored</p>");
                  }},
         // Local Mode: the not-in-spool page with its status twice and the target's links
         CurlCase{"LocalNotInSpool", kModeLocal, "http://h/missing.html",
@@ -93,27 +95,29 @@ INSTANTIATE_TEST_SUITE_P(
         CurlCase{"ProxyRelayed", kModeProxy, "/fresh",
                  [](const std::string&, const std::string&) { return kRelayed; }},
         // Proxy Mode: an origin that closes without answering gives the bad-gateway page
-        CurlCase{"ProxyBadGateway", kModeProxy, "/gone",
-                 [](const std::string& own, const std::string& url) {
-                     return "HTTP/1.0 502 Bad Gateway\r\nContent-type: text/html\r\n\r\n<HTML><HEAD>"
-                            "<base href=\"http://" +
-                            own +
-                            "\"><TITLE>502 Bad Gateway</TITLE></HEAD><BODY><H1>Bad "
-                            "Gateway</H1><HR>Can't connect to Web/Proxy Server.<BR>Please check "
-                            "URL or connection to internet.<BR><BR><A HREF=\"/mode=*1?" +
-                            url + "\">Change to LocalMode</A> | <A HREF=\"/proxysetting?" + url +
-                            "\">Pop-up proxy server setting</A><BR>" + kSignature;
-                 }},
+        CurlCase{
+            "ProxyBadGateway", kModeProxy, "/gone",
+            [](const std::string& own, const std::string& url) {
+                return "HTTP/1.0 502 Bad Gateway\r\nContent-type: text/html\r\n\r\n<HTML><HEAD>"
+                       "<base href=\"http://" +
+                       own +
+                       "\"><TITLE>502 Bad Gateway</TITLE></HEAD><BODY><H1>Bad "
+                       "Gateway</H1><HR>Can't connect to Web/Proxy Server.<BR>Please check "
+                       "URL or connection to internet.<BR><BR><A HREF=\"/mode=*1?" +
+                       url + "\">Change to LocalMode</A> | <A HREF=\"/proxysetting?" + url +
+                       "\">Pop-up proxy server setting</A><BR>" + kSignature;
+            }},
         // Proxy Mode 2: relayed unchanged, and stored
         CurlCase{"Proxy2Relayed", kModeProxy2, "/fresh",
                  [](const std::string&, const std::string&) { return kRelayed; }},
         // Proxy Mode 2 with "always use": the stored object, the origin not asked
         CurlCase{"Proxy2StoredAlways", kModeProxy2 | kUseSpoolAlways, "http://h/page.html",
                  [](const std::string&, const std::string&) {
-                     return std::string("HTTP/1.0 200 OK\r\n"
-                                        "Last-modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
-                                        "Content-type: text/html\r\nContent-length: 13\r\n"
-                                        "Proxy-Connection: Keep-Alive\r\n\r\n<p>stored</p>");
+                     return std::string(
+                         "HTTP/1.0 200 OK\r\n"
+                         "Last-modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
+                         "Content-type: text/html\r\nContent-length: 13\r\n"
+                         "Proxy-Connection: Keep-Alive\r\n\r\n<p>stored</p>");
                  }}),
     [](const ::testing::TestParamInfo<CurlCase>& info) { return std::string(info.param.name); });
 
