@@ -1,4 +1,5 @@
 // Stopping, aborting, retry lists and a second crawl over an unchanged site.
+#include <atomic>
 #include <thread>
 
 #include "crawl_fixture.h"
@@ -80,7 +81,7 @@ TEST_F(CrawlFixture, AbortKillsBusyWorkers) {
 }
 
 TEST_F(CrawlFixture, RetryListReproducesTheFailedJobsAndFetchesThem) {
-    bool failing = true;
+    std::atomic<bool> failing{true};  // read on the origin's threads
     Site site;
     AddLinkedSite(site, 2);
     TestOrigin origin([&](const Request& r) {

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <thread>
 
 #include "crawl_fixture.h"
@@ -182,7 +183,7 @@ TEST_F(StatusTest, HeaderCutShortIsAbnormal) {
 TEST_F(StatusTest, DeadKeptConnectionIsRetriedAtOnce) {
     WriteMcf("* 1/1/11\n");
     Site site;
-    int second_seen = 0;
+    std::atomic<int> second_seen{0};  // counted on the origin's threads
     TestOrigin origin([&](const Request& r) {
         if (r.connection == 0 && r.index == 2) {  // after robots.txt and the first page
             ++second_seen;
@@ -199,7 +200,7 @@ TEST_F(StatusTest, DeadKeptConnectionIsRetriedAtOnce) {
     crawl->AddStartUrl(more);
     RunCrawl();
     EXPECT_EQ(StatusNames(), (Names{"Success", "Retry", "Success"}));
-    EXPECT_EQ(second_seen, 1);
+    EXPECT_EQ(second_seen.load(), 1);
     EXPECT_EQ(origin.Connections(), 2);
 }
 
