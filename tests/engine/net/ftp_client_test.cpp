@@ -17,17 +17,17 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/crawl/temp_dir.h"
 #include "engine/net/inetutils.h"
 #include "engine/net/result_codes.h"
 #include "support/ftp_server.h"
 #include "support/test_origin.h"
 #include "util/httpdate.h"
+#include "util/tempdir.h"
 
 namespace kelvra::net {
 namespace {
 
-using crawl::testing::TempDir;
+using kelvra::testing::TempDir;
 using test::FtpServer;
 using test::FtpServerOptions;
 
@@ -75,11 +75,11 @@ struct Fetched {
 class FtpClientTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        root_ = dir_.path() + "root";
+        root_ = dir_.Path("root");
         WriteFile(root_ + "/pub/a.txt", "hello ftp\n");
         WriteFile(root_ + "/pub/big.bin", Pattern(5000));
         client_.SetTimeout(5);
-        client_.SetTempDirectory(dir_.path());
+        client_.SetTempDirectory(dir_.Path() + "/");
         client_.MakeTempName();
     }
 
