@@ -9,7 +9,9 @@
 
 namespace kelvra::net {
 
-inline constexpr int kListenBacklog = 5;
+// A browser opens many connections to its proxy at once; a short queue drops the surplus SYNs,
+// which the browser retries only a second or more later.
+inline constexpr int kListenBacklog = 128;
 inline constexpr int kLoopbackStartLevel = 2;  // a client at 127.0.0.1 may send commands
 
 // One access rule. address and mask in network byte order. A negative level marks a negated

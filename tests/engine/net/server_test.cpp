@@ -1,9 +1,15 @@
 // The listening socket, the client access table and reading a request on the server side.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/net/message_reader.h"
 #include "engine/net/proxy.h"
@@ -61,6 +67,37 @@ TEST(ListenTest, TableDecidesTheLevelOfALoopbackClient) {
     TCPIPClass accepted;
     accepted.AdoptSocket(server.Accept(&level));
     EXPECT_EQ(level, 0);
+}
+
+// Forty browser connections arriving together, before the server accepts any, all complete their
+// handshake at once: none waits for a SYN retry.
+TEST(ListenTest, ManyConnectionsAtOnceWaitInTheQueue) {
+    TCPIPServer server;
+    server.SetBindAddress(kLoopbackAddress);
+    int port = 0;
+    ASSERT_EQ(server.Listen(port, true), kChannelOk);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr.s_addr = kLoopbackAddress;
+    std::vector<pollfd> clients;
+    for (int i = 0; i < 40; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ASSERT_GE(fd, 0);
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        clients.push_back({fd, POLLOUT, 0});
+    }
+    int connected = 0;
+    for (pollfd& client : clients) {
+        int error = -1;
+        socklen_t length = sizeof error;
+        if (::poll(&client, 1, 500) == 1 &&
+            ::getsockopt(client.fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0) {
+            ++connected;
+        }
+        ::close(client.fd);
+    }
+    EXPECT_EQ(connected, 40);
 }
 
 TEST(ListenTest, PortInUseFailsToBind) {
