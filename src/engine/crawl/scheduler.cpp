@@ -31,6 +31,14 @@ class HostMemory {
 constexpr std::string_view kOnHold = "OnHold";
 constexpr std::string_view kReady = "Ready";
 
+// A body of unknown length that a kill cut short looks exactly like a whole one; storing it
+// would keep a truncated file that later runs take as current. Only an announced length (which
+// the store compares against) or a finished message may be stored after a kill.
+bool CutBodyIsDetectable(WorkerSlot& slot) {
+    return slot.connection->Buffer().content_length >= 0 ||
+           slot.connection->State() == net::kMessageComplete;
+}
+
 }  // namespace
 
 // ---- choosing URLs --------------------------------------------------------------------------
@@ -284,7 +292,9 @@ int KelvraClass::DecideStatus(int i, int& requeue) {
     switch (State(i)) {
         case WorkerState::kEnding:
             requeue = Requeue::kFailed;
-            if (slot.header_arrived && slot.job != nullptr) HandleResponse(i, requeue);
+            if (slot.header_arrived && slot.job != nullptr && CutBodyIsDetectable(slot)) {
+                HandleResponse(i, requeue);
+            }
             // The socket was shut down under the worker: never reuse it.
             slot.connection->Close();
             slot.connection->transport().Rearm();
