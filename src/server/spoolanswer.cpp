@@ -21,7 +21,8 @@
 namespace kelvra::server {
 namespace {
 
-constexpr std::size_t kSendBlock = 8192;
+// Most stored pages and images fit one block, so header and body leave in one read and one send.
+constexpr std::size_t kSendBlock = 64 * 1024;
 // Key plus form data must stay below the URL limit to be looked up.
 constexpr std::size_t kMaxFormKey = 2047;
 
