@@ -181,10 +181,11 @@ void headerlistex::AppendToJournal(std::string_view key, const std::string& head
         text = BuildRecord(text, TypeForExtension(net::GetExtension(key)));
         if (key.size() + text.size() + 2 > kMaxFileRecord) return;
     }
-    FilePtr journal(std::fopen(JournalPath()->c_str(), "ab"));
-    if (!journal) return;
-    WriteRecord(journal.get(), key, text, valid);
-    CloseChecked(journal);
+    if (!journal_) journal_.reset(std::fopen(JournalPath()->c_str(), "ab"));
+    if (!journal_) return;
+    WriteRecord(journal_.get(), key, text, valid);
+    // A journal that cannot be flushed is opened afresh for the next record.
+    if (std::fflush(journal_.get()) != 0) journal_.reset();
 }
 
 // ---- carrying over and storing -----------------------------------------------------------
@@ -389,6 +390,7 @@ bool headerlistex::WriteSaveFile(FilePtr& file, bool quick, long& count) {
 }
 
 void headerlistex::RotateJournal() {
+    journal_.reset();  // later records go to a new journal
     const std::optional<std::string>& journal = JournalPath();
     if (!journal || ::access(journal->c_str(), F_OK) != 0) return;
     const std::string previous = journal->substr(0, journal->size() - kTmpSuffix.size());
