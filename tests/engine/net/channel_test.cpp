@@ -1,7 +1,11 @@
 // The channel itself: temporary file and tee, Peek, receive time-out, held-back bytes.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -159,10 +163,18 @@ TEST_F(ChannelTest, CutTempFileRemovesTheTail) {
 // A listener whose accept queue is full drops further connection requests, so the connection
 // stays pending until the periods run out.
 TEST_F(ChannelTest, ConnectTimesOutAfterItsPeriods) {
-    TCPIPServer full;
-    full.SetBindAddress(kLoopbackAddress);
-    int port = 0;
-    ASSERT_EQ(full.Listen(port, false), kChannelOk);
+    // A listener with the shortest queue that never accepts: once it is full, the kernel drops
+    // further SYNs and a connect can only time out.
+    const int full = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(full, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = kLoopbackAddress;
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(full, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(full, 1), 0);
+    ASSERT_EQ(::getsockname(full, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int port = ntohs(address.sin_port);
     std::vector<std::unique_ptr<TCPIPClient>> queued;
     int code = kChannelOk;
     channel.SetTimeout(1);
@@ -172,6 +184,7 @@ TEST_F(ChannelTest, ConnectTimesOutAfterItsPeriods) {
         code = queued.back()->Connect(kLoopbackAddress, port, false);
     }
     EXPECT_EQ(code, kTimedOut);
+    ::close(full);
 }
 
 TEST_F(ChannelTest, ConnectWithoutAddress) {
