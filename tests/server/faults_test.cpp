@@ -22,6 +22,13 @@ class FaultsTest : public ServerTest {
         return Ask("GET http://h/ok.html HTTP/1.0\r\n\r\n").find("\r\n\r\nfine") !=
                std::string::npos;
     }
+    // Asks for keep-alive and reads the start of the answer: the client now holds a worker.
+    static bool HoldWorker(RawClient& client) {
+        std::string got;
+        return client.Send(
+                   "GET http://h/ok.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n") &&
+               client.ReadAtLeast(got, 10);
+    }
 };
 
 TEST_F(FaultsTest, ThreadsZeroOrAboveTwentyGiveTwenty) {
@@ -58,11 +65,8 @@ TEST_F(FaultsTest, AllWorkersBusyMakesNewConnectionsWaitInTheBacklog) {
     settings_.keep_alive = 30;
     Start(kModeLocal);
     RawClient a(port_), b(port_);
-    ASSERT_TRUE(a.Send("GET http://h/ok.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n"));
-    ASSERT_TRUE(b.Send("GET http://h/ok.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n"));
-    std::string got;
-    ASSERT_TRUE(a.ReadAtLeast(got, 10));
-    ASSERT_TRUE(b.ReadAtLeast(got, 10));
+    ASSERT_TRUE(HoldWorker(a));
+    ASSERT_TRUE(HoldWorker(b));
     RawClient waiting(port_);
     ASSERT_TRUE(waiting.Send("GET http://h/ok.html HTTP/1.0\r\n\r\n"));
     EXPECT_EQ(waiting.WaitForClose(300), 0);  // not served while both workers hold connections
@@ -235,10 +239,7 @@ TEST_F(FaultsTest, ModeSetWhileAConnectionIsServedStays) {
     settings_.keep_alive = 30;
     Start(kModeLocal);
     RawClient client(port_);
-    ASSERT_TRUE(
-        client.Send("GET http://h/ok.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n"));
-    std::string got;
-    ASSERT_TRUE(client.ReadAtLeast(got, 10));
+    ASSERT_TRUE(HoldWorker(client));
     server_->SetMode(kModeProxy2);
     client.Close();
     ASSERT_TRUE(monitor_.WaitForText(kColumnState, "EndThread"));
@@ -263,10 +264,7 @@ TEST_F(FaultsTest, DestroyingTheServerCutsConnectionsBeingServed) {
     settings_.keep_alive = 60;
     Start(kModeLocal);
     RawClient client(port_);
-    ASSERT_TRUE(
-        client.Send("GET http://h/ok.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n"));
-    std::string got;
-    ASSERT_TRUE(client.ReadAtLeast(got, 10));
+    ASSERT_TRUE(HoldWorker(client));
     const auto begin = std::chrono::steady_clock::now();
     server_.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
