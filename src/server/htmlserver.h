@@ -1,5 +1,6 @@
 #pragma once
-// The local server "Orvane": the listener thread over the pool of connection workers.
+// The local server "Orvane": the listening socket and the pool of connection workers that
+// accept on it.
 //
 //   ServerSettings settings = ...;             // filled by the application from its settings
 //   HtmlServer server(store, settings, monitor, data_directory + "/prohibit.orv");
@@ -15,7 +16,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "engine/net/tcpip_server.h"
 #include "server/accesslist.h"
@@ -54,16 +54,15 @@ class HtmlServer final {
     int Workers() const { return pool_->Workers(); }
 
   private:
-    void Listen();
+    // Stops the workers accepting and closes the listening socket. control_mutex_ held.
+    void StopListening();
 
     ServerSettings settings_;
     ProhibitClass prohibit_;
     ServerContext context_;
     std::unique_ptr<ServerProc> pool_;
     std::unique_ptr<net::TCPIPServer> socket_;
-    std::atomic<bool> stop_{false};
     std::atomic<bool> listening_{false};
-    std::thread listener_;
     mutable std::mutex control_mutex_;  // Start, Stop and SetMode come from any thread
 };
 

@@ -387,7 +387,7 @@ std::string SubServerProc::BuildRelayRequest() const {
 bool SubServerProc::IsLoopToSelf() const {
     const std::uint32_t target = relay_.TargetAddress();
     return relay_.TargetPort() == context_.listen_port.load() &&
-           (target == local_address_ || target == net::kLoopbackAddress ||
+           (target == LocalAddress() || target == net::kLoopbackAddress ||
             target == context_.settings.bind_address);
 }
 
@@ -408,7 +408,7 @@ int SubServerProc::Tunnel(std::uint32_t mode) {
         net::ResolveHost(via_proxy ? upstream.host.c_str() : host.c_str());
     if (via_proxy) port = upstream.port;
     const bool self = port == context_.listen_port.load() &&
-                      (address == local_address_ || address == net::kLoopbackAddress);
+                      (address == LocalAddress() || address == net::kLoopbackAddress);
     CloseRelay();
     bool ok = ModeBase(mode) != kModeLocal && address != 0 && port > 0 && port < 65536 && !self &&
               relay_.Connect(address, port, false) == net::kChannelOk;

@@ -2,9 +2,21 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 
 namespace kelvra::server {
+namespace {
+
+// After an accept() that failed for want of descriptors or memory the connection is still
+// pending; waiting a little keeps the worker from spinning on it.
+constexpr auto kAcceptRetryWait = std::chrono::milliseconds(100);
+
+bool IsPassingAcceptError(int error) {
+    return error == EINTR || error == ECONNABORTED || error == EAGAIN || error == EPROTO;
+}
+
+}  // namespace
 
 int WorkerCount(int threads) {
     return (threads < 1 || threads > kMaxServerThreads) ? kMaxServerThreads : threads;
@@ -22,13 +34,14 @@ ServerProc::ServerProc(ServerContext& context) : context_(context) {
 }
 
 ServerProc::~ServerProc() {
+    Serve(nullptr);
     {
         std::lock_guard lock(mutex_);
+        ending_ = true;
         for (auto& worker : workers_) {
             if (worker->state == kWorkerWorking) worker->proc.Abort();
-            worker->state = kWorkerEnding;
-            worker->wake.notify_one();
         }
+        changed_.notify_all();
     }
     for (auto& worker : workers_) {
         // A worker still finishing its connection may have reset its state: abort again
@@ -38,6 +51,17 @@ ServerProc::~ServerProc() {
     }
 }
 
+void ServerProc::Serve(net::TCPIPServer* listener) {
+    std::unique_lock lock(mutex_);
+    net::TCPIPServer* previous = listener_;
+    listener_ = listener;
+    changed_.notify_all();
+    if (previous == nullptr || previous == listener) return;
+    // Shutting a listening socket down makes every accept() waiting on it return.
+    previous->Shutdown();
+    changed_.wait(lock, [this] { return accepting_ == 0; });
+}
+
 int ServerProc::IdleWorkers() const {
     std::lock_guard lock(mutex_);
     int idle = 0;
@@ -45,61 +69,51 @@ int ServerProc::IdleWorkers() const {
     return idle;
 }
 
-bool ServerProc::WaitForIdle(int timeout_ms) {
-    std::unique_lock lock(mutex_);
-    return idle_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] {
-        for (const auto& worker : workers_) {
-            if (worker->state == kWorkerIdle) return true;
-        }
-        return false;
-    });
-}
-
-int ServerProc::Dispatch(net::TCPIPServer& listener) {
-    Worker* idle = nullptr;
-    {
-        std::lock_guard lock(mutex_);
-        for (auto& worker : workers_) {
-            if (worker->state == kWorkerIdle) {
-                idle = worker.get();
-                break;
-            }
-        }
-    }
-    if (idle == nullptr) return -1;
-    const int row = idle->proc.Row();
-    int level = 0;
-    const int fd = listener.Accept(&level);
-    if (fd < 0) return 0;
-    if (level <= 0) {
-        context_.monitor.StatusText(row, kColumnRequest, "Denied by filter");
-        context_.monitor.StatusText(row, kColumnState, {});
-        ::close(fd);
-        return 1;
-    }
-    context_.monitor.StatusText(row, kColumnRequest, "Port Accepted");
-    context_.monitor.StatusText(row, kColumnState, {});
-    idle->proc.AttachSocket(fd, level);
-    std::lock_guard lock(mutex_);
-    if (idle->state == kWorkerIdle) {
-        idle->state = kWorkerWorking;
-        idle->wake.notify_one();
-    }
-    return 1;
-}
-
 void ServerProc::Run(Worker& worker) {
     std::unique_lock lock(mutex_);
     while (true) {
-        worker.wake.wait(lock, [&] { return worker.state != kWorkerIdle; });
-        if (worker.state == kWorkerEnding) return;
+        changed_.wait(lock, [this] { return ending_ || listener_ != nullptr; });
+        if (ending_) return;
+        int level = 0;
+        const int fd = AcceptOne(worker, *listener_, level, lock);
+        if (fd < 0) continue;
+        if (ending_) {
+            ::close(fd);
+            return;
+        }
+        // Attached under the lock, so the destructor's abort of a working worker reaches it.
+        worker.proc.AttachSocket(fd, level);
+        worker.state = kWorkerWorking;
         lock.unlock();
         Work(worker);
         lock.lock();
-        if (worker.state == kWorkerEnding) return;
         worker.state = kWorkerIdle;
-        idle_.notify_all();
     }
+}
+
+int ServerProc::AcceptOne(Worker& worker, net::TCPIPServer& listener, int& level,
+                          std::unique_lock<std::mutex>& lock) {
+    ++accepting_;
+    lock.unlock();
+    int fd = listener.Accept(&level);
+    const bool failed = fd < 0 && !IsPassingAcceptError(errno);
+    const int row = worker.proc.Row();
+    if (fd >= 0) {
+        const bool denied = level <= 0;
+        context_.monitor.StatusText(row, kColumnRequest, denied ? "Denied by filter" : "Port Accepted");
+        context_.monitor.StatusText(row, kColumnState, {});
+        if (denied) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    lock.lock();
+    if (--accepting_ == 0) changed_.notify_all();
+    if (failed) {
+        changed_.wait_for(lock, kAcceptRetryWait,
+                          [&] { return ending_ || listener_ != &listener; });
+    }
+    return fd;
 }
 
 void ServerProc::Work(Worker& worker) {

@@ -1,7 +1,8 @@
 #pragma once
-// The pool of connection workers of the local server.
+// The pool of connection workers of the local server. Every idle worker waits in accept() on
+// the listening socket itself, so the kernel hands each new connection straight to one
+// sleeping worker: no thread in between and no wake-up per connection.
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -15,7 +16,7 @@
 namespace kelvra::server {
 
 // Worker states.
-enum WorkerState { kWorkerIdle = 1, kWorkerWorking = 3, kWorkerEnding = 14 };
+enum WorkerState { kWorkerIdle = 1, kWorkerWorking = 3 };
 
 class ServerProc final {
   public:
@@ -26,12 +27,10 @@ class ServerProc final {
     ServerProc(const ServerProc&) = delete;
     ServerProc& operator=(const ServerProc&) = delete;
 
-    // Accepts the pending connection of listener on the first idle worker: 1 when one was
-    // handed over or refused by the access table, 0 when none was pending, -1 when no worker
-    // is idle (nothing accepted).
-    int Dispatch(net::TCPIPServer& listener);
-    // Waits up to timeout_ms for a worker to become idle; true when one is.
-    bool WaitForIdle(int timeout_ms);
+    // Idle workers accept connections of listener (a blocking listening socket) from now on.
+    // With nullptr they stop accepting: the previous listener is shut down and, when this
+    // returns, no worker uses it any more, so it may be closed.
+    void Serve(net::TCPIPServer* listener);
     std::uint32_t GetMode() const { return context_.mode.load(); }
     void SetMode(std::uint32_t mode) { context_.mode.store(mode); }
     int Workers() const { return static_cast<int>(workers_.size()); }
@@ -42,17 +41,22 @@ class ServerProc final {
         Worker(int row, ServerContext& context) : proc(row, context) {}
         SubServerProc proc;
         int state = kWorkerIdle;  // guarded by ServerProc::mutex_
-        // The worker's own event: only the worker that was given a connection wakes up.
-        std::condition_variable wake;
         std::thread thread;
     };
 
     void Run(Worker& worker);
+    // Accepts one connection of listener with mutex_ released: its socket, or -1. A client the
+    // access table refuses is turned away here.
+    int AcceptOne(Worker& worker, net::TCPIPServer& listener, int& level,
+                  std::unique_lock<std::mutex>& lock);
     void Work(Worker& worker);
 
     ServerContext& context_;
     mutable std::mutex mutex_;
-    std::condition_variable idle_;  // a worker became idle
+    net::TCPIPServer* listener_ = nullptr;  // guarded by mutex_
+    int accepting_ = 0;                     // workers inside accept(), guarded by mutex_
+    bool ending_ = false;                   // guarded by mutex_
+    std::condition_variable changed_;       // listener_, accepting_ or ending_ changed
     std::vector<std::unique_ptr<Worker>> workers_;
 };
 

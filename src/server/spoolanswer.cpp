@@ -42,11 +42,6 @@ class FileDescriptor final {
     int fd_;
 };
 
-std::int64_t DescriptorSize(int fd) {
-    struct stat info {};
-    return ::fstat(fd, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
-}
-
 // Reads up to capacity bytes; -1 on a read error.
 long ReadBlock(int fd, char* buffer, std::size_t capacity) {
     ssize_t n;
@@ -77,7 +72,7 @@ std::string FormatTime(std::time_t time) {
 }  // namespace
 
 std::string SubServerProc::OwnAddressText() const {
-    return OwnAddress(local_address_, context_.listen_port.load());
+    return OwnAddress(LocalAddress(), context_.listen_port.load());
 }
 
 std::string SubServerProc::KeyOf(std::string_view url) const {
@@ -87,7 +82,7 @@ std::string SubServerProc::KeyOf(std::string_view url) const {
 }
 
 bool SubServerProc::TryCommands(std::uint32_t mode) {
-    const auto path = OwnPath(request_.target, context_.listen_port.load(), local_address_);
+    const auto path = OwnPath(request_.target, context_.listen_port.load(), LocalAddress());
     if (path) return AnswerCommand(*path);
     if (ModeBase(mode) != kModeLocal || !context_.settings.reload_page ||
         !IsBrowserReload(request_.header)) {
@@ -231,20 +226,23 @@ int SubServerProc::SendStoredObject(store::treelistnode* node, bool is_get) {
     store.GetNodeContentType(node, type);
     store.GetNodeField(node, "CE:", encoding);
     store.GetNodeLocalPath(node, path);
-    FileDescriptor file(OpenInsideDataDirectory(ResolvedDataDirectory(), path));
+    std::int64_t size = 0;
+    FileDescriptor file(OpenInsideDataDirectory(ResolvedDataDirectory(), path, &size));
     if (!file) return kAnswerClose;
-    return SendHeaderAndBody(
-        file.get(), StoredObjectHead({status, modified, location, type, encoding}), is_get);
+    return SendHeaderAndBody(file.get(), size,
+                             StoredObjectHead({status, modified, location, type, encoding}),
+                             is_get);
 }
 
 int SubServerProc::SendFileWithoutRecord(const std::string& full, bool is_get) {
-    FileDescriptor file(OpenInsideDataDirectory(ResolvedDataDirectory(), full));
+    std::int64_t size = 0;
+    FileDescriptor file(OpenInsideDataDirectory(ResolvedDataDirectory(), full, &size));
     if (!file) return 0;
     std::string head = "HTTP/1.0 200 OK\r\n";
     const std::string_view type =
         context_.store.TypeForExtension(net::GetExtension(full.substr(full.rfind('/') + 1)));
     if (!type.empty()) head.append("Content-type: ").append(type).append("\r\n");
-    return SendHeaderAndBody(file.get(), std::move(head), is_get);
+    return SendHeaderAndBody(file.get(), size, std::move(head), is_get);
 }
 
 // The data directory is resolved once and again only when it changes; a link retargeted
@@ -258,8 +256,7 @@ const std::string& SubServerProc::ResolvedDataDirectory() {
     return resolved_data_directory_;
 }
 
-int SubServerProc::SendHeaderAndBody(int file, std::string head, bool is_get) {
-    const std::int64_t size = DescriptorSize(file);
+int SubServerProc::SendHeaderAndBody(int file, std::int64_t size, std::string head, bool is_get) {
     const bool keep = request_.keep_alive && size >= 1;
     head.append(BodyLines(size, request_.keep_alive));
     char block[kSendBlock];

@@ -110,7 +110,8 @@ std::string ResolvedPath(const std::string& directory) {
     return RealPath(directory);
 }
 
-int OpenInsideDataDirectory(const std::string& resolved_root, const std::string& full) {
+int OpenInsideDataDirectory(const std::string& resolved_root, const std::string& full,
+                            std::int64_t* size) {
     // Non-blocking, so that a pipe put in place of a file cannot hold the worker in open().
     const int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return -1;
@@ -121,6 +122,7 @@ int OpenInsideDataDirectory(const std::string& resolved_root, const std::string&
         ::close(fd);
         return -1;
     }
+    if (size != nullptr) *size = static_cast<std::int64_t>(info.st_size);
     return fd;
 }
 

@@ -57,16 +57,21 @@ void SubServerProc::AttachSocket(int fd, int level) {
         AdoptSocket(fd);
     }
     SetTimeout(0);
-    // Answers are written in few large sends; small ones (a 304, a command page) must not wait
-    // for the browser's delayed ACK.
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     level_ = level;
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    local_address_ = ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0
-                         ? local.sin_addr.s_addr
-                         : 0;
+    local_address_.reset();
+}
+
+// Asked only by the answers that name the server itself.
+std::uint32_t SubServerProc::LocalAddress() const {
+    if (!local_address_) {
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        local_address_ =
+            ::getsockname(Socket(), reinterpret_cast<sockaddr*>(&local), &length) == 0
+                ? local.sin_addr.s_addr
+                : 0;
+    }
+    return *local_address_;
 }
 
 void SubServerProc::Abort() {
@@ -198,10 +203,7 @@ void SubServerProc::CloseConnection() {
     CloseRelay();
     {
         std::lock_guard lock(abort_mutex_);
-        if (!IsClosed()) {
-            Shutdown();
-            Close();
-        }
+        if (!IsClosed()) Close();
     }
     Status(kColumnState, "Closed");
 }

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -114,7 +115,10 @@ class SubServerProc final : public net::TCPIPClass {
     int SendStoredObject(store::treelistnode* node, bool is_get);
     // 0 when the file cannot be read (nothing was sent).
     int SendFileWithoutRecord(const std::string& full, bool is_get);
-    int SendHeaderAndBody(int file, std::string head, bool is_get);
+    // Sends head and size bytes of file (only head for a HEAD request).
+    // The address the client reached this server at (network byte order), 0 if unknown.
+    std::uint32_t LocalAddress() const;
+    int SendHeaderAndBody(int file, std::int64_t size, std::string head, bool is_get);
     const std::string& ResolvedDataDirectory();
     bool SendNotInSpool(const Lookup& lookup);
     int RefusalAnswer(const ProhibitEntry& entry);
@@ -142,7 +146,7 @@ class SubServerProc final : public net::TCPIPClass {
     const int row_;
     ServerContext& context_;
     int level_ = 0;
-    std::uint32_t local_address_ = 0;
+    mutable std::optional<std::uint32_t> local_address_;  // network byte order, found on first use
     std::uint32_t mode_ = 0;  // the connection's mode
     net::InvestHeaderClass request_reader_;
     Request request_;

@@ -248,9 +248,14 @@ TEST_F(FaultsTest, ModeSetWhileAConnectionIsServedStays) {
 
 TEST_F(FaultsTest, StopEndsListeningAndStartListensAgain) {
     Start(kModeLocal);
+    ASSERT_TRUE(Works());
+    // every idle worker waits in accept(): Stop must get them all out at once
+    const auto begin = std::chrono::steady_clock::now();
     server_->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(500));
     EXPECT_EQ(server_->GetMode(), 0u);
     EXPECT_EQ(server_->Port(), 0);
+    EXPECT_FALSE(RawClient(port_).ok());
     ASSERT_TRUE(server_->Start(0, kModeLocal, {}));
     port_ = server_->Port();
     EXPECT_TRUE(Works());

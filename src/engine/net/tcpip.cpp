@@ -130,6 +130,9 @@ int TCPIPClass::Wait(bool read, bool write, long timeout_us) {
 int TCPIPClass::Peek(long timeout_us) {
     if (!held_back_.empty()) return 1;
     if (socket_ < 0) return -2;
+    // The bytes are most often there already; the look costs less than a wait.
+    const int now = transport_->Peek(socket_);
+    if (now != 0) return now;
     int ready = Wait(true, false, timeout_us);
     if (ready < 0) return -2;
     if (ready == 0) return 0;

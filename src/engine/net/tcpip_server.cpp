@@ -1,6 +1,7 @@
 #include "engine/net/tcpip_server.h"
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <string>
@@ -79,6 +80,12 @@ int TCPIPServer::Listen(int& port, bool reuse) {
         }
         port = ntohs(local.sin_port);
     }
+    // Accepted sockets inherit both: answers go out in few large sends, and small ones (a 304,
+    // a command page) must not wait for the client's delayed ACK; and a connection reaches
+    // accept() only once its first bytes are there, so a worker does not wait for them.
+    ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const int defer_seconds = 1;
+    ::setsockopt(socket_, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_seconds, sizeof defer_seconds);
     return ::listen(socket_, kListenBacklog) == 0 ? kChannelOk : kListenFailed;
 }
 
