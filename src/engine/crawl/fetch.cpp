@@ -27,6 +27,16 @@ net::ConnectionSetting SettingOf(const WorkerSlot& slot) {
     return {slot.setting.keep_alive, slot.setting.version};
 }
 
+bool IsStrictCheck(const store::FetchJob& job) {
+    return (job.flags & kStrictModifyCheck) != 0 && (job.flags & kPlainGet) == 0;
+}
+
+// How a 200 or 206 answer is committed.
+unsigned FullCommitFlags(const store::FetchJob& job) {
+    if (IsStrictCheck(job)) return CommitFlags::HeadOnly;
+    return (job.flags & kPreserveOldData) != 0 ? CommitFlags::KeepOldVersion : 0;
+}
+
 }  // namespace
 
 // ---- request headers ------------------------------------------------------------------------
@@ -81,6 +91,7 @@ int KelvraClass::RunFetch(int i) {
     slot.response_status = 0;
     slot.header_arrived = false;
     slot.keep_response = false;
+    slot.worker_commit = {};
     if (slot.job == nullptr) return WorkerResult::kSendFailed;
     slot.connection->transport().ArmStallGuard(environment_.timeout);
     bool reused_kept = (slot.flags & SlotFlag::kKeep) != 0 && ReuseKeptConnection(i);
@@ -215,7 +226,45 @@ bool KelvraClass::SendOn(int i, const std::string& url, store::FetchJob* job) {
 
 // ---- scheduler side -------------------------------------------------------------------------
 
+// The flags the handler of slot i's answer commits it with, when committing is the first thing
+// that handler does and depends on nothing but the answer and the job; none otherwise (a 304
+// commits nothing, an authorization answer first changes the stored challenge).
+std::optional<unsigned> KelvraClass::LeadingCommitFlags(int i) const {
+    const WorkerSlot& slot = slots_[i];
+    const int status = slot.response_status;
+    if (slot.job == nullptr || status == 304 || IsAuthorizationStatus(status)) return std::nullopt;
+    if (status == 301 || status == 302) return CommitFlags::MovedBody;
+    if (status == 206 && (slot.job->flags & kResume) != 0) return CommitFlags::Resume;
+    if (status == 200 || status == 206) return FullCommitFlags(*slot.job);
+    if ((slot.job->flags & kSaveErrorPage) != 0) return 0u;
+    return std::nullopt;
+}
+
+// Storing a body (creating its file, copying it out of the temporary file, the journal line)
+// is the largest part of handling an answer; done here it runs on the worker threads side by
+// side instead of one after another on the scheduler's.
+void KelvraClass::CommitOnWorker(int i) {
+    WorkerSlot& slot = slots_[i];
+    const std::optional<unsigned> flags = LeadingCommitFlags(i);
+    if (!flags) return;
+    WorkerSlot::WorkerCommit commit;
+    commit.flags = *flags;
+    commit.record = CommitNow(i, *flags, commit.result);
+    commit.made = true;
+    slot.worker_commit = commit;
+}
+
 store::treelistnode* KelvraClass::CommitSlot(int i, unsigned flags, CommitResult& result) {
+    WorkerSlot::WorkerCommit& early = slots_[i].worker_commit;
+    if (early.made && early.flags == flags) {
+        early.made = false;
+        result = early.result;
+        return early.record;
+    }
+    return CommitNow(i, flags, result);
+}
+
+store::treelistnode* KelvraClass::CommitNow(int i, unsigned flags, CommitResult& result) {
     WorkerSlot& slot = slots_[i];
     const net::HttpMessageBuffer& buffer = slot.connection->Buffer();
     store::ReceivedObject object;
@@ -289,12 +338,9 @@ int KelvraClass::HandleResumed(int i, int& requeue) {
 int KelvraClass::HandleFull(int i, int& requeue) {
     WorkerSlot& slot = slots_[i];
     store::FetchJob& job = *slot.job;
-    bool strict = (job.flags & kStrictModifyCheck) != 0 && (job.flags & kPlainGet) == 0;
-    unsigned flags = strict
-                         ? CommitFlags::HeadOnly
-                         : ((job.flags & kPreserveOldData) != 0 ? CommitFlags::KeepOldVersion : 0);
+    const bool strict = IsStrictCheck(job);
     CommitResult result = CommitResult::Failed;
-    store::treelistnode* record = CommitSlot(i, flags, result);
+    store::treelistnode* record = CommitSlot(i, FullCommitFlags(job), result);
     if (record == nullptr) return kStatusIOError;
     int status = kStatusSuccess;
     if (strict) {

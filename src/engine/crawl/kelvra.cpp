@@ -191,7 +191,9 @@ void KelvraClass::InterruptWork(int i) {
 }
 
 int KelvraClass::Work(int i) {
-    return RunFetch(i);
+    const int result = RunFetch(i);
+    if (result == WorkerResult::kHeaderRead) CommitOnWorker(i);
+    return result;
 }
 
 }  // namespace kelvra::crawl

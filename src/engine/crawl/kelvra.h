@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,14 @@ struct WorkerSlot {
     int response_status = 0;  // HTTP status or channel code of ReadStatus
     bool header_arrived = false;
     bool keep_response = false;
+    // The commit the worker made itself right after a whole answer (see CommitOnWorker), for
+    // the scheduler's handler to take instead of committing again.
+    struct WorkerCommit {
+        bool made = false;
+        unsigned flags = 0;
+        store::treelistnode* record = nullptr;
+        store::CommitResult result = store::CommitResult::Failed;
+    } worker_commit;
 };
 
 class KelvraClass : public ThreadClass {
@@ -158,6 +167,9 @@ class KelvraClass : public ThreadClass {
     int HandleAuthorization(int i, int& requeue);
     int HandleOther(int i);
     store::treelistnode* CommitSlot(int i, unsigned flags, store::CommitResult& result);
+    store::treelistnode* CommitNow(int i, unsigned flags, store::CommitResult& result);
+    std::optional<unsigned> LeadingCommitFlags(int i) const;
+    void CommitOnWorker(int i);
     void CountProcessed() { ++processed_; }
     void RetryPartial(int i, int& requeue);
 
