@@ -146,7 +146,10 @@ int KelvraClass::PrepareSlot(int i) {
         std::swap(slot.job, slot.next_job);
     }
     slot.flags &= ~(SlotFlag::kRetryNow | SlotFlag::kReused);
-    if (!slot.connection->OpenTempFile()) return -1;
+    // The slot's temporary file stays open from one fetch to the next (each request empties
+    // it): reopening it with truncation would make the file system write its old blocks out
+    // on every close.
+    if (slot.connection->TempStream() == nullptr && !slot.connection->OpenTempFile()) return -1;
     if (!StartWorker(i)) {
         ReleaseSlot(i);
         return -1;
@@ -157,7 +160,6 @@ int KelvraClass::PrepareSlot(int i) {
 void KelvraClass::ReleaseSlot(int i) {
     WorkerSlot& slot = slots_[i];
     SetState(i, WorkerState::kIdle);
-    slot.connection->CloseTempFile();
     if (!slot.url.empty()) slot.previous_host = HostOf(slot.url);
     if ((slot.flags & SlotFlag::kRetryNow) != 0) return;
     slot.flags &= ~SlotFlag::kAttemptMask;
@@ -334,7 +336,10 @@ void KelvraClass::TakeExclusiveRight(int i, int status) {
 }
 
 void KelvraClass::CloseAllConnections() {
-    for (WorkerSlot& slot : slots_) slot.connection->Close();
+    for (WorkerSlot& slot : slots_) {
+        slot.connection->Close();
+        slot.connection->CloseTempFile();
+    }
 }
 
 void KelvraClass::RegisterUnfinished() {
