@@ -204,9 +204,12 @@ bool headerlistmanager::HasRecord(const treelistnode* node) const {
 }
 
 long headerlistmanager::MakeDirectories(std::string_view relative_directory) {
-    util::MutexLock lock(mutex_);
     if (HasParentSegment(relative_directory)) return 0;
     const std::string full = DataPath(relative_directory);
+    // Nearly always the whole directory is there already: one look, and without the lock,
+    // instead of one look per level while every other thread waits.
+    if (full.size() < kDirectoryWalkLimit && IsUsableDirectory(full)) return -1;
+    util::MutexLock lock(mutex_);
     const std::size_t base = data_directory_.size();
     long made = 0;
     std::size_t part_start = base;

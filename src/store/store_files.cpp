@@ -1,5 +1,8 @@
 #include "store/store_files.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -8,6 +11,12 @@ namespace kelvra::store {
 namespace {
 
 constexpr std::size_t kCompareBlock = 4096;
+constexpr std::size_t kKernelCopyChunk = std::size_t{1} << 30;
+
+bool IsNoKernelCopy(int error) {
+    return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP ||
+           error == EBADF;
+}
 constexpr int kMaxTextLine = 4096;
 
 // Restores a stream position when leaving a scope.
@@ -88,7 +97,33 @@ std::int64_t StreamSize(std::FILE* file) {
     return end;
 }
 
+// Copies in the kernel, so no byte passes through this process: the bytes copied, -1 on a
+// failure, or kNoKernelCopy when the two files do not allow it (different file systems, an
+// output opened for appending) and nothing was copied.
+constexpr std::int64_t kNoKernelCopy = -2;
+
+std::int64_t CopyRestInKernel(std::FILE* from, std::FILE* to) {
+    if (std::fflush(from) != 0 || std::fflush(to) != 0) return kNoKernelCopy;
+    off_t in = ::ftello(from);
+    off_t out = ::ftello(to);
+    if (in < 0 || out < 0) return kNoKernelCopy;
+    std::int64_t total = 0;
+    for (;;) {
+        const ssize_t n = ::copy_file_range(::fileno(from), &in, ::fileno(to), &out,
+                                            kKernelCopyChunk, 0);
+        if (n == 0) break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return total == 0 && IsNoKernelCopy(errno) ? kNoKernelCopy : -1;
+        total += n;
+    }
+    // The streams go on from where the copy ended.
+    if (::fseeko(from, in, SEEK_SET) != 0 || ::fseeko(to, out, SEEK_SET) != 0) return -1;
+    return total;
+}
+
 std::int64_t CopyRest(std::FILE* from, std::FILE* to, std::size_t block_size) {
+    const std::int64_t copied = CopyRestInKernel(from, to);
+    if (copied != kNoKernelCopy) return copied;
     std::vector<char> block(block_size);
     std::int64_t total = 0;
     for (;;) {
