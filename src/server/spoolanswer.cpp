@@ -272,13 +272,16 @@ int SubServerProc::SendHeaderAndBody(int file, std::int64_t size, std::string he
     long count = left > 0 ? next_block() : 0;
     if (count < 0) return kAnswerClose;
     head.append(block, static_cast<std::size_t>(count));
-    if (!SendToClient(head) || ClientGone()) return kAnswerClose;
+    if (!SendToClient(head)) return kAnswerClose;
+    // A client that left is noticed before the next block; after the last one the wait for
+    // the next request notices it.
+    if (left > 0 && ClientGone()) return kAnswerClose;
     while (left > 0 && count > 0) {
         count = next_block();
         if (count < 0) return kAnswerClose;
         if (count == 0) break;
         if (!SendToClient({block, static_cast<std::size_t>(count)})) return kAnswerClose;
-        if (ClientGone()) return kAnswerClose;
+        if (left > 0 && ClientGone()) return kAnswerClose;
     }
     return keep ? kAnswerSpoolKept : kAnswerClose;
 }

@@ -132,7 +132,10 @@ int TCPIPClass::Peek(long timeout_us) {
     if (socket_ < 0) return -2;
     // The bytes are most often there already; the look costs less than a wait.
     const int now = transport_->Peek(socket_);
-    if (now != 0) return now;
+    if (now != 0) {
+        last_wait_ready_ = true;
+        return now;
+    }
     int ready = Wait(true, false, timeout_us);
     if (ready < 0) return -2;
     if (ready == 0) return 0;
