@@ -194,7 +194,8 @@ int SubServerProc::RelayAndStore(std::uint32_t mode, bool* not_modified) {
         store::CommitResult commit = store::CommitResult::Failed;
         context_.store.Commit(url, relay_.TempStream(), job, commit, static_cast<unsigned>(flags));
     }
-    relay_.CloseTempFile();
+    // The temporary file stays open for the next answer to store (opening it empties it):
+    // closing a file emptied by truncation makes the file system write its old blocks out.
     relay_.SetTee(false);
     return result;
 }

@@ -179,6 +179,19 @@ TEST_F(RelayTest, ProxyModeTwoStoresWhatItRelays) {
     EXPECT_EQ(origin.Requests().size(), 1u);
 }
 
+TEST_F(RelayTest, OneWorkerStoresAShortAnswerAfterALongOneWithNothingOfTheFirst) {
+    const std::string long_body(20000, 'L');
+    TestOrigin origin({Reply().Send(HttpResponse("HTTP/1.0 200 OK", long_body)),
+                       // no length: the body is whatever the file holds after the header
+                       Reply().Send("HTTP/1.0 200 OK\r\n\r\nshort").Close()});
+    settings_.threads = 1;  // the same worker, and so the same temporary file, stores both
+    Start(kModeProxy2);
+    Ask("GET " + origin.Url("/long.txt") + " HTTP/1.0\r\n\r\n");
+    Ask("GET " + origin.Url("/short.txt") + " HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(Stored(origin.Url("/long.txt")), long_body);
+    EXPECT_EQ(Stored(origin.Url("/short.txt")), "short");
+}
+
 TEST_F(RelayTest, ChunkedAnswerIsPassedOnRawAndStoredDecoded) {
     const std::string body = kelvra::test::ChunkedBody({"abc", "defg"});
     TestOrigin origin(
