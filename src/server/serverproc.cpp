@@ -62,13 +62,6 @@ void ServerProc::Serve(net::TCPIPServer* listener) {
     changed_.wait(lock, [this] { return accepting_ == 0; });
 }
 
-int ServerProc::IdleWorkers() const {
-    std::lock_guard lock(mutex_);
-    int idle = 0;
-    for (const auto& worker : workers_) idle += worker->state == kWorkerIdle;
-    return idle;
-}
-
 void ServerProc::Run(Worker& worker) {
     std::unique_lock lock(mutex_);
     while (true) {

@@ -34,7 +34,6 @@ class ServerProc final {
     std::uint32_t GetMode() const { return context_.mode.load(); }
     void SetMode(std::uint32_t mode) { context_.mode.store(mode); }
     int Workers() const { return static_cast<int>(workers_.size()); }
-    int IdleWorkers() const;
 
   private:
     struct Worker {
