@@ -1,0 +1,48 @@
+# Every library and tool the build needs is checked here, at configure time, so that a missing one
+# stops the configuration with the Debian package that provides it (see scripts/packages).
+
+function(kelvra_missing what package)
+  message(FATAL_ERROR "${what} not found: install the Debian package ${package} "
+    "(apt-get install ${package}, or scripts/install-packages with its group)")
+endfunction()
+
+find_package(Threads REQUIRED)
+
+find_package(ZLIB QUIET)
+if(NOT ZLIB_FOUND)
+  kelvra_missing("zlib (zlib.h, libz)" zlib1g-dev)
+endif()
+
+# libntlm ships no CMake or pkg-config file that Debian's build finds reliably: header and library.
+find_path(NTLM_INCLUDE_DIR ntlm.h)
+find_library(NTLM_LIBRARY ntlm)
+if(NOT NTLM_INCLUDE_DIR OR NOT NTLM_LIBRARY)
+  kelvra_missing("libntlm (ntlm.h, libntlm)" libntlm0-dev)
+endif()
+add_library(kelvra_ntlm INTERFACE)
+target_include_directories(kelvra_ntlm INTERFACE ${NTLM_INCLUDE_DIR})
+target_link_libraries(kelvra_ntlm INTERFACE ${NTLM_LIBRARY})
+
+if(KELVRA_TESTS)
+  find_package(GTest QUIET)
+  if(NOT GTest_FOUND OR NOT TARGET GTest::gmock)
+    kelvra_missing("GoogleTest and GoogleMock (KELVRA_TESTS=ON)" "libgtest-dev libgmock-dev")
+  endif()
+  # Network tests use curl as the browser and a real FTP server.
+  find_program(KELVRA_CURL curl)
+  if(NOT KELVRA_CURL)
+    kelvra_missing("curl (KELVRA_TESTS=ON)" curl)
+  endif()
+  execute_process(COMMAND /usr/bin/python3 -c "import pyftpdlib"
+    RESULT_VARIABLE pyftpdlib_status OUTPUT_QUIET ERROR_QUIET)
+  if(NOT pyftpdlib_status EQUAL 0)
+    kelvra_missing("python3 with pyftpdlib (KELVRA_TESTS=ON)" python3-pyftpdlib)
+  endif()
+endif()
+
+if(KELVRA_BENCH)
+  find_package(benchmark QUIET)
+  if(NOT benchmark_FOUND)
+    kelvra_missing("Google Benchmark (KELVRA_BENCH=ON)" libbenchmark-dev)
+  endif()
+endif()
