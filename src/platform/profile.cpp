@@ -119,28 +119,6 @@ Location Locate(const Lines& lines, std::string_view section, std::string_view k
     return where;
 }
 
-std::optional<std::string> FindValue(std::string_view section, std::string_view key,
-                                     const std::string& path) {
-    const auto text = ReadFileContents(path);
-    if (!text) return std::nullopt;
-    const Lines lines = SplitLines(*text);
-    const Location where = Locate(lines, section, key);
-    if (where.key == Location::npos) return std::nullopt;
-    const std::string_view line = lines[where.key];
-    std::string_view value = TrimBlanks(Content(line).substr(ParseKeyLine(line)->value_offset));
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-        value = value.substr(1, value.size() - 2);
-    }
-    return std::string(value);
-}
-
-// The current text of the file, "" when it does not exist yet, none when it cannot be read.
-std::optional<std::string> LoadForEdit(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 && errno == ENOENT) return std::string();
-    return ReadFileContents(path);
-}
-
 // New lines follow the file's own convention; a new file gets LF.
 std::string LineEndOf(std::string_view text) {
     const std::size_t newline = text.find('\n');
@@ -196,29 +174,43 @@ void SetKey(Lines& lines, const Location& where, std::string_view section, std::
     lines.push_back(entry + line_end);
 }
 
-// Applies edit to the file's lines and replaces the file when the text changed.
-template <typename Edit>
-bool EditProfile(const std::string& path, Edit edit) {
-    const auto text = LoadForEdit(path);
-    if (!text) return false;
-    Lines lines = SplitLines(*text);
-    edit(lines, LineEndOf(*text));
-    const std::string updated = JoinLines(lines);
-    if (updated == *text) return true;
-    return ReplaceFileContents(path, updated);
-}
-
 }  // namespace
 
-std::string GetPrivateProfileString(std::string_view section, std::string_view key,
-                                    std::string_view fallback, const std::string& path) {
-    auto value = FindValue(section, key, path);
+std::optional<ProfileDocument> ProfileDocument::Load(const std::string& path) {
+    std::optional<std::string> text;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 && errno == ENOENT) {
+        text = std::string();
+    } else {
+        text = ReadFileContents(path);
+    }
+    if (!text) return std::nullopt;
+    ProfileDocument document;
+    document.lines_ = SplitLines(*text);
+    document.loaded_ = std::move(*text);
+    return document;
+}
+
+std::optional<std::string> ProfileDocument::Find(std::string_view section,
+                                                 std::string_view key) const {
+    const Location where = Locate(lines_, section, key);
+    if (where.key == Location::npos) return std::nullopt;
+    const std::string_view line = lines_[where.key];
+    std::string_view value = TrimBlanks(Content(line).substr(ParseKeyLine(line)->value_offset));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+        value = value.substr(1, value.size() - 2);
+    }
+    return std::string(value);
+}
+
+std::string ProfileDocument::GetString(std::string_view section, std::string_view key,
+                                       std::string_view fallback) const {
+    auto value = Find(section, key);
     return value ? std::move(*value) : std::string(fallback);
 }
 
-long GetPrivateProfileInt(std::string_view section, std::string_view key, long fallback,
-                          const std::string& path) {
-    const auto value = FindValue(section, key, path);
+long ProfileDocument::GetInt(std::string_view section, std::string_view key, long fallback) const {
+    const auto value = Find(section, key);
     if (!value || value->empty()) return fallback;
     const char* begin = value->c_str();
     char* end = nullptr;
@@ -226,31 +218,72 @@ long GetPrivateProfileInt(std::string_view section, std::string_view key, long f
     return end == begin ? 0 : number;
 }
 
+bool ProfileDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
+    if (!IsStorableSection(section) || !IsStorableKey(key) || HasLineBreak(value)) return false;
+    SetKey(lines_, Locate(lines_, section, key), section, key, value, LineEndOf(loaded_));
+    return true;
+}
+
+void ProfileDocument::RemoveKey(std::string_view section, std::string_view key) {
+    const Location where = Locate(lines_, section, key);
+    if (where.key != Location::npos) {
+        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(where.key));
+    }
+}
+
+void ProfileDocument::RemoveSection(std::string_view section) {
+    const Location where = Locate(lines_, section, {});
+    if (where.header != Location::npos) {
+        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(where.header),
+                     lines_.begin() + static_cast<std::ptrdiff_t>(where.end));
+    }
+}
+
+bool ProfileDocument::Save(const std::string& path) const {
+    const std::string text = JoinLines(lines_);
+    return text == loaded_ || ReplaceFileContents(path, text);
+}
+
+namespace {
+
+// One key read or edit on its own: the file is read, and written when it changed.
+template <typename Edit>
+bool EditProfile(const std::string& path, Edit edit) {
+    auto document = ProfileDocument::Load(path);
+    return document && edit(*document) && document->Save(path);
+}
+
+}  // namespace
+
+std::string GetPrivateProfileString(std::string_view section, std::string_view key,
+                                    std::string_view fallback, const std::string& path) {
+    const auto document = ProfileDocument::Load(path);
+    return document ? document->GetString(section, key, fallback) : std::string(fallback);
+}
+
+long GetPrivateProfileInt(std::string_view section, std::string_view key, long fallback,
+                          const std::string& path) {
+    const auto document = ProfileDocument::Load(path);
+    return document ? document->GetInt(section, key, fallback) : fallback;
+}
+
 bool WritePrivateProfileString(std::string_view section, std::string_view key,
                                std::string_view value, const std::string& path) {
-    if (!IsStorableSection(section) || !IsStorableKey(key) || HasLineBreak(value)) return false;
-    return EditProfile(path, [&](Lines& lines, const std::string& line_end) {
-        SetKey(lines, Locate(lines, section, key), section, key, value, line_end);
-    });
+    return EditProfile(path, [&](ProfileDocument& d) { return d.Set(section, key, value); });
 }
 
 bool RemovePrivateProfileKey(std::string_view section, std::string_view key,
                              const std::string& path) {
-    return EditProfile(path, [&](Lines& lines, const std::string&) {
-        const Location where = Locate(lines, section, key);
-        if (where.key != Location::npos) {
-            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(where.key));
-        }
+    return EditProfile(path, [&](ProfileDocument& d) {
+        d.RemoveKey(section, key);
+        return true;
     });
 }
 
 bool RemovePrivateProfileSection(std::string_view section, const std::string& path) {
-    return EditProfile(path, [&](Lines& lines, const std::string&) {
-        const Location where = Locate(lines, section, {});
-        if (where.header != Location::npos) {
-            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(where.header),
-                        lines.begin() + static_cast<std::ptrdiff_t>(where.end));
-        }
+    return EditProfile(path, [&](ProfileDocument& d) {
+        d.RemoveSection(section);
+        return true;
     });
 }
 
