@@ -23,19 +23,17 @@ const std::string* LIFOClass::Get(std::size_t index) const {
     return index < entries_.size() ? &entries_[index] : nullptr;
 }
 
-void LIFOClass::Load(std::string_view section, const std::string& ini_path) {
+void LIFOClass::Load(std::string_view section, const platform::ProfileDocument& ini) {
     for (std::size_t i = capacity_; i-- > 0;) {
-        const std::string value =
-            platform::GetPrivateProfileString(section, std::to_string(i), "", ini_path);
+        const std::string value = ini.GetString(section, std::to_string(i), "");
         if (!value.empty()) Add(value);
     }
 }
 
-bool LIFOClass::Save(std::string_view section, const std::string& ini_path) const {
+bool LIFOClass::Save(std::string_view section, platform::ProfileDocument& ini) const {
     bool written = true;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        written &=
-            platform::WritePrivateProfileString(section, std::to_string(i), entries_[i], ini_path);
+        written &= ini.Set(section, std::to_string(i), entries_[i]);
     }
     return written;
 }

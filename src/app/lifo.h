@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/profile.h"
+
 namespace kelvra::app {
 
 inline constexpr std::size_t kHistoryCapacity = 100;
@@ -28,9 +30,9 @@ class LIFOClass final {
 
     // Adds keys capacity-1 down to 0 of section, skipping missing and empty ones, so that key
     // "0" ends at the front.
-    void Load(std::string_view section, const std::string& ini_path);
-    // Writes every entry from the front as "0", "1", ...; true when every write succeeded.
-    bool Save(std::string_view section, const std::string& ini_path) const;
+    void Load(std::string_view section, const platform::ProfileDocument& ini);
+    // Sets every entry from the front as "0", "1", ...; true when every key could be set.
+    bool Save(std::string_view section, platform::ProfileDocument& ini) const;
 
   private:
     std::size_t capacity_;

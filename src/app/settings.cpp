@@ -3,8 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <type_traits>
+#include <variant>
 
 #include "platform/profile.h"
 #include "util/codec.h"
@@ -21,43 +24,6 @@ std::string_view WithoutLeadingWhite(std::string_view text) {
         text.remove_prefix(1);
     }
     return text;
-}
-
-std::string ReadText(std::string_view section, std::string_view key, std::string_view fallback,
-                     const std::string& path) {
-    std::string value = platform::GetPrivateProfileString(section, key, fallback, path);
-    if (value.size() > kMaxSettingText) value.resize(kMaxSettingText);
-    return value;
-}
-
-// The stored number when it lies in [min, max], else outside (for most keys their default: a
-// value that does not fit the field would otherwise wrap into some unrelated value).
-template <typename T>
-T ReadNumber(std::string_view section, std::string_view key, T fallback, long min, long max,
-             T outside, const std::string& path) {
-    const long value = platform::GetPrivateProfileInt(section, key, fallback, path);
-    return value < min || value > max ? outside : static_cast<T>(value);
-}
-
-template <typename T>
-T ReadTyped(std::string_view section, std::string_view key, T fallback, const std::string& path) {
-    return ReadNumber<T>(section, key, fallback, std::numeric_limits<T>::min(),
-                         std::numeric_limits<T>::max(), fallback, path);
-}
-
-bool ReadFlag(std::string_view section, std::string_view key, bool fallback,
-              const std::string& path) {
-    return platform::GetPrivateProfileInt(section, key, fallback ? 1 : 0, path) != 0;
-}
-
-bool WriteText(std::string_view section, std::string_view key, std::string_view value,
-               const std::string& path) {
-    return platform::WritePrivateProfileString(section, key, WithoutLeadingWhite(value), path);
-}
-
-bool WriteNumber(std::string_view section, std::string_view key, long value,
-                 const std::string& path) {
-    return platform::WritePrivateProfileString(section, key, std::to_string(value), path);
 }
 
 // The file name of a URL that ends in "/" is joined to its directory: a name that is empty or
@@ -80,81 +46,169 @@ std::string SafeProgressLogName(std::string name) {
     return name;
 }
 
-void LoadWindowSection(AppSettings& s, const std::string& path) {
-    s.separator = ReadTyped<int>(kWindowSection, "Separator", 200, path);
-    s.flags = ReadTyped<int>(kWindowSection, "Flags", 0, path);
+// Every key of [WindowMetrix] Separator/Flags, [General] and [Orvane] in the order a new file
+// lists them: its member of AppSettings, its default, the range a stored value must lie in (a
+// value outside it loads as `outside`: a value that does not fit the field would otherwise wrap
+// into an unrelated one), and whether a save writes it back.
+using Member =
+    std::variant<std::string AppSettings::*, int AppSettings::*, std::uint16_t AppSettings::*,
+                 std::uint8_t AppSettings::*, bool AppSettings::*>;
+
+struct SettingKey {
+    const char* section;
+    const char* key;
+    Member member;
+    long number = 0;        // default of a number or flag
+    const char* text = "";  // default of a text
+    long min = 0;
+    long max = 0;
+    long outside = 0;
+    bool written = true;
+    std::string (*sanitize)(std::string) = nullptr;  // texts only
+    NumberRange dialog{};  // what the settings dialog accepts; empty when it does not edit it
+
+    constexpr SettingKey Dialog(long low, long high) const {
+        SettingKey edited = *this;
+        edited.dialog = {low, high};
+        return edited;
+    }
+};
+
+template <typename T>
+constexpr SettingKey Number(const char* section, const char* key, T AppSettings::*member,
+                            long fallback, bool written = true) {
+    return {section,
+            key,
+            member,
+            fallback,
+            "",
+            std::numeric_limits<T>::min(),
+            std::numeric_limits<T>::max(),
+            fallback,
+            written};
 }
 
-void LoadGeneralSection(AppSettings& s, const std::string& path) {
-    const char* g = kGeneralSection;
-    s.root_file_name = SafeRootFileName(ReadText(g, "RootFileName", kDefaultRootFileName, path));
-    s.tree_double_clicked = ReadTyped<int>(g, "TreeDoubleClicked", kTreeDoubleClickNothing, path);
-    s.get_thread = ReadNumber<std::uint16_t>(g, "GetThread", kDefaultGetThread, kMinGetThread,
-                                             kMaxGetThread, kDefaultGetThread, path);
-    s.ftp_password = ReadText(g, "FTPpassword", "", path);
-    s.ftp_userid = ReadText(g, "FTPuserid", "anonymous", path);
-    s.get_timeout = ReadTyped<std::int32_t>(g, "GetTimeout", 180, path);
-    s.base_directory = ReadText(g, "BaseDirectory", "", path);
-    s.backup_dir = ReadText(g, "BackupDir", "", path);
-    s.retry_count = ReadTyped<std::uint8_t>(g, "RetryCount", 0, path);
-    s.size_limit = ReadTyped<std::int32_t>(g, "SizeLimit", 0, path);
-    s.help_file = ReadText(g, "HelpFile", "", path);
-    s.progress_log = SafeProgressLogName(ReadText(g, "ProgressLog", "", path));
+template <typename T>
+constexpr SettingKey Ranged(const char* section, const char* key, T AppSettings::*member,
+                            long fallback, long min, long max, long outside) {
+    return {section, key, member, fallback, "", min, max, outside};
 }
 
-void LoadOrvaneSection(AppSettings& s, const std::string& path) {
-    const char* o = kOrvaneSection;
-    s.run_at_start = ReadTyped<std::int32_t>(o, "RunAtStart", 0, path);
-    s.port = ReadTyped<std::uint16_t>(o, "Port", 18080, path);
-    s.threads = ReadNumber<std::uint16_t>(o, "Threads", 4, kMinServerThreads, kMaxServerThreads,
-                                          kMaxServerThreads, path);
-    s.keep_alive = ReadTyped<std::uint16_t>(o, "KeepAlive", 5, path);
-    s.not_found_result = ReadTyped<std::uint16_t>(o, "NotFoundResult", 404, path);
-    s.reload_page = ReadFlag(o, "ReloadPage", true, path);
-    s.save_post = ReadFlag(o, "SavePOST", false, path);
-    s.save_cookie = ReadFlag(o, "SaveCookie", false, path);
+constexpr SettingKey Flag(const char* section, const char* key, bool AppSettings::*member,
+                          bool fallback) {
+    return {section, key, member, fallback ? 1 : 0};
 }
 
-bool SaveWindowSection(const AppSettings& s, const std::string& path) {
-    bool ok = WriteNumber(kWindowSection, "Separator", s.separator, path);
-    ok &= WriteNumber(kWindowSection, "Flags", s.flags, path);
-    return ok;
+constexpr SettingKey Text(const char* section, const char* key, std::string AppSettings::*member,
+                          const char* fallback, std::string (*sanitize)(std::string) = nullptr,
+                          bool written = true) {
+    return {section, key, member, 0, fallback, 0, 0, 0, written, sanitize};
 }
 
-bool SaveGeneralSection(const AppSettings& s, const std::string& path) {
-    const char* g = kGeneralSection;
-    bool ok = WriteText(g, "RootFileName", s.root_file_name, path);
-    ok &= WriteNumber(g, "TreeDoubleClicked", s.tree_double_clicked, path);
-    ok &= WriteNumber(g, "GetThread", s.get_thread, path);
-    ok &= WriteText(g, "FTPpassword", s.ftp_password, path);
-    ok &= WriteText(g, "FTPuserid", s.ftp_userid, path);
-    ok &= WriteNumber(g, "GetTimeout", s.get_timeout, path);
-    ok &= WriteText(g, "BaseDirectory", s.base_directory, path);
-    ok &= WriteText(g, "BackupDir", s.backup_dir, path);
-    ok &= WriteNumber(g, "RetryCount", s.retry_count, path);
-    ok &= WriteNumber(g, "SizeLimit", s.size_limit, path);
-    ok &= WriteText(g, "HelpFile", s.help_file, path);
-    return ok;
+constexpr const char* kWin = kWindowSection;
+constexpr const char* kGen = kGeneralSection;
+constexpr const char* kOrv = kOrvaneSection;
+using S = AppSettings;
+
+constexpr SettingKey kSettingKeys[] = {
+    Number(kWin, "Separator", &S::separator, 200),
+    Number(kWin, "Flags", &S::flags, 0),
+    Text(kGen, "RootFileName", &S::root_file_name, kDefaultRootFileName, SafeRootFileName),
+    Number(kGen, "TreeDoubleClicked", &S::tree_double_clicked, kTreeDoubleClickNothing),
+    Ranged(kGen, "GetThread", &S::get_thread, kDefaultGetThread, kMinGetThread, kMaxGetThread,
+           kDefaultGetThread)
+        .Dialog(kMinGetThread, kMaxGetThread),
+    Text(kGen, "FTPpassword", &S::ftp_password, ""),
+    Text(kGen, "FTPuserid", &S::ftp_userid, "anonymous"),
+    Number(kGen, "GetTimeout", &S::get_timeout, 180).Dialog(0, 999),
+    Text(kGen, "BaseDirectory", &S::base_directory, ""),
+    Text(kGen, "BackupDir", &S::backup_dir, ""),
+    Number(kGen, "RetryCount", &S::retry_count, 0).Dialog(0, 255),
+    Number(kGen, "SizeLimit", &S::size_limit, 0).Dialog(0, 2097151),
+    Text(kGen, "HelpFile", &S::help_file, ""),
+    Text(kGen, "ProgressLog", &S::progress_log, "", SafeProgressLogName, false),
+    Number(kOrv, "RunAtStart", &S::run_at_start, 0),
+    Number(kOrv, "Port", &S::port, 18080).Dialog(5001, 65534),
+    Ranged(kOrv, "Threads", &S::threads, 4, kMinServerThreads, kMaxServerThreads, kMaxServerThreads)
+        .Dialog(kMinServerThreads, kMaxServerThreads),
+    Number(kOrv, "KeepAlive", &S::keep_alive, 5, false),
+    Number(kOrv, "NotFoundResult", &S::not_found_result, 404, false),
+    Flag(kOrv, "ReloadPage", &S::reload_page, true),
+    Flag(kOrv, "SavePOST", &S::save_post, false),
+    Flag(kOrv, "SaveCookie", &S::save_cookie, false),
+};
+
+// An unreadable file reads as an empty one: every key takes its default.
+platform::ProfileDocument LoadOrEmpty(const std::string& path) {
+    return platform::ProfileDocument::Load(path).value_or(platform::ProfileDocument{});
 }
 
-bool SaveOrvaneSection(const AppSettings& s, const std::string& path) {
-    const char* o = kOrvaneSection;
-    bool ok = WriteNumber(o, "RunAtStart", s.run_at_start, path);
-    ok &= WriteNumber(o, "Port", s.port, path);
-    ok &= WriteNumber(o, "Threads", s.threads, path);
-    ok &= WriteNumber(o, "ReloadPage", s.reload_page ? 1 : 0, path);
-    ok &= WriteNumber(o, "SavePOST", s.save_post ? 1 : 0, path);
-    ok &= WriteNumber(o, "SaveCookie", s.save_cookie ? 1 : 0, path);
-    return ok;
+// A [WindowMetrix] number; one that does not fit an int gives the fallback.
+int ReadInt(const platform::ProfileDocument& ini, const std::string& key, int fallback) {
+    const long value = ini.GetInt(kWindowSection, key, fallback);
+    return value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max()
+               ? fallback
+               : static_cast<int>(value);
 }
 
-std::string WindowKey(std::string_view name, std::string_view suffix) {
-    return std::string(name) + std::string(suffix);
+const SettingKey& KeyNamed(std::string_view name) {
+    for (const SettingKey& key : kSettingKeys) {
+        if (name == key.key) return key;
+    }
+    std::abort();  // a key name missing from the table is a programming error
 }
 
 std::string Cut(std::string text) {
     if (text.size() > kMaxSettingText) text.resize(kMaxSettingText);
     return text;
+}
+
+// The key's value as the profile holds it, or its default when missing or out of range.
+void LoadKey(const SettingKey& k, const platform::ProfileDocument& ini, AppSettings& s) {
+    std::visit(
+        [&](auto member) {
+            using T = std::remove_cvref_t<decltype(s.*member)>;
+            if constexpr (std::is_same_v<T, std::string>) {
+                std::string value = Cut(ini.GetString(k.section, k.key, k.text));
+                s.*member = k.sanitize ? k.sanitize(std::move(value)) : std::move(value);
+            } else if constexpr (std::is_same_v<T, bool>) {
+                s.*member = ini.GetInt(k.section, k.key, k.number) != 0;
+            } else {
+                const long value = ini.GetInt(k.section, k.key, k.number);
+                s.*member = static_cast<T>(value < k.min || value > k.max ? k.outside : value);
+            }
+        },
+        k.member);
+}
+
+void SetDefault(const SettingKey& k, AppSettings& s) {
+    std::visit(
+        [&](auto member) {
+            using T = std::remove_cvref_t<decltype(s.*member)>;
+            if constexpr (std::is_same_v<T, std::string>) {
+                s.*member = k.text;
+            } else {
+                s.*member = static_cast<T>(k.number);
+            }
+        },
+        k.member);
+}
+
+bool SaveKey(const SettingKey& k, const AppSettings& s, platform::ProfileDocument& ini) {
+    return std::visit(
+        [&](auto member) {
+            using T = std::remove_cvref_t<decltype(s.*member)>;
+            if constexpr (std::is_same_v<T, std::string>) {
+                return ini.Set(k.section, k.key, WithoutLeadingWhite(s.*member));
+            } else {
+                return ini.Set(k.section, k.key, std::to_string(static_cast<long>(s.*member)));
+            }
+        },
+        k.member);
+}
+
+std::string WindowKey(std::string_view name, std::string_view suffix) {
+    return std::string(name) + std::string(suffix);
 }
 
 }  // namespace
@@ -175,23 +229,36 @@ std::string IniFilePath(bool use_current_directory) {
     return server::SettingsFilePath(use_current_directory, server::kIniFileName);
 }
 
+NumberRange DialogRange(std::string_view key) {
+    return KeyNamed(key).dialog;
+}
+
+AppSettings::AppSettings() {
+    for (const SettingKey& key : kSettingKeys) SetDefault(key, *this);
+}
+
 void LoadSettings(AppSettings& settings, LIFOClass& history, const std::string& ini_path) {
-    LoadWindowSection(settings, ini_path);
-    LoadGeneralSection(settings, ini_path);
-    LoadOrvaneSection(settings, ini_path);
-    settings.proxy = server::LoadProxyEnvironment(ini_path);
-    history.Load(kHistorySection, ini_path);
+    const platform::ProfileDocument ini = LoadOrEmpty(ini_path);
+    for (const SettingKey& key : kSettingKeys) LoadKey(key, ini, settings);
+    settings.proxy = server::LoadProxyEnvironment(ini);
+    history.Load(kHistorySection, ini);
 }
 
 bool SaveSettings(const AppSettings& settings, const LIFOClass& history,
                   const std::string& ini_path) {
     if (!server::EnsureDirectoryOf(ini_path)) return false;
-    bool ok = SaveWindowSection(settings, ini_path);
-    ok &= SaveGeneralSection(settings, ini_path);
-    ok &= SaveOrvaneSection(settings, ini_path);
-    ok &= server::SaveProxyEnvironment(settings.proxy, ini_path);
-    ok &= history.Save(kHistorySection, ini_path);
-    return ok;
+    auto ini = platform::ProfileDocument::Load(ini_path);
+    if (!ini) return false;
+    bool ok = true;
+    for (const SettingKey& key : kSettingKeys) {
+        if (key.written) ok &= SaveKey(key, settings, *ini);
+    }
+    ok &= server::SaveProxyEnvironment(settings.proxy, *ini);
+    ok &= history.Save(kHistorySection, *ini);
+    // What could be set is written even when one value could not be (a history entry with a
+    // line break, say): the user's other changes are not lost for it.
+    const bool saved = ini->Save(ini_path);
+    return ok && saved;
 }
 
 std::string DataDirectory(const AppSettings& settings, const std::string& start_directory) {
@@ -206,8 +273,9 @@ std::string DataDirectory(const AppSettings& settings, const std::string& start_
 
 int RestoreWindowMetrics(std::string_view name, bool position_only, WindowRect& rect,
                          const std::string& ini_path) {
+    const platform::ProfileDocument ini = LoadOrEmpty(ini_path);
     const auto read = [&](std::string_view suffix, int fallback) {
-        return ReadTyped<int>(kWindowSection, WindowKey(name, suffix), fallback, ini_path);
+        return ReadInt(ini, WindowKey(name, suffix), fallback);
     };
     rect.x = read(".X", 0);
     rect.y = read(".Y", 0);
@@ -220,34 +288,41 @@ int RestoreWindowMetrics(std::string_view name, bool position_only, WindowRect& 
 bool SaveWindowMetrics(std::string_view name, bool position_only, int show_state,
                        const WindowRect& rect, const std::string& ini_path) {
     if (!server::EnsureDirectoryOf(ini_path)) return false;
+    auto ini = platform::ProfileDocument::Load(ini_path);
+    if (!ini) return false;
     const auto write = [&](std::string_view suffix, int value) {
-        return WriteNumber(kWindowSection, WindowKey(name, suffix), value, ini_path);
+        return ini->Set(kWindowSection, WindowKey(name, suffix), std::to_string(value));
     };
     bool ok = position_only || write(".Show", show_state);
-    if (show_state != 1) return ok;
-    ok &= write(".X", rect.x);
-    ok &= write(".Y", rect.y);
-    if (position_only) return ok;
-    ok &= write(".W", rect.width);
-    ok &= write(".H", rect.height);
-    return ok;
+    if (show_state == 1) {
+        ok &= write(".X", rect.x);
+        ok &= write(".Y", rect.y);
+        if (!position_only) {
+            ok &= write(".W", rect.width);
+            ok &= write(".H", rect.height);
+        }
+    }
+    return ok && ini->Save(ini_path);
 }
 
 ListColumnWidths LoadListColumnWidths(const std::string& ini_path) {
+    const platform::ProfileDocument ini = LoadOrEmpty(ini_path);
     ListColumnWidths widths{};
     for (std::size_t i = 0; i < kListColumns; ++i) {
-        widths[i] = ReadTyped<int>(kWindowSection, "LVC." + std::to_string(i), -1, ini_path);
+        widths[i] = ReadInt(ini, "LVC." + std::to_string(i), -1);
     }
     return widths;
 }
 
 bool SaveListColumnWidths(const ListColumnWidths& widths, const std::string& ini_path) {
     if (!server::EnsureDirectoryOf(ini_path)) return false;
+    auto ini = platform::ProfileDocument::Load(ini_path);
+    if (!ini) return false;
     bool ok = true;
     for (std::size_t i = 0; i < kListColumns; ++i) {
-        ok &= WriteNumber(kWindowSection, "LVC." + std::to_string(i), widths[i], ini_path);
+        ok &= ini->Set(kWindowSection, "LVC." + std::to_string(i), std::to_string(widths[i]));
     }
-    return ok;
+    return ok && ini->Save(ini_path);
 }
 
 bool StoreFont(std::string_view key, const std::vector<unsigned char>& record,
@@ -296,20 +371,18 @@ ConfigDialogFields ConfigDialogFieldsFrom(const AppSettings& settings) {
 
 void ApplyConfigDialogFields(const ConfigDialogFields& fields, AppSettings& settings) {
     settings.root_file_name = SafeRootFileName(Cut(fields.root_file_name));
-    settings.size_limit =
-        static_cast<std::int32_t>(std::clamp(fields.size_limit, 0L, kMaxSizeLimitKb));
-    settings.get_timeout =
-        static_cast<std::int32_t>(std::clamp(fields.get_timeout, 0L, kMaxGetTimeout));
-    settings.retry_count =
-        static_cast<std::uint8_t>(std::clamp(fields.retry_count, 0L, kMaxRetryCount));
+    const auto clamp = [](std::string_view key, long value) {
+        const NumberRange range = DialogRange(key);
+        return std::clamp(value, range.min, range.max);
+    };
+    settings.size_limit = static_cast<std::int32_t>(clamp("SizeLimit", fields.size_limit));
+    settings.get_timeout = static_cast<std::int32_t>(clamp("GetTimeout", fields.get_timeout));
+    settings.retry_count = static_cast<std::uint8_t>(clamp("RetryCount", fields.retry_count));
     settings.save_cookie = fields.save_cookie;
-    settings.get_thread = static_cast<std::uint16_t>(
-        std::clamp<int>(fields.get_thread, kMinGetThread, kMaxGetThread));
+    settings.get_thread = static_cast<std::uint16_t>(clamp("GetThread", fields.get_thread));
     settings.tree_double_clicked = std::clamp(fields.double_click, 0, 4);
-    settings.threads = static_cast<std::uint16_t>(
-        std::clamp<int>(fields.threads, kMinServerThreads, kMaxServerThreads));
-    settings.port =
-        static_cast<std::uint16_t>(std::clamp(fields.port, kMinDialogPort, kMaxDialogPort));
+    settings.threads = static_cast<std::uint16_t>(clamp("Threads", fields.threads));
+    settings.port = static_cast<std::uint16_t>(clamp("Port", fields.port));
     settings.reload_page = fields.reload_page;
     settings.save_post = fields.save_post;
     static constexpr std::int32_t kDataUseBits[] = {0, kAlwaysUseStoredData,

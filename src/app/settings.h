@@ -31,12 +31,13 @@ inline constexpr std::uint16_t kMaxGetThread = 10;
 inline constexpr std::uint16_t kMinServerThreads = 1;
 inline constexpr std::uint16_t kMaxServerThreads = 20;
 
-// Ranges the settings dialog's number fields accept.
-inline constexpr long kMaxSizeLimitKb = 2097151;
-inline constexpr long kMaxGetTimeout = 999;
-inline constexpr long kMaxRetryCount = 255;
-inline constexpr long kMinDialogPort = 5001;
-inline constexpr long kMaxDialogPort = 65534;
+// The range a number field of the settings dialog accepts.
+struct NumberRange {
+    long min = 0;
+    long max = 0;
+};
+// For a key of [General] or [Orvane] that the dialog edits ("SizeLimit", "Port", ...).
+NumberRange DialogRange(std::string_view key);
 
 // RunAtStart: low four bits the server mode, then the data-use bits of the proxy modes.
 inline constexpr std::int32_t kServerModeBits = 0x0F;
@@ -49,33 +50,36 @@ inline constexpr int kFlagHideWhenMinimised = 2;
 inline constexpr int kFlagSelectFetchedUrl = 4;
 
 struct AppSettings {
+    // Every key at its default (the key table in settings.cpp).
+    AppSettings();
+
     // [WindowMetrix]
-    int separator = 200;  // width of the URL tree pane in pixels
-    int flags = 0;        // kFlag* bits
+    int separator;  // width of the URL tree pane in pixels
+    int flags;      // kFlag* bits
 
     // [General]
-    std::string root_file_name = kDefaultRootFileName;  // stored name of a URL ending in "/"
-    int tree_double_clicked = kTreeDoubleClickNothing;  // 0 URL, 1 file, 2 program, 3 fetch
-    std::uint16_t get_thread = kDefaultGetThread;       // crawl workers, 1..10
-    std::string ftp_password;                           // anonymous FTP log-in
-    std::string ftp_userid = "anonymous";
-    std::int32_t get_timeout = 180;  // seconds; 0 = no limit
-    std::string base_directory;      // see DataDirectory
-    std::string backup_dir;          // kept, used by nothing
-    std::uint8_t retry_count = 0;
-    std::int32_t size_limit = 0;  // KB; 0 = no limit
+    std::string root_file_name;  // stored name of a URL ending in "/"
+    int tree_double_clicked;     // 0 URL, 1 file, 2 program, 3 fetch
+    std::uint16_t get_thread;    // crawl workers, 1..10
+    std::string ftp_password;    // anonymous FTP log-in
+    std::string ftp_userid;
+    std::int32_t get_timeout;    // seconds; 0 = no limit
+    std::string base_directory;  // see DataDirectory
+    std::string backup_dir;      // kept, used by nothing
+    std::uint8_t retry_count;
+    std::int32_t size_limit;  // KB; 0 = no limit
     std::string help_file;
     std::string progress_log;  // CSV log under the data directory; never written back
 
     // [Orvane]
-    std::int32_t run_at_start = 0;  // server mode and data-use bits at start
-    std::uint16_t port = 18080;
-    std::uint16_t threads = 4;             // server workers, 1..20
-    std::uint16_t keep_alive = 5;          // seconds; never written back
-    std::uint16_t not_found_result = 404;  // never written back
-    bool reload_page = true;
-    bool save_post = false;
-    bool save_cookie = false;
+    std::int32_t run_at_start;  // server mode and data-use bits at start
+    std::uint16_t port;
+    std::uint16_t threads;           // server workers, 1..20
+    std::uint16_t keep_alive;        // seconds; never written back
+    std::uint16_t not_found_result;  // never written back
+    bool reload_page;
+    bool save_post;
+    bool save_cookie;
 
     // [AutoProxyConfig]
     server::ProxyEnvironment proxy;
@@ -143,14 +147,14 @@ std::optional<std::vector<unsigned char>> LoadFont(std::string_view key,
 // The fields of the settings dialog, as its controls show them.
 struct ConfigDialogFields {
     std::string root_file_name;
-    long size_limit = 0;   // 0..kMaxSizeLimitKb
-    long get_timeout = 0;  // 0..kMaxGetTimeout
-    long retry_count = 0;  // 0..kMaxRetryCount
+    long size_limit = 0;   // DialogRange("SizeLimit")
+    long get_timeout = 0;  // DialogRange("GetTimeout")
+    long retry_count = 0;  // DialogRange("RetryCount")
     bool save_cookie = false;
     int get_thread = 1;    // 1..10
     int double_click = 4;  // 0 URL, 1 file, 2 program, 3 fetch, 4 nothing
     int threads = 1;       // 1..20
-    long port = 0;         // kMinDialogPort..kMaxDialogPort
+    long port = 0;         // DialogRange("Port")
     bool reload_page = false;
     bool save_post = false;
     int start_mode = 0;  // 0 stopped, 1 Local Mode, 2 Proxy Mode, 3 Proxy Mode 2

@@ -30,8 +30,8 @@ std::string_view WithoutLeadingWhite(std::string_view text) {
 
 // A number that does not fit its field reads as 0, the value of a missing key: a wrapped port
 // or octet would silently name another host or network.
-long ReadNumber(const std::string& key, long max, const std::string& path) {
-    const long value = platform::GetPrivateProfileInt(kProxySection, key, 0, path);
+long ReadNumber(const std::string& key, long max, const platform::ProfileDocument& ini) {
+    const long value = ini.GetInt(kProxySection, key, 0);
     return value < 0 || value > max ? 0 : value;
 }
 
@@ -47,45 +47,57 @@ std::string MaskKey(int index, std::string_view suffix) {
     return "IPMASK" + std::to_string(index + 1) + std::string(suffix);
 }
 
-ProxyEnvironment ReadEnvironment(std::string_view suffix, const std::string& path) {
+ProxyEnvironment ReadEnvironment(std::string_view suffix, const platform::ProfileDocument& ini) {
     ProxyEnvironment environment;
     for (ProxyProtocol protocol : kProxyProtocols) {
         ProxyServer& server = environment.Server(protocol);
-        server.host = Cut(platform::GetPrivateProfileString(
-            kProxySection, KeyOf(protocol, "adrs", suffix), "", path));
+        server.host = Cut(ini.GetString(kProxySection, KeyOf(protocol, "adrs", suffix), ""));
         server.port =
-            static_cast<std::uint16_t>(ReadNumber(KeyOf(protocol, "port", suffix), kMaxPort, path));
+            static_cast<std::uint16_t>(ReadNumber(KeyOf(protocol, "port", suffix), kMaxPort, ini));
     }
     std::uint8_t octets[3];
     for (int i = 0; i < 3; ++i) {
-        octets[i] = static_cast<std::uint8_t>(ReadNumber(MaskKey(i, suffix), kMaxOctet, path));
+        octets[i] = static_cast<std::uint8_t>(ReadNumber(MaskKey(i, suffix), kMaxOctet, ini));
     }
     environment.ipmask = CombineIpMask(octets[0], octets[1], octets[2]);
     return environment;
 }
 
-bool WriteKey(const std::string& key, std::string_view value, const std::string& path) {
-    return platform::WritePrivateProfileString(kProxySection, key, value, path);
+bool WriteKey(const std::string& key, std::string_view value, platform::ProfileDocument& ini) {
+    return ini.Set(kProxySection, key, value);
 }
 
 bool WriteEnvironment(const ProxyEnvironment& environment, std::string_view suffix,
-                      const std::string& path) {
-    if (!EnsureDirectoryOf(path)) return false;
+                      platform::ProfileDocument& ini) {
     bool written = true;
     for (ProxyProtocol protocol : kProxyProtocols) {
         const ProxyServer& server = environment.Server(protocol);
-        written &=
-            WriteKey(KeyOf(protocol, "adrs", suffix), WithoutLeadingWhite(server.host), path);
-        written &= WriteKey(KeyOf(protocol, "port", suffix), std::to_string(server.port), path);
+        written &= WriteKey(KeyOf(protocol, "adrs", suffix), WithoutLeadingWhite(server.host), ini);
+        written &= WriteKey(KeyOf(protocol, "port", suffix), std::to_string(server.port), ini);
     }
     for (int i = 0; i < 3; ++i) {
-        written &= WriteKey(MaskKey(i, suffix), std::to_string(environment.MaskOctet(i)), path);
+        written &= WriteKey(MaskKey(i, suffix), std::to_string(environment.MaskOctet(i)), ini);
     }
     return written;
 }
 
 std::string ProfileSuffix(int number) {
     return "." + std::to_string(number);
+}
+
+// An unreadable file reads as an empty one: every key takes its default.
+platform::ProfileDocument LoadOrEmpty(const std::string& path) {
+    return platform::ProfileDocument::Load(path).value_or(platform::ProfileDocument{});
+}
+
+std::vector<std::string> ProfileNames(const platform::ProfileDocument& ini) {
+    std::vector<std::string> names;
+    for (int number = 0; number < kMaxProxyProfiles; ++number) {
+        auto name = ini.Find(kProxySection, std::to_string(number));
+        if (!name) break;
+        names.push_back(Cut(std::move(*name)));
+    }
+    return names;
 }
 
 }  // namespace
@@ -157,44 +169,35 @@ bool EnsureDirectoryOf(const std::string& path) {
     return std::filesystem::is_directory(directory, error);
 }
 
-ProxyEnvironment LoadProxyEnvironment(const std::string& ini_path) {
-    return ReadEnvironment("", ini_path);
+ProxyEnvironment LoadProxyEnvironment(const platform::ProfileDocument& ini) {
+    return ReadEnvironment("", ini);
 }
 
-bool SaveProxyEnvironment(const ProxyEnvironment& environment, const std::string& ini_path) {
-    return WriteEnvironment(environment, "", ini_path);
+bool SaveProxyEnvironment(const ProxyEnvironment& environment, platform::ProfileDocument& ini) {
+    return WriteEnvironment(environment, "", ini);
 }
 
 std::vector<std::string> ProxyProfileNames(const std::string& ini_path) {
-    // A name nobody types: tells a missing key from an empty one.
-    static constexpr char kMissing[] = "\x01missing\x01";
-    std::vector<std::string> names;
-    for (int number = 0; number < kMaxProxyProfiles; ++number) {
-        std::string name = platform::GetPrivateProfileString(kProxySection, std::to_string(number),
-                                                             kMissing, ini_path);
-        if (name == kMissing) break;
-        names.push_back(Cut(std::move(name)));
-    }
-    return names;
+    return ProfileNames(LoadOrEmpty(ini_path));
 }
 
 ProxyEnvironment LoadProxyProfile(int number, const std::string& ini_path) {
-    return ReadEnvironment(ProfileSuffix(number), ini_path);
+    return ReadEnvironment(ProfileSuffix(number), LoadOrEmpty(ini_path));
 }
 
 int SaveProxyProfile(std::string_view name, const ProxyEnvironment& environment,
                      const std::string& ini_path) {
     const std::string wanted = Cut(std::string(WithoutLeadingWhite(name)));
-    if (wanted.empty()) return -1;
-    const std::vector<std::string> names = ProxyProfileNames(ini_path);
+    if (wanted.empty() || !EnsureDirectoryOf(ini_path)) return -1;
+    auto ini = platform::ProfileDocument::Load(ini_path);
+    if (!ini) return -1;
+    const std::vector<std::string> names = ProfileNames(*ini);
     const auto same = std::find(names.begin(), names.end(), wanted);
     const int number = static_cast<int>(same - names.begin());
     if (number >= kMaxProxyProfiles) return -1;
-    if (!EnsureDirectoryOf(ini_path) || !WriteKey(std::to_string(number), wanted, ini_path) ||
-        !WriteEnvironment(environment, ProfileSuffix(number), ini_path)) {
-        return -1;
-    }
-    return number;
+    const bool written = WriteKey(std::to_string(number), wanted, *ini) &&
+                         WriteEnvironment(environment, ProfileSuffix(number), *ini);
+    return written && ini->Save(ini_path) ? number : -1;
 }
 
 }  // namespace kelvra::server

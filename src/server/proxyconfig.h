@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/net/proxy.h"
+#include "platform/profile.h"
 
 namespace kelvra::server {
 
@@ -67,9 +68,9 @@ std::string SettingsFilePath(bool use_current_directory, std::string_view name);
 bool EnsureDirectoryOf(const std::string& path);
 
 // The unsuffixed keys; missing keys give empty hosts and zeros.
-ProxyEnvironment LoadProxyEnvironment(const std::string& ini_path);
-// Writes every unsuffixed key; true when every write succeeded.
-bool SaveProxyEnvironment(const ProxyEnvironment& environment, const std::string& ini_path);
+ProxyEnvironment LoadProxyEnvironment(const platform::ProfileDocument& ini);
+// Sets every unsuffixed key; true when every key could be set.
+bool SaveProxyEnvironment(const ProxyEnvironment& environment, platform::ProfileDocument& ini);
 
 // The names under "0", "1", ... up to the first missing number.
 std::vector<std::string> ProxyProfileNames(const std::string& ini_path);

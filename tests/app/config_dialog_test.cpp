@@ -89,17 +89,17 @@ TEST(ConfigDialogFieldsTest, OkCopiesEveryFieldBack) {
 TEST(ConfigDialogFieldsTest, NumbersStayInTheirFieldRanges) {
     AppSettings s;
     ConfigDialogFields fields = ConfigDialogFieldsFrom(s);
-    fields.size_limit = kMaxSizeLimitKb + 1;
+    fields.size_limit = DialogRange("SizeLimit").max + 1;
     fields.get_timeout = -1;
     fields.retry_count = 999;
     fields.port = 80;
     fields.get_thread = 0;
     fields.threads = 50;
     ApplyConfigDialogFields(fields, s);
-    EXPECT_EQ(s.size_limit, kMaxSizeLimitKb);
+    EXPECT_EQ(s.size_limit, 2097151);
     EXPECT_EQ(s.get_timeout, 0);
     EXPECT_EQ(s.retry_count, 255);
-    EXPECT_EQ(s.port, kMinDialogPort);
+    EXPECT_EQ(s.port, 5001);
     EXPECT_EQ(s.get_thread, 1);
     EXPECT_EQ(s.threads, 20);
 }

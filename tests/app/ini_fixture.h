@@ -36,6 +36,10 @@ class IniFileTest : public ::testing::Test {
         return platform::GetPrivateProfileString(section, key, "<missing>", ini_);
     }
 
+    // The file as one document (empty when missing), and writing one back.
+    platform::ProfileDocument Document() const { return *platform::ProfileDocument::Load(ini_); }
+    bool Store(const platform::ProfileDocument& document) const { return document.Save(ini_); }
+
     TempDir dir_;
     std::string ini_;
 };

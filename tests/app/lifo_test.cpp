@@ -54,48 +54,50 @@ class LIFOFileTest : public testing::IniFileTest {};
 TEST_F(LIFOFileTest, KeyZeroEndsAtTheFrontAndGapsAreSkipped) {
     WriteIni("[History]\n0=newest\n1=older\n2=\n5=oldest\n");
     LIFOClass list(kHistoryCapacity);
-    list.Load(kHistorySection, ini_);
+    list.Load(kHistorySection, Document());
     EXPECT_EQ(Entries(list), (Strings{"newest", "older", "oldest"}));
 }
 
 TEST_F(LIFOFileTest, DuplicateKeysCollapse) {
     WriteIni("[History]\n0=same\n1=same\n");
     LIFOClass list(kHistoryCapacity);
-    list.Load(kHistorySection, ini_);
+    list.Load(kHistorySection, Document());
     EXPECT_EQ(Entries(list), (Strings{"same"}));
 }
 
 TEST_F(LIFOFileTest, HistoryReadsKeysZeroToNinetyNine) {
     WriteIni("[History]\n0=first\n99=last\n100=beyond\n");
     LIFOClass list(kHistoryCapacity);
-    list.Load(kHistorySection, ini_);
+    list.Load(kHistorySection, Document());
     EXPECT_EQ(Entries(list), (Strings{"first", "last"}));
 }
 
 TEST_F(LIFOFileTest, UseApplicationsReadsKeysZeroToNineteen) {
     WriteIni("[UseApplications]\n0=/usr/bin/lynx ? $URL$\n19=/bin/cat ? $FILE$\n20=beyond\n");
     LIFOClass list(kUseApplicationsCapacity);
-    list.Load(kUseApplicationsSection, ini_);
+    list.Load(kUseApplicationsSection, Document());
     EXPECT_EQ(Entries(list), (Strings{"/usr/bin/lynx ? $URL$", "/bin/cat ? $FILE$"}));
 }
 
 TEST_F(LIFOFileTest, SaveWritesFromTheFrontAndLoadsBackInOrder) {
     LIFOClass list(kHistoryCapacity);
     for (int i = 0; i < 120; ++i) list.Add("http://host/" + std::to_string(i));
-    ASSERT_TRUE(list.Save(kHistorySection, ini_));
+    platform::ProfileDocument document = Document();
+    ASSERT_TRUE(list.Save(kHistorySection, document));
+    ASSERT_TRUE(Store(document));
     EXPECT_EQ(Value("History", "0"), "http://host/119");
     EXPECT_EQ(Value("History", "99"), "http://host/20");
     EXPECT_EQ(Value("History", "100"), "<missing>");
 
     LIFOClass reloaded(kHistoryCapacity);
-    reloaded.Load(kHistorySection, ini_);
+    reloaded.Load(kHistorySection, Document());
     EXPECT_EQ(Entries(reloaded), Entries(list));
 }
 
 TEST_F(LIFOFileTest, MissingSectionLoadsNothing) {
     WriteIni("[General]\n0=not history\n");
     LIFOClass list(kHistoryCapacity);
-    list.Load(kHistorySection, ini_);
+    list.Load(kHistorySection, Document());
     EXPECT_EQ(list.Count(), 0u);
 }
 

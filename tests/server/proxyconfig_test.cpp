@@ -28,6 +28,15 @@ class ProxyFileTest : public ::testing::Test {
         std::ofstream(path, std::ios::binary) << text;
     }
 
+    // The current environment through one reading or one replacement of the file.
+    ProxyEnvironment LoadEnvironment() const {
+        return LoadProxyEnvironment(*platform::ProfileDocument::Load(ini_));
+    }
+    bool SaveEnvironment(const ProxyEnvironment& environment) const {
+        auto document = platform::ProfileDocument::Load(ini_);
+        return SaveProxyEnvironment(environment, *document) && document->Save(ini_);
+    }
+
     std::string ReadFile(const std::string& path) const {
         std::ifstream in(path, std::ios::binary);
         std::stringstream text;
@@ -186,21 +195,21 @@ TEST(ProxyAutoConfigHintTest, NamesThePathAsAFileUrl) {
 TEST_F(ProxyFileTest, EnvironmentRoundTripsThroughTheUnsuffixedKeys) {
     ProxyEnvironment environment = EveryScheme();
     environment.ipmask = CombineIpMask(192, 168, 7);
-    ASSERT_TRUE(SaveProxyEnvironment(environment, ini_));
+    ASSERT_TRUE(SaveEnvironment(environment));
     EXPECT_EQ(Value("GOPHERadrs"), "gopher.proxy");
     EXPECT_EQ(Value("HTTPSport"), "8443");
     EXPECT_EQ(Value("IPMASK3"), "7");
-    EXPECT_EQ(LoadProxyEnvironment(ini_), environment);
+    EXPECT_EQ(LoadEnvironment(), environment);
 }
 
 TEST_F(ProxyFileTest, MissingKeysGiveEmptyHostsAndZeros) {
-    EXPECT_EQ(LoadProxyEnvironment(ini_), ProxyEnvironment{});
+    EXPECT_EQ(LoadEnvironment(), ProxyEnvironment{});
 }
 
 TEST_F(ProxyFileTest, HostsAreWrittenWithoutLeadingWhiteSpace) {
     ProxyEnvironment environment;
     environment.Server(ProxyProtocol::kFtp) = {"  \tftp.gw", 21};
-    ASSERT_TRUE(SaveProxyEnvironment(environment, ini_));
+    ASSERT_TRUE(SaveEnvironment(environment));
     EXPECT_NE(ReadFile(ini_).find("FTPadrs=ftp.gw\n"), std::string::npos);
 }
 
