@@ -23,11 +23,9 @@ constexpr int kStartTimeoutMs = 15000;
 constexpr const char* kPython = "/usr/bin/python3";
 
 std::string ScriptPath() {
-    if (const char* source = std::getenv("KELVRA_SOURCE")) {
-        return std::string(source) + "/tests/support/ftp_server.py";
-    }
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind('/') + 1) + "ftp_server.py";
+    // The compiled-in source directory, not __FILE__: a compiler cache may make that relative.
+    const char* source = std::getenv("KELVRA_SOURCE");
+    return std::string(source ? source : KELVRA_SOURCE_DIR) + "/tests/support/ftp_server.py";
 }
 
 std::vector<std::string> Arguments(const FtpServerOptions& options, const std::string& log) {
