@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pickup_fake_store.h"
@@ -252,6 +255,46 @@ TEST_F(FlashPlugin, OverlongUrlsAreSkipped) {
     ASSERT_EQ(r->size(), 2u);
     EXPECT_EQ((*r)[0].url, "short.html");
     EXPECT_EQ((*r)[1].url.size(), 2047u);
+}
+
+TEST_F(FlashPlugin, MisdeclaredLengthsAreScannedOnce) {
+    // Sprites that declare no body: each nests the ones after it if its length is ignored.
+    Bytes sprites;
+    for (int i = 0; i < 40; ++i) Put16(sprites, 39 << 6);
+    // A DoAction whose length ends before its end mark: read on, the next tag's actions count
+    // twice.
+    const Bytes first = GetUrls({"one.html"});
+    Bytes short_action;
+    Put16(short_action, (12 << 6) | static_cast<unsigned>(first.size() - 2));
+    short_action.insert(short_action.end(), first.begin(), first.end() - 2);
+    const std::vector<std::pair<Bytes, std::vector<std::string>>> cases = {
+        {Movie({sprites, Tag(12, GetUrls({"x.html"}))}), {"x.html"}},
+        {Movie({short_action, Tag(12, GetUrls({"two.html"}))}), {"one.html", "two.html"}},
+    };
+    for (const auto& [movie, urls] : cases) {
+        auto r = Run(movie);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(Urls(*r), urls);
+    }
+}
+
+TEST_F(FlashPlugin, AnnouncedLengthIsNotAllocatedBeforeReading) {
+    Bytes movie = {'F', 'W', 'S', 6, 0xF0, 0xFF, 0xFF, 0xFF};  // 0xFFFFFFF0 bytes, 19 present
+    movie.resize(19);
+    const std::string path = dir_ + "/movie.swf";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(movie.data()), movie.size());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(host_.ProcessFile(path, "application/x-shockwave-flash") ? 1 : 0);
+    int status = 0;
+    rusage used{};
+    ASSERT_EQ(wait4(child, &status, 0, &used), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "refused, nothing thrown";
+    rusage own{};
+    getrusage(RUSAGE_SELF, &own);
+    constexpr long kSlackKb = 64 << 10;
+    EXPECT_LT(used.ru_maxrss, own.ru_maxrss + kSlackKb) << "peak kB of the child";
 }
 
 TEST(PluginHostLoading, MissingLibraryLeavesItUnset) {
