@@ -33,11 +33,20 @@ bool AppCore::ShutDown(bool fast) {
     ui_.SetTitle(kClosingTitle);
     server_.reset();
     WriteProxyScript(0);
-    const bool saved = SaveHeaderInformation(ui_, *store_, fast);
-    store_.reset();
+    bool saved = false;
+    {
+        std::lock_guard lock(store_end_mutex_);
+        saved = SaveHeaderInformation(ui_, *store_, fast);
+        store_.reset();
+    }
     SaveSettings(settings_, history_, environment_.ini_path);
     ui_.SetTitle(kMainTitle);
     return saved;
+}
+
+bool AppCore::SaveBeforeForcedEnd() {
+    std::lock_guard lock(store_end_mutex_);
+    return !store_ || SaveHeaderInformation(ui_, *store_, true);
 }
 
 }  // namespace kelvra::app

@@ -5,6 +5,7 @@
 // the UserInterface it is given.
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/lifo.h"
@@ -44,6 +45,9 @@ class AppCore final {
     // tidy), deletes the store and writes the settings. Returns false when the save failed.
     bool ShutDown(bool fast);
     bool Started() const { return store_ != nullptr; }
+    // For a process about to be ended at once, from any thread: the fast save of kelvra.hif,
+    // unless ShutDown has saved it already (waits while it saves). False when the save failed.
+    bool SaveBeforeForcedEnd();
 
     // Sets the local server's mode (low four bits a server mode, bits 0x10 and 0x20 its data
     // use). Without replace_flags the running server's flag bits are kept. A stopped server
@@ -75,6 +79,7 @@ class AppCore final {
     LIFOClass history_{kHistoryCapacity};
     std::string start_directory_;
     std::string data_directory_;
+    std::mutex store_end_mutex_;  // ShutDown's save and release against SaveBeforeForcedEnd
     std::unique_ptr<store::headerlist_cookie> store_;
     server::NullMonitor null_monitor_;
     server::ServerMonitor* monitor_ = &null_monitor_;

@@ -25,8 +25,8 @@ std::string DirectoryOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-constexpr int kKeptBlock = 4 << 20;      // smaller blocks come from the heap, not mmap
-constexpr int kKeptHeapTop = 64 << 20;   // free memory at the heap top kept before trimming
+constexpr int kKeptBlock = 4 << 20;     // smaller blocks come from the heap, not mmap
+constexpr int kKeptHeapTop = 64 << 20;  // free memory at the heap top kept before trimming
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "kelvrac: %s\n", message.c_str());
@@ -57,8 +57,11 @@ int Run(int argc, const char* const* argv, console::SignalWatcher& signals) {
         return Fail("serve needs a server mode other than stopped");
     }
     core.StartUp(mode);
+    // An abort that has to end the process at once still leaves kelvra.hif saved.
+    signals.SetLastResort([&core] { core.SaveBeforeForcedEnd(); });
     int code = console::RunCommand(core, *line, signals, stdout, stderr);
     if (!core.ShutDown(true) && code == console::kExitDone) code = console::kExitFailed;
+    signals.SetLastResort(nullptr);
     return code;
 }
 
@@ -71,6 +74,6 @@ int main(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, kKeptBlock);
     mallopt(M_TRIM_THRESHOLD, kKeptHeapTop);
     // Before any other thread exists, so that every thread leaves the signals to the watcher.
-    kelvra::console::SignalWatcher signals;
+    kelvra::console::SignalWatcher signals(kelvra::console::kExitFailed);
     return Run(argc, argv, signals);
 }

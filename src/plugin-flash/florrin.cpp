@@ -4,7 +4,6 @@
 #include <cstring>
 #include <list>
 #include <memory>
-#include <new>
 #include <string>
 
 #include "florrin_plugin.h"
@@ -33,7 +32,11 @@ void Destroy(FlorrinList* list, int flags) {
 }
 const char* Add(FlorrinList* list, const char* data, long length) {
     const std::size_t n = length < 1 ? std::strlen(data) : static_cast<std::size_t>(length);
-    Self(list)->items.emplace_back(data, n);
+    try {
+        Self(list)->items.emplace_back(data, n);
+    } catch (...) {  // the host is C: nothing may be thrown at it
+        return nullptr;
+    }
     return Self(list)->items.back().c_str();
 }
 const char* Next(FlorrinList* list) {
@@ -78,6 +81,18 @@ bool IsFlashType(const char* content_type) {
     return true;
 }
 
+FlorrinList* ProcessFile(const char* path, const char* content_type) {
+    if (!g_scanner || !path || !content_type || !IsFlashType(content_type)) return nullptr;
+    if (!g_scanner->Load(path)) return nullptr;
+    auto list = std::make_unique<UrlList>();
+    list->ops = &kListOps;
+    for (const std::string& url : g_scanner->Scan()) {
+        list->items.push_back(std::string(1, '\0') + url);  // marker 0: an ordinary link
+    }
+    list->cursor = list->items.begin();
+    return list.release();  // the host frees it through Destroy
+}
+
 }  // namespace
 
 }  // namespace kelvra::florrin
@@ -86,25 +101,23 @@ using namespace kelvra::florrin;
 
 extern "C" {
 
+// The host is C: no exception may leave these.
 int _module_init(void) {
     if (g_scanner) _module_done();
-    g_scanner.reset(new (std::nothrow) SwfScanner);
-    return g_scanner ? 1 : 0;
+    try {
+        g_scanner = std::make_unique<SwfScanner>();
+    } catch (...) {
+        return 0;
+    }
+    return 1;
 }
 
 FlorrinList* _process_file(const char* path, const char* content_type) {
-    if (!g_scanner || !path || !content_type || !IsFlashType(content_type)) return nullptr;
-    if (!g_scanner->Load(path)) return nullptr;
-    auto* list = new (std::nothrow) UrlList;
-    if (!list) return nullptr;
-    list->ops = &kListOps;
-    for (const std::string& url : g_scanner->Scan()) {
-        std::string entry(1, '\0');  // marker 0: an ordinary link
-        entry += url;
-        Add(list, entry.c_str(), static_cast<long>(url.size() + 2));
+    try {
+        return ProcessFile(path, content_type);
+    } catch (...) {  // memory short: no links
+        return nullptr;
     }
-    list->cursor = list->items.begin();
-    return list;
 }
 
 void _module_done(void) {

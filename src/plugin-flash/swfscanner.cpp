@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace kelvra::florrin {
@@ -52,6 +53,19 @@ bool Inflate(const unsigned char* src, std::size_t size, std::vector<unsigned ch
     return dst.size() == want;
 }
 
+// Appends the file's bytes to data until it holds want bytes or the file ends: data grows with
+// what the file holds, not with what was asked for.
+void ReadUpTo(std::FILE* file, std::vector<unsigned char>& data, std::size_t want) {
+    constexpr std::size_t kBlock = 65536;
+    while (data.size() < want) {
+        const std::size_t have = data.size();
+        data.resize(have + std::min(kBlock, want - have));
+        const std::size_t got = std::fread(data.data() + have, 1, data.size() - have, file);
+        data.resize(have + got);
+        if (got == 0) return;
+    }
+}
+
 }  // namespace
 
 bool SwfScanner::LoadImage(const unsigned char* data, std::size_t size) {
@@ -67,7 +81,7 @@ bool SwfScanner::LoadImage(const unsigned char* data, std::size_t size) {
         image_.assign(data, data + length);
         return true;
     }
-    if (length > kMaxInflated) return false;
+    if (length > kMaxImage) return false;
     image_.assign(data, data + kHeaderSize);
     if (!Inflate(data + kHeaderSize, size - kHeaderSize, image_, length)) {
         image_.clear();
@@ -85,27 +99,23 @@ bool SwfScanner::Load(const std::string& path) {
         return false;
     }
     const std::uint32_t length = LittleEndian32(header + 4);
+    // An uncompressed movie is read up to the length it announces (a shorter file fails in
+    // LoadImage), a compressed one whole; neither beyond the cap.
+    const bool compressed = header[0] == 'C';
+    if (!compressed && (length < kMinLength || length > kMaxImage)) return false;
     std::vector<unsigned char> data(header, header + kHeaderSize);
-    if (header[0] == 'F') {
-        // Read exactly what the header announces; a shorter file fails.
-        if (length < kMinLength) return false;
-        data.resize(length);
-        const std::size_t want = length - kHeaderSize;
-        if (std::fread(data.data() + kHeaderSize, 1, want, file.get()) != want) return false;
-    } else {
-        unsigned char block[65536];
-        std::size_t got;
-        while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) {
-            data.insert(data.end(), block, block + got);
-            if (data.size() > kMaxInflated) return false;
-        }
-    }
+    ReadUpTo(file.get(), data, compressed ? std::size_t{kMaxImage} + 1 : length);
+    if (data.size() > kMaxImage) return false;
     return LoadImage(data.data(), data.size());
+}
+
+bool SwfScanner::Readable(std::size_t n) const {
+    return ok_ && pos_ <= limit_ && limit_ - pos_ >= n;
 }
 
 std::uint8_t SwfScanner::U8() {
     Align();
-    if (!ok_ || pos_ >= image_.size()) {
+    if (!Readable(1)) {
         ok_ = false;
         return 0;
     }
@@ -126,7 +136,7 @@ std::uint32_t SwfScanner::Bits(int n) {
     std::uint32_t value = 0;
     for (int i = 0; i < n; ++i) {
         if (bits_left_ == 0) {
-            if (!ok_ || pos_ >= image_.size()) {
+            if (!Readable(1)) {
                 ok_ = false;
                 return 0;
             }
@@ -177,23 +187,21 @@ void SwfScanner::Actions() {
         if (!ok_ || code == 0) return;
         if (!(code & 0x80)) continue;
         const std::uint16_t length = U16();
-        const std::size_t payload = pos_;
-        if (!ok_ || payload + length > image_.size()) {
+        if (!Readable(length)) {
             ok_ = false;
             return;
         }
         if (code == kActionGetUrl) {
-            const unsigned char* start = image_.data() + payload;
-            const std::size_t room = image_.size() - payload;
-            std::size_t n = 0;
-            while (n < room && start[n] != 0) ++n;
-            if (n == room) {  // no NUL before the end of the image
+            const char* url = reinterpret_cast<const char*>(image_.data() + pos_);
+            const void* nul = std::memchr(url, 0, length);
+            if (!nul) {  // the URL does not end inside its payload
                 ok_ = false;
                 return;
             }
-            if (n <= kMaxUrl) urls_.emplace_back(reinterpret_cast<const char*>(start), n);
+            const std::size_t n = static_cast<std::size_t>(static_cast<const char*>(nul) - url);
+            if (n <= kMaxUrl) urls_.emplace_back(url, n);
         }
-        pos_ = payload + length;
+        pos_ += length;
     }
 }
 
@@ -221,47 +229,54 @@ void SwfScanner::DefineButton2() {
     }
 }
 
+// A tag's handler reads only inside the tag; a sprite's list only inside the sprite. So no byte
+// is scanned twice, however the lengths and the contents disagree.
 void SwfScanner::TagList(int depth) {
+    const std::size_t end = limit_;
     while (ok_) {
         const std::uint16_t header = U16();
-        if (!ok_) return;
         const std::uint32_t code = header >> 6;
         std::uint64_t length = header & kLongTag;
         if (length == kLongTag) length = U32();
-        if (!ok_) return;
+        if (!ok_ || code == kEnd) return;
         const std::uint64_t next = pos_ + length;
-        switch (code) {
-            case kEnd:
-                return;
-            case kDoAction:
-                Actions();
-                break;
-            case kDefineButton:
-                U16();  // button id
-                ButtonRecords(false);
-                Actions();
-                break;
-            case kDefineButton2:
-                DefineButton2();
-                break;
-            case kDefineSprite:
-                U16();  // sprite id
-                U16();  // frame count
-                if (ok_ && depth < kMaxSpriteDepth) TagList(depth + 1);
-                ok_ = true;  // the sprite's own list ended; this one goes on
-                break;
-            default:
-                break;
-        }
-        if (!ok_ || next > image_.size()) return;
+        limit_ = static_cast<std::size_t>(std::min<std::uint64_t>(next, end));
+        TagBody(code, depth);
+        limit_ = end;
+        if (next > end) return;  // the tag runs past the end of the list
+        ok_ = true;              // a tag that breaks its own bounds ends only itself
         pos_ = static_cast<std::size_t>(next);
         Align();
+    }
+}
+
+void SwfScanner::TagBody(std::uint32_t code, int depth) {
+    switch (code) {
+        case kDoAction:
+            Actions();
+            break;
+        case kDefineButton:
+            U16();  // button id
+            ButtonRecords(false);
+            Actions();
+            break;
+        case kDefineButton2:
+            DefineButton2();
+            break;
+        case kDefineSprite:
+            U16();  // sprite id
+            U16();  // frame count
+            if (ok_ && depth < kMaxSpriteDepth) TagList(depth + 1);
+            break;
+        default:
+            break;
     }
 }
 
 std::vector<std::string> SwfScanner::Scan() {
     urls_.clear();
     pos_ = kHeaderSize;
+    limit_ = image_.size();
     ok_ = true;
     Align();
     const int n = static_cast<int>(Bits(5));  // frame size RECT

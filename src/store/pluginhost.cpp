@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <map>
 #include <mutex>
 
 namespace kelvra::store {
@@ -11,6 +12,14 @@ namespace {
 std::mutex& PluginCallLock() {
     static std::mutex lock;
     return lock;
+}
+
+// The hosts holding each initialised library. The plug-in's state is per process, so the first
+// host initialises it and only the last one ends it: a short-lived second host (the About box, a
+// second crawl) must not switch it off under a crawl still running. Guarded by PluginCallLock.
+std::map<void*, int>& InitialisedHosts() {
+    static std::map<void*, int> hosts;
+    return hosts;
 }
 
 template <class Fn>
@@ -27,15 +36,19 @@ PluginHost::PluginHost(const std::string& library) {
     auto init = Symbol<int (*)()>(handle_, "_module_init");
     if (!init) return;  // loaded but unused
     std::lock_guard<std::mutex> guard(PluginCallLock());
-    init();
+    if (InitialisedHosts()[handle_]++ == 0) init();
+    initialised_ = true;
     process_file_ = Symbol<ProcessFn>(handle_, "_process_file");
 }
 
 PluginHost::~PluginHost() {
     if (!handle_) return;
-    if (auto done = Symbol<void (*)()>(handle_, "_module_done")) {
+    if (initialised_) {
         std::lock_guard<std::mutex> guard(PluginCallLock());
-        done();
+        if (--InitialisedHosts()[handle_] == 0) {
+            InitialisedHosts().erase(handle_);
+            if (auto done = Symbol<void (*)()>(handle_, "_module_done")) done();
+        }
     }
     dlclose(handle_);
 }

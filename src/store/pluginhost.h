@@ -57,6 +57,7 @@ class PluginHost final {
     using ProcessFn = FlorrinList* (*)(const char*, const char*);
 
     void* handle_ = nullptr;
+    bool initialised_ = false;  // counted among the library's initialised hosts
     ProcessFn process_file_ = nullptr;
 };
 

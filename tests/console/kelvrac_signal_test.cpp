@@ -1,11 +1,16 @@
 // kelvrac get interrupted: SIGINT once (the running transaction finishes, the rest are listed
-// as failed), twice (abort), and SIGKILL, after which the next start repairs the store from the
-// journal so that no committed record is lost.
+// as failed), twice (abort, which ends the process even while a plug-in never returns), and
+// SIGKILL, after which the next start repairs the store from the journal so that no committed
+// record is lost.
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
+#include <utility>
 
 #include "kelvrac_fixture.h"
 #include "support/test_origin.h"
@@ -128,6 +133,46 @@ TEST_F(KelvracSignals, SecondInterruptAbortsTheRunningFetch) {
     EXPECT_NE(ReadWhole(list).find(site.Url("/slow.html") + "\n"), std::string::npos)
         << ReadWhole(list);
 }
+
+class KelvracAbort : public KelvracTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(KelvracAbort, EndsTheProcessWithTheStoreSavedWhileThePluginNeverReturns) {
+    TestOrigin origin([](const Request& request) {
+        const std::string_view line = request.RequestLine();
+        if (line.find("/robots.txt") != std::string_view::npos) {
+            return Reply().Send(HttpResponse("HTTP/1.1 404 Not Found", "")).Close();
+        }
+        const bool movie = line.find("/m.swf") != std::string_view::npos;
+        return Reply()
+            .Send(HttpResponse("HTTP/1.1 200 OK", movie ? "FWS" : "<a href=\"m.swf\">m</a>",
+                               movie ? "Content-Type: application/x-shockwave-flash\r\n"
+                                     : "Content-Type: text/html\r\n"))
+            .Close();
+    });
+    // A copy of the program with the stuck plug-in beside it, where it looks first.
+    const std::string bin = dir_.Path("bin") + "/";
+    ASSERT_EQ(::mkdir(bin.c_str(), 0755), 0);
+    for (const auto& [from, to] :
+         {std::pair{"kelvrac", "kelvrac"}, std::pair{"kelvra.mtf", "kelvra.mtf"},
+          std::pair{"libstuck_florrin.so", "libflorrin.so"}}) {
+        std::ofstream(bin + to, std::ios::binary) << ReadWhole(BinDirectory() + "/" + from);
+    }
+    ASSERT_EQ(::chmod((bin + "kelvrac").c_str(), 0755), 0);
+
+    auto child = Start({"get", origin.Url("/")}, bin + "kelvrac");
+    ASSERT_TRUE(child->WaitForOutput("Investigating: " + origin.Url("/m.swf"), 30000))
+        << child->Out();
+    child->Signal(GetParam());
+    ASSERT_TRUE(child->WaitForOutput("ただいまｽﾚｯﾄﾞ終了待機中....\n", 30000)) << child->Out();
+    child->Signal(GetParam());
+    EXPECT_EQ(child->Wait(kRunTimeoutMs), 1) << child->Out() << child->Err();
+    const std::string hif = Data("kelvra.hif");
+    for (const char* path : {"/", "/m.swf"}) {
+        EXPECT_NE(hif.find(origin.HostPort() + path + "\n"), std::string::npos) << path << hif;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(SecondSignal, KelvracAbort, ::testing::Values(SIGINT, SIGTERM));
 
 TEST_F(KelvracSignals, AKilledCrawlLosesNoCommittedRecord) {
     SlowSite site;
