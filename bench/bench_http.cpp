@@ -25,8 +25,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/net/httputils.h"
-#include "engine/net/result_codes.h"
+#include "net/httputils.h"
+#include "net/result_codes.h"
 
 extern char** environ;
 

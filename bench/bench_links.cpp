@@ -14,12 +14,13 @@
 
 #include "store/condition.h"
 #include "store/extfilter.h"
-#include "store/patternmatch.h"
 #include "store/pickuplink.h"
+#include "util/patternmatch.h"
 
 namespace {
 
 using namespace kelvra::store;
+using namespace kelvra::util;
 
 double PeakRssMb() {
     rusage usage{};

@@ -132,7 +132,7 @@ void BM_ProhibitFind(benchmark::State& state) {
     for (int n = 0; n < 50; ++n) {
         list.Add(kelvra::server::ParseProhibitLine("ads" + std::to_string(n) + ";.gif"));
     }
-    kelvra::store::CaptureTable captures;
+    kelvra::util::CaptureTable captures;
     for (auto _ : state) {
         benchmark::DoNotOptimize(list.Find("http://www.example.com/images/banner.gif", captures));
     }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/net/url.h"
+#include "net/url.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "app/registration.h"
 
-#include "engine/net/url.h"
+#include "net/url.h"
 #include "store/configclass.h"
 #include "util/strutil.h"
 

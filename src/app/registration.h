@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/appcore.h"
-#include "engine/crawl/crawldisplay.h"
-#include "engine/crawl/kelvra.h"
-#include "engine/crawl/kelvra_log.h"
+#include "crawl/crawldisplay.h"
+#include "crawl/kelvra.h"
+#include "crawl/kelvra_log.h"
 #include "store/condition.h"
 #include "store/pickuplink.h"
 

@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "app/userinterface.h"
-#include "engine/crawl/plaindisplay.h"
+#include "crawl/plaindisplay.h"
 #include "server/servermonitor.h"
 
 namespace kelvra::console {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/net/tcpip_server.h"
+#include "net/tcpip_server.h"
 
 namespace kelvra::server {
 

@@ -1,6 +1,6 @@
 #include "server/htmlserver.h"
 
-#include "engine/net/result_codes.h"
+#include "net/result_codes.h"
 
 namespace kelvra::server {
 HtmlServer::HtmlServer(store::headerlistex& store, const ServerSettings& settings,

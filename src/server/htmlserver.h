@@ -17,7 +17,7 @@
 #include <mutex>
 #include <string>
 
-#include "engine/net/tcpip_server.h"
+#include "net/tcpip_server.h"
 #include "server/accesslist.h"
 #include "server/prohibitlist.h"
 #include "server/servermonitor.h"

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "engine/net/url.h"
+#include "net/url.h"
 #include "server/serversettings.h"
 #include "util/strutil.h"
 
@@ -53,7 +53,7 @@ void ApplyToken(ProhibitEntry& entry, std::string_view token) {
     }
 }
 
-bool MatchOne(std::string_view pattern, std::string_view subject, store::CaptureTable& captures) {
+bool MatchOne(std::string_view pattern, std::string_view subject, util::CaptureTable& captures) {
     bool invert = false;
     if (!pattern.empty() && pattern.front() == '!') {
         invert = true;
@@ -62,12 +62,12 @@ bool MatchOne(std::string_view pattern, std::string_view subject, store::Capture
     bool matched;
     if (!pattern.empty() && pattern.front() == '.') {
         const std::string extension = net::GetExtension(subject);
-        matched = store::PatternMatch(extension, pattern.substr(1),
-                                      store::kPatternIgnoreCase | store::kPatternAnchored)
+        matched = util::PatternMatch(extension, pattern.substr(1),
+                                      util::kPatternIgnoreCase | util::kPatternAnchored)
                       .has_value();
     } else {
-        store::CaptureTable own;
-        matched = store::PatternMatch(subject, pattern, 0, &own).has_value();
+        util::CaptureTable own;
+        matched = util::PatternMatch(subject, pattern, 0, &own).has_value();
         if (matched && HasCaptures(own)) captures = own;
     }
     return matched != invert;
@@ -101,10 +101,10 @@ void ProhibitClass::Add(ProhibitEntry entry) {
 }
 
 const ProhibitEntry* ProhibitClass::Find(std::string_view target,
-                                         store::CaptureTable& captures) const {
+                                         util::CaptureTable& captures) const {
     const std::string_view subject = MatchSubject(target);
     for (const ProhibitEntry& entry : entries_) {
-        captures = store::CaptureTable{};
+        captures = util::CaptureTable{};
         bool all = true;
         for (const std::string& pattern : entry.patterns) {
             if (!MatchOne(pattern, subject, captures)) {
@@ -114,7 +114,7 @@ const ProhibitEntry* ProhibitClass::Find(std::string_view target,
         }
         if (all) return &entry;
     }
-    captures = store::CaptureTable{};
+    captures = util::CaptureTable{};
     return nullptr;
 }
 
@@ -122,15 +122,15 @@ std::string_view MatchSubject(std::string_view target) {
     return target.substr(std::min(net::HostStart(target), target.size()));
 }
 
-bool HasCaptures(const store::CaptureTable& captures) {
-    for (int n = 1; n <= store::CaptureTable::kMax; ++n) {
+bool HasCaptures(const util::CaptureTable& captures) {
+    for (int n = 1; n <= util::CaptureTable::kMax; ++n) {
         if (captures.Has(n)) return true;
     }
     return false;
 }
 
 bool Rewrite(std::string& target, std::string_view templ, std::string_view subject,
-             const store::CaptureTable& captures) {
+             const util::CaptureTable& captures) {
     std::string out;
     for (std::size_t i = 0; i < templ.size(); ++i) {
         const char next = i + 1 < templ.size() ? templ[i + 1] : '\0';

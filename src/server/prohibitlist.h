@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/patternmatch.h"
+#include "util/patternmatch.h"
 
 namespace kelvra::server {
 
@@ -48,7 +48,7 @@ class ProhibitClass final {
 
     // The first entry whose patterns all match target's host-start form, or none. captures
     // receives the capture positions (into the host-start form, see MatchSubject).
-    const ProhibitEntry* Find(std::string_view target, store::CaptureTable& captures) const;
+    const ProhibitEntry* Find(std::string_view target, util::CaptureTable& captures) const;
 
   private:
     std::vector<ProhibitEntry> entries_;
@@ -58,12 +58,12 @@ class ProhibitClass final {
 std::string_view MatchSubject(std::string_view target);
 
 // True when captures holds at least one recorded capture.
-bool HasCaptures(const store::CaptureTable& captures);
+bool HasCaptures(const util::CaptureTable& captures);
 
 // Rebuilds target from the template, each "\1".."\9" replaced by that capture of subject.
 // False (target unchanged) when a capture is missing or too long, or the result is too long.
 bool Rewrite(std::string& target, std::string_view templ, std::string_view subject,
-             const store::CaptureTable& captures);
+             const util::CaptureTable& captures);
 
 // The mode for one request after an entry's mode change: +1 turns Proxy Mode 2 into Proxy
 // Mode 3, -1 turns any mode above Proxy Mode into Proxy Mode; the data-use bits stay.

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/net/proxy.h"
+#include "net/proxy.h"
 #include "platform/profile.h"
 
 namespace kelvra::server {

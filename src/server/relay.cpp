@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <chrono>
 
-#include "engine/net/result_codes.h"
-#include "engine/net/transport.h"
-#include "engine/net/url.h"
+#include "net/result_codes.h"
+#include "net/transport.h"
+#include "net/url.h"
 #include "server/answers.h"
 #include "server/servercommand.h"
 #include "server/subserverproc.h"

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "engine/net/transport.h"
-#include "engine/net/url.h"
+#include "net/transport.h"
+#include "net/url.h"
 #include "server/serversettings.h"
 #include "util/header.h"
 #include "util/strutil.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/net/tcpip_server.h"
+#include "net/tcpip_server.h"
 #include "server/subserverproc.h"
 
 namespace kelvra::server {

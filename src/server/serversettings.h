@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/net/proxy.h"
+#include "net/proxy.h"
 
 namespace kelvra::server {
 

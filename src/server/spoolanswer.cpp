@@ -8,7 +8,7 @@
 #include <ctime>
 #include <memory>
 
-#include "engine/net/url.h"
+#include "net/url.h"
 #include "server/answers.h"
 #include "server/servercommand.h"
 #include "server/spoolpath.h"

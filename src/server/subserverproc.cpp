@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "engine/net/result_codes.h"
-#include "engine/net/url.h"
+#include "net/result_codes.h"
+#include "net/url.h"
 #include "server/answers.h"
 #include "server/servercommand.h"
 
@@ -162,7 +162,7 @@ void SubServerProc::TakeRequest() {
 }
 
 bool SubServerProc::ApplyProhibit(std::uint32_t& request_mode) {
-    store::CaptureTable captures;
+    util::CaptureTable captures;
     const ProhibitEntry* entry = context_.prohibit.Find(request_.target, captures);
     if (entry == nullptr) return true;
     if (HasCaptures(captures) && entry->action == ProhibitAction::kText) {

@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "engine/net/message_reader.h"
-#include "engine/net/proxy.h"
-#include "engine/net/tcpip.h"
+#include "net/message_reader.h"
+#include "net/proxy.h"
+#include "net/tcpip.h"
 #include "server/prohibitlist.h"
 #include "server/servermonitor.h"
 #include "server/serversettings.h"

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "engine/net/url.h"
+#include "net/url.h"
 #include "util/strutil.h"
 
 namespace kelvra::store {
@@ -24,7 +24,8 @@ struct ExtFilterClass::Pattern {
             kind = Kind::kExtension;
             text.remove_prefix(1);
             const std::size_t slash = text.find('/');
-            matcher.emplace(text.substr(0, slash), kPatternIgnoreCase | kPatternAnchored, false);
+            matcher.emplace(text.substr(0, slash),
+                            util::kPatternIgnoreCase | util::kPatternAnchored, false);
             if (slash != std::string_view::npos) {
                 rest = std::make_unique<Pattern>(text.substr(slash + 1), false);
             }
@@ -32,7 +33,7 @@ struct ExtFilterClass::Pattern {
         }
         if (text.size() >= 2 && text[0] == '\\' && text[1] == '.') text.remove_prefix(1);
         kind = Kind::kOrdinary;
-        matcher.emplace(text, kPatternIgnoreCase, false);
+        matcher.emplace(text, util::kPatternIgnoreCase, false);
     }
 
     bool Matches(std::string_view url, std::string_view extension) const {
@@ -53,7 +54,7 @@ struct ExtFilterClass::Pattern {
 
     Kind kind = Kind::kOrdinary;
     bool invert = false;
-    std::optional<CompiledPattern> matcher;
+    std::optional<util::CompiledPattern> matcher;
     std::unique_ptr<Pattern> rest;  // the part after '/' of an extension pattern
 };
 

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "store/patternmatch.h"
+#include "util/patternmatch.h"
 
 namespace kelvra::store {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdio>
 
-#include "engine/net/url.h"
+#include "net/url.h"
 #include "util/strutil.h"
 
 namespace kelvra::store {

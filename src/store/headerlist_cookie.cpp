@@ -1,6 +1,6 @@
 #include "store/headerlist_cookie.h"
 
-#include "engine/net/url.h"
+#include "net/url.h"
 #include "store/store_names.h"
 #include "store/store_record.h"
 #include "util/header.h"

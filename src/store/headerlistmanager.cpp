@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "engine/net/url.h"
+#include "net/url.h"
 #include "store/store_names.h"
 #include "store/store_record.h"
 #include "util/fileutil.h"

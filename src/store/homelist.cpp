@@ -1,6 +1,6 @@
 #include "store/homelist.h"
 
-#include "engine/net/url.h"
+#include "net/url.h"
 
 namespace kelvra::store {
 

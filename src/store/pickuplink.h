@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/net/url.h"
+#include "net/url.h"
 #include "store/getlistmanager.h"
 #include "store/pluginhost.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "engine/net/url.h"
+#include "net/url.h"
 
 namespace kelvra::store {
 

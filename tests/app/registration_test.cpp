@@ -5,7 +5,7 @@
 
 #include "app/registration.h"
 #include "app/startup_core_fixture.h"
-#include "engine/crawl/plaindisplay.h"
+#include "crawl/plaindisplay.h"
 #include "store/configclass.h"
 
 namespace kelvra::app {

@@ -19,8 +19,8 @@
 #include <future>
 #include <mutex>
 
-#include "engine/crawl/slotconnection.h"
-#include "engine/net/result_codes.h"
+#include "crawl/slotconnection.h"
+#include "net/result_codes.h"
 #include "kelvrac_fixture.h"
 #include "support/ftp_server.h"
 #include "support/test_origin.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/net/ftplisting.h"
-#include "engine/net/ftputils.h"
+#include "net/ftplisting.h"
+#include "net/ftputils.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <memory>
 #include <string>
 
-#include "engine/net/httputils.h"
-#include "engine/net/message_reader.h"
-#include "engine/net/result_codes.h"
+#include "net/httputils.h"
+#include "net/message_reader.h"
+#include "net/result_codes.h"
 
 namespace {
 

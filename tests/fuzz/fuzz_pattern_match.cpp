@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <string_view>
 
-#include "store/patternmatch.h"
+#include "util/patternmatch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace kelvra::store;
+    using namespace kelvra::util;
     if (size == 0) return 0;
     const unsigned options = data[0] & 3;
     const std::string_view input(reinterpret_cast<const char*>(data + 1), size - 1);

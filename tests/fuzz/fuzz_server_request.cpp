@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "engine/net/message_reader.h"
-#include "engine/net/tcpip.h"
-#include "engine/net/url.h"
+#include "net/message_reader.h"
+#include "net/tcpip.h"
+#include "net/url.h"
 #include "server/prohibitlist.h"
 #include "server/servercommand.h"
 #include "server/spoolpath.h"
@@ -38,7 +38,7 @@ void Examine(const kelvra::net::HttpMessageBuffer& buffer) {
             kelvra::server::ParseServerCommand(target, level, 0x23, level == 2);
         }
     }
-    kelvra::store::CaptureTable captures;
+    kelvra::util::CaptureTable captures;
     const kelvra::server::ProhibitEntry* entry = List().Find(target, captures);
     if (entry != nullptr && kelvra::server::HasCaptures(captures)) {
         const std::string subject(kelvra::server::MatchSubject(target));

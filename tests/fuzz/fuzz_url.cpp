@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/net/url.h"
+#include "net/url.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);

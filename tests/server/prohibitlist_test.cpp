@@ -54,7 +54,7 @@ class ProhibitFindTest : public ::testing::Test {
     const ProhibitEntry* Find(std::string_view target) { return list_.Find(target, captures_); }
 
     ProhibitClass list_;
-    store::CaptureTable captures_;
+    util::CaptureTable captures_;
 };
 
 TEST_F(ProhibitFindTest, EveryPatternOfAnEntryMustMatch) {
@@ -96,7 +96,7 @@ TEST_F(ProhibitFindTest, CapturesRewriteTheTarget) {
 }
 
 TEST(ProhibitRewriteTest, MissingOrLongCaptureFails) {
-    store::CaptureTable captures;
+    util::CaptureTable captures;
     captures.count = 1;
     captures.spans[0] = {0, 3};
     std::string target = "abcdef";
@@ -129,7 +129,7 @@ TEST(ProhibitFileTest, LoadsEntriesInFileOrderAndMissingFileIsEmpty) {
     }
     ProhibitClass list(dir.Path("prohibit.orv"));
     EXPECT_EQ(list.size(), 2u);
-    store::CaptureTable captures;
+    util::CaptureTable captures;
     EXPECT_EQ(list.Find("http://h/first/second", captures)->action, ProhibitAction::kDeny);
     EXPECT_EQ(ProhibitClass(dir.Path("missing.orv")).size(), 0u);
 }

@@ -1,0 +1,210 @@
+#pragma once
+// The crawl engine: a pool of worker threads, one slot and one connection per worker, the
+// crawl's URL table and per-server limits, and the scheduler loop that hands URLs to idle
+// workers, judges their answers, commits them to the store and registers failures.
+//
+// Use (the app layer):
+//   KelvraClass crawl(store, settings.GetThread, data_dir + "kelvra.mcf", display);
+//   crawl.Setup(environment);            // proxies, time-out, retries, size limit
+//   crawl.AddStartUrl(request);          // once per acquisition request
+//   bool completed = false;
+//   long processed = crawl.Run(completed);
+//   ... Stop(level) from another thread (SIGINT, dialog close) ends it early.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "crawl/crawldisplay.h"
+#include "crawl/maxconnect.h"
+#include "crawl/requestheaders.h"
+#include "crawl/slotconnection.h"
+#include "crawl/threadclass.h"
+#include "crawl/urltable.h"
+#include "net/proxy.h"
+#include "store/fetchjob.h"
+#include "store/headerlist_cookie.h"
+
+namespace kelvra::crawl {
+
+// The settings a crawl takes from the application.
+struct CrawlEnvironment {
+    net::ProxySetting http_proxy;
+    net::ProxySetting ftp_proxy;
+    std::string ftp_user;  // empty: "anonymous"
+    std::string ftp_password;
+    int timeout = 0;              // seconds per receive (GetTimeout); 0: no limit
+    int retry_count = 0;          // RetryCount, 0..255
+    std::int64_t size_limit = 0;  // bytes (SizeLimit); 0: none
+    std::string progress_log;     // ProgressLog name; empty: no log
+};
+
+struct WorkerSlot {
+    std::unique_ptr<SlotConnection> connection;
+    std::string url;  // current URL
+    store::FetchJob* job = nullptr;
+    std::string next_url;  // pipelined (kKeep) or reserved
+    store::FetchJob* next_job = nullptr;
+    std::uint32_t flags = 0;  // SlotFlag bits
+    ServerLimit setting;
+    std::string previous_host;  // host of the slot's previous URL
+    bool on_hold = false;
+    // The last transaction as the worker left it.
+    int response_status = 0;  // HTTP status or channel code of ReadStatus
+    bool header_arrived = false;
+    bool keep_response = false;
+    // The commit the worker made itself right after a whole answer (see CommitOnWorker), for
+    // the scheduler's handler to take instead of committing again.
+    struct WorkerCommit {
+        bool made = false;
+        unsigned flags = 0;
+        store::treelistnode* record = nullptr;
+        store::CommitResult result = store::CommitResult::Failed;
+    } worker_commit;
+};
+
+class KelvraClass : public ThreadClass {
+  public:
+    static constexpr int kMaxThreads = 10;
+    static constexpr int kMaxRetryCount = 255;
+    static constexpr std::size_t kRememberedHosts = 10;
+
+    // threads is clamped to 1..kMaxThreads. mcf_path is read now (missing: defaults).
+    KelvraClass(store::headerlist_cookie& store, int threads, const std::string& mcf_path,
+                CrawlDisplay& display);
+    ~KelvraClass() override;
+
+    virtual void Setup(const CrawlEnvironment& environment);
+    virtual void ResetCrawl();
+    // 0 at once when nothing is queued; otherwise crawls until done or stopped. completed tells
+    // whether it ended without a stop. Returns the processed count.
+    virtual long Run(bool& completed);
+    // Queues the start URLs of one request; the number queued.
+    virtual int AddStartUrl(store::CrawlRequest& request);
+    virtual bool RequeueUrl(const std::string& url);
+    // The first (or next) error URL; nullptr at the end.
+    virtual const std::string* ErrorUrl(bool first);
+    virtual bool HasErrorUrls() const { return !error_urls_.empty(); }
+    // Below 1: one level more; else that level. 1 finishes running transactions, 2 aborts.
+    virtual void Stop(int level);
+    virtual int WriteRetryList(const std::string& path);
+    virtual int ReadRetryList(const std::string& path);
+
+    virtual void CrawlLoop();
+    virtual void KillAll();
+    // Builds the extra header text of slot i's URL; returns its job (may set plain-GET).
+    virtual store::FetchJob* BuildRequestHeaders(const std::string& url, store::FetchJob* job,
+                                                 std::string& text, bool attempt);
+    virtual int HandleResponse(int i, int& requeue);
+    virtual int PrepareSlot(int i);
+    virtual void ReleaseSlot(int i);
+    virtual const std::string* PickNext(int i);
+    virtual bool PickSameHost(int i);
+    virtual void Investigate(const store::treelistnode* record, std::string_view url,
+                             const store::FetchJob& job, bool follow);
+    virtual void RegisterRetry(const std::string& url, bool final);
+
+    // Credentials of the "$AuthCode$" files in the data directory (see auth.h); the user is
+    // asked through the display's AskCredentials.
+    virtual bool MakeAuthorization(std::string* out, std::string_view url,
+                                   std::string_view challenge, bool attempt);
+    virtual bool PrepareAuthorization(std::string_view url, std::string_view challenge,
+                                      bool give_up);
+
+    // Display operations.
+    virtual void ShowSlotLine(int i, std::string_view text);
+    virtual void ShowSlotLineQueued(int i, std::string_view text, long queued);
+    virtual void ShowSlotStatus(int i, std::string_view text);
+    virtual void ShowProgress(int i, std::int64_t received, std::int64_t total);
+    virtual void LogMessage(std::string_view message);
+    virtual void ClearDisplay();
+
+    virtual void RegisterError(const std::string& url);
+    virtual bool KeepAliveResponse(int i);
+
+    // The worker body.
+    int Work(int i) override;
+    int RunFetch(int i);
+    bool PipelineNext(int i);
+
+    long Processed() const { return processed_; }
+    int StopLevel() const { return stop_level_.load(); }
+    const std::vector<std::string>& ErrorUrls() const { return error_urls_; }
+    CrawlUrlTable& url_table() { return *url_table_; }
+    MaxConnectClass& limits() { return limits_; }
+    const WorkerSlot& slot(int i) const { return slots_[i]; }
+    // The slot holding the exclusive right for an authorization exchange, or -1.
+    int AuthorizationHolder() const { return auth_holder_; }
+
+  protected:
+    void InterruptWork(int i) override;
+    CrawlDisplay& display() { return display_; }
+    const CrawlEnvironment& environment() const { return environment_; }
+    store::headerlist_cookie& store() { return store_; }
+
+  private:
+    enum class ReadOutcome { kComplete, kTooLong, kFailed };
+
+    // RunFetch steps.
+    bool ReuseKeptConnection(int i);
+    void ShowFreshStart(int i);
+    bool PauseBeforeRequest(int i);
+    int SendCurrent(int i);
+    int ReadHeaderResult(int i, bool reused_kept);
+    ReadOutcome ReadBody(int i, int& code);
+    int FinishFetch(int i, ReadOutcome outcome, int code);
+    bool SendOn(int i, const std::string& url, store::FetchJob* job);
+
+    // HandleResponse by status.
+    int HandleNotModified(int i, int& requeue);
+    int HandleMoved(int i);
+    int HandleResumed(int i, int& requeue);
+    int HandleFull(int i, int& requeue);
+    int HandleAuthorization(int i, int& requeue);
+    int HandleOther(int i);
+    store::treelistnode* CommitSlot(int i, unsigned flags, store::CommitResult& result);
+    store::treelistnode* CommitNow(int i, unsigned flags, store::CommitResult& result);
+    std::optional<unsigned> LeadingCommitFlags(int i) const;
+    void CommitOnWorker(int i);
+    void CountProcessed() { ++processed_; }
+    void RetryPartial(int i, int& requeue);
+
+    // CrawlLoop steps.
+    void DrainStored();
+    void WaitForNetwork();
+    bool StartIdleWorkers();
+    bool CollectResults();
+    int DecideStatus(int i, int& requeue);
+    void TakeExclusiveRight(int i, int status);
+    void RegisterUnfinished();
+    void CloseAllConnections();
+
+    StoredState StoredStateOf(std::string_view url);
+    bool SameHostBusy(int i, std::string_view host, int& count);
+    static std::string HostOf(std::string_view url);
+    bool HasConnection(int i) const;
+
+    store::headerlist_cookie& store_;
+    CrawlDisplay& display_;
+    StoreObjectsAdapter store_objects_;
+    std::unique_ptr<CrawlUrlTable> url_table_;
+    MaxConnectClass limits_;
+    std::vector<WorkerSlot> slots_;
+    CrawlEnvironment environment_;
+    std::atomic<int> stop_level_{0};
+    long processed_ = 0;
+    std::vector<std::string> error_urls_;
+    std::size_t error_cursor_ = 0;
+    int auth_holder_ = -1;
+    bool network_checked_ = false;
+    // The URL table's enqueue count when a look for stored copies last found none: until it
+    // changes every queued entry is known to need a fetch.
+    std::uint64_t drained_at_ = kNeverDrained;
+    static constexpr std::uint64_t kNeverDrained = ~std::uint64_t{0};
+};
+
+}  // namespace kelvra::crawl

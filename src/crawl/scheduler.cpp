@@ -1,0 +1,368 @@
+// The scheduler: choosing URLs for idle workers under the per-server limits, collecting worker
+// results on the scheduler's thread, and ending the crawl.
+#include <algorithm>
+#include <vector>
+
+#include "crawl/fetchstatus.h"
+#include "crawl/kelvra.h"
+#include "net/transport.h"
+
+namespace kelvra::crawl {
+
+namespace {
+
+// Hosts found at their limit during one search; more than fit are simply not remembered (their
+// entries are looked at again, which costs time but never writes past the memory). Host nodes
+// of the URL table are unique per host name, so comparing them compares the names.
+class HostMemory {
+  public:
+    const std::vector<const store::treelistnode*>& hosts() const { return hosts_; }
+    void Remember(const store::treelistnode* host) {
+        if (hosts_.size() < KelvraClass::kRememberedHosts &&
+            std::find(hosts_.begin(), hosts_.end(), host) == hosts_.end()) {
+            hosts_.push_back(host);
+        }
+    }
+
+  private:
+    std::vector<const store::treelistnode*> hosts_;
+};
+
+constexpr std::string_view kOnHold = "OnHold";
+constexpr std::string_view kReady = "Ready";
+
+// A body of unknown length that a kill cut short looks exactly like a whole one; storing it
+// would keep a truncated file that later runs take as current. Only an announced length (which
+// the store compares against) or a finished message may be stored after a kill.
+bool CutBodyIsDetectable(WorkerSlot& slot) {
+    return slot.connection->Buffer().content_length >= 0 ||
+           slot.connection->State() == net::kMessageComplete;
+}
+
+}  // namespace
+
+// ---- choosing URLs --------------------------------------------------------------------------
+
+bool KelvraClass::SameHostBusy(int i, std::string_view host, int& busy) {
+    busy = 0;
+    for (int j = 0; j < count(); ++j) {
+        if (j == i) continue;
+        const WorkerSlot& other = slots_[j];
+        bool active = State(j) != WorkerState::kIdle || (other.flags & SlotFlag::kRetryNow) != 0;
+        if (active && other.job != nullptr && HostOf(other.url) == host) ++busy;
+        if (!active && other.next_job != nullptr && HostOf(other.next_url) == host) ++busy;
+    }
+    return busy > 0;
+}
+
+const std::string* KelvraClass::PickNext(int i) {
+    WorkerSlot& slot = slots_[i];
+    util::MutexLock lock(url_table_->mutex());
+    HostMemory at_limit;
+    for (std::size_t n = url_table_->QueueCount(); n > 0; --n) {
+        // Entries of hosts already at their limit go to the tail in one pass: with one busy
+        // server that is most of the queue, every time a slot looks for work.
+        n -= url_table_->MoveHostsToEnd(at_limit.hosts(), n);
+        if (n == 0) break;
+        const store::treelistnode* queued_host = url_table_->CurrentHost();
+        std::string url;
+        int allowed = url_table_->NextAllowed(url, false);
+        if (allowed == Allowed::kNone) break;
+        if (allowed == Allowed::kSkip) continue;
+        ServerLimit limit = limits_.Lookup(url);
+        store::FetchJob* job = url_table_->GetJob(url);
+        if (limit.connections < 1 || job == nullptr) {
+            url_table_->RemoveFirst();
+            continue;
+        }
+        std::string host = HostOf(url);
+        int busy = 0;
+        SameHostBusy(i, host, busy);
+        if (busy >= limit.connections) {
+            at_limit.Remember(queued_host);
+            url_table_->MoveFirstToEnd();
+            continue;
+        }
+        if (host != slot.previous_host) {
+            // A pause or a refused keep-alive is meant for one server at a time.
+            if (limit.keep_alive < 0) limit.keep_alive = 0;
+            if (limit.keep_alive > 2) limit.keep_alive = 1;
+        }
+        url_table_->RemoveFirst();
+        slot.setting = limit;
+        slot.url = std::move(url);
+        slot.job = job;
+        return &slot.url;
+    }
+    return nullptr;
+}
+
+bool KelvraClass::PickSameHost(int i) {
+    WorkerSlot& slot = slots_[i];
+    std::string host = HostOf(slot.url);
+    util::MutexLock lock(url_table_->mutex());
+    for (std::size_t n = url_table_->QueueCount(); n > 0; --n) {
+        if (CurrentHostName(*url_table_) != host) {
+            url_table_->MoveFirstToEnd();
+            continue;
+        }
+        std::string url;
+        int allowed = url_table_->NextAllowed(url, false);
+        if (allowed == Allowed::kNone) break;
+        if (allowed == Allowed::kSkip) continue;
+        store::FetchJob* job = url_table_->GetJob(url);
+        if (job == nullptr || limits_.Lookup(url).keep_alive <= 0) {
+            url_table_->MoveFirstToEnd();
+            continue;
+        }
+        url_table_->RemoveFirst();
+        slot.next_url = std::move(url);
+        slot.next_job = job;
+        return true;
+    }
+    return false;
+}
+
+// ---- slots ----------------------------------------------------------------------------------
+
+int KelvraClass::PrepareSlot(int i) {
+    WorkerSlot& slot = slots_[i];
+    bool retrying = (slot.flags & SlotFlag::kRetryNow) != 0;
+    if (slot.next_job == nullptr) {
+        if (!retrying && PickNext(i) == nullptr) {
+            slot.job = nullptr;
+            slot.url.clear();
+            return 0;
+        }
+        if (HostOf(slot.url) != slot.previous_host && HasConnection(i)) slot.connection->Close();
+    } else if (!retrying) {
+        slot.url = std::move(slot.next_url);
+        slot.job = slot.next_job;
+        slot.next_url.clear();
+        slot.next_job = nullptr;
+    } else {
+        // The request already on the wire is answered first; the retry follows.
+        std::swap(slot.url, slot.next_url);
+        std::swap(slot.job, slot.next_job);
+    }
+    slot.flags &= ~(SlotFlag::kRetryNow | SlotFlag::kReused);
+    // The slot's temporary file stays open from one fetch to the next (each request empties
+    // it): reopening it with truncation would make the file system write its old blocks out
+    // on every close.
+    if (slot.connection->TempStream() == nullptr && !slot.connection->OpenTempFile()) return -1;
+    if (!StartWorker(i)) {
+        ReleaseSlot(i);
+        return -1;
+    }
+    return 1;
+}
+
+void KelvraClass::ReleaseSlot(int i) {
+    WorkerSlot& slot = slots_[i];
+    SetState(i, WorkerState::kIdle);
+    if (!slot.url.empty()) slot.previous_host = HostOf(slot.url);
+    if ((slot.flags & SlotFlag::kRetryNow) != 0) return;
+    slot.flags &= ~SlotFlag::kAttemptMask;
+    slot.job = nullptr;
+    slot.url.clear();
+}
+
+void KelvraClass::KillAll() {
+    for (int i = 0; i < count(); ++i) KillWorker(i);
+}
+
+// ---- the loop -------------------------------------------------------------------------------
+
+void KelvraClass::CrawlLoop() {
+    for (WorkerSlot& slot : slots_) slot.on_hold = false;
+    while (true) {
+        DrainStored();
+        WaitForNetwork();
+        bool started = StartIdleWorkers();
+        if (started && stop_level_.load() <= 1) WaitManager(true);
+        bool busy = CollectResults() || started;
+        if (!busy && (url_table_->QueueCount() == 0 || stop_level_.load() > 0)) break;
+        if (stop_level_.load() >= 2) {
+            KillAll();
+            CollectResults();
+            break;
+        }
+        if (!busy) {
+            // Nothing runs and nothing could start although URLs are queued: none of them can
+            // ever be fetched in this run. Leave them to the error list rather than spin.
+            stop_level_ = std::max(stop_level_.load(), 1);
+            break;
+        }
+    }
+    LogMessage("Closing all sockets ...");
+    CloseAllConnections();
+    if (stop_level_.load() > 0) RegisterUnfinished();
+    LogMessage("Done.");
+}
+
+void KelvraClass::DrainStored() {
+    const store::treelistnode* record = nullptr;
+    // Another look without new entries would only turn the whole queue once round.
+    while (url_table_->EnqueueCount() != drained_at_) {
+        const std::uint64_t enqueued = url_table_->EnqueueCount();
+        std::optional<store::FetchJob> job = url_table_->NextUnprocessed(record);
+        if (!job) {
+            drained_at_ = enqueued;
+            break;
+        }
+        CountProcessed();
+        const std::string key = store_.NodeKey(record);
+        std::string url = url_table_->QueuedUrl(key).value_or("http://" + key);
+        Investigate(record, url, *job, job->trace != 0);
+        url_table_->RobotsFetched(url, *job, true);
+    }
+}
+
+void KelvraClass::WaitForNetwork() {
+    if (network_checked_) return;
+    LogMessage("Waiting for TCP/IP connection ....");
+    net::ResolveHost("localhost");
+    LogMessage("TCP/IP connected.");
+    network_checked_ = true;
+}
+
+bool KelvraClass::StartIdleWorkers() {
+    bool busy = false;
+    // Once a slot without reserved work found nothing in the queue, every other such slot
+    // would walk the same queue against the same busy hosts and find nothing as well.
+    bool nothing_to_pick = false;
+    for (int i = 0; i < count(); ++i) {
+        WorkerSlot& slot = slots_[i];
+        if (State(i) != WorkerState::kIdle) {
+            busy = true;
+            continue;
+        }
+        if (stop_level_.load() != 0) continue;
+        if (auth_holder_ >= 0 && auth_holder_ != i) {
+            if (!slot.on_hold) ShowSlotStatus(i, kOnHold);
+            slot.on_hold = true;
+            continue;
+        }
+        if (slot.on_hold) ShowSlotStatus(i, kReady);
+        slot.on_hold = false;
+        bool unreserved =
+            slot.next_job == nullptr && (slot.flags & SlotFlag::kRetryNow) == 0;
+        if (unreserved && nothing_to_pick) {
+            slot.job = nullptr;
+            slot.url.clear();
+            continue;
+        }
+        int prepared = PrepareSlot(i);
+        if (prepared == 0 && unreserved) nothing_to_pick = true;
+        if (prepared == 1) busy = true;
+        if (prepared == -1) {
+            ShowSlotLine(i, "Can't create thread(" + slot.url + ")");
+            stop_level_ = std::max(stop_level_.load(), 1);
+        }
+    }
+    return busy;
+}
+
+bool KelvraClass::CollectResults() {
+    bool busy = false;
+    for (int i = 0; i < count(); ++i) {
+        if (!IsWorkerResult(State(i))) continue;
+        WorkerSlot& slot = slots_[i];
+        int requeue = Requeue::kNone;
+        int status = DecideStatus(i, requeue);
+        bool retrying = (slot.flags & SlotFlag::kRetryNow) != 0;
+        if (!retrying && slot.job != nullptr) {
+            url_table_->RobotsFetched(slot.url, *slot.job, requeue != Requeue::kFailed);
+        }
+        ShowSlotStatus(i, FetchStatusName(status));
+        if (status == kStatusIOError) {
+            LogMessage(std::string(FetchStatusName(status)) + ": " + slot.url);
+            requeue = Requeue::kLater;
+        }
+        if (requeue != Requeue::kNone && !slot.url.empty()) {
+            RegisterRetry(slot.url, requeue == Requeue::kFailed);
+        }
+        ReleaseSlot(i);
+        if (slot.job != nullptr || slot.next_job != nullptr) busy = true;
+    }
+    return busy;
+}
+
+int KelvraClass::DecideStatus(int i, int& requeue) {
+    WorkerSlot& slot = slots_[i];
+    int status = kStatusAbnormal;
+    switch (State(i)) {
+        case WorkerState::kEnding:
+            requeue = Requeue::kFailed;
+            if (slot.header_arrived && slot.job != nullptr && CutBodyIsDetectable(slot)) {
+                HandleResponse(i, requeue);
+            }
+            // The socket was shut down under the worker: never reuse it.
+            slot.connection->Close();
+            slot.connection->transport().Rearm();
+            slot.flags &= ~(SlotFlag::kRetryNow | SlotFlag::kKeep);
+            status = kStatusKilled;
+            break;
+        case WorkerResult::kHeaderRead:
+            status = HandleResponse(i, requeue);
+            break;
+        case WorkerResult::kSendFailed:
+            status = kStatusError;
+            if (slot.job != nullptr) requeue = Requeue::kLater;
+            break;
+        case WorkerResult::kTempFileFailed:
+            status = kStatusIOError;
+            break;
+        case WorkerResult::kKeptClosed:
+            slot.flags |= SlotFlag::kRetryNow;
+            status = kStatusRetry;
+            break;
+        case WorkerResult::kTooLong:
+            status = kStatusTooLong;
+            break;
+        default:
+            status = slot.header_arrived ? HandleResponse(i, requeue) : kStatusAbnormal;
+            if ((slot.flags & SlotFlag::kRetryNow) == 0) requeue = Requeue::kLater;
+            break;
+    }
+    TakeExclusiveRight(i, status);
+    return status;
+}
+
+void KelvraClass::TakeExclusiveRight(int i, int status) {
+    bool authorizing = status == kStatusUnAuth || status == kStatusAuthPend;
+    if (authorizing && auth_holder_ < 0 && State(i) == WorkerResult::kHeaderRead) auth_holder_ = i;
+    if (!authorizing && auth_holder_ == i) auth_holder_ = -1;
+}
+
+void KelvraClass::CloseAllConnections() {
+    for (WorkerSlot& slot : slots_) {
+        slot.connection->Close();
+        slot.connection->CloseTempFile();
+    }
+}
+
+void KelvraClass::RegisterUnfinished() {
+    for (int i = 0; i < count(); ++i) {
+        WorkerSlot& slot = slots_[i];
+        slot.flags &= ~SlotFlag::kRetryNow;
+        if (slot.job != nullptr) RegisterError(slot.url);
+        ReleaseSlot(i);
+        if (slot.next_job != nullptr) RegisterError(slot.next_url);
+        slot.next_job = nullptr;
+        slot.next_url.clear();
+        slot.flags &= ~SlotFlag::kKeep;
+    }
+    LogMessage("Registering error URLs ...");
+    std::size_t limit = 2 * url_table_->QueueCount();
+    std::string url;
+    for (std::size_t n = 0; n < limit; ++n) {
+        int allowed = url_table_->NextAllowed(url, true);
+        if (allowed == Allowed::kNone) return;
+        if (allowed == Allowed::kUrl) RegisterError(url);
+    }
+    // Entries that stayed blocked (a robots.txt that never came) fail as well.
+    while (std::optional<std::string> rest = url_table_->Dequeue(true)) RegisterError(*rest);
+}
+
+}  // namespace kelvra::crawl

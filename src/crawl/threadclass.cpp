@@ -1,0 +1,160 @@
+#include "crawl/threadclass.h"
+
+#include "crawl/fetchstatus.h"
+
+namespace kelvra::crawl {
+
+ThreadClass::ThreadClass(int count) {
+    for (int i = 0; i < count; ++i) workers_.push_back(std::make_unique<Worker>());
+}
+
+ThreadClass::~ThreadClass() {
+    KillAllWorkers();
+}
+
+void ThreadClass::KillAllWorkers() {
+    for (int i = 0; i < count(); ++i) KillWorker(i);
+}
+
+bool ThreadClass::HasThread(int i) const {
+    return ValidIndex(i) && workers_[i]->id.load() != std::thread::id{};
+}
+
+bool ThreadClass::StartWorker(int i) {
+    if (!ValidIndex(i)) return false;
+    if (!HasThread(i)) return CreateWorker(i, WorkerState::kWorking);
+    if (workers_[i]->state.load() == WorkerState::kIdle) ResumeWorker(i, WorkerState::kWorking);
+    return true;
+}
+
+std::thread::id ThreadClass::ThreadId(int i) const {
+    return ValidIndex(i) ? workers_[i]->id.load() : std::thread::id{};
+}
+
+int ThreadClass::State(int i) const {
+    return ValidIndex(i) ? workers_[i]->state.load() : -1;
+}
+
+int ThreadClass::KillWorker(int i) {
+    if (!HasThread(i)) return -1;
+    Worker& worker = *workers_[i];
+    {
+        std::lock_guard lock(worker.pause_mutex);
+        worker.stop = true;
+    }
+    worker.pause_cv.notify_all();
+    if (worker.state.load() == WorkerState::kWorking) InterruptWork(i);
+    worker.wake.Set();
+    if (worker.thread.joinable()) worker.thread.join();
+    worker.state = WorkerState::kEnding;
+    worker.id = std::thread::id{};
+    SignalManager();
+    return 0;
+}
+
+int ThreadClass::CurrentWorker() const {
+    std::thread::id self = std::this_thread::get_id();
+    for (int i = 0; i < count(); ++i) {
+        if (workers_[i]->id.load() == self) return i;
+    }
+    return -1;
+}
+
+int ThreadClass::SetState(int i, int value) {
+    if (!ValidIndex(i)) return -1;
+    Worker& worker = *workers_[i];
+    if (!HasThread(i)) {
+        worker.state = value;
+        return value;
+    }
+    int current = worker.state.load();
+    while (current != WorkerState::kWorking &&
+           !worker.state.compare_exchange_weak(current, value)) {
+    }
+    return worker.state.load();
+}
+
+int ThreadClass::Work(int) {
+    return WorkerResult::kHeaderRead;
+}
+
+bool ThreadClass::CreateWorker(int i, int state) {
+    if (!ValidIndex(i)) return false;
+    Worker& worker = *workers_[i];
+    if (worker.thread.joinable()) worker.thread.join();  // a thread that ended by itself
+    worker.stop = false;
+    worker.state = state;
+    try {
+        worker.thread = std::thread([this, i] { Body(i); });
+    } catch (const std::system_error&) {
+        worker.state = WorkerState::kNoThread;
+        return false;
+    }
+    worker.id = worker.thread.get_id();
+    return true;
+}
+
+void ThreadClass::ResumeWorker(int i, int state) {
+    if (!ValidIndex(i)) return;
+    workers_[i]->state = state;
+    workers_[i]->wake.Set();
+}
+
+void ThreadClass::ManagerEvent(bool on) {
+    std::lock_guard lock(manager_mutex_);
+    if (on && !manager_) manager_ = std::make_unique<util::ConditionClass>();
+    if (!on) manager_.reset();
+}
+
+void ThreadClass::SignalManager() {
+    std::lock_guard lock(manager_mutex_);
+    if (manager_) manager_->Set();
+}
+
+bool ThreadClass::WaitManager(bool block) {
+    util::ConditionClass* manager = nullptr;
+    {
+        std::lock_guard lock(manager_mutex_);
+        manager = manager_.get();
+    }
+    return manager != nullptr && manager->Wait(block);
+}
+
+bool ThreadClass::WaitManagerFor(std::chrono::milliseconds timeout) {
+    util::ConditionClass* manager = nullptr;
+    {
+        std::lock_guard lock(manager_mutex_);
+        manager = manager_.get();
+    }
+    return manager != nullptr && manager->WaitFor(static_cast<long>(timeout.count()));
+}
+
+void ThreadClass::InterruptWork(int) {}
+
+bool ThreadClass::StopRequested(int i) const {
+    return ValidIndex(i) && workers_[i]->stop.load();
+}
+
+bool ThreadClass::PauseUnlessStopped(int i, std::chrono::milliseconds duration) {
+    if (!ValidIndex(i)) return false;
+    Worker& worker = *workers_[i];
+    std::unique_lock lock(worker.pause_mutex);
+    return !worker.pause_cv.wait_for(lock, duration, [&worker] { return worker.stop.load(); });
+}
+
+void ThreadClass::Body(int i) {
+    Worker& worker = *workers_[i];
+    // The creator records the id too, but only after the thread may already be working.
+    worker.id = std::this_thread::get_id();
+    while (!worker.stop.load() && worker.state.load() != WorkerState::kEnding) {
+        if (worker.state.load() == WorkerState::kWorking) {
+            int result = Work(i);
+            worker.state = worker.stop.load() ? WorkerState::kEnding : result;
+            SignalManager();
+            if (worker.stop.load()) break;
+        }
+        worker.wake.Wait(true);
+    }
+}
+
+}  // namespace kelvra::crawl

@@ -1,0 +1,58 @@
+#pragma once
+// The HTTP client of one connection: writes a request, reads the response into the channel's
+// temporary file.
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <string_view>
+
+#include "net/message_reader.h"
+#include "net/proxy.h"
+
+namespace kelvra::net {
+
+// A request line, fixed lines and extra lines that do not fit fail the request.
+inline constexpr std::size_t kRequestBufferSize = 6144;
+
+enum RequestMethod { kMethodGet = 0, kMethodPost = 1, kMethodHead = 2 };
+
+// Per-server connection setting: keep-alive value (1 or more asks to keep the connection)
+// and HTTP version as major * 10 + minor (11, 10).
+struct ConnectionSetting {
+    int keep_alive = 0;
+    int version = 11;
+};
+
+class httputils : public TCPIPProxyClass, public InvestHeaderClass {
+  public:
+    explicit httputils(std::unique_ptr<Transport> transport = nullptr);
+
+    // Builds the request for url (method kMethodGet/Post/Head; setting may be null; extra
+    // lines each end in CR LF), decides the route, connects and sends it. Returns a channel
+    // code (kHostUnknown when the target does not resolve, kSendFailed also for a request
+    // that does not fit kRequestBufferSize).
+    virtual int SendRequest(int method, std::string_view url, const ConnectionSetting* setting,
+                            std::string_view extra);
+    // Opens the temporary file empty and reads the response header (and the body bytes that
+    // came with it): the status code (100..999), a request's kind, or a channel code; 0 when
+    // the peer closed before sending a header.
+    virtual int ReadStatus();
+
+    // Also forgets the requests still awaiting their answers.
+    int Close() override;
+
+    // The header block of the last request as sent.
+    const std::string& RequestText() const { return request_; }
+
+  private:
+    bool BuildRequest(int method, std::string_view url, const ConnectionSetting* setting,
+                      std::string_view extra);
+
+    std::string request_;
+    // One entry per request sent and not yet answered: whether its answer has no body (HEAD),
+    // so that answers to pipelined requests are framed by their own request.
+    std::deque<bool> unanswered_;
+};
+
+}  // namespace kelvra::net

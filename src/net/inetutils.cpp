@@ -1,0 +1,78 @@
+#include "net/inetutils.h"
+
+#include "net/result_codes.h"
+#include "net/url.h"
+
+namespace kelvra::net {
+
+// The control connection shares this channel's transport with the data connection.
+inetutils::inetutils(std::unique_ptr<Transport> transport)
+    : httputils(std::move(transport)),
+      ftp_(std::make_unique<ftputils>(
+          *this, std::make_unique<SharedTransport>(TCPIPClass::transport()))) {}
+
+inetutils::~inetutils() {
+    ftp_->Quit();
+}
+
+void inetutils::SetEnvironment(const ProxySetting* http, const ProxySetting* ftp) {
+    http_proxy_ = http;
+    ftp_proxy_ = ftp;
+}
+
+void inetutils::SetFtpLogin(std::string user, std::string password) {
+    ftp_->SetDefaultLogin(std::move(user), std::move(password));
+}
+
+int inetutils::Request(int method, std::string_view url, const ConnectionSetting* setting,
+                       std::string_view extra) {
+    std::string escaped = EscapeUnsafeBytes(url);
+    keep_control_ = false;
+    ftp_transfer_ = false;
+    if (escaped.starts_with("http://")) {
+        ftp_->Quit();
+        SetProxy(http_proxy_, kHttpPort);
+        return SendRequest(method, escaped, setting, extra);
+    }
+    if (!escaped.starts_with("ftp://")) return -1;
+    SetProxy(ftp_proxy_, kFtpPort);
+    DecideRoute(escaped);
+    if (ViaProxy()) {
+        ftp_->Quit();
+        return SendRequest(method, escaped, setting, extra);
+    }
+    // The data connection of the previous file, if any, is this channel's socket.
+    TCPIPClient::Close();
+    int code = ftp_->FtpRequest(escaped, extra, method == kMethodHead);
+    ftp_transfer_ = code == kChannelOk;
+    return code;
+}
+
+int inetutils::ReadStatus() {
+    if (!ftp_transfer_) return httputils::ReadStatus();
+    int status = ftp_->SyntheticResponse();
+    return status == kFtpFailed ? kConnectFailed : status;
+}
+
+void inetutils::FinishTransfer() {
+    if (ftp_transfer_) keep_control_ = ftp_->FinishTransfer();
+}
+
+int inetutils::Close() {
+    int code = TCPIPClient::Close();
+    if (!keep_control_) ftp_->Quit();
+    keep_control_ = false;
+    ftp_transfer_ = false;
+    return code;
+}
+
+bool inetutils::IsClosed() const {
+    return TCPIPClient::IsClosed() && !ftp_->ControlOpen();
+}
+
+void inetutils::TakeDataConnection(int fd) {
+    TCPIPClient::Close();
+    socket_ = fd;
+}
+
+}  // namespace kelvra::net

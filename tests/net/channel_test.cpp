@@ -1,0 +1,195 @@
+// The channel itself: temporary file and tee, Peek, receive time-out, held-back bytes.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/http_test_util.h"
+#include "net/proxy.h"
+#include "net/tcpip_server.h"
+#include "support/test_origin.h"
+
+namespace kelvra::net {
+namespace {
+
+using kelvra::test::Reply;
+using kelvra::test::TestOrigin;
+using testing::TempDir;
+using testing::TempFileText;
+
+struct ChannelTest : ::testing::Test {
+    ChannelTest() {
+        channel.SetTempDirectory(dir.Path());
+        channel.SetTimeout(5);
+    }
+    int ConnectTo(const TestOrigin& origin) {
+        return channel.Connect(ResolveHost("127.0.0.1"), origin.Port(), false);
+    }
+    TempDir dir;
+    TCPIPClient channel;
+};
+
+TEST_F(ChannelTest, TemporaryFileNameAndLifetime) {
+    std::string path;
+    {
+        TCPIPClass own;
+        own.SetTempDirectory(dir.Path());
+        ASSERT_TRUE(own.OpenTempFile());
+        path = own.TempPath();
+        std::filesystem::path file(path);
+        EXPECT_EQ(file.parent_path(), std::filesystem::path(dir.Path()));
+        // five lower-case hex digits, then the six characters mkstemp chose
+        std::string name = file.filename().string();
+        ASSERT_EQ(name.size(), 11u);
+        EXPECT_EQ(name.substr(0, 5).find_first_not_of("0123456789abcdef"), std::string::npos);
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);  // mkstemp: only the owner
+        // reopening keeps the name and empties the file
+        ASSERT_TRUE(own.AppendToTemp("abc", 3));
+        ASSERT_TRUE(own.OpenTempFile());
+        EXPECT_EQ(own.TempPath(), path);
+        EXPECT_EQ(TempFileText(own), "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(ChannelTest, TeeCopiesReceivedBytesOnlyWhileOn) {
+    TestOrigin origin([](kelvra::test::Connection& c) {
+        c.Send("first");
+        std::string ack;
+        c.ReadUntil("\n", ack);
+        c.Send("second");
+        c.WaitForClientClose();
+    });
+    ASSERT_EQ(ConnectTo(origin), kChannelOk);
+    ASSERT_TRUE(channel.OpenTempFile());
+    char buffer[64];
+    long n = 0;
+    ASSERT_TRUE(channel.Receive(buffer, 5, n));
+    EXPECT_EQ(std::string(buffer, n), "first");
+    channel.SetTee(false);
+    int code;
+    ASSERT_TRUE(channel.SendAll("\n", 1, code));
+    ASSERT_TRUE(channel.Receive(buffer, sizeof buffer, n));
+    EXPECT_EQ(std::string(buffer, n), "second");
+    EXPECT_EQ(TempFileText(channel), "first");
+}
+
+TEST_F(ChannelTest, ReceiveWithoutTemporaryFileIsFine) {
+    TestOrigin origin([](kelvra::test::Connection& c) { c.Send("x"); });
+    ASSERT_EQ(ConnectTo(origin), kChannelOk);
+    char byte;
+    long n = 0;
+    EXPECT_TRUE(channel.Receive(&byte, 1, n));
+    EXPECT_EQ(n, 1);
+    EXPECT_FALSE(channel.Receive(&byte, 1, n));  // then the peer closed
+    EXPECT_EQ(n, 0);
+}
+
+TEST_F(ChannelTest, PeekStates) {
+    TestOrigin origin([](kelvra::test::Connection& c) {
+        std::string go;
+        c.ReadUntil("\n", go);
+        c.Send("d");
+        c.ReadUntil("\n", go);
+    });
+    ASSERT_EQ(ConnectTo(origin), kChannelOk);
+    EXPECT_EQ(channel.Peek(0), 0);  // nothing yet
+    EXPECT_EQ(channel.Peek(50000), 0);
+    int code;
+    ASSERT_TRUE(channel.SendAll("\n", 1, code));
+    EXPECT_EQ(channel.Peek(2000000), 1);  // data waiting, not consumed
+    EXPECT_EQ(channel.Peek(0), 1);
+    char byte;
+    long n;
+    ASSERT_TRUE(channel.Receive(&byte, 1, n));
+    ASSERT_TRUE(channel.SendAll("\n", 1, code));
+    EXPECT_EQ(channel.Peek(2000000), -1);  // the peer closed
+    channel.Close();
+    EXPECT_EQ(channel.Peek(0), -2);  // no socket
+}
+
+TEST_F(ChannelTest, HeldBackBytesComeFirstAndCloseDropsThem) {
+    TestOrigin origin([](kelvra::test::Connection& c) {
+        c.Send("wire");
+        c.WaitForClientClose();
+    });
+    ASSERT_EQ(ConnectTo(origin), kChannelOk);
+    ASSERT_TRUE(channel.OpenTempFile());
+    channel.Unread("held", 4);
+    EXPECT_EQ(channel.Peek(0), 1);
+    char buffer[16];
+    long n;
+    ASSERT_TRUE(channel.Receive(buffer, 3, n));
+    EXPECT_EQ(std::string(buffer, n), "hel");
+    ASSERT_TRUE(channel.Receive(buffer, sizeof buffer, n));
+    EXPECT_EQ(std::string(buffer, n), "d");
+    ASSERT_TRUE(channel.Receive(buffer, sizeof buffer, n));
+    EXPECT_EQ(std::string(buffer, n), "wire");
+    EXPECT_EQ(TempFileText(channel), "heldwire");
+    channel.Unread("x", 1);
+    channel.Close();
+    EXPECT_EQ(channel.HeldBackBytes(), 0u);
+}
+
+TEST_F(ChannelTest, ReceiveTimesOut) {
+    TestOrigin origin([](kelvra::test::Connection& c) { c.WaitForClientClose(); });
+    ASSERT_EQ(ConnectTo(origin), kChannelOk);
+    channel.SetTimeout(1);
+    char byte;
+    long n = 0;
+    EXPECT_FALSE(channel.Receive(&byte, 1, n));
+    EXPECT_EQ(n, kTimedOut);
+}
+
+TEST_F(ChannelTest, CutTempFileRemovesTheTail) {
+    ASSERT_TRUE(channel.OpenTempFile());
+    ASSERT_TRUE(channel.AppendToTemp("header+body", 11));
+    ASSERT_TRUE(channel.CutTempFile(4));
+    ASSERT_TRUE(channel.AppendToTemp("x", 1));
+    EXPECT_EQ(TempFileText(channel), "header+x");
+    EXPECT_FALSE(channel.CutTempFile(100));  // more than there is
+}
+
+// A listener whose accept queue is full drops further connection requests, so the connection
+// stays pending until the periods run out.
+TEST_F(ChannelTest, ConnectTimesOutAfterItsPeriods) {
+    // A listener with the shortest queue that never accepts: once it is full, the kernel drops
+    // further SYNs and a connect can only time out.
+    const int full = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(full, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = kLoopbackAddress;
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(full, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(full, 1), 0);
+    ASSERT_EQ(::getsockname(full, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int port = ntohs(address.sin_port);
+    std::vector<std::unique_ptr<TCPIPClient>> queued;
+    int code = kChannelOk;
+    channel.SetTimeout(1);
+    for (int i = 0; i < 16 && code == kChannelOk; ++i) {
+        queued.push_back(std::make_unique<TCPIPClient>());
+        queued.back()->SetTimeout(1);
+        code = queued.back()->Connect(kLoopbackAddress, port, false);
+    }
+    EXPECT_EQ(code, kTimedOut);
+    ::close(full);
+}
+
+TEST_F(ChannelTest, ConnectWithoutAddress) {
+    EXPECT_EQ(channel.Connect(0, 80, false), kNoSocket);
+}
+
+}  // namespace
+}  // namespace kelvra::net

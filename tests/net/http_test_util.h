@@ -1,0 +1,56 @@
+#pragma once
+// Helpers shared by the channel and reader tests.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "net/httputils.h"
+#include "net/result_codes.h"
+#include "net/tcpip.h"
+#include "util/tempdir.h"
+
+namespace kelvra::net::testing {
+
+using kelvra::testing::TempDir;
+
+// Whole content of the channel's temporary file.
+inline std::string TempFileText(TCPIPClass& channel) {
+    std::FILE* file = channel.TempStream();
+    if (file == nullptr) return "<no file>";
+    std::fflush(file);
+    long position = std::ftell(file);
+    std::rewind(file);
+    std::string text;
+    char block[65536];
+    std::size_t n;
+    while ((n = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, n);
+    std::fseek(file, position, SEEK_SET);
+    return text;
+}
+
+// Steps the reader until the message is complete or failed; returns the last code.
+inline int ReadToEnd(httputils& client) {
+    int code = kChannelOk;
+    while (client.State() >= kHeaderComplete && client.State() < kMessageComplete) {
+        client.Step(code);
+    }
+    return code;
+}
+
+// An httputils whose temporary file lives in its own directory, with a time-out that keeps
+// a faulty test from hanging.
+struct ClientFixture : ::testing::Test {
+    ClientFixture() {
+        client.SetTempDirectory(dir.Path());
+        client.SetTimeout(5);
+    }
+    TempDir dir;
+    httputils client;
+};
+
+}  // namespace kelvra::net::testing
