@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/net/http_test_util.h"
+#include "engine/net/inetutils.h"
 #include "engine/net/message_reader.h"
 #include "support/test_origin.h"
 
@@ -379,6 +380,26 @@ TEST_F(ReaderTest, PipelinedHeadThenGetEachFramedByItsOwnRequest) {
     EXPECT_EQ(client.ReadStatus(), 200);
     ReadToEnd(client);
     EXPECT_TRUE(client.BodyComplete());
+    EXPECT_EQ(TempFileText(client), get_answer);
+}
+
+// A worker slot's connection closed with a HEAD unanswered (a dead kept connection, a stop):
+// the GET on the next connection is framed by its own method.
+TEST(SlotChannelClose, ForgetsTheRequestsOfTheClosedConnection) {
+    testing::TempDir dir;
+    inetutils client;
+    client.SetTempDirectory(dir.Path());
+    client.SetTimeout(5);
+    const std::string get_answer = HttpResponse("HTTP/1.1 200 OK", "hello");
+    TestOrigin origin(std::vector<Reply>{Reply().Hold(), Reply().Send(get_answer)});
+    ConnectionSetting keep{2, 11};
+    ASSERT_EQ(client.Request(kMethodHead, origin.Url("/1"), &keep, ""), kChannelOk);
+    ASSERT_TRUE(origin.WaitForRequests(1));
+    client.Close();
+    ASSERT_EQ(client.Request(kMethodGet, origin.Url("/2"), &keep, ""), kChannelOk);
+    EXPECT_EQ(client.ReadStatus(), 200);
+    ReadToEnd(client);
+    EXPECT_EQ(client.Consumed(), 5);
     EXPECT_EQ(TempFileText(client), get_answer);
 }
 
