@@ -270,6 +270,7 @@ store::treelistnode* KelvraClass::CommitNow(int i, unsigned flags, CommitResult&
     store::ReceivedObject object;
     object.header_length = static_cast<std::int64_t>(buffer.header_length);
     object.content_length = buffer.content_length;
+    object.cut_short = !slot.connection->BodyComplete();
     std::FILE* stream = slot.connection->TempStream();
     if (stream == nullptr) return nullptr;
     result = CommitResult::Failed;

@@ -95,23 +95,35 @@ TEST_F(StatusTest, MovedNoGoodAndErrorPages) {
     EXPECT_NE(store->FindRecord(origin.Url("/gone")), nullptr);
 }
 
-TEST_F(StatusTest, ShortBodyIsBadSizeAndFetchedWholeLater) {
-    std::vector<Reply> replies = {
-        Reply()
-            .Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n"
-                  "\r\n01234")
-            .Close(),
-        Reply().Send(HttpResponse("HTTP/1.1 200 OK", "0123456789", "Content-Type: text/plain\r\n")),
+TEST_F(StatusTest, BodyCutShortIsBadSizeAndFetchedWholeLater) {
+    struct Row {
+        const char* why;
+        std::string first;  // sent before the server closes
     };
-    Canned canned(replies);
-    TestOrigin origin(canned.Handler());
+    const std::vector<Row> rows = {
+        {"Content-length not reached",
+         "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\n01234"},
+        {"chunked body closed before its last chunk",
+         "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n"
+         "5\r\n01234\r\n"},
+    };
     environment.retry_count = 1;
-    // On a fresh connection the URL is registered for a later attempt, without Range.
-    EXPECT_EQ(CrawlOnce(origin.Url("/t.txt"), kPlainFlags), (Names{"BadSize", "Success"}));
-    EXPECT_EQ(LocalFile(origin.Url("/t.txt")), "0123456789");
-    auto requests = PageRequests(origin);
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[1].bytes.find("Range:"), std::string::npos);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        std::vector<Reply> replies = {
+            Reply().Send(row.first).Close(),
+            Reply().Send(
+                HttpResponse("HTTP/1.1 200 OK", "0123456789", "Content-Type: text/plain\r\n")),
+        };
+        Canned canned(replies);
+        TestOrigin origin(canned.Handler());
+        // On a fresh connection the URL is registered for a later attempt, without Range.
+        EXPECT_EQ(CrawlOnce(origin.Url("/t.txt"), kPlainFlags), (Names{"BadSize", "Success"}));
+        EXPECT_EQ(LocalFile(origin.Url("/t.txt")), "0123456789");
+        auto requests = PageRequests(origin);
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(requests[1].bytes.find("Range:"), std::string::npos);
+    }
 }
 
 TEST_F(StatusTest, UnchangedPartialFileIsResumedByRangeAtOnce) {
