@@ -107,7 +107,10 @@ int httputils::ReadStatus() {
     while (State() >= kScanHeader && State() < kHeaderComplete) Step(code);
     if (State() < 0) {
         int redirect = RedirectStatusAfterFailure();
-        return redirect != 0 ? redirect : code;
+        if (redirect == 0) return code;
+        // The message broke off: nothing after it on this connection can be framed.
+        Close();
+        return redirect;
     }
     if (Kind() != kResponse) return Kind();
     int status = StatusCode();

@@ -184,12 +184,41 @@ TEST_F(StatusTest, PeerClosingWithoutAnswerIsErrorAndRetried) {
     EXPECT_EQ(crawl->url_table().GetJob(origin.Url("/x"))->flags & kRegetMask, 0u);
 }
 
-TEST_F(StatusTest, HeaderCutShortIsAbnormal) {
-    std::vector<Reply> replies = {Reply().Send("HTTP/1.1 302 Found\r\nLocation: /y").Close()};
-    Canned canned(replies);
-    TestOrigin origin(canned.Handler());
-    EXPECT_EQ(CrawlOnce(origin.Url("/x"), kPlainFlags), Names{"Abnormal"});
-    EXPECT_EQ(crawl->ErrorUrls().size(), 1u);
+TEST_F(StatusTest, RedirectionCutShortIsUsableOnceItsLocationLineArrived) {
+    struct Row {
+        const char* why;
+        Reply answer;  // for /x; /y is a page
+        Names statuses;
+    };
+    const std::string moved = "HTTP/1.1 302 Found\r\nConnection: Keep-Alive\r\nLocation: /y";
+    const std::vector<Row> rows = {
+        {"closed inside the Location line", Reply().Send(moved).Close(), {"Abnormal"}},
+        {"closed after the Location line",
+         Reply().Send(moved + "\r\nContent-Ty").Close(),
+         {"Moved", "Success"}},
+        // The connection stays open but can carry nothing more.
+        {"header longer than the reader takes",
+         Reply().Send(moved + "\r\n" + std::string(9000, 'X')).Hold(),
+         {"Moved", "Success"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        TestOrigin origin([&row](const Request& r) {
+            if (IsRobots(r.RequestLine())) return NoRobots();
+            if (r.RequestLine().starts_with("GET /x ")) return row.answer;
+            return Reply().Send(Html("<p>y</p>", "Connection: Keep-Alive\r\n"));
+        });
+        WriteMcf("* 1/1/11\n");
+        EXPECT_EQ(CrawlOnce(origin.Url("/x"), kPlainFlags), row.statuses);
+        std::string location;
+        const bool usable = row.statuses.size() > 1;
+        EXPECT_EQ(store->GetUrlField(origin.Url("/x"), "LO:", location), usable);
+        if (usable) {
+            EXPECT_EQ(location, "/y");
+            EXPECT_EQ(LocalFile(origin.Url("/y")), "<p>y</p>");
+        }
+        EXPECT_EQ(crawl->ErrorUrls().size(), usable ? 0u : 1u);
+    }
 }
 
 TEST_F(StatusTest, DeadKeptConnectionIsRetriedAtOnce) {

@@ -433,8 +433,12 @@ INSTANTIATE_TEST_SUITE_P(
         CloseCase{"before_anything", "", 0, kReaderFailed, false},
         // state 0: inside the first line
         CloseCase{"inside_status_line", "HTTP/1.1 200 OK", 0, kReaderFailed, false},
-        // state 0 with a redirection cut short: its status is still usable
-        CloseCase{"cut_redirect", "HTTP/1.1 302 Found\r\nLocation: /x", 302, kReaderFailed, false},
+        // state 0 inside a redirection's Location line: its status, but the target may be cut
+        CloseCase{"cut_in_location", "HTTP/1.1 302 Found\r\nLocation: /x", 302, kReaderFailed,
+                  false},
+        // state 0 after it: the redirection is usable, without body
+        CloseCase{"cut_after_location", "HTTP/1.1 302 Found\r\nLocation: /x\r\nDa", 302,
+                  kMessageComplete, true},
         // state 1: just after a line end; what came is the header
         CloseCase{"after_lf", "HTTP/1.0 200 OK\r\nX-A: b\n", 200, kMessageComplete, true},
         // state 2: after LF CR
