@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "crawl_fixture.h"
+#include "engine/crawl/kelvra_log.h"
 
 namespace kelvra::crawl::testing {
 namespace {
@@ -93,6 +94,42 @@ TEST_F(StatusTest, MovedNoGoodAndErrorPages) {
     EXPECT_EQ(store->FindRecord(origin.Url("/gone")), nullptr);
     EXPECT_EQ(CrawlOnce(origin.Url("/gone"), kPlainFlags | kSaveErrorPage), Names{"NoGood"});
     EXPECT_NE(store->FindRecord(origin.Url("/gone")), nullptr);
+}
+
+TEST_F(StatusTest, RedirectChainEndsWithItsTwentiethRedirect) {
+    // /r<n> moves to /r<n+1>, without end.
+    TestOrigin origin([](const Request& r) {
+        if (IsRobots(r.RequestLine())) return NoRobots();
+        const int n = std::atoi(std::string(r.RequestLine().substr(6)).c_str());  // "GET /r"
+        return Reply().Send(HttpResponse("HTTP/1.1 302 Found", "",
+                                         "Location: /r" + std::to_string(n + 1) + "\r\n"));
+    });
+    environment.progress_log = "prog.csv";
+    KelvraClass_Log logged(*store, 1, dir.Path("kelvra.mcf"), display);
+    logged.Setup(environment);
+    store::CrawlRequest request;
+    request.urls = {origin.Url("/r0")};
+    request.flags = kPlainFlags;
+    ASSERT_EQ(logged.AddStartUrl(request), 1);
+    bool completed = false;
+    logged.RunWithLog(completed);
+    // The start URL and the targets of 20 redirects; the 21st redirect is recorded only.
+    Names lines = RequestLines(origin);
+    ASSERT_EQ(lines.size(), 21u);
+    EXPECT_EQ(lines.back(), "GET /r20 HTTP/1.1");
+    EXPECT_EQ(StatusNames(), Names(21, "Moved"));
+    std::string location;
+    EXPECT_TRUE(store->GetUrlField(origin.Url("/r20"), "LO:", location));
+    EXPECT_EQ(logged.url_table().GetJob(origin.Url("/r21")), nullptr);
+    EXPECT_TRUE(logged.ErrorUrls().empty());
+    // The progress log says why the chain ends there, after the URL's status.
+    std::ifstream in(logged.progress_log().Path());
+    std::vector<std::string> log;
+    for (std::string line; std::getline(in, line);) log.push_back(line);
+    ASSERT_GE(log.size(), 2u);
+    const std::string r20 = ", " + origin.Url("/r20") + ", ";
+    EXPECT_NE(log[log.size() - 2].find(r20 + "Moved"), std::string::npos);
+    EXPECT_NE(log.back().find(r20 + "Location not followed"), std::string::npos) << log.back();
 }
 
 TEST_F(StatusTest, BodyCutShortIsBadSizeAndFetchedWholeLater) {
