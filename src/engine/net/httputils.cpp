@@ -103,6 +103,7 @@ int httputils::ReadStatus() {
     ExpectNoBody(!unanswered_.empty() && unanswered_.front());
     if (!unanswered_.empty()) unanswered_.pop_front();
     if (!OpenTempFile()) return kTempFileFailed;
+    transport().AwaitAnswer();
     int code = kChannelOk;
     while (State() >= kScanHeader && State() < kHeaderComplete) Step(code);
     if (State() < 0) {
