@@ -160,8 +160,7 @@ int KelvraClass::ReadHeaderResult(int i, bool reused_kept) {
     slot.flags &= ~SlotFlag::kKeep;
     int status = slot.connection->ReadStatus();
     slot.response_status = status;
-    // A redirection whose header was cut short still reports its status, but no header
-    // arrived: the reader never completed one.
+    // A redirection whose header was cut short after its Location line counts as arrived.
     slot.header_arrived = slot.connection->State() >= net::kHeaderComplete;
     if (status >= 100 && status <= kMaxChannelStatus) return WorkerResult::kHeaderRead;
     slot.connection->Close();
@@ -270,6 +269,7 @@ store::treelistnode* KelvraClass::CommitNow(int i, unsigned flags, CommitResult&
     store::ReceivedObject object;
     object.header_length = static_cast<std::int64_t>(buffer.header_length);
     object.content_length = buffer.content_length;
+    object.cut_short = !slot.connection->BodyComplete();
     std::FILE* stream = slot.connection->TempStream();
     if (stream == nullptr) return nullptr;
     result = CommitResult::Failed;

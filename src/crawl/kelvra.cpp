@@ -144,6 +144,10 @@ void KelvraClass::ShowSlotStatus(int i, std::string_view text) {
     display_.SlotStatus(i, text);
 }
 
+void KelvraClass::ShowStatusNote(int i, std::string_view note) {
+    LogMessage(slots_[i].url + ": " + std::string(note));
+}
+
 void KelvraClass::ShowProgress(int i, std::int64_t received, std::int64_t total) {
     display_.Progress(i, received, total);
 }

@@ -119,6 +119,8 @@ class KelvraClass : public ThreadClass {
     virtual void ShowSlotLine(int i, std::string_view text);
     virtual void ShowSlotLineQueued(int i, std::string_view text, long queued);
     virtual void ShowSlotStatus(int i, std::string_view text);
+    // Why the status just shown for slot i's URL is not the whole story: a log line.
+    virtual void ShowStatusNote(int i, std::string_view note);
     virtual void ShowProgress(int i, std::int64_t received, std::int64_t total);
     virtual void LogMessage(std::string_view message);
     virtual void ClearDisplay();

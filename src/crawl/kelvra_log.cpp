@@ -29,6 +29,11 @@ void KelvraClass_Log::ShowSlotStatus(int i, std::string_view text) {
     LogStatus(i, text);
 }
 
+void KelvraClass_Log::ShowStatusNote(int i, std::string_view note) {
+    KelvraClass::ShowStatusNote(i, note);
+    LogStatus(i, note);
+}
+
 bool KelvraClass_Log::FinishReport(long processed) {
     FinishReportActions actions{
         [this](const std::string& url) { RequeueUrl(url); },

@@ -25,6 +25,8 @@ class KelvraClass_Log : public KelvraClass {
     bool HangUpAll();
 
     void ShowSlotStatus(int i, std::string_view text) override;
+    // Also a line of the progress log, after the status line it explains.
+    void ShowStatusNote(int i, std::string_view note) override;
     const ProgressLog& progress_log() const { return log_; }
 
   private:

@@ -275,6 +275,10 @@ bool KelvraClass::CollectResults() {
             url_table_->RobotsFetched(slot.url, *slot.job, requeue != Requeue::kFailed);
         }
         ShowSlotStatus(i, FetchStatusName(status));
+        if (status == kStatusMoved && !store::FollowsRedirect(*slot.job)) {
+            ShowStatusNote(i, "Location not followed: " + std::to_string(store::kMaxRedirects) +
+                                  " redirects in a row");
+        }
         if (status == kStatusIOError) {
             LogMessage(std::string(FetchStatusName(status)) + ": " + slot.url);
             requeue = Requeue::kLater;

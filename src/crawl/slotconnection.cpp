@@ -97,6 +97,12 @@ int SlotTransport::Close(int fd) {
 void SlotTransport::ArmStallGuard(int seconds) {
     std::lock_guard lock(guard_mutex_);
     period_ms_ = seconds < 1 ? 0 : seconds * 1000L;
+    measuring_ = false;
+}
+
+void SlotTransport::AwaitAnswer() {
+    std::lock_guard lock(guard_mutex_);
+    measuring_ = period_ms_ > 0;
     period_end_ = Clock::now() + std::chrono::milliseconds(period_ms_);
     period_bytes_ = 0;
 }
@@ -114,7 +120,7 @@ void SlotTransport::Rearm() {
 
 long SlotTransport::RemainingMs() {
     std::lock_guard lock(guard_mutex_);
-    if (period_ms_ == 0) return -1;
+    if (!measuring_) return -1;
     Clock::time_point now = Clock::now();
     if (period_bytes_ >= kProgressBytes) {
         period_end_ = now + std::chrono::milliseconds(period_ms_);

@@ -10,7 +10,9 @@
 // Stall guard: a transfer must deliver at least kProgressBytes within every time-out period
 // (the channel's time-out). A peer that trickles bytes slower than that fails the transfer as
 // a time-out instead of holding the worker indefinitely; per-receive time-outs alone never fire
-// for such a peer.
+// for such a peer. Periods count from the moment an answer is awaited (after the request, and
+// anew for every reply of the FTP dialogue): the slot's pause before a request and the connect
+// are not the peer's silence.
 
 #include <atomic>
 #include <chrono>
@@ -38,8 +40,11 @@ class SlotTransport final : public net::Transport {
     int Peek(int fd) override;
     int Close(int fd) override;
 
-    // Starts the stall guard's first period; seconds below 1 switch it off.
+    // Sets the length of the stall guard's periods (seconds below 1: no guard) and waits for
+    // AwaitAnswer to start the first one.
     void ArmStallGuard(int seconds);
+    // Starts a new period.
+    void AwaitAnswer() override;
     // Makes every blocking call on the slot's sockets return at once, and every later call
     // fail, until Rearm. Safe from any thread.
     void Interrupt();
@@ -61,6 +66,7 @@ class SlotTransport final : public net::Transport {
     std::atomic<bool> interrupted_{false};
     std::mutex guard_mutex_;
     long period_ms_ = 0;
+    bool measuring_ = false;  // a period runs
     Clock::time_point period_end_{};
     std::int64_t period_bytes_ = 0;
 };

@@ -275,6 +275,10 @@ int SharedTransport::Close(int fd) {
     return target_.Close(fd);
 }
 
+void SharedTransport::AwaitAnswer() {
+    target_.AwaitAnswer();
+}
+
 // ---- connection and log-in ------------------------------------------------------------------
 
 ftputils::ftputils(inetutils& owner, std::unique_ptr<Transport> transport)
@@ -305,7 +309,9 @@ int ftputils::CommandReply(std::string_view text) {
     return Command(text) ? ReadReply() : 0;
 }
 
+// Every reply has the time-out to itself: a dialogue of many short replies may take longer.
 int ftputils::ReadReply(std::size_t block_size) {
+    transport().AwaitAnswer();
     reply_.clear();
     std::string block(block_size, '\0');
     for (;;) {

@@ -73,6 +73,7 @@ class SharedTransport final : public Transport {
     int Wait(int fd, short events, int timeout_ms) override;
     int Peek(int fd) override;
     int Close(int fd) override;
+    void AwaitAnswer() override;
 
   private:
     Transport& target_;

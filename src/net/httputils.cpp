@@ -103,11 +103,15 @@ int httputils::ReadStatus() {
     ExpectNoBody(!unanswered_.empty() && unanswered_.front());
     if (!unanswered_.empty()) unanswered_.pop_front();
     if (!OpenTempFile()) return kTempFileFailed;
+    transport().AwaitAnswer();
     int code = kChannelOk;
     while (State() >= kScanHeader && State() < kHeaderComplete) Step(code);
     if (State() < 0) {
         int redirect = RedirectStatusAfterFailure();
-        return redirect != 0 ? redirect : code;
+        if (redirect == 0) return code;
+        // The message broke off: nothing after it on this connection can be framed.
+        Close();
+        return redirect;
     }
     if (Kind() != kResponse) return Kind();
     int status = StatusCode();

@@ -36,7 +36,9 @@ class httputils : public TCPIPProxyClass, public InvestHeaderClass {
                             std::string_view extra);
     // Opens the temporary file empty and reads the response header (and the body bytes that
     // came with it): the status code (100..999), a request's kind, or a channel code; 0 when
-    // the peer closed before sending a header.
+    // the peer closed before sending a header. A redirection cut short still gives its
+    // status and closes the connection; cut after its Location line it is a complete answer
+    // without body.
     virtual int ReadStatus();
 
     // Also forgets the requests still awaiting their answers.

@@ -42,7 +42,7 @@ int inetutils::Request(int method, std::string_view url, const ConnectionSetting
         return SendRequest(method, escaped, setting, extra);
     }
     // The data connection of the previous file, if any, is this channel's socket.
-    TCPIPClient::Close();
+    httputils::Close();
     int code = ftp_->FtpRequest(escaped, extra, method == kMethodHead);
     ftp_transfer_ = code == kChannelOk;
     return code;
@@ -59,7 +59,8 @@ void inetutils::FinishTransfer() {
 }
 
 int inetutils::Close() {
-    int code = TCPIPClient::Close();
+    // Through httputils: requests sent on the closed connection are never answered.
+    int code = httputils::Close();
     if (!keep_control_) ftp_->Quit();
     keep_control_ = false;
     ftp_transfer_ = false;

@@ -466,11 +466,30 @@ int InvestHeaderClass::RedirectStatusAfterFailure() {
     if (KindOfFirstLine(received, version) != kResponse) return 0;
     std::string token = SecondWord(received);
     if (token.empty() || token[0] != '3') return 0;
-    buffer_.status_token = token;
+    buffer_.status_token = std::move(token);
     buffer_.version = version;
     if (buffer_.header_length == 0) buffer_.header_length = buffer_.filled;
     kind_ = kResponse;
+    TakeCutRedirection();
     return StatusCode();
+}
+
+// Only complete lines count: a Location value cut inside its line could name another URL.
+void InvestHeaderClass::TakeCutRedirection() {
+    const std::string_view received(buffer_.raw.data(), buffer_.header_length);
+    const std::size_t end = received.rfind('\n') + 1;  // 0 without a line end
+    if (util::FindHeader(received.substr(0, end), "Location:").empty()) return;
+    const std::int64_t rest = static_cast<std::int64_t>(buffer_.filled - end);
+    if (sink_ != nullptr && sink_->Tee() && !sink_->CutTempFile(rest)) return;
+    buffer_.header_length = end;
+    buffer_.filled = end;
+    buffer_.content_length = 0;
+    buffer_.remaining = 0;
+    buffer_.keep_alive = false;
+    buffer_.chunked = false;
+    bodiless_ = true;
+    failure_code_ = kChannelOk;
+    SetState(kMessageComplete);
 }
 
 }  // namespace kelvra::net

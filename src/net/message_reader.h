@@ -100,7 +100,9 @@ class InvestHeaderClass {
     // Status code of a response header (the token's value), 0 when it is not 100..999.
     int StatusCode() const;
     // After a failure: reads what was received as a response header once more; its status
-    // when that is a redirection (3xx), else 0.
+    // when that is a redirection (3xx), else 0. A redirection whose Location line arrived
+    // whole is usable: its lines up to the last complete one become a complete message
+    // without body.
     int RedirectStatusAfterFailure();
 
   protected:
@@ -128,6 +130,7 @@ class InvestHeaderClass {
     void BeginBody();
     void FinishMessage(const char* rest, std::size_t count);
     void SkipInterim();
+    void TakeCutRedirection();
     bool ParseContentLength(std::string_view header);
     void ApplyResponseRules();
     std::size_t NextBodyRead() const;

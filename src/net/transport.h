@@ -33,6 +33,10 @@ class Transport {
     virtual int Peek(int fd) = 0;
     // 0, or -1 when closing failed.
     virtual int Close(int fd) = 0;
+    // A request or command went out and its answer is awaited from now on: a transport that
+    // limits how long the peer may stay silent starts measuring here, so that our own pause
+    // before a request never counts as the peer's silence.
+    virtual void AwaitAnswer() {}
 };
 
 class PlainTransport final : public Transport {

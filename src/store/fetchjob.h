@@ -54,7 +54,16 @@ struct FetchJob {
     std::uint32_t flags = 0;
     std::uint16_t depth = 0;  // remaining link depth, 0 = unlimited
     std::uint16_t retry = 0;
-    std::int16_t trace = 0;  // remaining update-check depth (CompleteTrace)
+    std::int16_t trace = 0;       // remaining update-check depth (CompleteTrace)
+    std::uint16_t redirects = 0;  // redirects in a row that led to this URL
 };
+
+// A URL reached by kMaxRedirects redirects in a row has its own Location recorded but not
+// followed: a site that moves every answer on to a new URL cannot hold the crawl for ever.
+inline constexpr std::uint16_t kMaxRedirects = 20;
+
+inline bool FollowsRedirect(const FetchJob& job) {
+    return job.redirects < kMaxRedirects;
+}
 
 }  // namespace kelvra::store

@@ -102,7 +102,7 @@ treelistnode* headerlistex::Commit(std::string_view url, std::FILE* stream, Rece
     CarryOverFields(key, job.header_text);
 
     const std::int64_t size = StreamSize(stream);
-    bool complete = true;
+    bool complete = !job.cut_short;
     bool cut_failed = false;
     if (job.content_length >= 0) {
         const std::int64_t expected = job.header_length + job.content_length;

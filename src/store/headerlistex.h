@@ -32,6 +32,9 @@ enum class CommitResult : int {
 struct ReceivedObject {
     std::int64_t header_length = 0;
     std::int64_t content_length = -1;  // announced body length; negative when unknown
+    // The body ended early where no length tells (a chunked body cut short, a failed read):
+    // what arrived is stored as a partial file.
+    bool cut_short = false;
     // Filled by Commit: the header as received plus the lines Commit adds.
     std::string header_text;
 };

@@ -502,7 +502,8 @@ bool PickupLinkClass::ProcessObject(std::string_view url, const treelistnode* re
     if (!store_ || !record) return false;
     net::BaseUrl base;
     net::MakeBaseUrl(base, url);
-    if (const auto location = store_->Field(record, "LO:")) {
+    const auto location = store_->Field(record, "LO:");
+    if (location && FollowsRedirect(job)) {
         std::string target;
         if (net::ResolveLink(target, base, *location) >= 0) {
             bool denied = false;
@@ -512,6 +513,7 @@ bool PickupLinkClass::ProcessObject(std::string_view url, const treelistnode* re
             }
             if (!denied) AllowMovedTarget(target, job, true, url);
             FetchJob moved = job;
+            ++moved.redirects;
             const int mode = (job.flags & (JobFlag::kSrcObjectAll | JobFlag::kGetAll))
                                  ? kModeForced
                                  : kModeOrdinary;
@@ -520,6 +522,7 @@ bool PickupLinkClass::ProcessObject(std::string_view url, const treelistnode* re
     }
     FetchJob copy = job;
     copy.retry = 0;
+    copy.redirects = 0;
     copy.referrer = FindUrl(url);
     const auto type = store_->ContentType(record);
     if (!type) return false;

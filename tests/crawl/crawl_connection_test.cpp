@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "crawl_fixture.h"
+#include "support/ftp_server.h"
 
 namespace kelvra::crawl::testing {
 namespace {
@@ -241,6 +242,39 @@ TEST_F(CrawlFixture, DefaultLimitsWaitASecondBetweenRequestsToOneServer) {
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
     EXPECT_EQ(origin.Connections(), 1);
     EXPECT_EQ(PageRequests(origin).size(), 2u);
+}
+
+// The time-out measures the server's silence, not our own pause before a request.
+TEST_F(CrawlFixture, PauseLongerThanTheTimeOutIsNoSilentServer) {
+    Site site;
+    site.Page("/", KeptHtml("<p>x</p>"));
+    TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
+    WriteMcf("* 1500/1/11\n");  // a pause after robots.txt
+    environment.timeout = 1;
+    NewCrawl();
+    Start(origin.Url("/"), kPlainFlags);
+    RunCrawl();
+    EXPECT_EQ(StatusNames(), Names{"Success"});
+}
+
+// Each reply of the FTP dialogue has the time-out to itself; the dialogue as a whole takes
+// longer.
+TEST_F(CrawlFixture, SlowFtpDialogueWithinTheTimeOutPerReply) {
+    kelvra::testing::TempDir root;
+    std::ofstream(root.Path("a.txt")) << "hello ftp\n";
+    kelvra::test::FtpServerOptions options;
+    options.root = root.Path();
+    options.anonymous = true;
+    options.reply_delay_ms = 200;  // seven commands before the data flows
+    kelvra::test::FtpServer server(options);
+    ASSERT_TRUE(server.Running());
+    WriteMcf("* 0/1/11\n");
+    environment.timeout = 1;
+    NewCrawl();
+    Start(server.Url("/a.txt"), kPlainFlags);
+    RunCrawl();
+    EXPECT_EQ(StatusNames(), Names{"Success"});
+    EXPECT_EQ(LocalFile(server.Url("/a.txt")), "hello ftp\n");
 }
 
 TEST_F(CrawlFixture, EndlessBodyIsCutAtTheSizeLimit) {

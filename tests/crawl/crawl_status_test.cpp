@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "crawl_fixture.h"
+#include "engine/crawl/kelvra_log.h"
 
 namespace kelvra::crawl::testing {
 namespace {
@@ -95,23 +96,71 @@ TEST_F(StatusTest, MovedNoGoodAndErrorPages) {
     EXPECT_NE(store->FindRecord(origin.Url("/gone")), nullptr);
 }
 
-TEST_F(StatusTest, ShortBodyIsBadSizeAndFetchedWholeLater) {
-    std::vector<Reply> replies = {
-        Reply()
-            .Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n"
-                  "\r\n01234")
-            .Close(),
-        Reply().Send(HttpResponse("HTTP/1.1 200 OK", "0123456789", "Content-Type: text/plain\r\n")),
+TEST_F(StatusTest, RedirectChainEndsWithItsTwentiethRedirect) {
+    // /r<n> moves to /r<n+1>, without end.
+    TestOrigin origin([](const Request& r) {
+        if (IsRobots(r.RequestLine())) return NoRobots();
+        const int n = std::atoi(std::string(r.RequestLine().substr(6)).c_str());  // "GET /r"
+        return Reply().Send(HttpResponse("HTTP/1.1 302 Found", "",
+                                         "Location: /r" + std::to_string(n + 1) + "\r\n"));
+    });
+    environment.progress_log = "prog.csv";
+    KelvraClass_Log logged(*store, 1, dir.Path("kelvra.mcf"), display);
+    logged.Setup(environment);
+    store::CrawlRequest request;
+    request.urls = {origin.Url("/r0")};
+    request.flags = kPlainFlags;
+    ASSERT_EQ(logged.AddStartUrl(request), 1);
+    bool completed = false;
+    logged.RunWithLog(completed);
+    // The start URL and the targets of 20 redirects; the 21st redirect is recorded only.
+    Names lines = RequestLines(origin);
+    ASSERT_EQ(lines.size(), 21u);
+    EXPECT_EQ(lines.back(), "GET /r20 HTTP/1.1");
+    EXPECT_EQ(StatusNames(), Names(21, "Moved"));
+    std::string location;
+    EXPECT_TRUE(store->GetUrlField(origin.Url("/r20"), "LO:", location));
+    EXPECT_EQ(logged.url_table().GetJob(origin.Url("/r21")), nullptr);
+    EXPECT_TRUE(logged.ErrorUrls().empty());
+    // The progress log says why the chain ends there, after the URL's status.
+    std::ifstream in(logged.progress_log().Path());
+    std::vector<std::string> log;
+    for (std::string line; std::getline(in, line);) log.push_back(line);
+    ASSERT_GE(log.size(), 2u);
+    const std::string r20 = ", " + origin.Url("/r20") + ", ";
+    EXPECT_NE(log[log.size() - 2].find(r20 + "Moved"), std::string::npos);
+    EXPECT_NE(log.back().find(r20 + "Location not followed"), std::string::npos) << log.back();
+}
+
+TEST_F(StatusTest, BodyCutShortIsBadSizeAndFetchedWholeLater) {
+    struct Row {
+        const char* why;
+        std::string first;  // sent before the server closes
     };
-    Canned canned(replies);
-    TestOrigin origin(canned.Handler());
+    const std::vector<Row> rows = {
+        {"Content-length not reached",
+         "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\n01234"},
+        {"chunked body closed before its last chunk",
+         "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n"
+         "5\r\n01234\r\n"},
+    };
     environment.retry_count = 1;
-    // On a fresh connection the URL is registered for a later attempt, without Range.
-    EXPECT_EQ(CrawlOnce(origin.Url("/t.txt"), kPlainFlags), (Names{"BadSize", "Success"}));
-    EXPECT_EQ(LocalFile(origin.Url("/t.txt")), "0123456789");
-    auto requests = PageRequests(origin);
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[1].bytes.find("Range:"), std::string::npos);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        std::vector<Reply> replies = {
+            Reply().Send(row.first).Close(),
+            Reply().Send(
+                HttpResponse("HTTP/1.1 200 OK", "0123456789", "Content-Type: text/plain\r\n")),
+        };
+        Canned canned(replies);
+        TestOrigin origin(canned.Handler());
+        // On a fresh connection the URL is registered for a later attempt, without Range.
+        EXPECT_EQ(CrawlOnce(origin.Url("/t.txt"), kPlainFlags), (Names{"BadSize", "Success"}));
+        EXPECT_EQ(LocalFile(origin.Url("/t.txt")), "0123456789");
+        auto requests = PageRequests(origin);
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(requests[1].bytes.find("Range:"), std::string::npos);
+    }
 }
 
 TEST_F(StatusTest, UnchangedPartialFileIsResumedByRangeAtOnce) {
@@ -172,12 +221,41 @@ TEST_F(StatusTest, PeerClosingWithoutAnswerIsErrorAndRetried) {
     EXPECT_EQ(crawl->url_table().GetJob(origin.Url("/x"))->flags & kRegetMask, 0u);
 }
 
-TEST_F(StatusTest, HeaderCutShortIsAbnormal) {
-    std::vector<Reply> replies = {Reply().Send("HTTP/1.1 302 Found\r\nLocation: /y").Close()};
-    Canned canned(replies);
-    TestOrigin origin(canned.Handler());
-    EXPECT_EQ(CrawlOnce(origin.Url("/x"), kPlainFlags), Names{"Abnormal"});
-    EXPECT_EQ(crawl->ErrorUrls().size(), 1u);
+TEST_F(StatusTest, RedirectionCutShortIsUsableOnceItsLocationLineArrived) {
+    struct Row {
+        const char* why;
+        Reply answer;  // for /x; /y is a page
+        Names statuses;
+    };
+    const std::string moved = "HTTP/1.1 302 Found\r\nConnection: Keep-Alive\r\nLocation: /y";
+    const std::vector<Row> rows = {
+        {"closed inside the Location line", Reply().Send(moved).Close(), {"Abnormal"}},
+        {"closed after the Location line",
+         Reply().Send(moved + "\r\nContent-Ty").Close(),
+         {"Moved", "Success"}},
+        // The connection stays open but can carry nothing more.
+        {"header longer than the reader takes",
+         Reply().Send(moved + "\r\n" + std::string(9000, 'X')).Hold(),
+         {"Moved", "Success"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        TestOrigin origin([&row](const Request& r) {
+            if (IsRobots(r.RequestLine())) return NoRobots();
+            if (r.RequestLine().starts_with("GET /x ")) return row.answer;
+            return Reply().Send(Html("<p>y</p>", "Connection: Keep-Alive\r\n"));
+        });
+        WriteMcf("* 1/1/11\n");
+        EXPECT_EQ(CrawlOnce(origin.Url("/x"), kPlainFlags), row.statuses);
+        std::string location;
+        const bool usable = row.statuses.size() > 1;
+        EXPECT_EQ(store->GetUrlField(origin.Url("/x"), "LO:", location), usable);
+        if (usable) {
+            EXPECT_EQ(location, "/y");
+            EXPECT_EQ(LocalFile(origin.Url("/y")), "<p>y</p>");
+        }
+        EXPECT_EQ(crawl->ErrorUrls().size(), usable ? 0u : 1u);
+    }
 }
 
 TEST_F(StatusTest, DeadKeptConnectionIsRetriedAtOnce) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/http_test_util.h"
+#include "net/inetutils.h"
 #include "net/message_reader.h"
 #include "support/test_origin.h"
 
@@ -382,6 +383,26 @@ TEST_F(ReaderTest, PipelinedHeadThenGetEachFramedByItsOwnRequest) {
     EXPECT_EQ(TempFileText(client), get_answer);
 }
 
+// A worker slot's connection closed with a HEAD unanswered (a dead kept connection, a stop):
+// the GET on the next connection is framed by its own method.
+TEST(SlotChannelClose, ForgetsTheRequestsOfTheClosedConnection) {
+    testing::TempDir dir;
+    inetutils client;
+    client.SetTempDirectory(dir.Path());
+    client.SetTimeout(5);
+    const std::string get_answer = HttpResponse("HTTP/1.1 200 OK", "hello");
+    TestOrigin origin(std::vector<Reply>{Reply().Hold(), Reply().Send(get_answer)});
+    ConnectionSetting keep{2, 11};
+    ASSERT_EQ(client.Request(kMethodHead, origin.Url("/1"), &keep, ""), kChannelOk);
+    ASSERT_TRUE(origin.WaitForRequests(1));
+    client.Close();
+    ASSERT_EQ(client.Request(kMethodGet, origin.Url("/2"), &keep, ""), kChannelOk);
+    EXPECT_EQ(client.ReadStatus(), 200);
+    ReadToEnd(client);
+    EXPECT_EQ(client.Consumed(), 5);
+    EXPECT_EQ(TempFileText(client), get_answer);
+}
+
 // --- the peer closing in every reader state ---------------------------------------------------
 
 struct CloseCase {
@@ -412,8 +433,12 @@ INSTANTIATE_TEST_SUITE_P(
         CloseCase{"before_anything", "", 0, kReaderFailed, false},
         // state 0: inside the first line
         CloseCase{"inside_status_line", "HTTP/1.1 200 OK", 0, kReaderFailed, false},
-        // state 0 with a redirection cut short: its status is still usable
-        CloseCase{"cut_redirect", "HTTP/1.1 302 Found\r\nLocation: /x", 302, kReaderFailed, false},
+        // state 0 inside a redirection's Location line: its status, but the target may be cut
+        CloseCase{"cut_in_location", "HTTP/1.1 302 Found\r\nLocation: /x", 302, kReaderFailed,
+                  false},
+        // state 0 after it: the redirection is usable, without body
+        CloseCase{"cut_after_location", "HTTP/1.1 302 Found\r\nLocation: /x\r\nDa", 302,
+                  kMessageComplete, true},
         // state 1: just after a line end; what came is the header
         CloseCase{"after_lf", "HTTP/1.0 200 OK\r\nX-A: b\n", 200, kMessageComplete, true},
         // state 2: after LF CR

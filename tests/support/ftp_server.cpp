@@ -43,6 +43,10 @@ std::vector<std::string> Arguments(const FtpServerOptions& options, const std::s
         args.push_back(command);
     }
     if (options.dos_list) args.push_back("--dos-list");
+    if (options.reply_delay_ms > 0) {
+        args.push_back("--reply-delay-ms");
+        args.push_back(std::to_string(options.reply_delay_ms));
+    }
     return args;
 }
 

@@ -23,6 +23,7 @@ struct FtpServerOptions {
     bool refuse_port = false;             // PORT answered 500
     std::vector<std::string> unknown;     // commands answered 500 and left out of FEAT
     bool dos_list = false;                // LIST in the MS-DOS form
+    int reply_delay_ms = 0;               // every command is answered this much later
 };
 
 class FtpServer {

@@ -39,6 +39,8 @@ def main():
     parser.add_argument("--unknown", action="append", default=[],
                         help="a command the server does not know (500), left out of FEAT")
     parser.add_argument("--dos-list", action="store_true", help="LIST in the MS-DOS form")
+    parser.add_argument("--reply-delay-ms", type=int, default=0,
+                        help="answer every command this much later (a slow server)")
     args = parser.parse_args()
     logging.basicConfig(level=logging.ERROR)
 
@@ -57,6 +59,7 @@ def main():
             if args.log:
                 with open(args.log, "a") as log:
                     log.write(line + "\n")
+            time.sleep(args.reply_delay_ms / 1000.0)
             if cmd == "SIZE" and args.no_size:
                 self.respond("502 Command not implemented.")
                 return
