@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "crawl_fixture.h"
-#include "engine/crawl/kelvra_log.h"
+#include "crawl/kelvra_log.h"
 
 namespace kelvra::crawl::testing {
 namespace {
