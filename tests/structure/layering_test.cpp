@@ -33,9 +33,8 @@ const std::map<std::string, std::set<std::string>> kMayUse = {
 };
 
 std::vector<std::string> QuotedIncludes(const fs::path& file) {
-    static const std::regex kInclude(R"(^\s*#\s*include\s*"([^"]+)") ");
-        std::vector<std::string>
-            includes;
+    static const std::regex kInclude(R"re(^\s*#\s*include\s*"([^"]+)")re");
+    std::vector<std::string> includes;
     std::ifstream in(file);
     std::smatch match;
     for (std::string line; std::getline(in, line);) {
