@@ -76,6 +76,21 @@ TEST_F(CrawlFixture, RobotsTxtThatDisallowsItselfAndAPathWithoutSlash) {
     EXPECT_FALSE(crawl->HasErrorUrls());
 }
 
+TEST_F(CrawlFixture, StartUrlWithAnEscapeCrawlsItsDirectory) {
+    // The allowed directory of the start URL is compared with links in the decoded key form.
+    Site site;
+    for (const char* user : {"/~user/", "/%7Euser/"}) {  // however the request names it
+        site.Page(std::string(user) + "index.html", Html("<a href=\"next.html\">n</a>"));
+        site.Page(std::string(user) + "next.html", Html("next"));
+    }
+    TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
+    WriteMcf("* 0/1/11\n");
+    NewCrawl();
+    Start(origin.Url("/%7Euser/index.html"), kPlainFlags);
+    EXPECT_EQ(RunCrawl(), 2);
+    EXPECT_EQ(LocalFile(origin.Url("/~user/next.html")), "next");
+}
+
 TEST_F(CrawlFixture, StoredCopyIsInvestigatedUnderItsOwnScheme) {
     // HTTP and FTP share the store's key space: a page stored over HTTP is the stored copy of
     // the same path over FTP, and its links must be resolved against the ftp:// URL.
