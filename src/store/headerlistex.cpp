@@ -181,7 +181,7 @@ void headerlistex::AppendToJournal(std::string_view key, const std::string& head
         text = BuildRecord(text, TypeForExtension(net::GetExtension(key)));
         if (key.size() + text.size() + 2 > kMaxFileRecord) return;
     }
-    if (!journal_) journal_.reset(std::fopen(JournalPath()->c_str(), "ab"));
+    if (!journal_) journal_ = OpenRegularFile(*JournalPath(), "ab");
     if (!journal_) return;
     WriteRecord(journal_.get(), key, text, valid);
     // A journal that cannot be flushed is opened afresh for the next record.
@@ -328,7 +328,7 @@ FilePtr headerlistex::OpenOutput(std::string_view header_text, BodyState& state)
 }
 
 bool headerlistex::AppendToLocalFile(const std::string& path, std::FILE* stream) {
-    FilePtr out(std::fopen(path.c_str(), "ab"));
+    FilePtr out = OpenRegularFile(path, "ab");
     if (!out) return false;
     const std::int64_t copied = CopyRest(stream, out.get(), kBodyBlock);
     return CloseChecked(out) && copied >= 0;
@@ -339,7 +339,7 @@ bool headerlistex::SameAsLocalFile(const treelistnode* node, std::FILE* stream) 
     if (!IsHtml(node)) return false;
     std::string path;
     GetNodeLocalPath(node, path);
-    FilePtr local(std::fopen(path.c_str(), "rb"));
+    FilePtr local = OpenRegularFile(path, "rb");
     return local && SameContent(local.get(), stream, true);
 }
 

@@ -81,7 +81,7 @@ bool headerlistmanager::LimitedDataPath(std::string_view rel, std::string& out) 
 FilePtr headerlistmanager::OpenFile(std::string_view rel, const char* mode) {
     std::string path;
     if (!LimitedDataPath(rel, path)) return nullptr;
-    return FilePtr(std::fopen(path.c_str(), mode));
+    return OpenRegularFile(path, mode);
 }
 
 int headerlistmanager::AccessFile(std::string_view rel, int mode) {

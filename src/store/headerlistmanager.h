@@ -38,7 +38,8 @@ class headerlistmanager : public treelistmanager, public MimeTypeClass {
     util::MutexClass& Mutex() const { return mutex_; }
 
     // ---- files, by path relative to the data directory ('/' separators) --------------------
-    // Opens data directory + rel; none when the full path is too long or rel climbs out.
+    // Opens data directory + rel (a regular file only, see OpenRegularFile); none when the full
+    // path is too long or rel climbs out.
     virtual FilePtr OpenFile(std::string_view rel, const char* mode);
     // access(2) and stat(2) results; -1 when the path is too long or climbs out.
     virtual int AccessFile(std::string_view rel, int mode);

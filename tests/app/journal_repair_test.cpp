@@ -1,7 +1,13 @@
 // Start-up after a run that did not end normally: the journal kelvra.log.tmp is still there
 // and its records are brought back into the store.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
 
 #include "app/shutdown.h"
 #include "app/startup.h"
@@ -131,6 +137,31 @@ TEST_F(JournalRepair, ABrokenHeaderFileIsReportedWithItsCodeAndTheJournalIsLeftA
     EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kExclamation);
     EXPECT_EQ(LastModified(*store, "http://h/a.html"), kOld);
     EXPECT_EQ(store->FindRecord("http://h/c.html"), nullptr);
+}
+
+TEST_F(JournalRepair, AFifoInPlaceOfAHistoryFileDoesNotHoldUpStartUp) {
+    struct Row {
+        const char* name;
+        std::size_t messages;  // a journal that cannot be read is reported as damaged
+    };
+    for (const auto& [name, messages] : {Row{"kelvra.hif", 0}, Row{"kelvra.log.tmp", 2}}) {
+        testing::ScriptedUserInterface ui;
+        const std::string fifo = data_ + name;
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << name;
+        auto store = NewStore();
+        auto loading = std::async(std::launch::async, [&] { LoadHeaderInformation(ui, *store); });
+        const bool returned =
+            loading.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        // A reader stuck in open(2) is released by a writer that comes and goes.
+        while (!returned &&
+               loading.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        }
+        EXPECT_TRUE(returned) << name;
+        EXPECT_EQ(ui.messages.size(), messages) << name;
+        ::unlink(fifo.c_str());
+    }
 }
 
 }  // namespace
