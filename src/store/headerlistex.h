@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,7 +54,15 @@ class headerlistex : public headerlistmanager {
     virtual bool Remove(std::string_view url);
     // Writes every record (quick) or those whose local file exists (full) to name via
     // name + ".tmp". Returns the count, negated on a write failure; 0 when nothing was done.
+    // A record the loader could not read back is shortened or left out. The file of a load
+    // that stopped early is kept first (KeepStoppedLoad); when it cannot be, nothing is done.
     virtual long Save(std::string_view name, bool quick);
+    // The file of a load that stopped early still holds the records after the break: keeps it
+    // under name + kKeptSuffix (a number added when that exists), a name no other file of the
+    // program takes, before a save may replace name. Returns the name it was kept under;
+    // none when it could not be kept, or name's load did not stop early.
+    std::optional<std::string> KeepStoppedLoad(std::string_view name);
+    static constexpr std::string_view kKeptSuffix = ".broken";
     // Writes the body from the stream's position under the key's local name. Returns the bytes
     // written, or -1. May replace the "XF:" line of header_text.
     virtual std::int64_t StoreBody(std::string_view key, std::string& header_text,

@@ -130,13 +130,33 @@ TEST_F(JournalRepair, ABrokenHeaderFileIsReportedWithItsCodeAndTheJournalIsLeftA
     WriteFile("kelvra.log.tmp", Record("h/c.html", Header(kNew)));
     auto store = NewStore();
     LoadHeaderInformation(ui_, *store);
-    ASSERT_EQ(ui_.messages.size(), 1u);
+    ASSERT_EQ(ui_.messages.size(), 2u) << "the warning, then where the file was kept";
     EXPECT_EQ(ui_.messages[0].text,
               "速やかに「高速終了」し、履歴情報を確認してください\n(code = -1)");
     EXPECT_EQ(ui_.messages[0].caption, "履歴情報ﾌｧｲﾙ kelvra.hif が壊れている可能性があります");
     EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kExclamation);
     EXPECT_EQ(LastModified(*store, "http://h/a.html"), kOld);
     EXPECT_EQ(store->FindRecord("http://h/c.html"), nullptr);
+}
+
+TEST_F(JournalRepair, AHeaderFileBrokenAtItsFirstRecordIsReportedAndKept) {
+    // The first record is longer than the reader accepts: nothing loads, the count stays 0.
+    const std::string broken = "h/" + std::string(4100, 'k') + "\nCT:x/y\n" + std::string(1, '\0') +
+                               Record("h/b.html", std::string("LM:") + kOld + "\n");
+    WriteFile("kelvra.hif", broken);
+    auto store = NewStore();
+    LoadHeaderInformation(ui_, *store);
+    ASSERT_EQ(ui_.messages.size(), 2u);
+    EXPECT_EQ(ui_.messages[0].text,
+              "速やかに「高速終了」し、履歴情報を確認してください\n(code = 0)");
+    EXPECT_EQ(ui_.messages[1].text,
+              "読み込めなかった kelvra.hif は " + data_ + "kelvra.hif.broken として残しました");
+    EXPECT_EQ(ui_.messages[1].caption, "履歴情報ﾌｧｲﾙ kelvra.hif が壊れている可能性があります");
+    store->Add("http://h/new.html", "CT:text/html\n", true);
+    store->SetChanged(true);
+    EXPECT_TRUE(SaveHeaderInformation(ui_, *store, true));
+    EXPECT_EQ(ReadFile("kelvra.hif.broken"), broken) << "what the save replaced is still there";
+    EXPECT_NE(ReadFile("kelvra.hif").find("h/new.html\n"), std::string::npos);
 }
 
 TEST_F(JournalRepair, AFifoInPlaceOfAHistoryFileDoesNotHoldUpStartUp) {

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <string>
+#include <vector>
 
 #include "store/headerlistex.h"
 #include "store/store_test_util.h"
@@ -63,13 +64,54 @@ TEST_F(HifFile, MissingLastNulKeepsRecordsAndReportsBreak) {
     EXPECT_EQ(Store().FindKey("h/b"), nullptr);
 }
 
-TEST_F(HifFile, BreakWithNothingCountedStaysZero) {
+TEST_F(HifFile, BreakWithNothingCountedStaysZeroButIsKnown) {
     WriteFile(dir_ / "kelvra.hif", "h/a\nCT:x"s);
     EXPECT_EQ(Store().Load("kelvra.hif"), 0);
+    EXPECT_TRUE(Store().LoadStoppedEarly("kelvra.hif"));
 }
 
 TEST_F(HifFile, MissingFileLoadsNothing) {
     EXPECT_EQ(Store().Load("kelvra.hif"), 0);
+    EXPECT_FALSE(Store().LoadStoppedEarly("kelvra.hif"));
+}
+
+TEST_F(HifFile, SavingOverAFileWhoseLoadStoppedKeepsThatFileUnderItsOwnName) {
+    // Every save of a store loaded from a broken file keeps the broken file first, under a
+    // name never taken before: the records after each break are still in it.
+    const std::vector<std::string> broken = {"h/a\nCT:x/y\n\0h/b\nCT:x"s, "h/c\nCT:x"s};
+    const std::vector<std::string> kept = {"kelvra.hif.broken", "kelvra.hif.broken2"};
+    for (std::size_t i = 0; i < broken.size(); ++i) {
+        WriteFile(dir_ / "kelvra.hif", broken[i]);
+        headerlistex store(dir_.path(), "index.html", std::nullopt, "");
+        store.Load("kelvra.hif");
+        store.Add("http://h/new", "CT:x/y\n", true);
+        store.SetChanged(true);
+        EXPECT_GT(store.Save("kelvra.hif", true), 0);
+        EXPECT_EQ(ReadFile(dir_ / kept[i]), broken[i]);
+        EXPECT_NE(ReadFile(dir_ / "kelvra.hif").find("h/new\n"), std::string::npos);
+        EXPECT_FALSE(store.LoadStoppedEarly("kelvra.hif"));
+    }
+    EXPECT_EQ(ReadFile(dir_ / kept[0]), broken[0]) << "an earlier copy is never replaced";
+}
+
+TEST_F(HifFile, ARecordTooLongForTheReaderIsShortenedAndTheNextLoadReadsEverything) {
+    // Key and text each within their limits, together past what the reader accepts.
+    const std::string key = "h/" + std::string(1500, 'k');
+    Store().Add("http://" + key,
+                "HTTP/1.1 302 Found\r\nLocation: http://h/" + std::string(2600, 'l') +
+                    "\r\nContent-Type: text/html\r\nXRange: 5\r\n",
+                true);
+    Store().Add("http://a/x", "CT:x/y\n", true);
+    Store().Add("http://z/y", "CT:x/y\n", true);
+    Store().SetChanged(true);
+    ASSERT_EQ(Store().Save("kelvra.hif", true), 3);
+    headerlistex again(dir_.path(), "index.html", std::nullopt, "");
+    EXPECT_EQ(again.Load("kelvra.hif"), 3);
+    const treelistnode* node = again.FindKey(key);
+    ASSERT_NE(node, nullptr);
+    ASSERT_NE(node->value().text(), nullptr);
+    // The longest line gave way; the partial mark stays.
+    EXPECT_EQ(std::string(node->value().text()), "XR:302\nCT:text/html\nXRange:5\n");
 }
 
 TEST_F(HifFile, FirstRecordOfAKeyWins) {
