@@ -388,7 +388,7 @@ bool headerlistex::WriteSaveFile(FilePtr& file, bool quick, long& count) {
         const char* text = node->value().text();
         // A record the loader could not read back would end the next load there.
         const auto readable = ReadableRecordText(key, text ? text : "", true);
-        if (!readable) continue;
+        if (!readable || !FitsTreeWhenLoaded(key)) continue;
         if (!WriteRecord(file.get(), key, *readable, true)) {
             CloseChecked(file);
             return false;
@@ -397,6 +397,14 @@ bool headerlistex::WriteSaveFile(FilePtr& file, bool quick, long& count) {
     }
     const bool synced = std::fflush(file.get()) == 0 && ::fsync(::fileno(file.get())) == 0;
     return CloseChecked(file) && synced;
+}
+
+bool headerlistex::FitsTreeWhenLoaded(const std::string& key) const {
+    // Loading files a key under its key form again. Of all that normalisation does, only an
+    // entity ("&#47;") can add a name, and only a key with '&' can hold one.
+    if (key.find('&') == std::string::npos) return true;
+    const std::string loaded = KeyOfUrl(key);
+    return !loaded.empty() && NameCount(loaded, KeySplitEnd(loaded)) <= kMaxDepth;
 }
 
 std::optional<std::string> headerlistex::KeepStoppedLoad(std::string_view name) {

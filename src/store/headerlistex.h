@@ -99,6 +99,8 @@ class headerlistex : public headerlistmanager {
                             BodyState& state);
     FilePtr OpenOutput(std::string_view header_text, BodyState& state);
     bool WriteSaveFile(FilePtr& file, bool quick, long& count);
+    // False for a key that, loaded, would have more names than the tree holds.
+    bool FitsTreeWhenLoaded(const std::string& key) const;
     void RotateJournal();
 
     // Kept open between commits (opening and closing it for each record costs two system calls

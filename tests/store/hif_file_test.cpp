@@ -157,6 +157,18 @@ TEST_F(HifFile, RecordOfReaderLimitLoadsOneMoreBreaks) {
     EXPECT_EQ(Store().FindKey("h/g"), nullptr);
 }
 
+TEST_F(HifFile, AKeyThatLoadsDeeperThanTheTreeHoldsIsNotWritten) {
+    // Loading normalises a key again: an entity left by the first pass becomes a '/' then.
+    std::string deep = "h";
+    for (int i = 0; i < 62; ++i) deep += "/d";
+    WriteFile(dir_ / "kelvra.hif", deep + "/a&amp;#47;b\nCT:x/y\n\0h/ok\nCT:x/y\n\0"s);
+    ASSERT_EQ(Store().Load("kelvra.hif"), 2);
+    Store().SetChanged(true);
+    EXPECT_EQ(Store().Save("saved.hif", true), 1);
+    headerlistex again(dir_.path(), "index.html", std::nullopt, "");
+    EXPECT_EQ(again.Load("saved.hif"), 1);
+}
+
 TEST_F(HifFile, KeysDeeperThanTheTreeAreRefused) {
     std::string deep = "h";
     for (int i = 0; i < 80; ++i) deep += "/d";
