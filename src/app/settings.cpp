@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
@@ -10,6 +11,7 @@
 #include <variant>
 
 #include "platform/profile.h"
+#include "server/spoolpath.h"
 #include "util/codec.h"
 
 namespace kelvra::app {
@@ -34,16 +36,17 @@ std::string SafeRootFileName(std::string name) {
     return usable ? name : std::string(kDefaultRootFileName);
 }
 
-// The progress log lies under the data directory and is deleted at start-up: a name that
-// leaves the directory would delete someone else's file. Such a name means no log.
+// The progress log lies in the data directory and a file of its name is deleted at start-up:
+// a name with a directory in it could delete a stored page or someone else's file, and the
+// name of one of the program's own files would delete the history or a setting. Such a name
+// means no log, and the user is told why.
 std::string SafeProgressLogName(std::string name) {
-    if (!name.empty() && name.front() == '/') return {};
-    for (std::size_t start = 0; start <= name.size();) {
-        const std::size_t end = std::min(name.find('/', start), name.size());
-        if (name.compare(start, end - start, "..") == 0) return {};
-        start = end + 1;
-    }
-    return name;
+    if (name.find('/') == std::string::npos && !server::IsProgramFile(name, {})) return name;
+    std::fprintf(stderr,
+                 "warning: ProgressLog=%s ignored: it must be a file name without '/' that is "
+                 "not one of the program's own files\n",
+                 name.c_str());
+    return {};
 }
 
 // Every key of [WindowMetrix] Separator/Flags, [General] and [Orvane] in the order a new file

@@ -20,6 +20,10 @@ namespace {
 constexpr char kBrokenHeaderFile[] =
     "速やかに「高速終了」し、履歴情報を確認してください\n(code = %ld)";
 constexpr char kBrokenHeaderFileCaption[] = "履歴情報ﾌｧｲﾙ kelvra.hif が壊れている可能性があります";
+constexpr char kBrokenFileKeptBefore[] = "読み込めなかった kelvra.hif は ";
+constexpr char kBrokenFileKeptAfter[] = " として残しました";
+constexpr char kBrokenFileNotKept[] =
+    "読み込めなかった kelvra.hif を別名で残せないため、kelvra.hif は保存されません";
 constexpr char kRepairNotice[] =
     "履歴情報が不足していると思われるため\n前回の取得ﾛｸﾞより履歴情報を補います";
 constexpr char kRepairNoticeCaption[] = "前回ﾌﾟﾛｸﾞﾗﾑが異常終了した可能性があります";
@@ -46,6 +50,17 @@ bool Readable(const std::string& path) {
     if (!file) return false;
     std::fclose(file);
     return true;
+}
+
+// The records after the break are only in the file a save would replace: say where it is.
+void ReportKeptFile(UserInterface& ui, const store::headerlistex& store,
+                    const std::optional<std::string>& kept) {
+    if (!kept) {
+        ShowMessage(ui, kBrokenFileNotKept, kBrokenHeaderFileCaption, MessageIcon::kStop);
+        return;
+    }
+    ShowMessage(ui, kBrokenFileKeptBefore + store.DataPath(*kept) + kBrokenFileKeptAfter,
+                kBrokenHeaderFileCaption, MessageIcon::kExclamation);
 }
 
 }  // namespace
@@ -149,10 +164,12 @@ long ReplayJournal(store::headerlistex& store) {
 
 void LoadHeaderInformation(UserInterface& ui, store::headerlistex& store) {
     const long loaded = store.Load(kHeaderFileName);
-    if (loaded < 0) {
+    // A load that broke at its first record counts 0, like a missing file: ask the store.
+    if (store.LoadStoppedEarly(kHeaderFileName)) {
         char text[sizeof kBrokenHeaderFile + 24];
         std::snprintf(text, sizeof text, kBrokenHeaderFile, loaded);
         ShowMessage(ui, text, kBrokenHeaderFileCaption, MessageIcon::kExclamation);
+        ReportKeptFile(ui, store, store.KeepStoppedLoad(kHeaderFileName));
         return;
     }
     if (store.AccessFile(kJournalFileName, R_OK) != 0) return;

@@ -69,7 +69,8 @@ bool DeleteProgressLog(const std::string& data_directory, const std::string& nam
 bool StaysInside(std::string_view name);
 
 // Loads kelvra.hif into the store and, when the journal of the previous run is still there
-// (that run did not end normally), repairs the store from it, telling the user either way.
+// (that run did not end normally), repairs the store from it, telling the user either way. A
+// kelvra.hif whose load stopped early is reported and kept under another name (told too).
 void LoadHeaderInformation(UserInterface& ui, store::headerlistex& store);
 
 // Replays the journal kelvra.log.tmp into the store in the order it was written. Every record

@@ -47,8 +47,9 @@ int KelvraClass::WriteRetryList(const std::string& path) {
         util::MutexLock lock(url_table_->mutex());
         for (store::treelistnode* node : url_table_->PostOrder(url_table_->Root())) {
             const store::NodeValue& value = node->value();
-            if (value.IsMarker() && value.marker() != 0) {
-                data.known.push_back({url_table_->KeyOf(node), value.marker()});
+            const long marker = store::getlistmanager::Marker(value);
+            if (marker != 0) {
+                data.known.push_back({url_table_->KeyOf(node), marker});
             } else if (value.IsObject()) {
                 data.known.push_back({url_table_->KeyOf(node), 0});
             }

@@ -37,6 +37,19 @@ std::size_t getlistmanager::SplitEnd(std::string_view key) {
     return net::PathEnd(key);
 }
 
+long getlistmanager::Marker(const NodeValue& value) {
+    if (const auto* payload = value.ObjectAs<JobPayload>()) return payload->marker;
+    return value.marker();
+}
+
+void getlistmanager::SetMarker(treelistnode& node, long marker) {
+    if (auto* payload = node.value().ObjectAs<JobPayload>()) {
+        payload->marker = marker;
+    } else {
+        node.value() = NodeValue::Marker(marker);
+    }
+}
+
 treelistnode* getlistmanager::HostNode(treelistnode* node) {
     while (node && node->parent() && !node->parent()->IsRoot()) node = node->parent();
     return node;

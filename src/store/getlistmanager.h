@@ -41,6 +41,9 @@ struct JobPayload final : NodePayload {
     // copy used instead of a fetch must still be investigated under its own URL.
     std::uint16_t scheme = 0;
     const treelistnode* user_info = nullptr;
+    // A marker set on the URL's node after its job was handed out: the job stays where the
+    // scheduler holds it, and the marker is read beside it (see getlistmanager::Marker).
+    long marker = 0;
 };
 
 class getlistmanager : public treelistmanager {
@@ -97,6 +100,12 @@ class getlistmanager : public treelistmanager {
     // under; none for a key that is no queued URL.
     std::optional<std::string> QueuedUrl(std::string_view key);
     util::MutexClass& mutex() { return mutex_; }
+
+    // The marker of a node: its own, or the one set beside its job; 0 when it has none.
+    static long Marker(const NodeValue& value);
+    // Marks a node. A node that holds a job keeps it and carries the marker beside it: the
+    // scheduler may be fetching that job, and replacing it would free it under the fetch.
+    static void SetMarker(treelistnode& node, long marker);
 
     // The key under which a URL is filed: after scheme and user information.
     static std::string_view UrlKey(std::string_view url);

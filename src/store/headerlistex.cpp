@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,7 @@
 #include "store/store_names.h"
 #include "store/store_record.h"
 #include "util/crc32.h"
+#include "util/fileutil.h"
 #include "util/header.h"
 #include "util/httpdate.h"
 
@@ -24,6 +26,7 @@ constexpr std::size_t kLongNamePrefix = 246;
 constexpr std::size_t kNameCapacity = 2048;
 constexpr std::string_view kMovedSuffix = ".$mv";
 constexpr std::string_view kTmpSuffix = ".tmp";
+constexpr int kMaxKeptCopies = 100;
 
 std::string XRangeLine(std::int64_t bytes) {
     return "XRange:" + std::to_string(bytes) + "\n";
@@ -178,10 +181,12 @@ void headerlistex::AppendToJournal(std::string_view key, const std::string& head
     // lost on repair; such a header goes in as its normalised record instead.
     std::string text = header_text;
     if (key.size() + text.size() + 2 > kMaxFileRecord) {
-        text = BuildRecord(text, TypeForExtension(net::GetExtension(key)));
-        if (key.size() + text.size() + 2 > kMaxFileRecord) return;
+        auto readable = ReadableRecordText(
+            key, BuildRecord(text, TypeForExtension(net::GetExtension(key))), valid);
+        if (!readable) return;
+        text = std::move(*readable);
     }
-    if (!journal_) journal_.reset(std::fopen(JournalPath()->c_str(), "ab"));
+    if (!journal_) journal_ = OpenRegularFile(*JournalPath(), "ab");
     if (!journal_) return;
     WriteRecord(journal_.get(), key, text, valid);
     // A journal that cannot be flushed is opened afresh for the next record.
@@ -328,7 +333,7 @@ FilePtr headerlistex::OpenOutput(std::string_view header_text, BodyState& state)
 }
 
 bool headerlistex::AppendToLocalFile(const std::string& path, std::FILE* stream) {
-    FilePtr out(std::fopen(path.c_str(), "ab"));
+    FilePtr out = OpenRegularFile(path, "ab");
     if (!out) return false;
     const std::int64_t copied = CopyRest(stream, out.get(), kBodyBlock);
     return CloseChecked(out) && copied >= 0;
@@ -339,7 +344,7 @@ bool headerlistex::SameAsLocalFile(const treelistnode* node, std::FILE* stream) 
     if (!IsHtml(node)) return false;
     std::string path;
     GetNodeLocalPath(node, path);
-    FilePtr local(std::fopen(path.c_str(), "rb"));
+    FilePtr local = OpenRegularFile(path, "rb");
     return local && SameContent(local.get(), stream, true);
 }
 
@@ -358,6 +363,7 @@ std::vector<treelistnode*> headerlistex::ListNodes(const treelistnode* node) {
 long headerlistex::Save(std::string_view name, bool quick) {
     util::MutexLock lock(Mutex());
     if (quick && !Changed()) return 0;
+    if (LoadStoppedEarly(name) && !KeepStoppedLoad(name)) return 0;
     const std::string tmp = std::string(name) + std::string(kTmpSuffix);
     FilePtr file = OpenFile(tmp, "wb");
     if (!file) return 0;
@@ -378,8 +384,12 @@ bool headerlistex::WriteSaveFile(FilePtr& file, bool quick, long& count) {
     std::setvbuf(file.get(), nullptr, _IOFBF, kSaveBuffer);
     for (const treelistnode* node : ListNodes(Root())) {
         if (!HasRecord(node) || (!quick && !LocalFileExists(node))) continue;
+        const std::string key = KeyOf(node);
         const char* text = node->value().text();
-        if (!WriteRecord(file.get(), KeyOf(node), text ? text : "", true)) {
+        // A record the loader could not read back would end the next load there.
+        const auto readable = ReadableRecordText(key, text ? text : "", true);
+        if (!readable || !FitsTreeWhenLoaded(key)) continue;
+        if (!WriteRecord(file.get(), key, *readable, true)) {
             CloseChecked(file);
             return false;
         }
@@ -387,6 +397,35 @@ bool headerlistex::WriteSaveFile(FilePtr& file, bool quick, long& count) {
     }
     const bool synced = std::fflush(file.get()) == 0 && ::fsync(::fileno(file.get())) == 0;
     return CloseChecked(file) && synced;
+}
+
+bool headerlistex::FitsTreeWhenLoaded(const std::string& key) const {
+    // Loading files a key under its key form again. Of all that normalisation does, only an
+    // entity ("&#47;") can add a name, and only a key with '&' can hold one.
+    if (key.find('&') == std::string::npos) return true;
+    const std::string loaded = KeyOfUrl(key);
+    return !loaded.empty() && NameCount(loaded, KeySplitEnd(loaded)) <= kMaxDepth;
+}
+
+std::optional<std::string> headerlistex::KeepStoppedLoad(std::string_view name) {
+    util::MutexLock lock(Mutex());
+    if (!LoadStoppedEarly(name)) return std::nullopt;
+    const std::string from = DataPath(name);
+    for (int n = 1; n <= kMaxKeptCopies; ++n) {
+        std::string kept = std::string(name) + std::string(kKeptSuffix);
+        if (n > 1) kept += std::to_string(n);
+        const std::string to = DataPath(kept);
+        if (::access(to.c_str(), F_OK) == 0) continue;
+        // A second name for the same file: a save replaces name, never the file behind it.
+        // Where the file system has no hard links, a copy does.
+        if (::link(from.c_str(), to.c_str()) != 0) {
+            if (errno == EEXIST) continue;
+            if (!util::CopyFile(from, to)) return std::nullopt;
+        }
+        ForgetStoppedLoad(name);
+        return kept;
+    }
+    return std::nullopt;
 }
 
 void headerlistex::RotateJournal() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,7 +57,15 @@ class headerlistex : public headerlistmanager {
     virtual bool Remove(std::string_view url);
     // Writes every record (quick) or those whose local file exists (full) to name via
     // name + ".tmp". Returns the count, negated on a write failure; 0 when nothing was done.
+    // A record the loader could not read back is shortened or left out. The file of a load
+    // that stopped early is kept first (KeepStoppedLoad); when it cannot be, nothing is done.
     virtual long Save(std::string_view name, bool quick);
+    // The file of a load that stopped early still holds the records after the break: keeps it
+    // under name + kKeptSuffix (a number added when that exists), a name no other file of the
+    // program takes, before a save may replace name. Returns the name it was kept under;
+    // none when it could not be kept, or name's load did not stop early.
+    std::optional<std::string> KeepStoppedLoad(std::string_view name);
+    static constexpr std::string_view kKeptSuffix = ".broken";
     // Writes the body from the stream's position under the key's local name. Returns the bytes
     // written, or -1. May replace the "XF:" line of header_text.
     virtual std::int64_t StoreBody(std::string_view key, std::string& header_text,
@@ -93,6 +102,8 @@ class headerlistex : public headerlistmanager {
                             BodyState& state);
     FilePtr OpenOutput(std::string_view header_text, BodyState& state);
     bool WriteSaveFile(FilePtr& file, bool quick, long& count);
+    // False for a key that, loaded, would have more names than the tree holds.
+    bool FitsTreeWhenLoaded(const std::string& key) const;
     void RotateJournal();
 
     // Kept open between commits (opening and closing it for each record costs two system calls

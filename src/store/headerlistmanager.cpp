@@ -81,7 +81,7 @@ bool headerlistmanager::LimitedDataPath(std::string_view rel, std::string& out) 
 FilePtr headerlistmanager::OpenFile(std::string_view rel, const char* mode) {
     std::string path;
     if (!LimitedDataPath(rel, path)) return nullptr;
-    return FilePtr(std::fopen(path.c_str(), mode));
+    return OpenRegularFile(path, mode);
 }
 
 int headerlistmanager::AccessFile(std::string_view rel, int mode) {
@@ -124,7 +124,24 @@ long headerlistmanager::Load(std::string_view name) {
         if (Add(key, text, false)) ++count;
     }
     EndBulkInsert();
-    return result == HifRecordReader::Result::kError ? -count : count;
+    if (result != HifRecordReader::Result::kError) {
+        ForgetStoppedLoad(name);
+        return count;
+    }
+    stopped_loads_.emplace(name);
+    return -count;
+}
+
+bool headerlistmanager::LoadStoppedEarly(std::string_view name) const {
+    util::MutexLock lock(mutex_);
+    return stopped_loads_.contains(name);
+}
+
+void headerlistmanager::ForgetStoppedLoad(std::string_view name) {
+    util::MutexLock lock(mutex_);
+    if (const auto found = stopped_loads_.find(name); found != stopped_loads_.end()) {
+        stopped_loads_.erase(found);
+    }
 }
 
 // ---- lookups -----------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <ctime>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,7 +39,8 @@ class headerlistmanager : public treelistmanager, public MimeTypeClass {
     util::MutexClass& Mutex() const { return mutex_; }
 
     // ---- files, by path relative to the data directory ('/' separators) --------------------
-    // Opens data directory + rel; none when the full path is too long or rel climbs out.
+    // Opens data directory + rel (a regular file only, see OpenRegularFile); none when the full
+    // path is too long or rel climbs out.
     virtual FilePtr OpenFile(std::string_view rel, const char* mode);
     // access(2) and stat(2) results; -1 when the path is too long or climbs out.
     virtual int AccessFile(std::string_view rel, int mode);
@@ -51,6 +53,9 @@ class headerlistmanager : public treelistmanager, public MimeTypeClass {
     // Adds the records of a record file (first record of a key wins). Returns the number
     // added, negated when the file ended abnormally; 0 when it cannot be opened.
     virtual long Load(std::string_view name);
+    // True while the last Load of name stopped before the end of its file, also when it
+    // added nothing before the break, until that file was kept (headerlistex).
+    bool LoadStoppedEarly(std::string_view name) const;
 
     // ---- lookups -----------------------------------------------------------------------------
     // Value of record line key ("CT:", ...) of the URL's / node's record; false and out empty
@@ -113,6 +118,7 @@ class headerlistmanager : public treelistmanager, public MimeTypeClass {
   protected:
     // The local name a key maps to when its record names none (no data directory).
     std::string DerivedName(std::string_view key, std::size_t capacity) const;
+    void ForgetStoppedLoad(std::string_view name);
 
   private:
     void SetDataDirectory(std::string_view data_directory);
@@ -121,6 +127,7 @@ class headerlistmanager : public treelistmanager, public MimeTypeClass {
     std::string data_directory_;  // ends in '/'
     std::string root_file_name_;
     std::optional<std::string> journal_path_;
+    std::set<std::string, std::less<>> stopped_loads_;
     std::atomic<bool> changed_{false};
     std::atomic<bool> cookies_enabled_{false};
 };

@@ -6,12 +6,6 @@ namespace kelvra::store {
 
 namespace {
 
-std::string KeyForm(std::string_view url) {
-    std::string text(url);
-    net::NormalizeUrl(text);
-    return text.substr(net::HostStart(text));
-}
-
 int Verdict(std::string_view entry, std::string_view key) {
     const bool deny = !entry.empty() && entry.front() == '!';
     if (deny) entry.remove_prefix(1);
@@ -20,6 +14,13 @@ int Verdict(std::string_view entry, std::string_view key) {
 }
 
 }  // namespace
+
+std::string HomeListManager::KeyForm(std::string_view url) {
+    // The same reduction the frontier applies to every URL it is offered.
+    std::string text = net::PercentDecode(url.substr(0, url.find('#')));
+    net::NormalizeUrl(text);
+    return text.substr(net::HostStart(text));
+}
 
 std::string HomeListManager::DirectoryKey(std::string_view url) {
     std::string key = KeyForm(url);

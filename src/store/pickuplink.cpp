@@ -509,7 +509,7 @@ bool PickupLinkClass::ProcessObject(std::string_view url, const treelistnode* re
             bool denied = false;
             if (job.rules) {
                 util::MutexLock lock(mutex());
-                denied = job.rules->accept.AcceptCheck(target) == -1;
+                denied = job.rules->accept.AcceptCheck(HomeListManager::KeyForm(target)) == -1;
             }
             if (!denied) AllowMovedTarget(target, job, true, url);
             FetchJob moved = job;

@@ -22,6 +22,19 @@ bool FieldValue(std::string_view line, std::string_view name, std::string_view& 
     return true;
 }
 
+// The frontier key a Disallow value names, in the key form the frontier files URLs under
+// (decoded, normalised), without a trailing '/'. Always the file's own host or a path below
+// it; empty when the value would make it anything else.
+std::string DisallowKey(std::string_view host, std::string_view value) {
+    if (value.front() == '/') value.remove_prefix(1);
+    const std::string prefix = std::string(host) + "/";
+    std::string key = net::PercentDecode(prefix + std::string(value));
+    net::NormalizeUrl(key);
+    if (!key.starts_with(prefix)) return {};
+    if (key.back() == '/') key.pop_back();
+    return key;
+}
+
 }  // namespace
 
 std::string PickupLinkClassEx::LowerHost(std::string_view url) {
@@ -52,7 +65,7 @@ int PickupLinkClassEx::NextAllowed(std::string& url, bool remove) {
     if (entry.node->name() != kRobotsName) {
         for (const treelistnode* n = entry.node; n && !n->IsRoot(); n = n->parent()) {
             const NodeValue& v = n->value();
-            if (v.IsMarker() && v.marker() == kDisallowed) {
+            if (Marker(v) == kDisallowed) {
                 queue_.pop_front();
                 return -1;
             }
@@ -92,6 +105,7 @@ bool PickupLinkClassEx::ParseRobots(const std::string& local_path, std::string_v
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(local_path.c_str(), "r"));
     if (!file) return false;
     util::MutexLock lock(mutex());
+    const std::string robots_key = std::string(host) + "/" + std::string(kRobotsName);
     bool applies = false;
     std::string line;
     while (util::ReadLine(file.get(), line, kMaxRobotsLine)) {
@@ -105,12 +119,10 @@ bool PickupLinkClassEx::ParseRobots(const std::string& local_path, std::string_v
             continue;
         }
         if (!applies || !FieldValue(text, "Disallow:", value) || value.empty()) continue;
-        std::string key = std::string(host) + std::string(value);
-        net::NormalizeUrl(key);
-        if (!key.empty() && key.back() == '/') key.pop_back();
-        if (treelistnode* node = InsertPath(key, SplitEnd(key))) {
-            node->value() = NodeValue::Marker(kDisallowed);
-        }
+        const std::string key = DisallowKey(host, value);
+        // The file's own request is under way while it is parsed; it never excludes itself.
+        if (key.empty() || key == robots_key) continue;
+        if (treelistnode* node = InsertPath(key, SplitEnd(key))) SetMarker(*node, kDisallowed);
     }
     return true;
 }

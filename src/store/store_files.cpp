@@ -1,5 +1,7 @@
 #include "store/store_files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +14,21 @@ namespace {
 
 constexpr std::size_t kCompareBlock = 4096;
 constexpr std::size_t kKernelCopyChunk = std::size_t{1} << 30;
+
+// open(2) flags for an fopen mode ("r", "wb", "a+", "r+b", ...); -1 for a mode it does not know.
+int OpenFlags(const char* mode) {
+    const bool update = std::strchr(mode, '+') != nullptr;
+    switch (mode[0]) {
+        case 'r':
+            return update ? O_RDWR : O_RDONLY;
+        case 'w':
+            return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+        case 'a':
+            return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+        default:
+            return -1;
+    }
+}
 
 bool IsNoKernelCopy(int error) {
     return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP ||
@@ -72,6 +89,23 @@ bool SameText(std::FILE* a, std::FILE* b) {
 
 void FileCloser::operator()(std::FILE* file) const {
     std::fclose(file);
+}
+
+FilePtr OpenRegularFile(const std::string& path, const char* mode) {
+    const int flags = OpenFlags(mode);
+    if (flags < 0) return nullptr;
+    // Without O_NONBLOCK, opening a FIFO waits for its other end.
+    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    FilePtr file(::fdopen(fd, mode));
+    if (!file) ::close(fd);
+    return file;
 }
 
 bool CloseChecked(FilePtr& file) {

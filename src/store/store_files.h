@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace kelvra::store {
 
@@ -11,6 +12,11 @@ struct FileCloser {
     void operator()(std::FILE* file) const;
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// fopen(path, mode) for a regular file only (an existing one, or one the mode creates). A
+// FIFO, device, socket or directory in its place is refused at once: opening them could wait
+// for a peer that never comes, or write the data where nothing keeps it.
+FilePtr OpenRegularFile(const std::string& path, const char* mode);
 
 // Closes an owned file and reports whether everything written reached the system.
 bool CloseChecked(FilePtr& file);

@@ -1,5 +1,6 @@
 #include "store/store_record.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "store/store_names.h"
@@ -123,7 +124,78 @@ bool FindFieldLine(std::string_view text, std::string_view key, std::size_t& sta
     return false;
 }
 
+// Lines a record keeps whatever its length: without them the local file is another one, or a
+// partial file looks whole, or a cookie record is read as an ordinary one.
+bool MustKeepLine(std::string_view line, std::size_t index, bool cookie) {
+    return line.starts_with("XF:") || line.starts_with("XRange:") || (cookie && index == 0);
+}
+
+bool ReadableKey(std::string_view key) {
+    if (key.empty() || key.size() >= kMaxLoadedKey || key.front() == ' ' || key.front() == '#') {
+        return false;
+    }
+    for (const char c : key) {
+        if (static_cast<unsigned char>(c) < ' ') return false;
+    }
+    return true;
+}
+
+// True when the reader stores every byte of text: no byte it drops, no empty line.
+bool StoredAsIs(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n' ? i == 0 || text[i - 1] == '\n' : c < ' ') return false;
+    }
+    return true;
+}
+
+// The record's lines as the reader stores them: bytes below space left out, empty lines gone.
+std::vector<std::string> StoredLines(std::string_view text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string line;
+        for (const char c : text.substr(start, end - start)) {
+            if (static_cast<unsigned char>(c) >= ' ') line.push_back(c);
+        }
+        if (!line.empty()) lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
 }  // namespace
+
+std::optional<std::string> ReadableRecordText(std::string_view key, std::string_view text,
+                                              bool valid) {
+    if (!ReadableKey(key)) return std::nullopt;
+    // The reader stores an invalid record's '#', the key, its LF, and each line with its LF.
+    std::size_t size = (valid ? 0 : 1) + key.size() + 1;
+    const bool ends_with_lf = text.empty() || text.back() == '\n';
+    if (StoredAsIs(text) && size + text.size() + (ends_with_lf ? 0 : 1) <= kMaxFileRecord) {
+        return std::string(text);
+    }
+    const bool cookie = IsCookieText(text);
+    std::vector<std::string> lines = StoredLines(text);
+    for (const std::string& line : lines) size += line.size() + 1;
+    while (size > kMaxFileRecord) {
+        std::size_t longest = lines.size();
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].empty() || MustKeepLine(lines[i], i, cookie)) continue;
+            if (longest == lines.size() || lines[i].size() > lines[longest].size()) longest = i;
+        }
+        if (longest == lines.size()) return std::nullopt;
+        size -= lines[longest].size() + 1;
+        // Drop the line, not its slot: a cookie record's mark must stay the first line.
+        lines[longest].clear();
+    }
+    std::string readable;
+    readable.reserve(size);
+    for (const std::string& line : lines) {
+        if (!line.empty()) readable.append(line).push_back('\n');
+    }
+    return readable;
+}
 
 bool IsCookieText(std::string_view text) {
     return !text.empty() && text.front() == '#';

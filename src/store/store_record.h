@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,15 @@ void AppendHeaderLine(std::string& header, std::string_view line);
 std::size_t DeleteHeaderLine(std::string& text, std::string_view key);
 // The same on a NUL-terminated text in place.
 std::size_t DeleteHeaderLine(char* text, std::string_view key);
+
+// The text to write under key so that the reader gives back this one record with this key:
+// bytes the reader drops are left out, as are empty lines (one ends a record early), then
+// whole lines, longest first, until the record fits kMaxFileRecord characters. The local
+// name, the partial mark and a cookie record's mark are never dropped. None when the key
+// cannot be read back (a control byte, a leading blank or '#', kMaxLoadedKey characters or
+// more) or what must stay does not fit.
+std::optional<std::string> ReadableRecordText(std::string_view key, std::string_view text,
+                                              bool valid);
 
 // Writes one record; false on any short write.
 bool WriteRecordTo(std::FILE* stream, std::string_view key, std::string_view text, bool valid);

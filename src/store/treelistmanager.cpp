@@ -118,12 +118,15 @@ treelistmanager::~treelistmanager() {
 }
 
 // Calls visit(name) for each name of path; false without calling it when the path is too deep.
+std::size_t treelistmanager::NameCount(std::string_view path, std::size_t split_end) const {
+    const std::size_t limit = std::min(split_end, path.size());
+    return 1 + static_cast<std::size_t>(std::count(path.begin(), path.begin() + limit, separator_));
+}
+
 template <class Visit>
 bool treelistmanager::ForEachName(std::string_view path, std::size_t split_end, Visit visit) const {
+    if (NameCount(path, split_end) > kMaxDepth) return false;
     const std::size_t limit = std::min(split_end, path.size());
-    const std::size_t names =
-        1 + static_cast<std::size_t>(std::count(path.begin(), path.begin() + limit, separator_));
-    if (names > kMaxDepth) return false;
     std::size_t pos = 0;
     for (;;) {
         const std::size_t sep = path.substr(0, limit).find(separator_, pos);

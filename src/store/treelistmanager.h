@@ -190,6 +190,8 @@ class treelistmanager {
     std::string KeyOf(const treelistnode* node) const;
     // Number of names from the top level down to node (0 for the root).
     static std::size_t Depth(const treelistnode* node);
+    // Number of names path is split into, as InsertPath splits it.
+    std::size_t NameCount(std::string_view path, std::size_t split_end = kWholePath) const;
     // Every node below node (not node itself), children before parents, siblings ascending.
     static std::vector<treelistnode*> PostOrder(const treelistnode* node);
     // Every node below node: the reverse of PostOrder.

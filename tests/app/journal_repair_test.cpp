@@ -1,7 +1,13 @@
 // Start-up after a run that did not end normally: the journal kelvra.log.tmp is still there
 // and its records are brought back into the store.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
 
 #include "app/shutdown.h"
 #include "app/startup.h"
@@ -124,13 +130,58 @@ TEST_F(JournalRepair, ABrokenHeaderFileIsReportedWithItsCodeAndTheJournalIsLeftA
     WriteFile("kelvra.log.tmp", Record("h/c.html", Header(kNew)));
     auto store = NewStore();
     LoadHeaderInformation(ui_, *store);
-    ASSERT_EQ(ui_.messages.size(), 1u);
+    ASSERT_EQ(ui_.messages.size(), 2u) << "the warning, then where the file was kept";
     EXPECT_EQ(ui_.messages[0].text,
               "速やかに「高速終了」し、履歴情報を確認してください\n(code = -1)");
     EXPECT_EQ(ui_.messages[0].caption, "履歴情報ﾌｧｲﾙ kelvra.hif が壊れている可能性があります");
     EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kExclamation);
     EXPECT_EQ(LastModified(*store, "http://h/a.html"), kOld);
     EXPECT_EQ(store->FindRecord("http://h/c.html"), nullptr);
+}
+
+TEST_F(JournalRepair, AHeaderFileBrokenAtItsFirstRecordIsReportedAndKept) {
+    // The first record is longer than the reader accepts: nothing loads, the count stays 0.
+    const std::string broken = "h/" + std::string(4100, 'k') + "\nCT:x/y\n" + std::string(1, '\0') +
+                               Record("h/b.html", std::string("LM:") + kOld + "\n");
+    WriteFile("kelvra.hif", broken);
+    auto store = NewStore();
+    LoadHeaderInformation(ui_, *store);
+    ASSERT_EQ(ui_.messages.size(), 2u);
+    EXPECT_EQ(ui_.messages[0].text,
+              "速やかに「高速終了」し、履歴情報を確認してください\n(code = 0)");
+    EXPECT_EQ(ui_.messages[1].text,
+              "読み込めなかった kelvra.hif は " + data_ + "kelvra.hif.broken として残しました");
+    EXPECT_EQ(ui_.messages[1].caption, "履歴情報ﾌｧｲﾙ kelvra.hif が壊れている可能性があります");
+    store->Add("http://h/new.html", "CT:text/html\n", true);
+    store->SetChanged(true);
+    EXPECT_TRUE(SaveHeaderInformation(ui_, *store, true));
+    EXPECT_EQ(ReadFile("kelvra.hif.broken"), broken) << "what the save replaced is still there";
+    EXPECT_NE(ReadFile("kelvra.hif").find("h/new.html\n"), std::string::npos);
+}
+
+TEST_F(JournalRepair, AFifoInPlaceOfAHistoryFileDoesNotHoldUpStartUp) {
+    struct Row {
+        const char* name;
+        std::size_t messages;  // a journal that cannot be read is reported as damaged
+    };
+    for (const auto& [name, messages] : {Row{"kelvra.hif", 0}, Row{"kelvra.log.tmp", 2}}) {
+        testing::ScriptedUserInterface ui;
+        const std::string fifo = data_ + name;
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << name;
+        auto store = NewStore();
+        auto loading = std::async(std::launch::async, [&] { LoadHeaderInformation(ui, *store); });
+        const bool returned =
+            loading.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        // A reader stuck in open(2) is released by a writer that comes and goes.
+        while (!returned &&
+               loading.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        }
+        EXPECT_TRUE(returned) << name;
+        EXPECT_EQ(ui.messages.size(), messages) << name;
+        ::unlink(fifo.c_str());
+    }
 }
 
 }  // namespace

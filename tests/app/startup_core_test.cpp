@@ -41,6 +41,20 @@ TEST_F(StartupCore, StartsOnTheDataDirectoryAndShutsDownWritingSettingsAndProxyS
     EXPECT_EQ(ReadFile(PacPath()).find("PROXY 127.0.0.1:"), std::string::npos);
 }
 
+TEST_F(StartupCore, AProgressLogNamingAProgramFileIsIgnoredWithAWarning) {
+    WriteIni("[General]\nBaseDirectory=" + data_ + "\nProgressLog=kelvra.hif\n[Orvane]\nPort=0\n");
+    std::ofstream(data_ + "kelvra.hif", std::ios::binary)
+        << std::string("h/a.html\nCT:text/plain\n\0", 24);
+    ::testing::internal::CaptureStderr();
+    auto core = NewCore();
+    const std::string warning = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(warning.find("ProgressLog=kelvra.hif ignored"), std::string::npos) << warning;
+    EXPECT_EQ(core->Settings().progress_log, "") << "no log either";
+    core->StartUp(0);
+    core->ShutDown(true);  // nothing changed: nothing is written
+    EXPECT_TRUE(Exists(data_ + "kelvra.hif"));
+}
+
 TEST_F(StartupCore, ABaseDirectoryThatIsNoDirectoryFallsBackToTheStartDirectory) {
     WriteIni("[General]\nBaseDirectory=" + data_ + "missing\n");
     auto core = NewCore();

@@ -56,6 +56,41 @@ TEST_F(CrawlFixture, RobotsTxtComesFirstAndItsDisallowLinesApply) {
     EXPECT_FALSE(crawl->HasErrorUrls());
 }
 
+TEST_F(CrawlFixture, RobotsTxtThatDisallowsItselfAndAPathWithoutSlash) {
+    Site site;
+    site.Page("/robots.txt",
+              kelvra::test::HttpResponse(
+                  "HTTP/1.1 200 OK", "User-Agent: *\nDisallow: /robots.txt\nDisallow: private\n",
+                  "Content-Type: text/plain\r\n"));
+    site.Page("/", Html("<a href=\"private/x.html\">x</a><a href=\"ok.html\">ok</a>"));
+    site.Page("/ok.html", Html("ok"));
+    site.Page("/private/x.html", Html("secret"));
+    TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
+    WriteMcf("* 0/1/11\n");
+    NewCrawl(2);
+    Start(origin.Url("/"), kPlainFlags);
+    RunCrawl();
+    EXPECT_EQ(RequestLines(origin),
+              (std::vector<std::string>{"GET / HTTP/1.1", "GET /ok.html HTTP/1.1"}));
+    EXPECT_NE(store->FindRecord(origin.Url("/robots.txt")), nullptr);
+    EXPECT_FALSE(crawl->HasErrorUrls());
+}
+
+TEST_F(CrawlFixture, StartUrlWithAnEscapeCrawlsItsDirectory) {
+    // The allowed directory of the start URL is compared with links in the decoded key form.
+    Site site;
+    for (const char* user : {"/~user/", "/%7Euser/"}) {  // however the request names it
+        site.Page(std::string(user) + "index.html", Html("<a href=\"next.html\">n</a>"));
+        site.Page(std::string(user) + "next.html", Html("next"));
+    }
+    TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
+    WriteMcf("* 0/1/11\n");
+    NewCrawl();
+    Start(origin.Url("/%7Euser/index.html"), kPlainFlags);
+    EXPECT_EQ(RunCrawl(), 2);
+    EXPECT_EQ(LocalFile(origin.Url("/~user/next.html")), "next");
+}
+
 TEST_F(CrawlFixture, StoredCopyIsInvestigatedUnderItsOwnScheme) {
     // HTTP and FTP share the store's key space: a page stored over HTTP is the stored copy of
     // the same path over FTP, and its links must be resolved against the ftp:// URL.

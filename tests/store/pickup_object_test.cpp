@@ -77,6 +77,19 @@ TEST_F(ObjectLinks, DeniedRedirectDoesNotWidenTheList) {
     EXPECT_EQ(job_.rules->accept.Count(), 2u);
 }
 
+TEST_F(ObjectLinks, DeniedRedirectIsRecognisedHoweverItIsEscaped) {
+    // An allowed redirect of a start URL replaces the page's directory by the target's; a
+    // denied one leaves the list alone, whichever spelling of the target the server sent.
+    for (const char* target : {"http://h/~no/p.html", "http://h/%7Eno/p.html"}) {
+        FetchJob job = job_;
+        job.rules = crawl_.AddCrawlContext({"!http://h/~no/", "http://h/old/"}, "", "");
+        job.flags = JobFlag::kStartUrl | JobFlag::kTraceMovedStart;
+        auto rec = store_.Add("http://h/old/p.html", std::nullopt, nullptr, {{"LO:", target}});
+        crawl_.ProcessObject("http://h/old/p.html", rec, job, true);
+        EXPECT_EQ(job.rules->accept.AcceptCheck("h/old/x"), 1) << target;
+    }
+}
+
 class StoredCopies : public ObjectLinks {
   protected:
     void Queue(const std::string& url, std::uint32_t flags) {

@@ -94,6 +94,38 @@ TEST_F(Robots, DisallowWorksOnWholeSegments) {
     EXPECT_EQ(Take(), (std::vector<std::string>{"http://h/cgi-bin2/", "http://h/ok.html"}));
 }
 
+TEST_F(Robots, DisallowValuesStayOnTheFilesOwnHost) {
+    // A value without its leading '/' is still a path of the host: joined to the host name it
+    // would name another host (example.co + m/x is example.com/x).
+    for (const char* u : {"http://example.com/x", "http://example.co/m/x", "http://example.co/ok",
+                          "http://example.co/~u/p"}) {
+        crawl_.AdmitUrl(u, job_, kModeForced);
+    }
+    Take();  // both robots.txt requests; the pages wait
+    Handle("example.com", "User-agent: *\nDisallow:\n");
+    Handle("example.co", "User-agent: *\nDisallow: m/x\nDisallow: /%7Eu/\n");
+    EXPECT_EQ(Take(), (std::vector<std::string>{"http://example.co/ok", "http://example.com/x"}));
+}
+
+TEST_F(Robots, AJobHandedOutOutlivesADisallowOfItsUrl) {
+    // The scheduler holds the job of every URL it fetches, the robots.txt request's own among
+    // them, while robots.txt is parsed: marking a node must never free its job.
+    crawl_.AdmitUrl("http://h/a/page.html", job_, kModeOrdinary);
+    crawl_.AdmitUrl("http://h/a/page.html/x", job_, kModeOrdinary);  // below the page's node
+    TakeRobots("h");
+    const FetchJob* robots = crawl_.GetJob("http://h/robots.txt");
+    const FetchJob* page = crawl_.GetJob("http://h/a/page.html");
+    ASSERT_NE(robots, nullptr);
+    ASSERT_NE(page, nullptr);
+    Handle("h", "User-agent: *\nDisallow: /robots.txt\nDisallow: /a/page.html\n");
+    ASSERT_EQ(crawl_.GetJob("http://h/robots.txt"), robots);
+    ASSERT_EQ(crawl_.GetJob("http://h/a/page.html"), page);
+    EXPECT_TRUE(robots->flags & JobFlag::kRobots);
+    // The page and everything below it are still disallowed.
+    EXPECT_EQ(Take(), std::vector<std::string>{});
+    EXPECT_EQ(crawl_.QueueCount(), 0u);
+}
+
 TEST_F(Robots, AgentNameIsExactCase) {
     crawl_.AdmitUrl("http://h/a/x", job_, kModeOrdinary);
     TakeRobots("h");
