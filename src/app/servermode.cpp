@@ -67,7 +67,8 @@ std::uint32_t AppCore::SetServerMode(std::uint32_t mode, bool replace_flags) {
     if (!server_) return 0;
     const std::uint32_t previous = server_->GetMode();
     if (!replace_flags) mode |= previous & server::kModeFlagMask;
-    if (server::ModeBase(mode) == server::kModeStopped) {
+    // A value the server does not know stops it: shown as stopped, it must not answer.
+    if (!server::IsServingMode(mode)) {
         server_->Stop();
         WriteProxyScript(0);
     } else if (server::ModeBase(previous) == server::kModeStopped) {

@@ -18,6 +18,7 @@ HtmlServer::~HtmlServer() {
 bool HtmlServer::Start(int port, std::uint32_t mode, AccessTable access) {
     std::lock_guard lock(control_mutex_);
     StopListening();
+    if (!IsServingMode(mode)) return false;
     pool_->SetMode(mode);
     auto socket = std::make_unique<net::TCPIPServer>();
     socket->SetAccessTable(std::move(access));

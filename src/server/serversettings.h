@@ -31,6 +31,16 @@ inline std::uint32_t ModeBase(std::uint32_t mode) {
 inline std::uint32_t ModeDataUse(std::uint32_t mode) {
     return mode & kDataUseMask;
 }
+// A mode value the server knows: stopped, Local Mode or a proxy mode, with at most one of
+// the data-use bits and no other bit. The server never runs in any other value.
+inline bool IsKnownMode(std::uint32_t mode) {
+    return ModeBase(mode) <= kModeProxy3 && ModeDataUse(mode) != kDataUseMask &&
+           (mode & ~(kModeBaseMask | kDataUseMask)) == 0;
+}
+// A known mode in which the server answers requests.
+inline bool IsServingMode(std::uint32_t mode) {
+    return IsKnownMode(mode) && ModeBase(mode) != kModeStopped;
+}
 
 inline constexpr int kMaxServerThreads = 20;
 inline constexpr int kDefaultPort = 8080;

@@ -181,6 +181,7 @@ bool SubServerProc::ApplyProhibit(std::uint32_t& request_mode) {
 }
 
 int SubServerProc::AnswerRequest(std::uint32_t request_mode) {
+    if (!IsServingMode(request_mode)) return kAnswerClose;
     const bool local = ModeBase(request_mode) == kModeLocal;
     switch (request_.kind) {
         case net::kGetRequest:

@@ -265,6 +265,15 @@ TEST_F(FaultsTest, StopEndsListeningAndStartListensAgain) {
     EXPECT_EQ(other.GetMode(), 0u);
 }
 
+TEST_F(FaultsTest, AModeValueTheServerDoesNotKnowAnswersNothing) {
+    HtmlServer unknown(*store_, settings_, monitor_, dir_.Path("prohibit.orv"));
+    EXPECT_FALSE(unknown.Start(0, 7, {}));
+    EXPECT_EQ(unknown.Port(), 0);
+    Start(kModeLocal);
+    server_->SetMode(7);
+    EXPECT_EQ(Ask("GET http://h/ok.html HTTP/1.0\r\n\r\n"), "");
+}
+
 TEST_F(FaultsTest, DestroyingTheServerCutsConnectionsBeingServed) {
     settings_.keep_alive = 60;
     Start(kModeLocal);
