@@ -46,6 +46,7 @@ server::ServerSettings ServerSettingsFrom(const AppSettings& settings, bool has_
     result.get_timeout = settings.get_timeout;
     result.http_proxy = settings.HttpProxySetting();
     result.https_proxy = server::MakeProxySetting(settings.proxy, server::ProxyProtocol::kHttps);
+    result.connect_ports = settings.connect_ports;
     result.has_main_window = has_main_window;
     result.progress_log = settings.progress_log;
     return result;

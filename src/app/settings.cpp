@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <limits>
 
@@ -15,6 +16,7 @@ namespace {
 
 // Longest font text read; base64 of the record needs 80.
 constexpr std::size_t kMaxFontText = 256;
+constexpr int kMaxPort = 65535;
 
 std::string_view WithoutLeadingWhite(std::string_view text) {
     while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20) {
@@ -102,6 +104,23 @@ void LoadGeneralSection(AppSettings& s, const std::string& path) {
     s.progress_log = SafeProgressLogName(ReadText(g, "ProgressLog", "", path));
 }
 
+// "ConnectPorts": port numbers separated by commas or blanks; anything else is skipped.
+std::vector<int> ParsePortList(std::string_view text) {
+    std::vector<int> ports;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find_first_of(", \t"), text.size());
+        const std::string_view token = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        int port = 0;
+        const auto [stop, error] = std::from_chars(token.data(), token.data() + token.size(), port);
+        if (error == std::errc() && stop == token.data() + token.size() && port > 0 &&
+            port <= kMaxPort) {
+            ports.push_back(port);
+        }
+    }
+    return ports;
+}
+
 void LoadOrvaneSection(AppSettings& s, const std::string& path) {
     const char* o = kOrvaneSection;
     s.run_at_start = ReadTyped<std::int32_t>(o, "RunAtStart", 0, path);
@@ -110,6 +129,7 @@ void LoadOrvaneSection(AppSettings& s, const std::string& path) {
                                           kMaxServerThreads, path);
     s.keep_alive = ReadTyped<std::uint16_t>(o, "KeepAlive", 5, path);
     s.not_found_result = ReadTyped<std::uint16_t>(o, "NotFoundResult", 404, path);
+    s.connect_ports = ParsePortList(ReadText(o, "ConnectPorts", "", path));
     s.reload_page = ReadFlag(o, "ReloadPage", true, path);
     s.save_post = ReadFlag(o, "SavePOST", false, path);
     s.save_cookie = ReadFlag(o, "SaveCookie", false, path);

@@ -73,6 +73,7 @@ struct AppSettings {
     std::uint16_t threads = 4;             // server workers, 1..20
     std::uint16_t keep_alive = 5;          // seconds; never written back
     std::uint16_t not_found_result = 404;  // never written back
+    std::vector<int> connect_ports;  // CONNECT may reach these besides 443; never written back
     bool reload_page = true;
     bool save_post = false;
     bool save_cookie = false;

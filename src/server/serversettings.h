@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/net/proxy.h"
 
@@ -60,6 +61,7 @@ struct ServerSettings {
     int get_timeout = 30;            // "GetTimeout", seconds: bound of relay waits
     net::ProxySetting http_proxy;    // upstream proxy for relaying
     net::ProxySetting https_proxy;   // upstream proxy for CONNECT tunnels
+    std::vector<int> connect_ports;  // "ConnectPorts": ports a CONNECT may reach besides 443
     bool has_main_window = true;     // "/get?" posts to the main window only when there is one
     std::string progress_log;        // "ProgressLog" file name: never served
     std::uint32_t bind_address = 0;  // network byte order; 0: every local address

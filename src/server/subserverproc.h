@@ -4,6 +4,7 @@
 // the origin (storing what it relays in the storing proxy modes).
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -142,6 +143,10 @@ class SubServerProc final : public net::TCPIPClass {
     void CloseRelay();
     bool IsLoopToSelf() const;
     int Tunnel(std::uint32_t mode);
+    bool TunnelPortAllowed(int port) const;
+    std::chrono::milliseconds TunnelIdleLimit() const;
+    // Passes bytes both ways until a side closes or the tunnel stays idle too long.
+    void PassTunnel();
 
     const int row_;
     ServerContext& context_;

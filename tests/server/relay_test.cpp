@@ -304,6 +304,7 @@ TEST_F(RelayTest, ConnectTunnelsInProxyModesOnly) {
         if (connection.ReadUntil("ping", got)) connection.Send("pong");
         connection.WaitForClientClose();
     });
+    settings_.connect_ports = {origin.Port()};
     Start(kModeProxy);
     RawClient client(port_);
     ASSERT_TRUE(client.Send("CONNECT " + origin.HostPort() +
@@ -321,6 +322,26 @@ TEST_F(RelayTest, ConnectTunnelsInProxyModesOnly) {
     server_->SetMode(kModeLocal);
     EXPECT_EQ(Ask("CONNECT " + origin.HostPort() + " HTTP/1.1\r\n\r\n"),
               RelayFailedPage(Own(), origin.HostPort()));
+}
+
+TEST_F(RelayTest, ConnectReachesNoPortButTheTlsOneAndTheListed) {
+    TestOrigin origin({Reply().Send("not TLS")});
+    Start(kModeProxy);
+    EXPECT_EQ(Ask("CONNECT " + origin.HostPort() + " HTTP/1.1\r\n\r\n"), ProhibitedPage("403"));
+    EXPECT_EQ(origin.Connections(), 0);
+}
+
+TEST_F(RelayTest, ATunnelIdleBothWaysIsClosedAfterGetTimeout) {
+    settings_.get_timeout = 1;
+    TestOrigin origin(
+        [](kelvra::test::Connection& connection) { connection.WaitForClientClose(); });
+    settings_.connect_ports = {origin.Port()};
+    Start(kModeProxy);
+    RawClient client(port_);
+    ASSERT_TRUE(client.Send("CONNECT " + origin.HostPort() + " HTTP/1.1\r\n\r\n"));
+    std::string got;
+    ASSERT_TRUE(client.ReadAtLeast(got, 10));
+    EXPECT_EQ(client.WaitForClose(5000), 1);
 }
 
 }  // namespace
