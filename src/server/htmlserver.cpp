@@ -24,10 +24,13 @@ bool HtmlServer::Start(int port, std::uint32_t mode, AccessTable access) {
     socket->SetAccessTable(std::move(access));
     socket->SetBindAddress(settings_.bind_address);
     if (socket->Listen(port, true) != net::kChannelOk) return false;
-    socket_ = std::move(socket);
     context_.listen_port.store(port);
+    if (!pool_->Serve(socket.get())) {
+        context_.listen_port.store(0);
+        return false;
+    }
+    socket_ = std::move(socket);
     listening_.store(true);
-    pool_->Serve(socket_.get());
     return true;
 }
 
