@@ -46,6 +46,7 @@ server::ServerSettings ServerSettingsFrom(const AppSettings& settings, bool has_
     result.get_timeout = settings.get_timeout;
     result.http_proxy = settings.HttpProxySetting();
     result.https_proxy = server::MakeProxySetting(settings.proxy, server::ProxyProtocol::kHttps);
+    result.connect_ports = settings.connect_ports;
     result.has_main_window = has_main_window;
     result.progress_log = settings.progress_log;
     return result;
@@ -67,7 +68,8 @@ std::uint32_t AppCore::SetServerMode(std::uint32_t mode, bool replace_flags) {
     if (!server_) return 0;
     const std::uint32_t previous = server_->GetMode();
     if (!replace_flags) mode |= previous & server::kModeFlagMask;
-    if (server::ModeBase(mode) == server::kModeStopped) {
+    // A value the server does not know stops it: shown as stopped, it must not answer.
+    if (!server::IsServingMode(mode)) {
         server_->Stop();
         WriteProxyScript(0);
     } else if (server::ModeBase(previous) == server::kModeStopped) {

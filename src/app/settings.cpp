@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,7 @@ namespace {
 
 // Longest font text read; base64 of the record needs 80.
 constexpr std::size_t kMaxFontText = 256;
+constexpr int kMaxPort = 65535;
 
 std::string_view WithoutLeadingWhite(std::string_view text) {
     while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20) {
@@ -47,6 +49,23 @@ std::string SafeProgressLogName(std::string name) {
                  "not one of the program's own files\n",
                  name.c_str());
     return {};
+}
+
+// "ConnectPorts": port numbers separated by commas or blanks; anything else is skipped.
+std::vector<int> ParsePortList(std::string_view text) {
+    std::vector<int> ports;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find_first_of(", \t"), text.size());
+        const std::string_view token = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        int port = 0;
+        const auto [stop, error] = std::from_chars(token.data(), token.data() + token.size(), port);
+        if (error == std::errc() && stop == token.data() + token.size() && port > 0 &&
+            port <= kMaxPort) {
+            ports.push_back(port);
+        }
+    }
+    return ports;
 }
 
 // Every key of [WindowMetrix] Separator/Flags, [General] and [Orvane] in the order a new file
@@ -243,6 +262,7 @@ AppSettings::AppSettings() {
 void LoadSettings(AppSettings& settings, LIFOClass& history, const std::string& ini_path) {
     const platform::ProfileDocument ini = LoadOrEmpty(ini_path);
     for (const SettingKey& key : kSettingKeys) LoadKey(key, ini, settings);
+    settings.connect_ports = ParsePortList(ini.GetString(kOrvaneSection, "ConnectPorts", ""));
     settings.proxy = server::LoadProxyEnvironment(ini);
     history.Load(kHistorySection, ini);
 }

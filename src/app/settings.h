@@ -77,6 +77,7 @@ struct AppSettings {
     std::uint16_t threads;           // server workers, 1..20
     std::uint16_t keep_alive;        // seconds; never written back
     std::uint16_t not_found_result;  // never written back
+    std::vector<int> connect_ports;  // CONNECT may reach these besides 443; never written back
     bool reload_page;
     bool save_post;
     bool save_cookie;

@@ -6,17 +6,16 @@
 
 #include "app/registration.h"
 #include "app/startup.h"
+#include "server/serversettings.h"
 
 namespace kelvra::console {
 namespace {
 
-// Server modes use the low four bits (0..4) and the data-use bits 0x10 and 0x20.
-constexpr std::uint32_t kLargestMode = 0xFF;
-
 std::optional<std::uint32_t> ParseMode(std::string_view text) {
     std::uint32_t mode = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), mode);
-    if (error != std::errc() || end != text.data() + text.size() || mode > kLargestMode) {
+    // A value the server does not know would run it as nothing it can show.
+    if (error != std::errc() || end != text.data() + text.size() || !server::IsKnownMode(mode)) {
         return std::nullopt;
     }
     return mode;

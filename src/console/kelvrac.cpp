@@ -53,8 +53,8 @@ int Run(int argc, const char* const* argv, console::SignalWatcher& signals) {
     core.SetHasMainWindow(false);
     core.LoadSettings();
     const std::uint32_t mode = console::StartMode(*line, core.Settings());
-    if (line->command == console::Command::kServe && server::ModeBase(mode) == 0) {
-        return Fail("serve needs a server mode other than stopped");
+    if (line->command == console::Command::kServe && !server::IsServingMode(mode)) {
+        return Fail("serve needs a server mode other than stopped, not " + std::to_string(mode));
     }
     core.StartUp(mode);
     // An abort that has to end the process at once still leaves kelvra.hif saved.

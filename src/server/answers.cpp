@@ -1,7 +1,10 @@
 #include "server/answers.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <initializer_list>
+#include <iterator>
+#include <utility>
 
 namespace kelvra::server {
 namespace {
@@ -57,18 +60,48 @@ constexpr std::string_view kProhibited =
     "<HTML><HEAD><TITLE>%s This URL access is prohibited(Orvane 5.3.0/by Tesmarin)</TITLE>"
     "</HEAD><BODY></BODY></HTML>";
 
+// A fill-in holding one of these could end a header line early (and so add lines of its
+// own) or cut the page short in a reader that stops at NUL: it is left out of the page.
+constexpr std::string_view kBreakingBytes("\r\n\0", 3);
+
+// Fill-ins in the body are request data echoed into HTML: escaped, so that a target can
+// never become markup or script under the site's origin.
+constexpr std::pair<char, std::string_view> kHtmlEntities[] = {
+    {'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#39;"}};
+
+void AppendHtmlEscaped(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        const auto* entity = std::find_if(std::begin(kHtmlEntities), std::end(kHtmlEntities),
+                                          [c](const auto& pair) { return pair.first == c; });
+        if (entity == std::end(kHtmlEntities)) {
+            out.push_back(c);
+        } else {
+            out.append(entity->second);
+        }
+    }
+}
+
 // Replaces each "%s" of the template in turn. Arguments are bytes, never format text, so a
-// request target with '%' or NUL bytes cannot disturb the page.
+// request target with '%' cannot disturb the page. Fill-ins of the header stay as they are,
+// those after the blank line are HTML-escaped.
 std::string Fill(std::string_view page, std::initializer_list<std::string_view> args) {
     std::string out;
     out.reserve(page.size() + 256);
+    const std::size_t body = page.find("\r\n\r\n");
     auto arg = args.begin();
     std::size_t at = 0;
     for (std::size_t mark = page.find("%s"); mark != std::string_view::npos;
          mark = page.find("%s", at)) {
         out.append(page.substr(at, mark - at));
-        if (arg != args.end()) out.append(*arg++);
         at = mark + 2;
+        if (arg == args.end()) continue;
+        const std::string_view value = *arg++;
+        if (value.find_first_of(kBreakingBytes) != std::string_view::npos) continue;
+        if (mark < body) {
+            out.append(value);
+        } else {
+            AppendHtmlEscaped(out, value);
+        }
     }
     out.append(page.substr(at));
     return out;

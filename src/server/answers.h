@@ -1,6 +1,7 @@
 #pragma once
 // The server's own answer pages, byte for byte, and the header of a stored object. Every page
-// is HTTP/1.0 and ends the connection.
+// is HTTP/1.0 and ends the connection. Text filled into a page's body is HTML-escaped, text
+// filled into its header is not; a fill-in holding CR, LF or NUL is left out of the page.
 
 #include <cstdint>
 #include <string>

@@ -18,15 +18,19 @@ HtmlServer::~HtmlServer() {
 bool HtmlServer::Start(int port, std::uint32_t mode, AccessTable access) {
     std::lock_guard lock(control_mutex_);
     StopListening();
+    if (!IsServingMode(mode)) return false;
     pool_->SetMode(mode);
     auto socket = std::make_unique<net::TCPIPServer>();
     socket->SetAccessTable(std::move(access));
     socket->SetBindAddress(settings_.bind_address);
     if (socket->Listen(port, true) != net::kChannelOk) return false;
-    socket_ = std::move(socket);
     context_.listen_port.store(port);
+    if (!pool_->Serve(socket.get())) {
+        context_.listen_port.store(0);
+        return false;
+    }
+    socket_ = std::move(socket);
     listening_.store(true);
-    pool_->Serve(socket_.get());
     return true;
 }
 

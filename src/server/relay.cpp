@@ -5,7 +5,9 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <vector>
 
 #include "net/result_codes.h"
 #include "net/transport.h"
@@ -396,13 +398,33 @@ void SubServerProc::CloseRelay() {
     if (!relay_.IsClosed()) relay_.Close();
 }
 
+bool SubServerProc::TunnelPortAllowed(int port) const {
+    const std::vector<int>& more = context_.settings.connect_ports;
+    return port == kHttpsPort || std::find(more.begin(), more.end(), port) != more.end();
+}
+
+// A tunnel that carried nothing either way for this long is closed: an idle browser tunnel
+// must not hold a worker. GetTimeout, or without one the server's own keep-alive time.
+std::chrono::milliseconds SubServerProc::TunnelIdleLimit() const {
+    const int seconds = context_.settings.get_timeout > 0
+                            ? context_.settings.get_timeout
+                            : std::max<int>(1, context_.settings.keep_alive);
+    return std::chrono::seconds(seconds);
+}
+
 // CONNECT host:port: a tunnel to the origin (or through the upstream https proxy) passing
-// bytes both ways until either side closes.
+// bytes both ways until either side closes or the tunnel stays idle. Only ports of TLS
+// services may be reached, so that the tunnel is no way around the proxy for other
+// protocols.
 int SubServerProc::Tunnel(std::uint32_t mode) {
     const std::string& target = request_.target;
     const std::size_t colon = target.rfind(':');
     const std::string host = target.substr(0, colon);
     int port = colon == std::string::npos ? kHttpsPort : std::atoi(target.c_str() + colon + 1);
+    if (!TunnelPortAllowed(port)) {
+        SendToClient(ProhibitedPage("403"));
+        return kAnswerClose;
+    }
     const net::ProxySetting& upstream = context_.settings.https_proxy;
     const bool via_proxy = !util::Trim(upstream.host).empty() && upstream.port != 0;
     const std::uint32_t address =
@@ -427,23 +449,44 @@ int SubServerProc::Tunnel(std::uint32_t mode) {
     }
     if (ok && !request_.body.empty())
         ok = relay_.SendAll(request_.body.data(), request_.body.size(), code);
+    if (ok) PassTunnel();
+    CloseRelay();
+    return kAnswerClose;
+}
+
+void SubServerProc::PassTunnel() {
     char block[kRelayBlock];
-    while (ok) {
+    int code = 0;
+    // Bytes the client sent right behind its request (a TLS hello) were handed back.
+    while (HeldBackBytes() > 0) {
+        long count = 0;
+        if (!Receive(block, sizeof block, count) ||
+            !relay_.SendAll(block, static_cast<std::size_t>(count), code)) {
+            return;
+        }
+    }
+    const auto idle = TunnelIdleLimit();
+    auto last_traffic = Clock::now();
+    while (true) {
+        const auto left = idle - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     Clock::now() - last_traffic);
+        if (left.count() <= 0) return;
         pollfd fds[2] = {{Socket(), POLLIN, 0}, {relay_.Socket(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, 1000);
-        if (ready < 0) break;
-        if (ready == 0) continue;
-        for (int side = 0; side < 2 && ok; ++side) {
+        const int ready = ::poll(fds, 2, static_cast<int>(left.count()));
+        if (ready < 0 && errno != EINTR) return;
+        if (ready <= 0) continue;
+        for (int side = 0; side < 2; ++side) {
             if (fds[side].revents == 0) continue;
             net::TCPIPClass& from = side == 0 ? static_cast<net::TCPIPClass&>(*this) : relay_;
             net::TCPIPClass& to = side == 0 ? static_cast<net::TCPIPClass&>(relay_) : *this;
             long count = 0;
-            ok = from.Receive(block, sizeof block, count) &&
-                 to.SendAll(block, static_cast<std::size_t>(count), code);
+            if (!from.Receive(block, sizeof block, count) ||
+                !to.SendAll(block, static_cast<std::size_t>(count), code)) {
+                return;
+            }
         }
+        last_traffic = Clock::now();
     }
-    CloseRelay();
-    return kAnswerClose;
 }
 
 }  // namespace kelvra::server

@@ -1,5 +1,8 @@
 #include "server/serverproc.h"
 
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,11 +12,35 @@ namespace kelvra::server {
 namespace {
 
 // After an accept() that failed for want of descriptors or memory the connection is still
-// pending; waiting a little keeps the worker from spinning on it.
+// pending; waiting a little keeps the workers from spinning on it.
 constexpr auto kAcceptRetryWait = std::chrono::milliseconds(100);
+// How often waiting connections are looked at for their deadline.
+constexpr long kSweepPeriodNs = 250'000'000;
+
+// Keys of the epoll set besides the connections' (slot index, generation).
+constexpr std::uint64_t kListenerKey = ~std::uint64_t{0};
+constexpr std::uint64_t kSweepKey = kListenerKey - 1;
+constexpr std::uint64_t kEndingKey = kListenerKey - 2;
+
+// A ready connection or timer wakes one worker, and nobody else until it is watched again.
+constexpr std::uint32_t kOneShotEvents = EPOLLIN | EPOLLONESHOT;
+// The listener stays watched, edge-triggered: each connection arriving wakes a worker of its
+// own, so that connections are accepted side by side as a blocking accept() would, and a worker
+// taking the event wakes no other for it (as a level-triggered one does).
+constexpr std::uint32_t kListenerEvents = EPOLLIN | EPOLLET;
 
 bool IsPassingAcceptError(int error) {
     return error == EINTR || error == ECONNABORTED || error == EAGAIN || error == EPROTO;
+}
+
+std::uint64_t KeyOf(std::size_t index, std::uint32_t generation) {
+    return (std::uint64_t{generation} << 32) | index;
+}
+
+void SetTimer(int timer, long period_ns) {
+    const timespec period{0, period_ns};
+    const itimerspec spec{period, period};
+    ::timerfd_settime(timer, 0, &spec, nullptr);
 }
 
 }  // namespace
@@ -22,10 +49,19 @@ int WorkerCount(int threads) {
     return (threads < 1 || threads > kMaxServerThreads) ? kMaxServerThreads : threads;
 }
 
-ServerProc::ServerProc(ServerContext& context) : context_(context) {
+ServerProc::ServerProc(ServerContext& context)
+    : context_(context),
+      poller_(::epoll_create1(EPOLL_CLOEXEC)),
+      sweep_timer_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
+      ending_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    Watch(sweep_timer_.get(), kSweepKey, EPOLL_CTL_ADD, kOneShotEvents);
+    // Level-triggered and never read: every worker's wait returns once it is signalled.
+    Watch(ending_.get(), kEndingKey, EPOLL_CTL_ADD, EPOLLIN);
     const int count = WorkerCount(context_.settings.threads);
+    slots_.resize(static_cast<std::size_t>(count + kMaxWaitingConnections));
     for (int row = 0; row < count; ++row) {
-        workers_.push_back(std::make_unique<Worker>(row, context_));
+        workers_.push_back(std::make_unique<Worker>());
+        workers_.back()->row = row;
     }
     for (auto& worker : workers_) {
         Worker& w = *worker;
@@ -37,85 +73,212 @@ ServerProc::~ServerProc() {
     Serve(nullptr);
     {
         std::lock_guard lock(mutex_);
-        ending_ = true;
+        ending_pool_ = true;
         for (auto& worker : workers_) {
-            if (worker->state == kWorkerWorking) worker->proc.Abort();
+            if (worker->serving != nullptr) worker->serving->proc->Abort();
         }
-        changed_.notify_all();
     }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(ending_.get(), &one, sizeof one);
     for (auto& worker : workers_) {
-        // A worker still finishing its connection may have reset its state: abort again
-        // until it is seen ending.
-        worker->proc.Abort();
         if (worker->thread.joinable()) worker->thread.join();
     }
 }
 
-void ServerProc::Serve(net::TCPIPServer* listener) {
+bool ServerProc::Serve(net::TCPIPServer* listener) {
     std::unique_lock lock(mutex_);
     net::TCPIPServer* previous = listener_;
+    if (previous == listener) return true;
+    if (previous != nullptr) {
+        ::epoll_ctl(poller_.get(), EPOLL_CTL_DEL, previous->Socket(), nullptr);
+        listener_ = nullptr;
+        accepted_.wait(lock, [this] { return accepting_ == 0; });
+        // A stopped server answers nothing more, not even on kept connections.
+        for (Slot& slot : slots_) {
+            if (slot.state == SlotState::kWaiting) CloseWaiting(slot);
+        }
+    }
+    if (listener == nullptr) return true;
+    if (!listener->SetBlocking(false) ||
+        !Watch(listener->Socket(), kListenerKey, EPOLL_CTL_ADD, kListenerEvents)) {
+        return false;
+    }
     listener_ = listener;
-    changed_.notify_all();
-    if (previous == nullptr || previous == listener) return;
-    // Shutting a listening socket down makes every accept() waiting on it return.
-    previous->Shutdown();
-    changed_.wait(lock, [this] { return accepting_ == 0; });
+    return true;
 }
 
 void ServerProc::Run(Worker& worker) {
-    std::unique_lock lock(mutex_);
     while (true) {
-        changed_.wait(lock, [this] { return ending_ || listener_ != nullptr; });
-        if (ending_) return;
-        int level = 0;
-        const int fd = AcceptOne(worker, *listener_, level, lock);
-        if (fd < 0) continue;
-        if (ending_) {
-            ::close(fd);
-            return;
-        }
-        // Attached under the lock, so the destructor's abort of a working worker reaches it.
-        worker.proc.AttachSocket(fd, level);
-        worker.state = kWorkerWorking;
+        epoll_event event{};
+        const int ready = ::epoll_wait(poller_.get(), &event, 1, -1);
+        if (ready < 0 && errno != EINTR) return;
+        if (ready <= 0) continue;
+        std::unique_lock lock(mutex_);
+        if (ending_pool_) return;
+        Slot* slot = Dispatch(event.data.u64, worker, lock);
+        if (slot == nullptr) continue;
+        worker.serving = slot;
         lock.unlock();
-        Work(worker);
+        SubServerProc& proc = *slot->proc;
+        proc.SetRow(worker.row);
+        context_.monitor.StatusText(worker.row, kColumnState, "BeginThread");
+        const ConnectionFate fate = proc.ServeReady();
+        context_.monitor.StatusText(worker.row, kColumnState, "EndThread");
         lock.lock();
-        worker.state = kWorkerIdle;
+        worker.serving = nullptr;
+        Settle(*slot, fate);
     }
 }
 
-int ServerProc::AcceptOne(Worker& worker, net::TCPIPServer& listener, int& level,
-                          std::unique_lock<std::mutex>& lock) {
+ServerProc::Slot* ServerProc::Dispatch(std::uint64_t key, Worker& worker,
+                                       std::unique_lock<std::mutex>& lock) {
+    switch (key) {
+        case kListenerKey:
+            // A listener stopped since the event came has nothing to accept.
+            return listener_ != nullptr ? AcceptOne(worker, *listener_, lock) : nullptr;
+        case kSweepKey:
+            CloseExpired();
+            return nullptr;
+        case kEndingKey:
+            return nullptr;
+        default:
+            return TakeWaiting(key);
+    }
+}
+
+ServerProc::Slot* ServerProc::AcceptOne(Worker& worker, net::TCPIPServer& listener,
+                                        std::unique_lock<std::mutex>& lock) {
     ++accepting_;
     lock.unlock();
+    int level = 0;
     int fd = listener.Accept(&level);
     const bool failed = fd < 0 && !IsPassingAcceptError(errno);
-    const int row = worker.proc.Row();
+    // Watched anew: a connection that came together with this one is reported again (one
+    // edge stands for both), so another worker takes it. After a failure the pending
+    // connection is left alone until the wait is over, or every worker would spin on it.
+    Watch(listener.Socket(), kListenerKey, EPOLL_CTL_MOD, failed ? 0 : kListenerEvents);
     if (fd >= 0) {
         const bool denied = level <= 0;
-        context_.monitor.StatusText(row, kColumnRequest, denied ? "Denied by filter" : "Port Accepted");
-        context_.monitor.StatusText(row, kColumnState, {});
+        context_.monitor.StatusText(worker.row, kColumnRequest,
+                                    denied ? "Denied by filter" : "Port Accepted");
+        context_.monitor.StatusText(worker.row, kColumnState, {});
         if (denied) {
             ::close(fd);
             fd = -1;
         }
     }
     lock.lock();
-    if (--accepting_ == 0) changed_.notify_all();
+    if (--accepting_ == 0) accepted_.notify_all();
     if (failed) {
-        changed_.wait_for(lock, kAcceptRetryWait,
-                          [&] { return ending_ || listener_ != &listener; });
+        accepted_.wait_for(lock, kAcceptRetryWait,
+                           [&] { return ending_pool_ || listener_ != &listener; });
+        if (listener_ == &listener) {
+            Watch(listener.Socket(), kListenerKey, EPOLL_CTL_MOD, kListenerEvents);
+        }
+        return nullptr;
     }
-    return fd;
+    if (fd < 0) return nullptr;
+    Slot* free_slot = nullptr;
+    for (Slot& slot : slots_) {
+        if (slot.state == SlotState::kFree) {
+            free_slot = &slot;
+            break;
+        }
+    }
+    // Stopped meanwhile: the connection is not served. (A free slot is always there: the
+    // waiting room leaves one per worker.)
+    if (ending_pool_ || listener_ != &listener || free_slot == nullptr) {
+        ::close(fd);
+        return nullptr;
+    }
+    if (!free_slot->proc) free_slot->proc = std::make_unique<SubServerProc>(context_);
+    free_slot->proc->AttachSocket(fd, level, context_.mode.load());
+    free_slot->state = SlotState::kServed;
+    return free_slot;
 }
 
-void ServerProc::Work(Worker& worker) {
-    const int row = worker.proc.Row();
-    context_.monitor.StatusText(row, kColumnState, "BeginThread");
-    // A "/mode=" command switches the pool itself before its answer goes out, so nothing is
-    // written back here: a mode set meanwhile by the application must not be overwritten.
-    worker.proc.ServeConnection(context_.mode.load());
-    context_.monitor.StatusText(row, kColumnState, "EndThread");
+ServerProc::Slot* ServerProc::TakeWaiting(std::uint64_t key) {
+    const std::size_t index = static_cast<std::uint32_t>(key);
+    if (index >= slots_.size()) return nullptr;
+    Slot& slot = slots_[index];
+    // The connection the event was for may have been closed (and the slot reused) meanwhile.
+    if (slot.state != SlotState::kWaiting || KeyOf(index, slot.generation) != key) return nullptr;
+    slot.state = SlotState::kServed;
+    --waiting_;
+    return &slot;
+}
+
+void ServerProc::Settle(Slot& slot, ConnectionFate fate) {
+    if (fate == ConnectionFate::kWaiting && listener_ != nullptr && !ending_pool_) {
+        Park(slot);
+        return;
+    }
+    if (fate == ConnectionFate::kWaiting) slot.proc->Drop();
+    Release(slot);
+}
+
+// The socket is watched last: once it is, another worker may take the connection, and it
+// should not then have to wait for this one to let go of the lock.
+void ServerProc::Park(Slot& slot) {
+    if (waiting_ >= kMaxWaitingConnections) {
+        Slot* nearest = nullptr;
+        for (Slot& other : slots_) {
+            if (other.state == SlotState::kWaiting &&
+                (nearest == nullptr ||
+                 other.proc->WaitDeadline() < nearest->proc->WaitDeadline())) {
+                nearest = &other;
+            }
+        }
+        if (nearest != nullptr) CloseWaiting(*nearest);
+    }
+    if (!sweeping_) {
+        SetTimer(sweep_timer_.get(), kSweepPeriodNs);
+        sweeping_ = true;
+    }
+    const std::size_t index = static_cast<std::size_t>(&slot - slots_.data());
+    const int operation = slot.registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+    slot.registered = true;
+    slot.state = SlotState::kWaiting;
+    ++waiting_;
+    if (!Watch(slot.proc->Socket(), KeyOf(index, slot.generation), operation, kOneShotEvents)) {
+        CloseWaiting(slot);
+    }
+}
+
+void ServerProc::CloseWaiting(Slot& slot) {
+    slot.proc->Drop();
+    --waiting_;
+    Release(slot);
+}
+
+// The connection's socket was closed, which took it out of the epoll set as well.
+void ServerProc::Release(Slot& slot) {
+    slot.state = SlotState::kFree;
+    slot.registered = false;
+    ++slot.generation;
+}
+
+void ServerProc::CloseExpired() {
+    std::uint64_t ticks = 0;
+    [[maybe_unused]] const ssize_t got = ::read(sweep_timer_.get(), &ticks, sizeof ticks);
+    const auto now = SubServerProc::Clock::now();
+    for (Slot& slot : slots_) {
+        if (slot.state == SlotState::kWaiting && slot.proc->WaitDeadline() <= now) {
+            CloseWaiting(slot);
+        }
+    }
+    if (waiting_ == 0) {
+        SetTimer(sweep_timer_.get(), 0);
+        sweeping_ = false;
+    }
+    Watch(sweep_timer_.get(), kSweepKey, EPOLL_CTL_MOD, kOneShotEvents);
+}
+
+bool ServerProc::Watch(int fd, std::uint64_t key, int operation, std::uint32_t events) {
+    epoll_event event{};
+    event.events = events;
+    event.data.u64 = key;
+    return ::epoll_ctl(poller_.get(), operation, fd, &event) == 0;
 }
 
 }  // namespace kelvra::server

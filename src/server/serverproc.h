@@ -1,7 +1,10 @@
 #pragma once
-// The pool of connection workers of the local server. Every idle worker waits in accept() on
-// the listening socket itself, so the kernel hands each new connection straight to one
-// sleeping worker: no thread in between and no wake-up per connection.
+// The pool of connection workers of the local server. Idle workers wait together on one epoll
+// set that holds the listening socket and every connection waiting for its client. The kernel
+// wakes one worker per ready socket, and that worker accepts, reads and answers by itself: no
+// request passes from one thread to another. A connection whose request is not all there yet
+// (a slow client, or a kept one between its requests) waits in the set and holds no worker, so
+// slow or idle clients cannot keep other requests from being answered.
 
 #include <condition_variable>
 #include <cstdint>
@@ -11,12 +14,15 @@
 #include <vector>
 
 #include "net/tcpip_server.h"
+#include "server/filedescriptor.h"
 #include "server/subserverproc.h"
 
 namespace kelvra::server {
 
-// Worker states.
-enum WorkerState { kWorkerIdle = 1, kWorkerWorking = 3 };
+// Connections that may wait for their clients at once. Every local browser shares 127.0.0.1,
+// so there is no cap per address: when the waiting room is full, the connection nearest its
+// deadline is closed to make room (a browser opens a new one when it needs it).
+inline constexpr int kMaxWaitingConnections = 64;
 
 class ServerProc final {
   public:
@@ -27,35 +33,59 @@ class ServerProc final {
     ServerProc(const ServerProc&) = delete;
     ServerProc& operator=(const ServerProc&) = delete;
 
-    // Idle workers accept connections of listener (a blocking listening socket) from now on.
-    // With nullptr they stop accepting: the previous listener is shut down and, when this
-    // returns, no worker uses it any more, so it may be closed.
-    void Serve(net::TCPIPServer* listener);
+    // Workers accept connections of listener from now on (the socket is made non-blocking);
+    // false when it cannot be watched. With nullptr they stop accepting and every waiting
+    // connection is closed; when this returns no worker uses the previous listener any more,
+    // so it may be closed.
+    bool Serve(net::TCPIPServer* listener);
     std::uint32_t GetMode() const { return context_.mode.load(); }
     void SetMode(std::uint32_t mode) { context_.mode.store(mode); }
     int Workers() const { return static_cast<int>(workers_.size()); }
 
   private:
+    enum class SlotState { kFree, kServed, kWaiting };
+    // A place for one connection. Its connection object is made on first use and kept for the
+    // slot's next connection.
+    struct Slot {
+        std::unique_ptr<SubServerProc> proc;
+        SlotState state = SlotState::kFree;
+        std::uint32_t generation = 0;  // changes when a connection leaves: stale events miss
+        bool registered = false;       // the connection's socket is in the epoll set
+    };
     struct Worker {
-        Worker(int row, ServerContext& context) : proc(row, context) {}
-        SubServerProc proc;
-        int state = kWorkerIdle;  // guarded by ServerProc::mutex_
+        int row = 0;
+        Slot* serving = nullptr;  // guarded by mutex_
         std::thread thread;
     };
 
     void Run(Worker& worker);
-    // Accepts one connection of listener with mutex_ released: its socket, or -1. A client the
-    // access table refuses is turned away here.
-    int AcceptOne(Worker& worker, net::TCPIPServer& listener, int& level,
-                  std::unique_lock<std::mutex>& lock);
-    void Work(Worker& worker);
+    // What a ready event asks for: the slot to serve, or nullptr. mutex_ held (released while
+    // a connection is accepted).
+    Slot* Dispatch(std::uint64_t key, Worker& worker, std::unique_lock<std::mutex>& lock);
+    Slot* AcceptOne(Worker& worker, net::TCPIPServer& listener, std::unique_lock<std::mutex>& lock);
+    Slot* TakeWaiting(std::uint64_t key);
+    // After its worker let go: the connection waits in the set, or its slot is freed.
+    // mutex_ held here and below; nothing below reports to the monitor (no call out under
+    // the lock).
+    void Settle(Slot& slot, ConnectionFate fate);
+    void Park(Slot& slot);
+    void CloseWaiting(Slot& slot);
+    void Release(Slot& slot);
+    void CloseExpired();
+    bool Watch(int fd, std::uint64_t key, int operation, std::uint32_t events);
 
     ServerContext& context_;
+    FileDescriptor poller_;       // the epoll set
+    FileDescriptor sweep_timer_;  // ticks while connections wait, to close the overdue ones
+    FileDescriptor ending_;       // readable once the pool ends: wakes every worker
     mutable std::mutex mutex_;
-    net::TCPIPServer* listener_ = nullptr;  // guarded by mutex_
-    int accepting_ = 0;                     // workers inside accept(), guarded by mutex_
-    bool ending_ = false;                   // guarded by mutex_
-    std::condition_variable changed_;       // listener_, accepting_ or ending_ changed
+    net::TCPIPServer* listener_ = nullptr;  // guarded by mutex_, as everything below
+    int accepting_ = 0;                     // workers inside accept()
+    bool ending_pool_ = false;
+    bool sweeping_ = false;  // the sweep timer runs
+    int waiting_ = 0;
+    std::condition_variable accepted_;  // accepting_ reached 0
+    std::vector<Slot> slots_;
     std::vector<std::unique_ptr<Worker>> workers_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "net/proxy.h"
 
@@ -31,6 +32,16 @@ inline std::uint32_t ModeBase(std::uint32_t mode) {
 inline std::uint32_t ModeDataUse(std::uint32_t mode) {
     return mode & kDataUseMask;
 }
+// A mode value the server knows: stopped, Local Mode or a proxy mode, with at most one of
+// the data-use bits and no other bit. The server never runs in any other value.
+inline bool IsKnownMode(std::uint32_t mode) {
+    return ModeBase(mode) <= kModeProxy3 && ModeDataUse(mode) != kDataUseMask &&
+           (mode & ~(kModeBaseMask | kDataUseMask)) == 0;
+}
+// A known mode in which the server answers requests.
+inline bool IsServingMode(std::uint32_t mode) {
+    return IsKnownMode(mode) && ModeBase(mode) != kModeStopped;
+}
 
 inline constexpr int kMaxServerThreads = 20;
 inline constexpr int kDefaultPort = 8080;
@@ -50,6 +61,7 @@ struct ServerSettings {
     int get_timeout = 30;            // "GetTimeout", seconds: bound of relay waits
     net::ProxySetting http_proxy;    // upstream proxy for relaying
     net::ProxySetting https_proxy;   // upstream proxy for CONNECT tunnels
+    std::vector<int> connect_ports;  // "ConnectPorts": ports a CONNECT may reach besides 443
     bool has_main_window = true;     // "/get?" posts to the main window only when there is one
     std::string progress_log;        // "ProgressLog" file name: never served
     std::uint32_t bind_address = 0;  // network byte order; 0: every local address

@@ -10,6 +10,7 @@
 
 #include "net/url.h"
 #include "server/answers.h"
+#include "server/filedescriptor.h"
 #include "server/servercommand.h"
 #include "server/spoolpath.h"
 #include "server/subserverproc.h"
@@ -25,22 +26,6 @@ namespace {
 constexpr std::size_t kSendBlock = 64 * 1024;
 // Key plus form data must stay below the URL limit to be looked up.
 constexpr std::size_t kMaxFormKey = 2047;
-
-// Owns an open file descriptor.
-class FileDescriptor final {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
 
 // Reads up to capacity bytes; -1 on a read error.
 long ReadBlock(int fd, char* buffer, std::size_t capacity) {

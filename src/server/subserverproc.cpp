@@ -16,7 +16,9 @@
 namespace kelvra::server {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// ReceiveAvailable: the client closed its side, or the receive failed.
+constexpr int kReceiveClosed = -1;
+constexpr int kReceiveFailed = -2;
 
 }  // namespace
 
@@ -37,7 +39,7 @@ std::string RelayReader::TakePending() {
     return out;
 }
 
-SubServerProc::SubServerProc(int row, ServerContext& context) : row_(row), context_(context) {
+SubServerProc::SubServerProc(ServerContext& context) : context_(context) {
     SetTee(false);  // requests are never kept in a file
     request_reader_.AttachSink(this);
     relay_.SetProxy(&context_.settings.http_proxy, net::kHttpPort);
@@ -50,7 +52,7 @@ SubServerProc::~SubServerProc() {
     CloseRelay();
 }
 
-void SubServerProc::AttachSocket(int fd, int level) {
+void SubServerProc::AttachSocket(int fd, int level, std::uint32_t mode) {
     {
         std::lock_guard lock(abort_mutex_);
         aborting_ = false;
@@ -58,7 +60,9 @@ void SubServerProc::AttachSocket(int fd, int level) {
     }
     SetTimeout(0);
     level_ = level;
+    mode_ = mode;
     local_address_.reset();
+    BeginWait();
 }
 
 // Asked only by the answers that name the server itself.
@@ -85,54 +89,110 @@ void SubServerProc::Status(int column, std::string_view text) {
     context_.monitor.StatusText(row_, column, text);
 }
 
-std::uint32_t SubServerProc::ServeConnection(std::uint32_t mode) {
-    mode_ = mode;
+ConnectionFate SubServerProc::ServeReady() {
     while (true) {
-        Status(kColumnRequest, {});
-        request_reader_.Reset(net::kScanHeader);
-        if (!WaitForRequest()) break;
+        const RequestProgress progress = ReadRequest();
+        if (progress == RequestProgress::kIncomplete) {
+            if (Clock::now() < deadline_) return ConnectionFate::kWaiting;
+            break;
+        }
+        if (progress == RequestProgress::kFailed) break;
         Status(kColumnState, "Connected to Client");
-        if (!ReadRequestHeader()) break;
         TakeRequest();
         Status(kColumnRequest, request_.target);
         Status(kColumnState, "Recognized Method");
         std::uint32_t request_mode = mode_;
-        if (!ApplyProhibit(request_mode)) break;
+        // A mode the server does not know is a stopped server: nothing is answered.
+        if (!IsServingMode(request_mode) || !ApplyProhibit(request_mode)) break;
         if (context_.settings.keep_alive == 0) request_.keep_alive = false;
         const int result = AnswerRequest(request_mode);
         if (result < 1 || !request_.keep_alive) break;
         Status(kColumnState, "KeepAlive");
+        Status(kColumnRequest, {});
+        // A browser that read the answer has often sent its next request by the time the
+        // worker looks: then it is served here, without a trip through the waiting room.
+        BeginWait();
     }
     CloseConnection();
-    return mode_;
+    return ConnectionFate::kClosed;
 }
 
 // A kept connection waits "KeepAlive" seconds for the next request; the first request gets at
 // least a second, so a KeepAlive of 0 still lets a browser send it.
-bool SubServerProc::WaitForRequest() {
-    if (HeldBackBytes() > 0) return true;
-    const long seconds = std::max<long>(1, context_.settings.keep_alive);
-    return Peek(seconds * 1000000L) == 1;
+void SubServerProc::BeginWait() {
+    request_reader_.Reset(net::kScanHeader);
+    deadline_ = Clock::now() + WaitTime();
 }
 
-// The whole header must arrive within the keep-alive time, so a client that trickles or
-// stalls cannot hold the worker.
-bool SubServerProc::ReadRequestHeader() {
-    const long seconds = std::max<long>(1, context_.settings.keep_alive);
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    // The wait saw bytes, so the first read does not block; only a partial header waits.
-    int code = 0;
-    request_reader_.Step(code);
-    while (true) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
-        const int polled = request_reader_.Poll(left.count());
-        if (polled < 0) return false;
-        if (polled == 1) break;
+std::chrono::seconds SubServerProc::WaitTime() const {
+    return std::chrono::seconds(std::max<long>(1, context_.settings.keep_alive));
+}
+
+int SubServerProc::ReceiveAvailable() {
+    const net::HttpMessageBuffer& buffer = request_reader_.Buffer();
+    char block[net::kRawAreaSize];
+    const long count =
+        transport().Receive(Socket(), block, sizeof block - buffer.filled, /*dont_wait=*/true);
+    if (count == -2) return 0;
+    if (count == 0) return kReceiveClosed;
+    if (count < 0) return kReceiveFailed;
+    Unread(block, static_cast<std::size_t>(count));
+    return 1;
+}
+
+std::size_t SubServerProc::BodyInArea() const {
+    const net::HttpMessageBuffer& buffer = request_reader_.Buffer();
+    if (buffer.chunked || buffer.content_length <= 0) return 0;
+    return static_cast<std::size_t>(std::min<std::int64_t>(
+        buffer.content_length,
+        static_cast<std::int64_t>(net::kRawAreaSize - buffer.header_length)));
+}
+
+// Body bytes go straight into the request area behind the header, never past the body, so the
+// next request's bytes stay with the connection.
+SubServerProc::RequestProgress SubServerProc::ReadBodyInArea() {
+    net::HttpMessageBuffer& buffer = request_reader_.Buffer();
+    const std::size_t wanted = BodyInArea();
+    while (buffer.filled - buffer.header_length < wanted) {
+        char* at = buffer.raw.data() + buffer.filled;
+        const std::size_t missing = wanted - (buffer.filled - buffer.header_length);
+        long count = 0;
+        if (HeldBackBytes() > 0) {
+            Receive(at, missing, count);
+        } else {
+            count = transport().Receive(Socket(), at, missing, /*dont_wait=*/true);
+            if (count == -2) return RequestProgress::kIncomplete;
+            // A client that stopped sending has its request answered with what came; the
+            // answer's own reads see the close.
+            if (count <= 0) return RequestProgress::kComplete;
+        }
+        buffer.filled += static_cast<std::size_t>(count);
+    }
+    return RequestProgress::kComplete;
+}
+
+// The header, and the body bytes that fit beside it, are read here without waiting, so a client
+// that trickles or stalls holds no worker; the whole of them must arrive within the keep-alive
+// time after the first byte.
+SubServerProc::RequestProgress SubServerProc::ReadRequest() {
+    while (request_reader_.State() >= 0 && request_reader_.State() < net::kHeaderComplete) {
+        if (HeldBackBytes() == 0) {
+            const bool first = request_reader_.Buffer().filled == 0;
+            const int received = ReceiveAvailable();
+            if (received == 0) return RequestProgress::kIncomplete;
+            if (received == kReceiveFailed) return RequestProgress::kFailed;
+            if (first) deadline_ = Clock::now() + WaitTime();
+        }
+        // Takes the bytes handed back, or sees the client's close (a header cut after a line
+        // end still counts as a request).
+        int code = 0;
+        request_reader_.Step(code);
     }
     const int kind = request_reader_.Kind();
-    return kind >= net::kGetRequest && kind <= net::kOtherRequest;
+    if (request_reader_.State() < 0 || kind < net::kGetRequest || kind > net::kOtherRequest) {
+        return RequestProgress::kFailed;
+    }
+    return ReadBodyInArea();
 }
 
 void SubServerProc::TakeRequest() {
@@ -199,12 +259,14 @@ int SubServerProc::AnswerRequest(std::uint32_t request_mode) {
     }
 }
 
-void SubServerProc::CloseConnection() {
+void SubServerProc::Drop() {
     CloseRelay();
-    {
-        std::lock_guard lock(abort_mutex_);
-        if (!IsClosed()) Close();
-    }
+    std::lock_guard lock(abort_mutex_);
+    if (!IsClosed()) Close();
+}
+
+void SubServerProc::CloseConnection() {
+    Drop();
     Status(kColumnState, "Closed");
 }
 

@@ -4,6 +4,7 @@
 // the origin (storing what it relays in the storing proxy modes).
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -52,18 +53,37 @@ class RelayReader final : public net::InvestHeaderClass {
     std::string pending_;
 };
 
+// What became of a connection when its worker let go of it.
+enum class ConnectionFate {
+    kWaiting,  // it waits for the client's next bytes (on Socket(), until WaitDeadline())
+    kClosed,
+};
+
+// One browser connection. A worker serves it while whole requests are there; while it waits for
+// the client it holds no worker, and any worker may take it up again.
 class SubServerProc final : public net::TCPIPClass {
   public:
-    SubServerProc(int row, ServerContext& context);
+    using Clock = std::chrono::steady_clock;
+
+    explicit SubServerProc(ServerContext& context);
     ~SubServerProc() override;
 
-    // Takes over an accepted socket with the client's access level.
-    void AttachSocket(int fd, int level);
-    // Serves every request of the attached connection and closes it. Returns the connection's
-    // mode: mode, or the mode a "/mode=" command chose.
-    std::uint32_t ServeConnection(std::uint32_t mode);
+    // Takes over an accepted socket with the client's access level; the connection runs in
+    // mode (a "/mode=" command switches the pool itself).
+    void AttachSocket(int fd, int level, std::uint32_t mode);
+    // Serves every request whose bytes the client has sent, without waiting for more: kWaiting
+    // when the connection is to wait for its client, kClosed when it was closed.
+    ConnectionFate ServeReady();
+    // When a waiting connection gives up on its client: "KeepAlive" seconds (at least one)
+    // after it began to wait, and again after the first bytes of a request came.
+    Clock::time_point WaitDeadline() const { return deadline_; }
+    // Closes a waiting connection that is given up, without a word to the monitor: its row
+    // belongs to whatever the worker there does now.
+    void Drop();
     // From another thread: ends the current connection at once (waits and blocking I/O return).
     void Abort();
+    // The monitor row of the worker serving the connection.
+    void SetRow(int row) { row_ = row; }
     int Row() const { return row_; }
 
   private:
@@ -88,8 +108,19 @@ class SubServerProc final : public net::TCPIPClass {
 
     // ---- service loop (subserverproc.cpp) ------------------------------------------------------
     void Status(int column, std::string_view text);
-    bool WaitForRequest();
-    bool ReadRequestHeader();
+    // How far the next request has come in.
+    enum class RequestProgress { kComplete, kIncomplete, kFailed };
+    // Starts waiting for the next request: the client has the "KeepAlive" time to send it.
+    void BeginWait();
+    std::chrono::seconds WaitTime() const;
+    RequestProgress ReadRequest();
+    // Hands the bytes the client has sent back to the channel without waiting: 1 some, 0 none
+    // yet, -1 the client closed, -2 failed.
+    int ReceiveAvailable();
+    // The request's body bytes that must be there before it is served: the part that fits
+    // the request area beside the header.
+    std::size_t BodyInArea() const;
+    RequestProgress ReadBodyInArea();
     void TakeRequest();
     // false when the prohibit list answered (the connection closes).
     bool ApplyProhibit(std::uint32_t& request_mode);
@@ -142,12 +173,17 @@ class SubServerProc final : public net::TCPIPClass {
     void CloseRelay();
     bool IsLoopToSelf() const;
     int Tunnel(std::uint32_t mode);
+    bool TunnelPortAllowed(int port) const;
+    std::chrono::milliseconds TunnelIdleLimit() const;
+    // Passes bytes both ways until a side closes or the tunnel stays idle too long.
+    void PassTunnel();
 
-    const int row_;
+    int row_ = 0;
     ServerContext& context_;
     int level_ = 0;
     mutable std::optional<std::uint32_t> local_address_;  // network byte order, found on first use
-    std::uint32_t mode_ = 0;  // the connection's mode
+    std::uint32_t mode_ = 0;                              // the connection's mode
+    Clock::time_point deadline_;
     net::InvestHeaderClass request_reader_;
     Request request_;
     net::TCPIPProxyClass relay_;

@@ -226,6 +226,11 @@ TEST_F(SettingsLoadTest, ProxyHostsAreCutTo255Bytes) {
     EXPECT_EQ(Load().proxy.servers[0].host, std::string(255, 'h'));
 }
 
+TEST_F(SettingsLoadTest, ConnectPortsTakeEveryPortNumberOfTheList) {
+    WriteIni("[Orvane]\nConnectPorts=8443, 563,x,0,70000,12a,993\n");
+    EXPECT_EQ(Load().connect_ports, (std::vector<int>{8443, 563, 993}));
+}
+
 // --- the local network mask -------------------------------------------------------------------
 
 TEST_F(SettingsLoadTest, MaskOctetsCombineLowestFirst) {

@@ -107,8 +107,12 @@ TEST_F(ServerModeTest, FlagBitsAreKeptUnlessReplacedAndTheProxyScriptFollows) {
     EXPECT_EQ(core->ServerMode(), 0u);
     EXPECT_EQ(core->ServerPort(), 0);
     EXPECT_EQ(ReadFile(PacPath()).find("PROXY 127.0.0.1:"), std::string::npos);
+    // A value that is no mode stops the server rather than run it shown as stopped.
+    core->SetServerMode(3, true);
+    EXPECT_EQ(core->SetServerMode(7, true), 3u);
+    EXPECT_EQ(core->ServerPort(), 0);
     // Shown once per change of the mode itself.
-    EXPECT_EQ(ui_.modes, (std::vector<std::uint32_t>{2, 1, 3, 0}));
+    EXPECT_EQ(ui_.modes, (std::vector<std::uint32_t>{2, 1, 3, 0, 3, 0}));
     core->ShutDown(true);
 }
 

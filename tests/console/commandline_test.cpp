@@ -61,6 +61,9 @@ TEST(CommandLineTest, UsageErrors) {
         {{"serve", "local"}, "the mode is a number"},
         {{"serve", "-1"}, "negative"},
         {{"serve", "256"}, "beyond the mode bits"},
+        {{"serve", "7"}, "no such server mode"},
+        {{"serve", "49"}, "both data-use bits"},
+        {{"serve", "65"}, "a bit that is no data-use bit"},
         {{"serve", "1", "2"}, "two modes"},
     };
     for (const UsageCase& row : cases) {

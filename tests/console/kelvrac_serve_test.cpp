@@ -113,6 +113,8 @@ TEST_F(KelvracServe, AStoppedModeIsNothingToServe) {
     EXPECT_EQ(Run({"serve", "0"}, nullptr, &err), 2);
     EXPECT_EQ(Run({"serve"}, nullptr, &err), 2) << "RunAtStart is 0 by default";
     EXPECT_NE(err.find("serve needs a server mode"), std::string::npos) << err;
+    WriteIni("[General]\nBaseDirectory=" + data_ + "\n[Orvane]\nPort=0\nRunAtStart=7\n");
+    EXPECT_EQ(Run({"serve"}, nullptr, &err), 2) << "7 is no mode, so nothing is served";
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace kelvra::server {
 namespace {
@@ -100,6 +101,43 @@ TEST(AnswerPagesTest, FormatCharactersInTargetsStayLiteral) {
     // a target is data, never a format: "%s" and "%n" in it must come out unchanged
     const std::string page = RedirectPage("http://h/%s%n");
     EXPECT_NE(page.find("Location: http://h/%s%n\r\n"), std::string::npos);
+}
+
+// Every page that echoes request text into its body, with that text in each place.
+std::vector<std::string> PagesEchoing(const std::string& text) {
+    return {RedirectPage(text),
+            NotInSpoolPage(404, "o:1", text, "*", text),
+            RelayFailedPage("o:1", text),
+            CommandAcceptedPage("o:1", text),
+            CommandRefusedPage("o:1", text),
+            ReloadQuestionPage("o:1", text)};
+}
+
+TEST(AnswerPagesTest, BodyFillInsAreHtmlEscapedHeaderFillInsStayRaw) {
+    const std::string hostile = "http://h/x\"><script>alert('&')</script>";
+    const std::string escaped =
+        "http://h/x&quot;&gt;&lt;script&gt;alert(&#39;&amp;&#39;)&lt;/script&gt;";
+    for (const std::string& page : PagesEchoing(hostile)) {
+        const std::string body = page.substr(page.find("\r\n\r\n"));
+        EXPECT_EQ(body.find("<script>"), std::string::npos) << page;
+        EXPECT_NE(body.find(escaped), std::string::npos) << page;
+    }
+    EXPECT_EQ(RedirectPage(hostile).rfind(
+                  "HTTP/1.0 301 Moved Permanently\r\nLocation: " + hostile + "\r\n", 0),
+              0u);
+    EXPECT_EQ(ProhibitedPage("<b>"),
+              "HTTP/1.0 <b> \r\nContent-type: text/html\r\n\r\n<HTML><HEAD><TITLE>&lt;b&gt; "
+              "This URL access is prohibited(Orvane 5.3.0/by Tesmarin)</TITLE></HEAD><BODY>"
+              "</BODY></HTML>");
+}
+
+TEST(AnswerPagesTest, AFillInWithALineBreakOrNulIsLeftOut) {
+    const std::string breaking[] = {"http://h/a\rb", "http://h/a\nSet-Cookie: x=1",
+                                    std::string("http://h/a\0b", 12)};
+    for (const std::string& text : breaking) {
+        EXPECT_EQ(PagesEchoing(text), PagesEchoing("")) << text;
+        EXPECT_EQ(NotModifiedPage(text), NotModifiedPage(""));
+    }
 }
 
 TEST(StoredHeaderTest, RecordLinesInOrderAndAbsentOnesLeftOut) {

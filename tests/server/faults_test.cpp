@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "server_fixture.h"
+#include "support/test_origin.h"
 
 namespace kelvra::server::testing {
 namespace {
@@ -60,18 +61,74 @@ TEST_F(FaultsTest, KeepAliveZeroStillWaitsASecondForTheFirstRequestButNotForever
     EXPECT_NE(late.ReadAll().find("fine"), std::string::npos);
 }
 
+// A worker is busy only while it does something for its client: here both relay to an
+// origin that never answers.
 TEST_F(FaultsTest, AllWorkersBusyMakesNewConnectionsWaitInTheBacklog) {
     settings_.threads = 2;
-    settings_.keep_alive = 30;
-    Start(kModeLocal);
+    settings_.get_timeout = 30;
+    test::TestOrigin origin({test::Reply().Hold(), test::Reply().Hold()});
+    Start(kModeProxy | kUseSpoolAlways);  // stored objects from the spool, the rest relayed
     RawClient a(port_), b(port_);
-    ASSERT_TRUE(HoldWorker(a));
-    ASSERT_TRUE(HoldWorker(b));
+    ASSERT_TRUE(a.Send("GET " + origin.Url("/a") + " HTTP/1.0\r\n\r\n"));
+    ASSERT_TRUE(b.Send("GET " + origin.Url("/b") + " HTTP/1.0\r\n\r\n"));
+    ASSERT_TRUE(origin.WaitForRequests(2));
     RawClient waiting(port_);
     ASSERT_TRUE(waiting.Send("GET http://h/ok.html HTTP/1.0\r\n\r\n"));
-    EXPECT_EQ(waiting.WaitForClose(300), 0);  // not served while both workers hold connections
+    EXPECT_EQ(waiting.WaitForClose(300), 0);  // not served while both workers relay
     a.Close();
     EXPECT_NE(waiting.ReadAll().find("fine"), std::string::npos);
+}
+
+// Ten clients that send nothing, or stop halfway, against four workers: none holds a worker, so
+// a normal request is answered at once, and each of them is answered once its request is whole.
+TEST_F(FaultsTest, SlowAndIdleClientsHoldNoWorker) {
+    settings_.threads = 4;
+    settings_.keep_alive = 30;
+    Put("http://h/form?a=1", "CT:text/html\n", "fine");
+    Start(kModeLocal);
+    const std::string get = "GET http://h/ok.html HTTP/1.0\r\n\r\n";
+    const std::string kept =
+        "GET http://h/ok.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n";
+    struct Halves {
+        std::string first, rest;
+    };
+    const Halves ways[] = {
+        {"", get},                                                 // connected, silent
+        {"GET http://h/ok.html HT", "TP/1.0\r\n\r\n"},             // stops in the request line
+        {"GET http://h/ok.html HTTP/1.0\r\nHost: h\r\n", "\r\n"},  // before the blank line
+        {"POST http://h/form HTTP/1.0\r\nContent-Length: 3\r\n\r\na=", "1"},  // mid-body
+        {kept, get},  // kept alive after its answer, idle
+    };
+    std::vector<std::unique_ptr<RawClient>> slow;
+    for (int i = 0; i < 10; ++i) {
+        slow.push_back(std::make_unique<RawClient>(port_));
+        ASSERT_TRUE(slow.back()->Send(ways[i % std::size(ways)].first));
+    }
+    EXPECT_TRUE(Works());
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_TRUE(slow[static_cast<std::size_t>(i)]->Send(ways[i % std::size(ways)].rest));
+        EXPECT_NE(slow[static_cast<std::size_t>(i)]->ReadAll().find("\r\n\r\nfine"),
+                  std::string::npos)
+            << i;
+    }
+}
+
+TEST_F(FaultsTest, AFullWaitingRoomClosesTheConnectionNearestItsDeadline) {
+    settings_.keep_alive = 30;
+    Start(kModeLocal);
+    const std::string partial = "GET http://h/ok.html HTTP/1.0\r\n";
+    RawClient oldest(port_);
+    ASSERT_TRUE(oldest.Send(partial));
+    ASSERT_TRUE(monitor_.WaitForText(kColumnState, "EndThread"));  // it waits now
+    std::vector<std::unique_ptr<RawClient>> later;
+    for (int i = 0; i < kMaxWaitingConnections; ++i) {
+        later.push_back(std::make_unique<RawClient>(port_));
+        ASSERT_TRUE(later.back()->Send(partial));
+    }
+    EXPECT_EQ(oldest.WaitForClose(5000), 1);
+    ASSERT_TRUE(later.back()->Send("\r\n"));
+    EXPECT_NE(later.back()->ReadAll().find("fine"), std::string::npos);
+    EXPECT_TRUE(Works());
 }
 
 // Opens a connection per request to port from one non-blocking loop, at most connecting of
@@ -263,6 +320,15 @@ TEST_F(FaultsTest, StopEndsListeningAndStartListensAgain) {
     HtmlServer other(*store_, settings_, monitor_, dir_.Path("prohibit.orv"));
     EXPECT_FALSE(other.Start(port_, kModeLocal, {}));
     EXPECT_EQ(other.GetMode(), 0u);
+}
+
+TEST_F(FaultsTest, AModeValueTheServerDoesNotKnowAnswersNothing) {
+    HtmlServer unknown(*store_, settings_, monitor_, dir_.Path("prohibit.orv"));
+    EXPECT_FALSE(unknown.Start(0, 7, {}));
+    EXPECT_EQ(unknown.Port(), 0);
+    Start(kModeLocal);
+    server_->SetMode(7);
+    EXPECT_EQ(Ask("GET http://h/ok.html HTTP/1.0\r\n\r\n"), "");
 }
 
 TEST_F(FaultsTest, DestroyingTheServerCutsConnectionsBeingServed) {

@@ -134,9 +134,9 @@ TEST_F(RelayTest, RequestBodyIsRelayed) {
     TestOrigin origin({Reply().Send(HttpResponse("HTTP/1.0 200 OK", "posted"))});
     Start(kModeProxy);
     RawClient client(port_);
+    // The body comes in two pieces; the request is relayed once it is all there.
     ASSERT_TRUE(
         client.Send("POST " + origin.Url("/form") + " HTTP/1.0\r\nContent-Length: 14\r\n\r\nname"));
-    ASSERT_TRUE(origin.WaitForConnections(1));
     ASSERT_TRUE(client.Send("=value&x=1"));
     EXPECT_NE(client.ReadAll().find("posted"), std::string::npos);
     EXPECT_EQ(origin.Requests().at(0).Body(), "name=value&x=1");
@@ -304,6 +304,7 @@ TEST_F(RelayTest, ConnectTunnelsInProxyModesOnly) {
         if (connection.ReadUntil("ping", got)) connection.Send("pong");
         connection.WaitForClientClose();
     });
+    settings_.connect_ports = {origin.Port()};
     Start(kModeProxy);
     RawClient client(port_);
     ASSERT_TRUE(client.Send("CONNECT " + origin.HostPort() +
@@ -321,6 +322,26 @@ TEST_F(RelayTest, ConnectTunnelsInProxyModesOnly) {
     server_->SetMode(kModeLocal);
     EXPECT_EQ(Ask("CONNECT " + origin.HostPort() + " HTTP/1.1\r\n\r\n"),
               RelayFailedPage(Own(), origin.HostPort()));
+}
+
+TEST_F(RelayTest, ConnectReachesNoPortButTheTlsOneAndTheListed) {
+    TestOrigin origin({Reply().Send("not TLS")});
+    Start(kModeProxy);
+    EXPECT_EQ(Ask("CONNECT " + origin.HostPort() + " HTTP/1.1\r\n\r\n"), ProhibitedPage("403"));
+    EXPECT_EQ(origin.Connections(), 0);
+}
+
+TEST_F(RelayTest, ATunnelIdleBothWaysIsClosedAfterGetTimeout) {
+    settings_.get_timeout = 1;
+    TestOrigin origin(
+        [](kelvra::test::Connection& connection) { connection.WaitForClientClose(); });
+    settings_.connect_ports = {origin.Port()};
+    Start(kModeProxy);
+    RawClient client(port_);
+    ASSERT_TRUE(client.Send("CONNECT " + origin.HostPort() + " HTTP/1.1\r\n\r\n"));
+    std::string got;
+    ASSERT_TRUE(client.ReadAtLeast(got, 10));
+    EXPECT_EQ(client.WaitForClose(5000), 1);
 }
 
 }  // namespace

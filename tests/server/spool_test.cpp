@@ -83,6 +83,16 @@ TEST_F(LocalModeTest, NotInSpoolPage) {
               NotInSpoolPage(200, Own(), "http://h/missing.html", "", "http://h/missing.html"));
 }
 
+TEST_F(LocalModeTest, NotInSpoolPageEchoesTheTargetAsTextNeverAsMarkup) {
+    Start(kModeLocal);
+    const std::string answer = Ask("GET http://h/x\"><script>alert(1)</script> HTTP/1.0\r\n\r\n");
+    ASSERT_EQ(answer.rfind("HTTP/1.0 404 Object Not Found\r\n", 0), 0u) << answer;
+    EXPECT_EQ(answer.find("<script>"), std::string::npos) << answer;
+    EXPECT_NE(answer.find(">http://h/x&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;</A>"),
+              std::string::npos)
+        << answer;
+}
+
 TEST_F(LocalModeTest, PostFindsTheFormResultAndOffersItsGetLink) {
     Put("http://h/cgi?a=1&b=2", "CT:text/html\n", "result");
     Start(kModeLocal);
