@@ -66,6 +66,15 @@ std::string BackupName(std::string_view directory, std::string_view name, std::t
     return backup;
 }
 
+// Where an answer is stored is the store's choice alone: a name the server offers could be
+// the file of another host's page. Names only come from records (carried over below).
+void DropOfferedNames(std::string& header) {
+    for (const std::string_view key : {"XF:", "X-Fn:"}) {
+        while (DeleteHeaderLine(header, key) > 0) {
+        }
+    }
+}
+
 }  // namespace
 
 // Name chosen by StoreBody and whether it differs from the one the key gives.
@@ -97,6 +106,7 @@ treelistnode* headerlistex::Commit(std::string_view url, std::FILE* stream, Rece
     if (std::fread(header.data(), 1, header.size(), stream) != header.size()) return nullptr;
     header.resize(std::strlen(header.c_str()));
     job.header_text = std::move(header);
+    DropOfferedNames(job.header_text);
 
     const std::string key = KeyOfUrl(url);
     CarryOverFields(key, job.header_text);
