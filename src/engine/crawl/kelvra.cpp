@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "engine/crawl/auth.h"
 #include "engine/crawl/fetchstatus.h"
 #include "engine/net/result_codes.h"
 #include "engine/net/transport.h"
@@ -65,6 +64,7 @@ void KelvraClass::ResetCrawl() {
     }
     processed_ = 0;
     auth_holder_ = -1;
+    accepted_.Clear();
 }
 
 long KelvraClass::Run(bool& completed) {
