@@ -129,9 +129,9 @@ treelistnode* headerlistex::Commit(std::string_view url, std::FILE* stream, Rece
     if (cut_failed) {
         outcome = CommitResult::Failed;
     } else if (flags & CommitFlags::Resume) {
-        outcome = ResumeBody(key, stream, complete, job.header_text);
+        outcome = ResumeBody(key, stream, complete, job);
     } else if (!(flags & CommitFlags::HeadOnly) || (complete && size > job.header_length)) {
-        outcome = WriteBody(key, stream, complete, flags, job.header_text);
+        outcome = WriteBody(key, stream, complete, flags, job);
     } else {
         outcome = JudgeByDate(key, job.header_text);
     }
@@ -142,7 +142,7 @@ treelistnode* headerlistex::Commit(std::string_view url, std::FILE* stream, Rece
 }
 
 CommitResult headerlistex::ResumeBody(std::string_view key, std::FILE* stream, bool complete,
-                                      std::string& header_text) {
+                                      ReceivedObject& job) {
     std::string path;
     {
         util::MutexLock lock(Mutex());
@@ -150,24 +150,27 @@ CommitResult headerlistex::ResumeBody(std::string_view key, std::FILE* stream, b
         if (!previous) return CommitResult::Failed;
         GetNodeLocalPath(previous, path);
     }
-    if (!AppendToLocalFile(path, stream)) return CommitResult::Failed;
+    if (!AppendToLocalFile(path, stream, job.stop)) return CommitResult::Failed;
     if (complete) return CommitResult::Stored;
     struct stat info {};
     const std::int64_t total = ::stat(path.c_str(), &info) == 0 ? info.st_size : 0;
-    AppendHeaderLine(header_text, XRangeLine(total));
+    AppendHeaderLine(job.header_text, XRangeLine(total));
     return CommitResult::Partial;
 }
 
 CommitResult headerlistex::WriteBody(std::string_view key, std::FILE* stream, bool complete,
-                                     unsigned flags, std::string& header_text) {
+                                     unsigned flags, ReceivedObject& job) {
+    std::string& header_text = job.header_text;
     if (complete && util::FindHeader(header_text, "Last-modified:").empty()) {
         util::MutexLock lock(Mutex());
         const treelistnode* previous = FindRecordByKey(key);
         if (previous && SameAsLocalFile(previous, stream)) return CommitResult::Unchanged;
     }
-    const std::int64_t written = StoreBody(key, header_text, stream, flags);
+    const std::int64_t body = RemainingBytes(stream);
+    const std::int64_t written = StoreBody(key, header_text, stream, flags, job.stop);
     if (written < 0) return CommitResult::Failed;
-    if (complete) return CommitResult::Stored;
+    // A stopped copy leaves the start of the body, to be resumed like a cut transfer.
+    if (complete && written == body) return CommitResult::Stored;
     AppendHeaderLine(header_text, XRangeLine(written));
     return CommitResult::Partial;
 }
@@ -218,7 +221,7 @@ treelistnode* headerlistex::CarryOverFields(std::string_view key, std::string& h
 }
 
 std::int64_t headerlistex::StoreBody(std::string_view key, std::string& header_text,
-                                     std::FILE* stream, unsigned flags) {
+                                     std::FILE* stream, unsigned flags, const StopCheck& stop) {
     BodyState state;
     state.seed = util::Crc32(key.data(), key.size());
     if (!ChooseName(key, header_text, flags, state) || !PrepareDirectories(header_text, state) ||
@@ -232,7 +235,7 @@ std::int64_t headerlistex::StoreBody(std::string_view key, std::string& header_t
         }
         AppendHeaderLine(header_text, "XF:" + state.name + "\n");
     }
-    const std::int64_t written = CopyRest(stream, out.get(), kBodyBlock);
+    const std::int64_t written = CopyRest(stream, out.get(), kBodyBlock, stop);
     const bool closed = CloseChecked(out);
     return written >= 0 && closed ? written : -1;
 }
@@ -337,11 +340,13 @@ FilePtr headerlistex::OpenOutput(std::string_view header_text, BodyState& state)
     return OpenFile(state.name, "wb");
 }
 
-bool headerlistex::AppendToLocalFile(const std::string& path, std::FILE* stream) {
+bool headerlistex::AppendToLocalFile(const std::string& path, std::FILE* stream,
+                                     const StopCheck& stop) {
+    const std::int64_t rest = RemainingBytes(stream);
     FilePtr out(std::fopen(path.c_str(), "ab"));
     if (!out) return false;
-    const std::int64_t copied = CopyRest(stream, out.get(), kBodyBlock);
-    return CloseChecked(out) && copied >= 0;
+    const std::int64_t copied = CopyRest(stream, out.get(), kBodyBlock, stop);
+    return CloseChecked(out) && copied == rest;
 }
 
 bool headerlistex::SameAsLocalFile(const treelistnode* node, std::FILE* stream) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "store/headerlistmanager.h"
+#include "store/store_files.h"
 
 namespace kelvra::store {
 
@@ -34,6 +35,9 @@ struct ReceivedObject {
     std::int64_t content_length = -1;  // announced body length; negative when unknown
     // Filled by Commit: the header as received plus the lines Commit adds.
     std::string header_text;
+    // Asked while the body is copied to its local file: true ends the copy, and what was
+    // copied is kept as a partial object (a stop must not wait for gigabytes to be copied).
+    StopCheck stop;
 };
 
 class headerlistex : public headerlistmanager {
@@ -54,17 +58,20 @@ class headerlistex : public headerlistmanager {
     // Writes every record (quick) or those whose local file exists (full) to name via
     // name + ".tmp". Returns the count, negated on a write failure; 0 when nothing was done.
     virtual long Save(std::string_view name, bool quick);
-    // Writes the body from the stream's position under the key's local name. Returns the bytes
-    // written, or -1. May replace the "XF:" line of header_text.
+    // Writes the body from the stream's position under the key's local name, up to its end or
+    // until stop answers true. Returns the bytes written, or -1. May replace the "XF:" line of
+    // header_text.
     virtual std::int64_t StoreBody(std::string_view key, std::string& header_text,
-                                   std::FILE* stream, unsigned flags);
+                                   std::FILE* stream, unsigned flags, const StopCheck& stop);
     // Copies authentication challenges and the local name of the key's previous record into
     // header_text. Returns the previous record's node or none.
     virtual treelistnode* CarryOverFields(std::string_view key, std::string& header_text);
     virtual bool WriteRecord(std::FILE* stream, std::string_view key, std::string_view text,
                              bool valid);
-    // Appends the rest of stream to the file at path (a full path).
-    virtual bool AppendToLocalFile(const std::string& path, std::FILE* stream);
+    // Appends the rest of stream to the file at path (a full path); false when that failed or
+    // stop ended it early.
+    virtual bool AppendToLocalFile(const std::string& path, std::FILE* stream,
+                                   const StopCheck& stop);
     // Every node below node, parents first, siblings descending (taken under the lock).
     virtual std::vector<treelistnode*> ListNodes(const treelistnode* node);
     // True when node is an HTML document whose local file has the text of stream's rest.
@@ -78,9 +85,9 @@ class headerlistex : public headerlistmanager {
     // The previous record is looked up again under the lock in each step, as another thread
     // may have removed it since.
     CommitResult ResumeBody(std::string_view key, std::FILE* stream, bool complete,
-                            std::string& header_text);
+                            ReceivedObject& job);
     CommitResult WriteBody(std::string_view key, std::FILE* stream, bool complete, unsigned flags,
-                           std::string& header_text);
+                           ReceivedObject& job);
     CommitResult JudgeByDate(std::string_view key, std::string_view header_text);
     bool ChooseName(std::string_view key, std::string& header_text, unsigned flags,
                     BodyState& state);

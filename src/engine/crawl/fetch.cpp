@@ -19,6 +19,7 @@ using store::CommitFlags;
 using store::CommitResult;
 
 constexpr int kMaxChannelStatus = 0x7FFF;
+constexpr std::int64_t kMaxRobotsBytes = store::PickupLinkClassEx::kMaxRobotsBytes;
 constexpr std::string_view kProxyScope = ".";
 
 bool IsAuthorizationStatus(int status) {
@@ -40,6 +41,15 @@ SentCredentials CredentialsIn(std::string_view request_headers) {
 
 bool IsBasicValue(std::string_view value) {
     return util::StartsWithNoCase(value, "Basic ");
+}
+
+// Body bytes the temporary file holds so far (decoded, for a chunked body).
+std::int64_t BodyBytesInFile(SlotConnection& connection) {
+    std::FILE* temp = connection.TempStream();
+    const off_t end = temp != nullptr ? ::ftello(temp) : -1;
+    if (end < 0) return connection.Consumed();
+    return static_cast<std::int64_t>(end) -
+           static_cast<std::int64_t>(connection.Buffer().header_length);
 }
 
 // How a 200 or 206 answer is committed.
@@ -192,11 +202,13 @@ KelvraClass::ReadOutcome KelvraClass::ReadBody(int i, int& code) {
     const std::int64_t total =
         buffer.content_length >= 0 ? header_length + buffer.content_length : -1;
     const std::int64_t limit = environment_.size_limit;
+    const bool robots = (slots_[i].job->flags & kRobots) != 0;
     int state = connection.State();
     while (state >= net::kAfterLf && state <= net::kAfterChunkData) {
         std::int64_t received = header_length + connection.Consumed();
         ShowProgress(i, received, total);
         if (limit > 0 && received > header_length + limit) return ReadOutcome::kTooLong;
+        if (robots && BodyBytesInFile(connection) >= kMaxRobotsBytes) return ReadOutcome::kCut;
         state = connection.Step(code);
     }
     if (limit > 0 && connection.Consumed() > limit) return ReadOutcome::kTooLong;
@@ -217,6 +229,7 @@ int KelvraClass::FinishFetch(int i, ReadOutcome outcome, int code) {
         return WorkerResult::kHeaderRead;
     }
     slot.connection->Close();
+    if (outcome == ReadOutcome::kCut) return WorkerResult::kHeaderRead;
     if (outcome == ReadOutcome::kTooLong) return WorkerResult::kTooLong;
     return code == net::kTempFileFailed ? WorkerResult::kTempFileFailed : WorkerResult::kReadFailed;
 }
@@ -288,6 +301,12 @@ store::treelistnode* KelvraClass::CommitNow(int i, unsigned flags, CommitResult&
     object.content_length = buffer.content_length;
     std::FILE* stream = slot.connection->TempStream();
     if (stream == nullptr) return nullptr;
+    // A robots.txt past its limit is taken as if it ended there.
+    if ((slot.job->flags & kRobots) != 0 &&
+        store::StreamSize(stream) - object.header_length > kMaxRobotsBytes) {
+        object.content_length = kMaxRobotsBytes;
+    }
+    object.stop = [this, i] { return StopRequested(i) || stop_level_.load() >= 2; };
     result = CommitResult::Failed;
     return store_.Commit(slot.url, stream, object, result, flags);
 }

@@ -156,7 +156,8 @@ class KelvraClass : public ThreadClass {
     store::headerlist_cookie& store() { return store_; }
 
   private:
-    enum class ReadOutcome { kComplete, kTooLong, kFailed };
+    // kCut: the rest of the body is not wanted (a robots.txt past its limit).
+    enum class ReadOutcome { kComplete, kCut, kTooLong, kFailed };
 
     // RunFetch steps.
     bool ReuseKeptConnection(int i);

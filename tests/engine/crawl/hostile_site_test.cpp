@@ -48,5 +48,30 @@ TEST_P(OfferedName, IsNeitherUsedNorRecorded) {
 
 INSTANTIATE_TEST_SUITE_P(Lines, OfferedName, ::testing::Values("XF: ", "X-Fn: ", "xf:"));
 
+// A robots.txt that goes on and on is read up to its limit and taken as if it ended there:
+// the rules before the cut apply, those after it do not, and the host is crawled.
+TEST_F(HostileSite, LongRobotsTxtIsCutAtItsLimit) {
+    constexpr std::size_t kLimit = store::PickupLinkClassEx::kMaxRobotsBytes;
+    std::string robots = "User-agent: *\nDisallow: /a/\n";
+    while (robots.size() < kLimit) {
+        robots +=
+            "#" + std::string(std::min<std::size_t>(kLimit - robots.size(), 99) - 1, 'x') + "\n";
+    }
+    robots += "Disallow: /b/\n";
+    robots += std::string(8 * kLimit, '#');
+    Site site;
+    site.Page("/robots.txt", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n" + robots);
+    site.Page("/index.html", Html("<a href=/a/1.html><a href=/b/2.html>"));
+    site.Page("/b/2.html", Html("two"));
+    TestOrigin origin(
+        [&site](const test::Request& request) { return site.Answer(request).Close(); });
+    NewCrawl();
+    Start(origin.Url("/index.html"), kPlainFlags, 2);
+    RunCrawl();
+    EXPECT_EQ(RequestLines(origin),
+              (std::vector<std::string>{"GET /index.html HTTP/1.1", "GET /b/2.html HTTP/1.1"}));
+    EXPECT_EQ(LocalFile(origin.Url("/robots.txt")), robots.substr(0, kLimit));
+}
+
 }  // namespace
 }  // namespace kelvra::crawl::testing
