@@ -209,18 +209,30 @@ std::string AuthCodeStore::FilePath(std::string_view scope) const {
     return path.append(kAuthCodeFile);
 }
 
-std::optional<std::string> AuthCodeStore::FindValue(std::string_view scope,
-                                                    std::string_view challenge) const {
+std::optional<AuthCodeStore::Found> AuthCodeStore::FindUpward(std::string scope,
+                                                              const EntryTest& test) const {
     for (;;) {
-        for (const Entry& entry : ReadEntries(FilePath(scope))) {
-            if (KeyMatches(entry.key, challenge) && ValueHasScheme(entry.value, challenge)) {
-                return entry.value;
-            }
+        for (Entry& entry : ReadEntries(FilePath(scope))) {
+            if (test(entry.key, entry.value)) return Found{scope, std::move(entry.value)};
         }
         std::size_t slash = scope.rfind('/');
-        if (slash == std::string_view::npos) return std::nullopt;
-        scope = scope.substr(0, slash);
+        if (slash == std::string::npos) return std::nullopt;
+        scope.resize(slash);
     }
+}
+
+std::optional<std::string> AuthCodeStore::ScopeHolding(std::string_view url,
+                                                       std::string_view value) const {
+    std::optional<std::string> scope = CredentialScope(url);
+    if (!scope) return std::nullopt;
+    std::optional<Found> found =
+        FindUpward(std::move(*scope), [value](std::string_view, std::string_view stored) {
+            std::string sent(stored);
+            util::TrimRight(sent);
+            return sent == value;
+        });
+    if (!found) return std::nullopt;
+    return std::move(found->scope);
 }
 
 bool AuthCodeStore::MakeAuthorization(std::string* out, std::string_view url,
@@ -228,15 +240,18 @@ bool AuthCodeStore::MakeAuthorization(std::string* out, std::string_view url,
     if (IsNtlm(challenge) && !attempt) return false;
     std::optional<std::string> scope = CredentialScope(url);
     if (!scope) return false;
-    std::optional<std::string> value = FindValue(*scope, challenge);
-    if (!value) return false;
+    std::optional<Found> found =
+        FindUpward(std::move(*scope), [challenge](std::string_view key, std::string_view value) {
+            return KeyMatches(key, challenge) && ValueHasScheme(value, challenge);
+        });
+    if (!found) return false;
     if (out == nullptr) return true;
     if (!IsNtlm(challenge)) {
-        util::TrimRight(*value);
-        *out = std::move(*value);
+        util::TrimRight(found->value);
+        *out = std::move(found->value);
         return true;
     }
-    std::optional<std::string> message = BuildNtlmValue(*value, challenge);
+    std::optional<std::string> message = BuildNtlmValue(found->value, challenge);
     if (!message) return false;
     *out = std::move(*message);
     return true;
@@ -272,6 +287,53 @@ bool AuthCodeStore::WriteEntry(std::string_view scope, std::string_view challeng
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
     return WritePrivateFile(path, text);
+}
+
+// ---- AcceptedCredentials --------------------------------------------------------------------
+
+namespace {
+
+std::string SchemeOf(std::string_view url) {
+    return util::LowerCopy(url.substr(0, url.find(':')));
+}
+
+// A directory at or above another: equal, or a prefix ending at a '/'.
+bool Covers(std::string_view directory, std::string_view below) {
+    return below.starts_with(directory) &&
+           (below.size() == directory.size() || below[directory.size()] == '/');
+}
+
+}  // namespace
+
+void AcceptedCredentials::Note(std::string_view url, std::string scope, std::string value) {
+    std::string scheme = SchemeOf(url);
+    std::lock_guard lock(mutex_);
+    for (Entry& entry : entries_) {
+        if (entry.scheme == scheme && entry.scope == scope) {
+            entry.value = std::move(value);
+            return;
+        }
+    }
+    entries_.push_back({std::move(scheme), std::move(scope), std::move(value)});
+}
+
+std::optional<std::string> AcceptedCredentials::For(std::string_view url) const {
+    std::optional<std::string> scope = CredentialScope(url);
+    if (!scope) return std::nullopt;
+    const std::string scheme = SchemeOf(url);
+    std::lock_guard lock(mutex_);
+    const Entry* best = nullptr;
+    for (const Entry& entry : entries_) {
+        if (entry.scheme != scheme || !Covers(entry.scope, *scope)) continue;
+        if (best == nullptr || entry.scope.size() > best->scope.size()) best = &entry;
+    }
+    if (best == nullptr) return std::nullopt;
+    return best->value;
+}
+
+void AcceptedCredentials::Clear() {
+    std::lock_guard lock(mutex_);
+    entries_.clear();
 }
 
 }  // namespace kelvra::crawl

@@ -7,9 +7,11 @@
 
 #include <cstddef>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvra::crawl {
 
@@ -67,13 +69,42 @@ class AuthCodeStore final {
 
     // The path of the file in a scope directory.
     std::string FilePath(std::string_view scope) const;
+    // The scope directory, from the URL's own upward, whose file holds the stored value.
+    std::optional<std::string> ScopeHolding(std::string_view url, std::string_view value) const;
 
   private:
-    std::optional<std::string> FindValue(std::string_view scope, std::string_view challenge) const;
+    struct Found {
+        std::string scope;
+        std::string value;
+    };
+    using EntryTest = std::function<bool(std::string_view key, std::string_view value)>;
+    // The first entry that passes the test, from scope up to the host directory.
+    std::optional<Found> FindUpward(std::string scope, const EntryTest& test) const;
     bool WriteEntry(std::string_view scope, std::string_view challenge,
                     std::string_view value) const;
 
     std::string data_directory_;
+};
+
+// Basic credentials a server accepted in this crawl, by the directory of the "$AuthCode$" file
+// that holds them: they go with every later request below that directory before any challenge
+// (RFC 7617 §2.2), but only over the scheme they were accepted on. Safe from any thread.
+class AcceptedCredentials final {
+  public:
+    void Note(std::string_view url, std::string scope, std::string value);
+    // The value noted for the deepest directory at or above the URL's own.
+    std::optional<std::string> For(std::string_view url) const;
+    void Clear();
+
+  private:
+    struct Entry {
+        std::string scheme;
+        std::string scope;
+        std::string value;
+    };
+
+    mutable std::mutex mutex_;
+    std::vector<Entry> entries_;
 };
 
 }  // namespace kelvra::crawl

@@ -2,11 +2,13 @@
 // the scheduler's half (what the answer means for the stored copy).
 #include <cstdio>
 
+#include "crawl/auth.h"
 #include "crawl/fetchstatus.h"
 #include "crawl/kelvra.h"
 #include "net/result_codes.h"
 #include "util/fileutil.h"
 #include "util/header.h"
+#include "util/strutil.h"
 
 namespace kelvra::crawl {
 
@@ -17,6 +19,7 @@ using store::CommitFlags;
 using store::CommitResult;
 
 constexpr int kMaxChannelStatus = 0x7FFF;
+constexpr std::int64_t kMaxRobotsBytes = store::PickupLinkClassEx::kMaxRobotsBytes;
 constexpr std::string_view kProxyScope = ".";
 
 bool IsAuthorizationStatus(int status) {
@@ -29,6 +32,24 @@ net::ConnectionSetting SettingOf(const WorkerSlot& slot) {
 
 bool IsStrictCheck(const store::FetchJob& job) {
     return (job.flags & kStrictModifyCheck) != 0 && (job.flags & kPlainGet) == 0;
+}
+
+SentCredentials CredentialsIn(std::string_view request_headers) {
+    return {std::string(util::FindHeader(request_headers, "Authorization:")),
+            std::string(util::FindHeader(request_headers, "Proxy-Authorization:"))};
+}
+
+bool IsBasicValue(std::string_view value) {
+    return util::StartsWithNoCase(value, "Basic ");
+}
+
+// Body bytes the temporary file holds so far (decoded, for a chunked body).
+std::int64_t BodyBytesInFile(SlotConnection& connection) {
+    std::FILE* temp = connection.TempStream();
+    const off_t end = temp != nullptr ? ::ftello(temp) : -1;
+    if (end < 0) return connection.Consumed();
+    return static_cast<std::int64_t>(end) -
+           static_cast<std::int64_t>(connection.Buffer().header_length);
 }
 
 // How a 200 or 206 answer is committed.
@@ -78,6 +99,9 @@ store::FetchJob* KelvraClass::BuildRequestHeaders(const std::string& url, store:
         store_.GetUrlField(url, scope == kProxyScope ? "PA:" : "WA:", challenge);
         return MakeAuthorization(&value, scope, challenge, in_attempt);
     };
+    std::optional<std::string> accepted;
+    if ((job->flags & kAuthentication) != 0) accepted = accepted_.For(url);
+    if (accepted) inputs.accepted_authorization = *accepted;
     std::uint32_t flags = job->flags;
     text = crawl::BuildRequestHeaders(inputs, StoredStateOf(url), flags);
     job->flags = flags;
@@ -152,6 +176,7 @@ int KelvraClass::SendCurrent(int i) {
     WorkerSlot& slot = slots_[i];
     std::string text;
     BuildRequestHeaders(slot.url, slot.job, text, (slot.flags & SlotFlag::kAttemptMask) != 0);
+    slot.sent = CredentialsIn(text);
     return slot.connection->Request(ChooseMethod(slot.job->flags), slot.url, SettingOf(slot), text);
 }
 
@@ -176,11 +201,13 @@ KelvraClass::ReadOutcome KelvraClass::ReadBody(int i, int& code) {
     const std::int64_t total =
         buffer.content_length >= 0 ? header_length + buffer.content_length : -1;
     const std::int64_t limit = environment_.size_limit;
+    const bool robots = (slots_[i].job->flags & kRobots) != 0;
     int state = connection.State();
     while (state >= net::kAfterLf && state <= net::kAfterChunkData) {
         std::int64_t received = header_length + connection.Consumed();
         ShowProgress(i, received, total);
         if (limit > 0 && received > header_length + limit) return ReadOutcome::kTooLong;
+        if (robots && BodyBytesInFile(connection) >= kMaxRobotsBytes) return ReadOutcome::kCut;
         state = connection.Step(code);
     }
     if (limit > 0 && connection.Consumed() > limit) return ReadOutcome::kTooLong;
@@ -201,6 +228,7 @@ int KelvraClass::FinishFetch(int i, ReadOutcome outcome, int code) {
         return WorkerResult::kHeaderRead;
     }
     slot.connection->Close();
+    if (outcome == ReadOutcome::kCut) return WorkerResult::kHeaderRead;
     if (outcome == ReadOutcome::kTooLong) return WorkerResult::kTooLong;
     return code == net::kTempFileFailed ? WorkerResult::kTempFileFailed : WorkerResult::kReadFailed;
 }
@@ -219,6 +247,7 @@ bool KelvraClass::SendOn(int i, const std::string& url, store::FetchJob* job) {
     WorkerSlot& slot = slots_[i];
     std::string text;
     BuildRequestHeaders(url, job, text, false);
+    slot.next_sent = CredentialsIn(text);
     return slot.connection->Request(ChooseMethod(job->flags), url, SettingOf(slot), text) ==
            net::kChannelOk;
 }
@@ -272,6 +301,13 @@ store::treelistnode* KelvraClass::CommitNow(int i, unsigned flags, CommitResult&
     object.cut_short = !slot.connection->BodyComplete();
     std::FILE* stream = slot.connection->TempStream();
     if (stream == nullptr) return nullptr;
+    // A robots.txt past its limit is taken as if it ended there.
+    if ((slot.job->flags & kRobots) != 0 &&
+        store::StreamSize(stream) - object.header_length > kMaxRobotsBytes) {
+        object.content_length = kMaxRobotsBytes;
+        object.cut_short = false;
+    }
+    object.stop = [this, i] { return StopRequested(i) || stop_level_.load() >= 2; };
     result = CommitResult::Failed;
     return store_.Commit(slot.url, stream, object, result, flags);
 }
@@ -279,6 +315,7 @@ store::treelistnode* KelvraClass::CommitNow(int i, unsigned flags, CommitResult&
 int KelvraClass::HandleResponse(int i, int& requeue) {
     int status = slots_[i].response_status;
     bool resume = (slots_[i].job->flags & kResume) != 0;
+    NoteAcceptedCredentials(i);
     if (status == 304) return HandleNotModified(i, requeue);
     if (status == 301 || status == 302) return HandleMoved(i);
     if (status == 206 && resume) return HandleResumed(i, requeue);
@@ -384,7 +421,8 @@ int KelvraClass::HandleAuthorization(int i, int& requeue) {
         }
         bool has_challenge = !challenge.empty() || store_.GetUrlField(slot.url, key, challenge);
         std::uint32_t attempt = slot.flags & SlotFlag::kAttemptMask;
-        give_up = (has_challenge && !challenge.starts_with("NTLM")) || attempt + 1 > 2;
+        bool basic = has_challenge && !challenge.starts_with("NTLM");
+        give_up = attempt + 1 > 2 || (basic && RefusedOrNoneStored(i, scope, challenge));
         slot.flags &= ~SlotFlag::kAttemptMask;
         if (!give_up) slot.flags |= attempt + 1;
         if (give_up) store_.RemoveField(slot.url, key);
@@ -402,6 +440,29 @@ int KelvraClass::HandleAuthorization(int i, int& requeue) {
         }
     }
     return give_up ? kStatusUnAuth : kStatusAuthPend;
+}
+
+// A Basic challenge is answered with the stored credentials of its scope, unless there are
+// none or they are the ones the server has just refused: then the user is asked.
+bool KelvraClass::RefusedOrNoneStored(int i, std::string_view scope, std::string_view challenge) {
+    const WorkerSlot& slot = slots_[i];
+    std::string stored;
+    if (!MakeAuthorization(&stored, scope, challenge, true)) return true;
+    return stored == (scope == kProxyScope ? slot.sent.proxy : slot.sent.server);
+}
+
+// Basic credentials the server took are sent ahead below their directory from now on.
+void KelvraClass::NoteAcceptedCredentials(int i) {
+    const WorkerSlot& slot = slots_[i];
+    const int status = slot.response_status;
+    const std::string& sent = slot.sent.server;
+    if (status < 200 || status > 399 || (slot.job->flags & kAuthentication) == 0 ||
+        !IsBasicValue(sent) || accepted_.For(slot.url) == sent) {
+        return;
+    }
+    std::optional<std::string> scope =
+        AuthCodeStore(store_.DataDirectory()).ScopeHolding(slot.url, sent);
+    if (scope) accepted_.Note(slot.url, std::move(*scope), sent);
 }
 
 int KelvraClass::HandleOther(int i) {

@@ -65,6 +65,7 @@ void KelvraClass::ResetCrawl() {
     }
     processed_ = 0;
     auth_holder_ = -1;
+    accepted_.Clear();
 }
 
 long KelvraClass::Run(bool& completed) {

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "crawl/auth.h"
 #include "crawl/crawldisplay.h"
 #include "crawl/maxconnect.h"
 #include "crawl/requestheaders.h"
@@ -43,12 +44,20 @@ struct CrawlEnvironment {
     std::string progress_log;     // ProgressLog name; empty: no log
 };
 
+// The credentials one request carried: what a challenge in its answer refuses.
+struct SentCredentials {
+    std::string server;  // "Authorization:" value
+    std::string proxy;   // "Proxy-Authorization:" value
+};
+
 struct WorkerSlot {
     std::unique_ptr<SlotConnection> connection;
     std::string url;  // current URL
     store::FetchJob* job = nullptr;
+    SentCredentials sent;
     std::string next_url;  // pipelined (kKeep) or reserved
     store::FetchJob* next_job = nullptr;
+    SentCredentials next_sent;
     std::uint32_t flags = 0;  // SlotFlag bits
     ServerLimit setting;
     std::string previous_host;  // host of the slot's previous URL
@@ -149,7 +158,8 @@ class KelvraClass : public ThreadClass {
     store::headerlist_cookie& store() { return store_; }
 
   private:
-    enum class ReadOutcome { kComplete, kTooLong, kFailed };
+    // kCut: the rest of the body is not wanted (a robots.txt past its limit).
+    enum class ReadOutcome { kComplete, kCut, kTooLong, kFailed };
 
     // RunFetch steps.
     bool ReuseKeptConnection(int i);
@@ -167,6 +177,8 @@ class KelvraClass : public ThreadClass {
     int HandleResumed(int i, int& requeue);
     int HandleFull(int i, int& requeue);
     int HandleAuthorization(int i, int& requeue);
+    bool RefusedOrNoneStored(int i, std::string_view scope, std::string_view challenge);
+    void NoteAcceptedCredentials(int i);
     int HandleOther(int i);
     store::treelistnode* CommitSlot(int i, unsigned flags, store::CommitResult& result);
     store::treelistnode* CommitNow(int i, unsigned flags, store::CommitResult& result);
@@ -202,6 +214,7 @@ class KelvraClass : public ThreadClass {
     std::vector<std::string> error_urls_;
     std::size_t error_cursor_ = 0;
     int auth_holder_ = -1;
+    AcceptedCredentials accepted_;
     bool network_checked_ = false;
     // The URL table's enqueue count when a look for stored copies last found none: until it
     // changes every queued entry is known to need a fetch.

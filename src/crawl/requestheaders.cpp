@@ -46,14 +46,20 @@ bool AddUpdateCheck(std::string& text, const StoredState& stored, std::uint32_t 
 
 void AddAuthorization(std::string& text, const RequestInputs& inputs, const StoredState& stored,
                       std::uint32_t flags) {
-    if (!inputs.authorization) return;
     std::string value;
-    if ((flags & kAuthentication) != 0 && stored.has_server_challenge &&
-        inputs.authorization(value, inputs.url, inputs.attempt)) {
-        AddLine(text, "Authorization: ", value);
+    if ((flags & kAuthentication) != 0) {
+        if (!stored.has_server_challenge) {
+            if (inputs.accepted_authorization) {
+                AddLine(text, "Authorization: ", *inputs.accepted_authorization);
+            }
+        } else if (inputs.authorization &&
+                   inputs.authorization(value, inputs.url, inputs.attempt)) {
+            AddLine(text, "Authorization: ", value);
+        }
     }
     value.clear();
-    if (stored.has_proxy_challenge && inputs.authorization(value, kProxyScope, inputs.attempt)) {
+    if (stored.has_proxy_challenge && inputs.authorization &&
+        inputs.authorization(value, kProxyScope, inputs.attempt)) {
         AddLine(text, "Proxy-Authorization: ", value);
     }
 }
@@ -68,7 +74,7 @@ void AddStoredState(std::string& text, const RequestInputs& inputs, const Stored
     // Also for a URL never fetched before: a session cookie set on one page has to reach
     // the pages it links to.
     if ((flags & kSendCookie) != 0) text.append(stored.cookie_header);
-    if (stored.has_record) AddAuthorization(text, inputs, stored, flags);
+    AddAuthorization(text, inputs, stored, flags);
     if (!comparable && (flags & kStrictModifyCheck) != 0) flags |= kPlainGet;
 }
 

@@ -32,6 +32,9 @@ struct RequestInputs {
     bool attempt = false;                      // an authorization exchange is under way
     // Header value for the URL (or "." for the proxy); false without credentials.
     std::function<bool(std::string& value, std::string_view url, bool attempt)> authorization;
+    // Credentials the server accepted for a directory above the URL; sent when the record
+    // holds no challenge of the server's.
+    std::optional<std::string_view> accepted_authorization;
 };
 
 // Fills the header text and may set the job's plain-GET bit in flags (nothing to compare by

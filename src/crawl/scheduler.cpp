@@ -138,12 +138,14 @@ int KelvraClass::PrepareSlot(int i) {
     } else if (!retrying) {
         slot.url = std::move(slot.next_url);
         slot.job = slot.next_job;
+        slot.sent = std::move(slot.next_sent);
         slot.next_url.clear();
         slot.next_job = nullptr;
     } else {
         // The request already on the wire is answered first; the retry follows.
         std::swap(slot.url, slot.next_url);
         std::swap(slot.job, slot.next_job);
+        std::swap(slot.sent, slot.next_sent);
     }
     slot.flags &= ~(SlotFlag::kRetryNow | SlotFlag::kReused);
     // The slot's temporary file stays open from one fetch to the next (each request empties
@@ -245,8 +247,7 @@ bool KelvraClass::StartIdleWorkers() {
         }
         if (slot.on_hold) ShowSlotStatus(i, kReady);
         slot.on_hold = false;
-        bool unreserved =
-            slot.next_job == nullptr && (slot.flags & SlotFlag::kRetryNow) == 0;
+        bool unreserved = slot.next_job == nullptr && (slot.flags & SlotFlag::kRetryNow) == 0;
         if (unreserved && nothing_to_pick) {
             slot.job = nullptr;
             slot.url.clear();

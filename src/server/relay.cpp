@@ -186,9 +186,7 @@ int SubServerProc::RelayAndStore(std::uint32_t mode, bool* not_modified) {
     const net::HttpMessageBuffer& response = response_reader_.Buffer();
     const int status = response_reader_.StatusCode();
     const int flags = StoreFlagsFor(status, mode);
-    // The origin must not choose the local file name.
-    const bool names_file = util::FindHeader(response.Header(), "X-Fn:").data() != nullptr;
-    if (storing && result == 1 && flags >= 0 && !names_file && relay_.TempStream() != nullptr &&
+    if (storing && result == 1 && flags >= 0 && relay_.TempStream() != nullptr &&
         response_reader_.State() == net::kMessageComplete) {
         store::ReceivedObject job;
         job.header_length = static_cast<std::int64_t>(response.header_length);

@@ -69,6 +69,15 @@ std::string BackupName(std::string_view directory, std::string_view name, std::t
     return backup;
 }
 
+// Where an answer is stored is the store's choice alone: a name the server offers could be
+// the file of another host's page. Names only come from records (carried over below).
+void DropOfferedNames(std::string& header) {
+    for (const std::string_view key : {"XF:", "X-Fn:"}) {
+        while (DeleteHeaderLine(header, key) > 0) {
+        }
+    }
+}
+
 }  // namespace
 
 // Name chosen by StoreBody and whether it differs from the one the key gives.
@@ -100,6 +109,7 @@ treelistnode* headerlistex::Commit(std::string_view url, std::FILE* stream, Rece
     if (std::fread(header.data(), 1, header.size(), stream) != header.size()) return nullptr;
     header.resize(std::strlen(header.c_str()));
     job.header_text = std::move(header);
+    DropOfferedNames(job.header_text);
 
     const std::string key = KeyOfUrl(url);
     CarryOverFields(key, job.header_text);
@@ -122,9 +132,9 @@ treelistnode* headerlistex::Commit(std::string_view url, std::FILE* stream, Rece
     if (cut_failed) {
         outcome = CommitResult::Failed;
     } else if (flags & CommitFlags::Resume) {
-        outcome = ResumeBody(key, stream, complete, job.header_text);
+        outcome = ResumeBody(key, stream, complete, job);
     } else if (!(flags & CommitFlags::HeadOnly) || (complete && size > job.header_length)) {
-        outcome = WriteBody(key, stream, complete, flags, job.header_text);
+        outcome = WriteBody(key, stream, complete, flags, job);
     } else {
         outcome = JudgeByDate(key, job.header_text);
     }
@@ -135,7 +145,7 @@ treelistnode* headerlistex::Commit(std::string_view url, std::FILE* stream, Rece
 }
 
 CommitResult headerlistex::ResumeBody(std::string_view key, std::FILE* stream, bool complete,
-                                      std::string& header_text) {
+                                      ReceivedObject& job) {
     std::string path;
     {
         util::MutexLock lock(Mutex());
@@ -143,24 +153,27 @@ CommitResult headerlistex::ResumeBody(std::string_view key, std::FILE* stream, b
         if (!previous) return CommitResult::Failed;
         GetNodeLocalPath(previous, path);
     }
-    if (!AppendToLocalFile(path, stream)) return CommitResult::Failed;
+    if (!AppendToLocalFile(path, stream, job.stop)) return CommitResult::Failed;
     if (complete) return CommitResult::Stored;
     struct stat info {};
     const std::int64_t total = ::stat(path.c_str(), &info) == 0 ? info.st_size : 0;
-    AppendHeaderLine(header_text, XRangeLine(total));
+    AppendHeaderLine(job.header_text, XRangeLine(total));
     return CommitResult::Partial;
 }
 
 CommitResult headerlistex::WriteBody(std::string_view key, std::FILE* stream, bool complete,
-                                     unsigned flags, std::string& header_text) {
+                                     unsigned flags, ReceivedObject& job) {
+    std::string& header_text = job.header_text;
     if (complete && util::FindHeader(header_text, "Last-modified:").empty()) {
         util::MutexLock lock(Mutex());
         const treelistnode* previous = FindRecordByKey(key);
         if (previous && SameAsLocalFile(previous, stream)) return CommitResult::Unchanged;
     }
-    const std::int64_t written = StoreBody(key, header_text, stream, flags);
+    const std::int64_t body = RemainingBytes(stream);
+    const std::int64_t written = StoreBody(key, header_text, stream, flags, job.stop);
     if (written < 0) return CommitResult::Failed;
-    if (complete) return CommitResult::Stored;
+    // A stopped copy leaves the start of the body, to be resumed like a cut transfer.
+    if (complete && written == body) return CommitResult::Stored;
     AppendHeaderLine(header_text, XRangeLine(written));
     return CommitResult::Partial;
 }
@@ -213,7 +226,7 @@ treelistnode* headerlistex::CarryOverFields(std::string_view key, std::string& h
 }
 
 std::int64_t headerlistex::StoreBody(std::string_view key, std::string& header_text,
-                                     std::FILE* stream, unsigned flags) {
+                                     std::FILE* stream, unsigned flags, const StopCheck& stop) {
     BodyState state;
     state.seed = util::Crc32(key.data(), key.size());
     if (!ChooseName(key, header_text, flags, state) || !PrepareDirectories(header_text, state) ||
@@ -227,7 +240,7 @@ std::int64_t headerlistex::StoreBody(std::string_view key, std::string& header_t
         }
         AppendHeaderLine(header_text, "XF:" + state.name + "\n");
     }
-    const std::int64_t written = CopyRest(stream, out.get(), kBodyBlock);
+    const std::int64_t written = CopyRest(stream, out.get(), kBodyBlock, stop);
     const bool closed = CloseChecked(out);
     return written >= 0 && closed ? written : -1;
 }
@@ -332,11 +345,13 @@ FilePtr headerlistex::OpenOutput(std::string_view header_text, BodyState& state)
     return OpenFile(state.name, "wb");
 }
 
-bool headerlistex::AppendToLocalFile(const std::string& path, std::FILE* stream) {
+bool headerlistex::AppendToLocalFile(const std::string& path, std::FILE* stream,
+                                     const StopCheck& stop) {
+    const std::int64_t rest = RemainingBytes(stream);
     FilePtr out = OpenRegularFile(path, "ab");
     if (!out) return false;
-    const std::int64_t copied = CopyRest(stream, out.get(), kBodyBlock);
-    return CloseChecked(out) && copied >= 0;
+    const std::int64_t copied = CopyRest(stream, out.get(), kBodyBlock, stop);
+    return CloseChecked(out) && copied == rest;
 }
 
 bool headerlistex::SameAsLocalFile(const treelistnode* node, std::FILE* stream) {

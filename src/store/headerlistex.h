@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "store/headerlistmanager.h"
+#include "store/store_files.h"
 
 namespace kelvra::store {
 
@@ -38,6 +39,9 @@ struct ReceivedObject {
     bool cut_short = false;
     // Filled by Commit: the header as received plus the lines Commit adds.
     std::string header_text;
+    // Asked while the body is copied to its local file: true ends the copy, and what was
+    // copied is kept as a partial object (a stop must not wait for gigabytes to be copied).
+    StopCheck stop;
 };
 
 class headerlistex : public headerlistmanager {
@@ -66,17 +70,20 @@ class headerlistex : public headerlistmanager {
     // none when it could not be kept, or name's load did not stop early.
     std::optional<std::string> KeepStoppedLoad(std::string_view name);
     static constexpr std::string_view kKeptSuffix = ".broken";
-    // Writes the body from the stream's position under the key's local name. Returns the bytes
-    // written, or -1. May replace the "XF:" line of header_text.
+    // Writes the body from the stream's position under the key's local name, up to its end or
+    // until stop answers true. Returns the bytes written, or -1. May replace the "XF:" line of
+    // header_text.
     virtual std::int64_t StoreBody(std::string_view key, std::string& header_text,
-                                   std::FILE* stream, unsigned flags);
+                                   std::FILE* stream, unsigned flags, const StopCheck& stop);
     // Copies authentication challenges and the local name of the key's previous record into
     // header_text. Returns the previous record's node or none.
     virtual treelistnode* CarryOverFields(std::string_view key, std::string& header_text);
     virtual bool WriteRecord(std::FILE* stream, std::string_view key, std::string_view text,
                              bool valid);
-    // Appends the rest of stream to the file at path (a full path).
-    virtual bool AppendToLocalFile(const std::string& path, std::FILE* stream);
+    // Appends the rest of stream to the file at path (a full path); false when that failed or
+    // stop ended it early.
+    virtual bool AppendToLocalFile(const std::string& path, std::FILE* stream,
+                                   const StopCheck& stop);
     // Every node below node, parents first, siblings descending (taken under the lock).
     virtual std::vector<treelistnode*> ListNodes(const treelistnode* node);
     // True when node is an HTML document whose local file has the text of stream's rest.
@@ -90,9 +97,9 @@ class headerlistex : public headerlistmanager {
     // The previous record is looked up again under the lock in each step, as another thread
     // may have removed it since.
     CommitResult ResumeBody(std::string_view key, std::FILE* stream, bool complete,
-                            std::string& header_text);
+                            ReceivedObject& job);
     CommitResult WriteBody(std::string_view key, std::FILE* stream, bool complete, unsigned flags,
-                           std::string& header_text);
+                           ReceivedObject& job);
     CommitResult JudgeByDate(std::string_view key, std::string_view header_text);
     bool ChooseName(std::string_view key, std::string& header_text, unsigned flags,
                     BodyState& state);

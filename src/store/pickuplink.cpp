@@ -1,8 +1,8 @@
 #include "store/pickuplink.h"
 
 #include <array>
-#include <cstring>
 
+#include "store/store_files.h"
 #include "util/fileutil.h"
 #include "util/strutil.h"
 
@@ -152,27 +152,48 @@ std::string_view ValueLower(const Tag& tag, const AttributeSpan& span) {
     return tag.lower.substr(span.offset, span.length);
 }
 
-// Searches needle in text outside /* */ comments, case-insensitively when fold is set.
-std::size_t FindOutsideComments(std::string_view text, std::string_view needle, std::size_t i,
-                                bool fold) {
-    const std::size_t n = text.size();
-    while (i < n) {
-        if (text[i] == '/' && i + 1 < n && text[i + 1] == '*') {
-            const std::size_t close = text.find("*/", i + 2);
-            if (close == std::string_view::npos) return std::string_view::npos;
-            i = close + 2;
+// Reads past the end of a /* */ comment whose "/*" was just read; false when it never ends.
+bool SkipCssComment(PageReader& text) {
+    int previous = 0;
+    for (int c; (c = text.Get()) != -1; previous = c) {
+        if (previous == '*' && c == '/') return true;
+    }
+    return false;
+}
+
+// Reads past the next needle outside /* */ comments, case-insensitively when fold is set;
+// false at the end. No proper start of a needle may recur inside it (" url(", "@import \"").
+bool FindOutsideComments(PageReader& text, std::string_view needle, bool fold) {
+    std::size_t matched = 0;
+    for (int c; (c = text.Get()) != -1;) {
+        if (c == '/' && text.Peek() == '*') {
+            text.Get();
+            if (!SkipCssComment(text)) return false;
+            matched = 0;
             continue;
         }
-        if (i + needle.size() <= n) {
-            bool equal = true;
-            for (std::size_t k = 0; k < needle.size() && equal; ++k) {
-                equal = (fold ? LowerByte(text[i + k]) : text[i + k]) == needle[k];
-            }
-            if (equal) return i;
+        const char k = fold ? LowerByte(static_cast<char>(c)) : static_cast<char>(c);
+        if (k == needle[matched]) {
+            if (++matched == needle.size()) return true;
+        } else {
+            matched = k == needle[0] ? 1 : 0;
         }
-        ++i;
     }
-    return std::string_view::npos;
+    return false;
+}
+
+// A link of kMaxCssValue bytes or more resolves to a URL too long to queue (or, starting with
+// '#', to the page itself): keeping only its start changes nothing and bounds the memory.
+constexpr std::size_t kMaxCssValue = 2 * net::kUrlBuffer;
+
+// Reads a value up to its end byte (taken too); false when the text ends first.
+bool ReadCssValue(PageReader& text, char end, std::string& value) {
+    value.clear();
+    for (int c; (c = text.Get()) != -1;) {
+        if (c == end) return true;
+        if (value.size() < kMaxCssValue) value.push_back(static_cast<char>(c));
+    }
+    return false;
 }
 
 }  // namespace
@@ -184,54 +205,54 @@ std::optional<AttributeSpan> FindAttribute(std::string_view text, std::string_vi
 }
 
 bool TagReader::SkipComment() {
-    const std::size_t body = pos_;
-    const std::size_t nested = page_.find("<!-", body);
-    std::size_t gt = body;
-    for (;;) {
-        gt = page_.find('>', gt);
-        if (gt == std::string_view::npos || gt >= nested) break;
-        const char before = gt == body ? '-' : page_[gt - 1];  // "<!->" ends at once
-        if (before == '-') {
-            pos_ = gt + 1;
-            return true;
+    constexpr std::uint64_t kNone = PageReader::kNoEnd;
+    constexpr std::string_view kCommentStart = "<!-";
+    std::uint64_t after_first_gt = kNone;
+    int before = '-';        // "<!->" ends at once
+    std::size_t nested = 0;  // bytes of another comment start seen
+    for (int c; (c = page_.Get()) != -1; before = c) {
+        if (c == '>') {
+            if (before == '-') return true;
+            if (after_first_gt == kNone) after_first_gt = page_.Tell();
         }
-        ++gt;
+        nested = c == kCommentStart[nested] ? nested + 1 : (c == '<' ? 1 : 0);
+        if (nested == kCommentStart.size()) break;
     }
     // Unterminated, or another comment starts inside: resume after the first '>'.
-    const std::size_t first = page_.find('>', body);
-    if (first == std::string_view::npos) {
-        pos_ = page_.size();
-        return false;
+    if (after_first_gt != kNone) {
+        page_.Seek(after_first_gt);
+        return true;
     }
-    pos_ = first + 1;
+    if (!page_.SkipTo('>')) return false;
+    page_.Get();
     return true;
 }
 
 bool TagReader::Next(Tag& tag) {
-    const std::size_t n = page_.size();
     for (;;) {
-        if (pos_ >= n) return false;
-        const void* lt = std::memchr(page_.data() + pos_, '<', n - pos_);
-        if (!lt) {
-            pos_ = n;
-            return false;
+        if (!page_.SkipTo('<')) return false;
+        tag_start_ = page_.Tell();
+        page_.Get();
+        text_.clear();
+        std::uint64_t length = 0;
+        if (page_.Peek() == '!') {
+            page_.Get();
+            if (page_.Peek() == '-') {
+                page_.Get();
+                if (!SkipComment()) return false;
+                continue;
+            }
+            text_ = "!";
+            length = 1;
         }
-        tag_start_ = static_cast<const char*>(lt) - page_.data();
-        std::size_t i = tag_start_ + 1;
-        if (i + 1 < n && page_[i] == '!' && page_[i + 1] == '-') {
-            pos_ = i + 2;
-            if (!SkipComment()) return false;
-            continue;
-        }
-        std::size_t j = i;
-        while (j < n && page_[j] != '>' && page_[j] != '<') ++j;
-        pos_ = (j < n && page_[j] == '>') ? j + 1 : j;  // a '<' starts the next tag
-        const std::size_t length = j - i;
+        length += page_.TakeUntil('>', '<', text_, kTagBuffer);
+        if (page_.Peek() == '>') page_.Get();  // a '<' starts the next tag
+        tag_end_ = page_.Tell();
         if (length < kMinTag || length >= kTagBuffer) continue;
-        tag.text = page_.substr(i, length);
-        lower_.resize(length);
-        for (std::size_t k = 0; k < length; ++k) {
-            const char c = tag.text[k];
+        tag.text = text_;
+        lower_.resize(text_.size());
+        for (std::size_t k = 0; k < text_.size(); ++k) {
+            const char c = text_[k];
             lower_[k] = static_cast<unsigned char>(c) < 0x20 ? ' ' : LowerByte(c);
         }
         tag.lower = lower_;
@@ -376,27 +397,24 @@ void PickupLinkClass::ScanAttributes(const Tag& tag, const net::BaseUrl& base,
 
 void PickupLinkClass::ScanCss(std::string_view text, const net::BaseUrl& base,
                               const FetchJob& job) {
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; (i = FindOutsideComments(text, " url(", i, true)) < n;) {
-        std::size_t j = i + 5;
-        while (j < n && IsBlank(text[j])) ++j;
-        std::size_t end;
-        if (j < n && (text[j] == '"' || text[j] == '\'')) {
-            end = text.find(text[j], j + 1);
-            ++j;
-        } else {
-            end = text.find(')', j);
-        }
-        if (end == std::string_view::npos) break;
-        AddLink(base, text.substr(j, end - j), job, kLinkObject);
-        i = end + 1;
+    PageReader reader(text);
+    ScanCss(reader, base, job);
+}
+
+void PickupLinkClass::ScanCss(PageReader& text, const net::BaseUrl& base, const FetchJob& job) {
+    std::string value;
+    while (FindOutsideComments(text, " url(", true)) {
+        int c;
+        while ((c = text.Peek()) != -1 && IsBlank(static_cast<unsigned char>(c))) text.Get();
+        const bool quoted = c == '"' || c == '\'';
+        if (quoted) text.Get();
+        if (!ReadCssValue(text, quoted ? static_cast<char>(c) : ')', value)) break;
+        AddLink(base, value, job, kLinkObject);
     }
-    for (std::size_t i = 0; (i = FindOutsideComments(text, "@import \"", i, false)) < n;) {
-        const std::size_t j = i + 9;
-        const std::size_t end = text.find('"', j);
-        if (end == std::string_view::npos) break;
-        AddLink(base, text.substr(j, end - j), job, kLinkObject);
-        i = end + 1;
+    text.Rewind();
+    while (FindOutsideComments(text, "@import \"", false)) {
+        if (!ReadCssValue(text, '"', value)) break;
+        AddLink(base, value, job, kLinkObject);
     }
 }
 
@@ -462,11 +480,17 @@ void PickupLinkClass::ScanForm(TagReader& reader, const Tag& form, const net::Ba
     if (submit) AddLinkWithFlags(base, url, job, kLinkOrdinary, post ? JobFlag::kPost : 0);
 }
 
-void PickupLinkClass::ScanHtml(std::string_view page, const net::BaseUrl& page_base,
-                               const FetchJob& job, bool full_scan) {
+void PickupLinkClass::ScanHtml(std::string_view page, const net::BaseUrl& base, const FetchJob& job,
+                               bool full_scan) {
+    PageReader reader(page);
+    ScanHtml(reader, base, job, full_scan);
+}
+
+void PickupLinkClass::ScanHtml(PageReader& page, const net::BaseUrl& page_base, const FetchJob& job,
+                               bool full_scan) {
     net::BaseUrl base = page_base;
     TagReader reader(page);
-    std::size_t style_start = std::string_view::npos;
+    std::uint64_t style_start = PageReader::kNoEnd;
     Tag tag;
     while (reader.Next(tag)) {
         if (const auto href = Find(tag, "base href")) {
@@ -483,9 +507,10 @@ void PickupLinkClass::ScanHtml(std::string_view page, const net::BaseUrl& page_b
             continue;
         }
         if (StartsWithWord(tag.lower, "/style")) {
-            if (style_start != std::string_view::npos) {
-                ScanCss(page.substr(style_start, reader.tag_start() - style_start), base, job);
-                style_start = std::string_view::npos;
+            if (style_start != PageReader::kNoEnd) {
+                PageReader sheet = page.Range(style_start, reader.tag_start());
+                ScanCss(sheet, base, job);
+                style_start = PageReader::kNoEnd;
             }
             continue;
         }
@@ -528,15 +553,18 @@ bool PickupLinkClass::ProcessObject(std::string_view url, const treelistnode* re
     if (!type) return false;
     const std::string path = store_->LocalPath(record);
     if (type->find("/html") != std::string::npos) {
-        const auto page = util::ReadWholeFile(path);
-        if (!page) return false;
-        ScanHtml(*page, base, copy, full_scan);
+        const FilePtr file(std::fopen(path.c_str(), "rb"));
+        if (!file) return false;
+        PageReader page(file.get());
+        ScanHtml(page, base, copy, full_scan);
         return true;
     }
     if (type->find("/css") != std::string::npos ||
         store_->TypeForExtension(url).find("/css") != std::string::npos) {
-        const auto sheet = util::ReadWholeFile(path);
-        if (sheet) ScanCss(*sheet, base, copy);
+        if (const FilePtr file{std::fopen(path.c_str(), "rb")}) {
+            PageReader sheet(file.get());
+            ScanCss(sheet, base, copy);
+        }
         return true;
     }
     const auto entries = plugin_->ProcessFile(path, *type);

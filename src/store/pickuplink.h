@@ -11,6 +11,7 @@
 
 #include "net/url.h"
 #include "store/getlistmanager.h"
+#include "store/pagereader.h"
 #include "store/pluginhost.h"
 
 namespace kelvra::store {
@@ -62,28 +63,29 @@ struct Tag {
     const std::vector<TagWord>* words = nullptr;  // nullptr: not split
 };
 
-// Reads tags from a page: comments, the tag length rules, '<' inside a tag.
+// Reads tags from a page: comments, the tag length rules, '<' inside a tag. The tag returned
+// lives in the reader until the next call.
 class TagReader final {
   public:
     static constexpr std::size_t kMinTag = 4;
     static constexpr std::size_t kTagBuffer = 1024;
 
-    explicit TagReader(std::string_view page) : page_(page) {}
+    explicit TagReader(PageReader& page) : page_(page) {}
     // The next usable tag; false at the end of the page.
     bool Next(Tag& tag);
     // Offset of the '<' of the tag last returned, and just after its '>'.
-    std::size_t tag_start() const { return tag_start_; }
-    std::size_t tag_end() const { return pos_; }
-    std::string_view page() const { return page_; }
+    std::uint64_t tag_start() const { return tag_start_; }
+    std::uint64_t tag_end() const { return tag_end_; }
 
   private:
-    // Skips a comment starting at pos_ (just after "<!-"); false when reading ends.
+    // Skips a comment; the page is just after its "<!-". False when reading ends.
     bool SkipComment();
     void SplitWords(Tag& tag);
 
-    std::string_view page_;
-    std::size_t pos_ = 0;
-    std::size_t tag_start_ = 0;
+    PageReader& page_;
+    std::uint64_t tag_start_ = 0;
+    std::uint64_t tag_end_ = 0;
+    std::string text_;
     std::string lower_;
     std::vector<TagWord> words_;
 };
@@ -114,8 +116,11 @@ class PickupLinkClass : public getlistmanager {
     virtual int QueueLink(std::string_view url, FetchJob& job, int mode, bool clear_link_flags);
     virtual int AddLink(const net::BaseUrl& base, std::string_view link, const FetchJob& job,
                         int kind);
-    virtual void ScanHtml(std::string_view page, const net::BaseUrl& base, const FetchJob& job,
+    virtual void ScanHtml(PageReader& page, const net::BaseUrl& base, const FetchJob& job,
                           bool full_scan);
+    // The same for a page in memory.
+    void ScanHtml(std::string_view page, const net::BaseUrl& base, const FetchJob& job,
+                  bool full_scan);
     virtual void ScanForm(TagReader& reader, const Tag& form, const net::BaseUrl& base,
                           const FetchJob& job);
     virtual void ScanAttributes(const Tag& tag, const net::BaseUrl& base, const FetchJob& job);
@@ -123,6 +128,8 @@ class PickupLinkClass : public getlistmanager {
     virtual bool ScanFrame(const Tag& tag, const net::BaseUrl& base, const FetchJob& job);
     virtual bool ScanRefresh(const Tag& tag, const net::BaseUrl& base, const FetchJob& job);
     virtual void ScanCss(std::string_view text, const net::BaseUrl& base, const FetchJob& job);
+    // The same for a style sheet read from its start to its end.
+    void ScanCss(PageReader& text, const net::BaseUrl& base, const FetchJob& job);
 
     // Queues the start URLs of a request; returns how many were queued.
     int RegisterStartUrls(CrawlRequest& request);

@@ -1,5 +1,6 @@
 #include "store/robots.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -102,7 +103,17 @@ bool PickupLinkClassEx::ProcessObject(std::string_view url, const treelistnode* 
 }
 
 bool PickupLinkClassEx::ParseRobots(const std::string& local_path, std::string_view host) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(local_path.c_str(), "r"));
+    // Only the first kMaxRobotsBytes count, whatever the file holds.
+    std::string head;
+    {
+        std::unique_ptr<std::FILE, FileCloser> whole(std::fopen(local_path.c_str(), "r"));
+        if (!whole) return false;
+        head.resize(static_cast<std::size_t>(
+            std::clamp<std::int64_t>(util::FileSize(whole.get()), 0, kMaxRobotsBytes)));
+        head.resize(std::fread(head.data(), 1, head.size(), whole.get()));
+    }
+    if (head.empty()) return true;
+    std::unique_ptr<std::FILE, FileCloser> file(::fmemopen(head.data(), head.size(), "r"));
     if (!file) return false;
     util::MutexLock lock(mutex());
     const std::string robots_key = std::string(host) + "/" + std::string(kRobotsName);

@@ -3,6 +3,7 @@
 // the host's robots.txt, the host's URLs wait until it was handled, and its "Disallow:" lines
 // mark subtrees of the frontier whose queued URLs are dropped.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,8 @@ class PickupLinkClassEx final : public PickupLinkClass {
     static constexpr std::string_view kAgentName = "Tamble-Kelvra";
     static constexpr std::string_view kRobotsName = "robots.txt";
     static constexpr std::size_t kMaxRobotsLine = 1023;
+    // A longer robots.txt is cut here and read as if it ended there.
+    static constexpr std::int64_t kMaxRobotsBytes = 512 * 1024;
     // Host node values.
     static constexpr long kRobotsPending = 1;
     static constexpr long kDisallowed = -1;

@@ -13,7 +13,8 @@ namespace kelvra::store {
 namespace {
 
 constexpr std::size_t kCompareBlock = 4096;
-constexpr std::size_t kKernelCopyChunk = std::size_t{1} << 30;
+// Between two chunks a copy can be stopped: small enough that a stop ends it at once.
+constexpr std::size_t kKernelCopyChunk = std::size_t{8} << 20;
 
 // open(2) flags for an fopen mode ("r", "wb", "a+", "r+b", ...); -1 for a mode it does not know.
 int OpenFlags(const char* mode) {
@@ -136,27 +137,29 @@ std::int64_t StreamSize(std::FILE* file) {
 // output opened for appending) and nothing was copied.
 constexpr std::int64_t kNoKernelCopy = -2;
 
-std::int64_t CopyRestInKernel(std::FILE* from, std::FILE* to) {
+std::int64_t CopyRestInKernel(std::FILE* from, std::FILE* to, const StopCheck& stop) {
     if (std::fflush(from) != 0 || std::fflush(to) != 0) return kNoKernelCopy;
     off_t in = ::ftello(from);
     off_t out = ::ftello(to);
     if (in < 0 || out < 0) return kNoKernelCopy;
     std::int64_t total = 0;
     for (;;) {
-        const ssize_t n = ::copy_file_range(::fileno(from), &in, ::fileno(to), &out,
-                                            kKernelCopyChunk, 0);
+        const ssize_t n =
+            ::copy_file_range(::fileno(from), &in, ::fileno(to), &out, kKernelCopyChunk, 0);
         if (n == 0) break;
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return total == 0 && IsNoKernelCopy(errno) ? kNoKernelCopy : -1;
         total += n;
+        if (stop && stop()) break;
     }
     // The streams go on from where the copy ended.
     if (::fseeko(from, in, SEEK_SET) != 0 || ::fseeko(to, out, SEEK_SET) != 0) return -1;
     return total;
 }
 
-std::int64_t CopyRest(std::FILE* from, std::FILE* to, std::size_t block_size) {
-    const std::int64_t copied = CopyRestInKernel(from, to);
+std::int64_t CopyRest(std::FILE* from, std::FILE* to, std::size_t block_size,
+                      const StopCheck& stop) {
+    const std::int64_t copied = CopyRestInKernel(from, to, stop);
     if (copied != kNoKernelCopy) return copied;
     std::vector<char> block(block_size);
     std::int64_t total = 0;
@@ -165,6 +168,7 @@ std::int64_t CopyRest(std::FILE* from, std::FILE* to, std::size_t block_size) {
         if (n == 0) return total;
         if (std::fwrite(block.data(), 1, n, to) != n) return -1;
         total += static_cast<std::int64_t>(n);
+        if (stop && stop()) return total;
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,9 +27,14 @@ std::int64_t RemainingBytes(std::FILE* file);
 // Size of the whole file, or -1.
 std::int64_t StreamSize(std::FILE* file);
 
-// Copies the rest of from into to in blocks of block_size bytes. Returns the number of bytes
-// copied, or -1 when a block could not be written completely.
-std::int64_t CopyRest(std::FILE* from, std::FILE* to, std::size_t block_size);
+// Asked after each block of a copy: true ends the copy there.
+using StopCheck = std::function<bool()>;
+
+// Copies the rest of from into to in blocks of block_size bytes, up to the end or until stop
+// answers true. Returns the number of bytes copied, or -1 when a block could not be written
+// completely.
+std::int64_t CopyRest(std::FILE* from, std::FILE* to, std::size_t block_size,
+                      const StopCheck& stop = {});
 
 // Compares the rest of a with the rest of b. As bytes: equal remaining length and bytes. As
 // text: line by line (lines up to 4096 bytes), trailing bytes at or below space ignored, and b

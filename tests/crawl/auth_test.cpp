@@ -3,6 +3,7 @@
 #include <ntlm.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -95,9 +96,9 @@ TEST_F(AuthCodeFiles, NewPasswordReplacesTheOldEntryAndGoesFirst) {
     ASSERT_TRUE(codes.PrepareAuthorization("http://h/a/", x, false, Answer("u", "old")));
     ASSERT_TRUE(codes.PrepareAuthorization("http://h/a/", y, false, Answer("v", "other")));
     ASSERT_TRUE(codes.PrepareAuthorization("http://h/a/", x, true, Answer("u", "new")));
-    EXPECT_EQ(ReadText(dir.Path("h/a/$AuthCode$")),
-              x + "\nBasic " + util::Base64Encode("u:new") + "\n" + y + "\nBasic " +
-                  util::Base64Encode("v:other") + "\n");
+    EXPECT_EQ(ReadText(dir.Path("h/a/$AuthCode$")), x + "\nBasic " + util::Base64Encode("u:new") +
+                                                        "\n" + y + "\nBasic " +
+                                                        util::Base64Encode("v:other") + "\n");
     std::string value;
     ASSERT_TRUE(codes.MakeAuthorization(&value, "http://h/a/", x, false));
     EXPECT_EQ(value, "Basic " + util::Base64Encode("u:new"));
@@ -128,6 +129,23 @@ TEST_F(AuthCodeFiles, NtlmValuesAreRotatedAndOnlyUsedDuringAnAttempt) {
     std::string value;
     EXPECT_TRUE(codes.MakeAuthorization(&value, "http://h/n/p", "NTLM", true));
     EXPECT_TRUE(value.starts_with("NTLM TlRMTVNT"));  // "NTLMSS" of the negotiation message
+}
+
+TEST(AcceptedCredentialsTable, CoverTheirDirectoryAndBelowOnTheirSchemeOnly) {
+    AcceptedCredentials accepted;
+    accepted.Note("http://h/a/page.html", "h/a", "Basic A");
+    accepted.Note("http://h/a/b/c/x.html", "h/a/b", "Basic B");
+    accepted.Note("http://h/a/index.html", "h/a", "Basic A2");  // replaces the first
+    const std::pair<const char*, std::optional<std::string>> kCases[] = {
+        {"http://h/a/", "Basic A2"},
+        {"http://h/a/z/y.html", "Basic A2"},
+        {"http://h/a/b/q.html", "Basic B"},    // the deepest directory wins
+        {"http://h/ab/q.html", std::nullopt},  // beside, not below
+        {"http://h/q.html", std::nullopt},
+        {"https://h/a/q.html", std::nullopt},  // accepted over http only
+        {"http://h:8080/a/q.html", std::nullopt},
+    };
+    for (const auto& [url, value] : kCases) EXPECT_EQ(accepted.For(url), value) << url;
 }
 
 TEST(NtlmMessages, NegotiationCarriesTheUsersDomainOrWorkgroup) {
@@ -241,6 +259,92 @@ TEST_F(AuthCrawl, ProxyChallengeUsesTheDataDirectoryScope) {
     EXPECT_EQ(pages[1].RequestLine(), "GET http://www.example.invalid/p.html HTTP/1.1");
     EXPECT_EQ(Header(pages[1], "Proxy-Authorization:"), good);
 }
+
+// A site behind one Basic realm: every request without the good credentials is challenged.
+class BasicSite : public AuthCrawl {
+  protected:
+    void SetUp() override {
+        AuthCrawl::SetUp();
+        WriteMcf("* 0/1/11\n");
+        display.credential_user = "user";
+        display.credential_password = "pw";
+    }
+    test::Reply Answer(const test::Request& request) {
+        if (IsRobots(request.RequestLine())) return NoRobots();
+        if (Header(request, "Authorization:") != kGood) {
+            return test::Reply().Send(test::HttpResponse("HTTP/1.1 401 Unauthorized", "no",
+                                                         "WWW-Authenticate: " + kRealm + "\r\n"));
+        }
+        if (request.RequestLine().find("/a/page.html") != std::string_view::npos) {
+            return test::Reply().Send(Html("<a href=1.html><a href=b/2.html><a href=/a/3.html>"));
+        }
+        return test::Reply().Send(Html("leaf"));
+    }
+    const std::string kRealm = "Basic realm=\"x\"";
+    const std::string kGood = "Basic " + util::Base64Encode("user:pw");
+    test::TestOrigin origin{[this](const test::Request& request) { return Answer(request); }};
+};
+
+// Credentials the server accepted go with every later request below the directory of the
+// file that holds them: one prompt for the whole site.
+TEST_F(BasicSite, AcceptedCredentialsGoAheadBelowTheirDirectory) {
+    NewCrawl();
+    Start(origin.Url("/a/page.html"), kPlainFlags | kAuthentication, 2);
+    RunCrawl();
+    EXPECT_EQ(display.prompts,
+              std::vector<std::string>{kRealm + " (" + origin.HostPort() + "/a/page.html)"});
+    std::vector<std::string> sent;
+    for (const test::Request& request : PageRequests(origin)) {
+        sent.push_back(std::string(request.RequestLine()) +
+                       (Header(request, "Authorization:") == kGood ? " +" : " -"));
+    }
+    EXPECT_EQ(sent,
+              (std::vector<std::string>{"GET /a/page.html HTTP/1.1 -",
+                                        "GET /a/page.html HTTP/1.1 +", "GET /a/1.html HTTP/1.1 +",
+                                        "GET /a/b/2.html HTTP/1.1 +", "GET /a/3.html HTTP/1.1 +"}));
+}
+
+struct StoredCase {
+    const char* what;
+    const char* stored_password;  // nullptr: nothing stored
+    std::vector<std::string> statuses;
+    std::size_t prompts;
+};
+
+class StoredBasic : public BasicSite, public ::testing::WithParamInterface<StoredCase> {};
+
+// A first challenge for a URL without a stored one tries the stored credentials of its scope;
+// the user is asked only when there are none or the server refused them just now.
+TEST_P(StoredBasic, AreTriedBeforeAsking) {
+    const std::string url = origin.Url("/a/page.html");
+    if (GetParam().stored_password != nullptr) {
+        auto answer = [](std::string_view prompt, std::string& value) {
+            value = StoredValue(prompt, "user", GetParam().stored_password);
+            return true;
+        };
+        ASSERT_TRUE(
+            AuthCodeStore(dir.Path() + "/").PrepareAuthorization(url, kRealm, true, answer));
+    }
+    NewCrawl();
+    Start(url, kPlainFlags | kAuthentication, 1);
+    RunCrawl();
+    EXPECT_EQ(StatusNames(), GetParam().statuses);
+    EXPECT_EQ(display.prompts.size(), GetParam().prompts);
+    EXPECT_EQ(LocalFile(url).substr(0, 3), "<a ");
+}
+
+const StoredCase kStoredCases[] = {
+    {"none stored", nullptr, {"UnAuth", "Success"}, 1},
+    {"good ones stored", "pw", {"AuthPend", "Success"}, 0},
+    {"stale ones stored", "old", {"AuthPend", "UnAuth", "Success"}, 1},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, StoredBasic, ::testing::ValuesIn(kStoredCases),
+                         [](const auto& info) {
+                             std::string name = info.param.what;
+                             std::replace(name.begin(), name.end(), ' ', '_');
+                             return name;
+                         });
 
 // The server's challenge message (type 2) with a fixed challenge.
 tSmbNtlmAuthChallenge ServerChallenge() {

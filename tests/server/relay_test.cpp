@@ -235,13 +235,21 @@ TEST_F(RelayTest, PostIsStoredOnlyWithSavePost) {
     EXPECT_EQ(Stored(origin.Url("/cgi?a=1")), "form answer");
 }
 
+// An answer that names its local file, even one of another host stored before, is stored
+// under the name its own URL gives; the other host's copy stays.
 TEST_F(RelayTest, AnOriginMayNotChooseTheLocalFileName) {
-    TestOrigin origin(
-        {Reply().Send(HttpResponse("HTTP/1.0 200 OK", "x", "X-Fn: ../../outside\r\n"))});
+    TestOrigin victim({Reply().Send(HttpResponse("HTTP/1.0 200 OK", "victim"))});
+    const std::string victim_file = "127.0.0.1_" + std::to_string(victim.Port()) + "/a.html";
     Start(kModeProxy2);
-    EXPECT_NE(Ask("GET " + origin.Url("/fn") + " HTTP/1.0\r\n\r\n").find("X-Fn"),
-              std::string::npos);
-    EXPECT_EQ(Stored(origin.Url("/fn")), "<none>");
+    Ask("GET " + victim.Url("/a.html") + " HTTP/1.0\r\n\r\n");
+    for (const std::string line : {"XF: ", "X-Fn: "}) {
+        TestOrigin origin(
+            {Reply().Send(HttpResponse("HTTP/1.0 200 OK", line, line + victim_file + "\r\n"))});
+        EXPECT_NE(Ask("GET " + origin.Url("/fn") + " HTTP/1.0\r\n\r\n").find(victim_file),
+                  std::string::npos);
+        EXPECT_EQ(Stored(origin.Url("/fn")), line);
+        EXPECT_EQ(Stored(victim.Url("/a.html")), "victim") << line;
+    }
 }
 
 class DataUseTest : public RelayTest {

@@ -11,6 +11,7 @@
 #include "store/store_record.h"
 #include "store/store_test_util.h"
 #include "util/crc32.h"
+#include "util/fileutil.h"
 #include "util/header.h"
 
 namespace kelvra::store {
@@ -40,6 +41,7 @@ class CommitTest : public ::testing::Test {
         ReceivedObject job;
         job.header_length = static_cast<std::int64_t>(header.size());
         job.content_length = announced;
+        job.stop = stop_;
         CommitResult result = CommitResult::Failed;
         last_node_ = store_->Commit(url, response, job, result, flags);
         if (header_text) *header_text = job.header_text;
@@ -61,6 +63,7 @@ class CommitTest : public ::testing::Test {
     std::unique_ptr<headerlistex> store_;
     treelistnode* last_node_ = nullptr;
     int count_ = 0;
+    StopCheck stop_;
 };
 
 const std::string kHtml = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
@@ -109,6 +112,23 @@ TEST_F(CommitTest, ShortBodyIsPartialAndResumeCompletesIt) {
     EXPECT_EQ(Commit("http://h/p.gif", resume, "90", 2, CommitFlags::Resume), CommitResult::Stored);
     EXPECT_EQ(Record("http://h/p.gif"), "XR:206\n");
     EXPECT_EQ(ReadFile(dir_ / "h/p.gif"), "1234567890");
+}
+
+// A stop ends the copy of a body out of the response file after a block: the start that was
+// copied stays as a partial object. A resumed part is kept only whole.
+TEST_F(CommitTest, StopEndsTheCopyOfTheBody) {
+    stop_ = [] { return true; };
+    const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\n\r\n";
+    const std::string body(9 << 20, 'b');  // more than one block of either copy
+    const auto length = static_cast<std::int64_t>(body.size());
+    EXPECT_EQ(Commit("http://h/p.gif", header, body, length), CommitResult::Partial);
+    const std::int64_t kept = util::FileSize(LocalPath("http://h/p.gif"));
+    EXPECT_GT(kept, 0);
+    EXPECT_LT(kept, length);
+    EXPECT_EQ(Record("http://h/p.gif"), "XRange:" + std::to_string(kept) + "\n");
+    const std::string resume = "HTTP/1.1 206 Partial Content\r\nContent-Type: image/gif\r\n\r\n";
+    EXPECT_EQ(Commit("http://h/p.gif", resume, body, length, CommitFlags::Resume),
+              CommitResult::Failed);
 }
 
 TEST_F(CommitTest, ResumeWithoutRecordFails) {

@@ -126,6 +126,17 @@ TEST_F(Robots, AJobHandedOutOutlivesADisallowOfItsUrl) {
     EXPECT_EQ(crawl_.QueueCount(), 0u);
 }
 
+TEST_F(Robots, OnlyTheHeadOfALongFileCountsAndEndsWhereItIsCut) {
+    for (const char* u : {"http://h/a/y", "http://h/b/z"}) crawl_.AdmitUrl(u, job_, kModeOrdinary);
+    TakeRobots("h");
+    const std::string cut_line = "Disallow: /a";  // "/x" follows past the limit
+    std::string text = "User-agent: *\n";
+    text += std::string(PickupLinkClassEx::kMaxRobotsBytes - text.size() - cut_line.size(), '\n');
+    text += cut_line + "/x\nDisallow: /b/\n";
+    Handle("h", text.c_str());
+    EXPECT_EQ(Take(), std::vector<std::string>{"http://h/b/z"});
+}
+
 TEST_F(Robots, AgentNameIsExactCase) {
     crawl_.AdmitUrl("http://h/a/x", job_, kModeOrdinary);
     TakeRobots("h");
