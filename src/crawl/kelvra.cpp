@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "crawl/auth.h"
+#include "crawl/fetch.h"
 #include "crawl/fetchstatus.h"
 #include "net/result_codes.h"
 #include "net/transport.h"
@@ -187,17 +188,18 @@ bool KelvraClass::HasConnection(int i) const {
     return !slots_[i].connection->IsClosed();
 }
 
-bool KelvraClass::KeepAliveResponse(int i) {
-    return net::KeepAliveResponse(slots_[i].connection->Buffer());
-}
-
 void KelvraClass::InterruptWork(int i) {
     slots_[i].connection->transport().Interrupt();
 }
 
+FetchTransaction KelvraClass::Transaction(int i) {
+    return FetchTransaction(*this, slots_[i], i);
+}
+
 int KelvraClass::Work(int i) {
-    const int result = RunFetch(i);
-    if (result == WorkerResult::kHeaderRead) CommitOnWorker(i);
+    FetchTransaction transaction = Transaction(i);
+    const int result = transaction.RunFetch();
+    if (result == WorkerResult::kHeaderRead) transaction.CommitOnWorker();
     return result;
 }
 

@@ -32,6 +32,8 @@
 
 namespace kelvra::crawl {
 
+class FetchTransaction;
+
 // The settings a crawl takes from the application.
 struct CrawlEnvironment {
     net::ProxySetting http_proxy;
@@ -66,8 +68,9 @@ struct WorkerSlot {
     int response_status = 0;  // HTTP status or channel code of ReadStatus
     bool header_arrived = false;
     bool keep_response = false;
-    // The commit the worker made itself right after a whole answer (see CommitOnWorker), for
-    // the scheduler's handler to take instead of committing again.
+    // The commit the worker made itself right after a whole answer (see
+    // FetchTransaction::CommitOnWorker), for the scheduler's handler to take instead of
+    // committing again.
     struct WorkerCommit {
         bool made = false;
         unsigned flags = 0;
@@ -87,60 +90,52 @@ class KelvraClass : public ThreadClass {
                 CrawlDisplay& display);
     ~KelvraClass() override;
 
-    virtual void Setup(const CrawlEnvironment& environment);
-    virtual void ResetCrawl();
+    void Setup(const CrawlEnvironment& environment);
+    void ResetCrawl();
     // 0 at once when nothing is queued; otherwise crawls until done or stopped. completed tells
     // whether it ended without a stop. Returns the processed count.
-    virtual long Run(bool& completed);
+    long Run(bool& completed);
     // Queues the start URLs of one request; the number queued.
     virtual int AddStartUrl(store::CrawlRequest& request);
-    virtual bool RequeueUrl(const std::string& url);
+    bool RequeueUrl(const std::string& url);
     // The first (or next) error URL; nullptr at the end.
-    virtual const std::string* ErrorUrl(bool first);
-    virtual bool HasErrorUrls() const { return !error_urls_.empty(); }
+    const std::string* ErrorUrl(bool first);
+    bool HasErrorUrls() const { return !error_urls_.empty(); }
     // Below 1: one level more; else that level. 1 finishes running transactions, 2 aborts.
-    virtual void Stop(int level);
-    virtual int WriteRetryList(const std::string& path);
-    virtual int ReadRetryList(const std::string& path);
+    void Stop(int level);
+    int WriteRetryList(const std::string& path);
+    int ReadRetryList(const std::string& path);
 
-    virtual void CrawlLoop();
-    virtual void KillAll();
-    // Builds the extra header text of slot i's URL; returns its job (may set plain-GET).
-    virtual store::FetchJob* BuildRequestHeaders(const std::string& url, store::FetchJob* job,
-                                                 std::string& text, bool attempt);
-    virtual int HandleResponse(int i, int& requeue);
-    virtual int PrepareSlot(int i);
-    virtual void ReleaseSlot(int i);
-    virtual const std::string* PickNext(int i);
-    virtual bool PickSameHost(int i);
-    virtual void Investigate(const store::treelistnode* record, std::string_view url,
-                             const store::FetchJob& job, bool follow);
-    virtual void RegisterRetry(const std::string& url, bool final);
+    void CrawlLoop();
+    void KillAll();
+    int PrepareSlot(int i);
+    void ReleaseSlot(int i);
+    const std::string* PickNext(int i);
+    bool PickSameHost(int i);
+    void Investigate(const store::treelistnode* record, std::string_view url,
+                     const store::FetchJob& job, bool follow);
+    void RegisterRetry(const std::string& url, bool final);
 
     // Credentials of the "$AuthCode$" files in the data directory (see auth.h); the user is
     // asked through the display's AskCredentials.
-    virtual bool MakeAuthorization(std::string* out, std::string_view url,
-                                   std::string_view challenge, bool attempt);
-    virtual bool PrepareAuthorization(std::string_view url, std::string_view challenge,
-                                      bool give_up);
+    bool MakeAuthorization(std::string* out, std::string_view url, std::string_view challenge,
+                           bool attempt);
+    bool PrepareAuthorization(std::string_view url, std::string_view challenge, bool give_up);
 
     // Display operations.
-    virtual void ShowSlotLine(int i, std::string_view text);
-    virtual void ShowSlotLineQueued(int i, std::string_view text, long queued);
+    void ShowSlotLine(int i, std::string_view text);
+    void ShowSlotLineQueued(int i, std::string_view text, long queued);
     virtual void ShowSlotStatus(int i, std::string_view text);
     // Why the status just shown for slot i's URL is not the whole story: a log line.
     virtual void ShowStatusNote(int i, std::string_view note);
-    virtual void ShowProgress(int i, std::int64_t received, std::int64_t total);
-    virtual void LogMessage(std::string_view message);
-    virtual void ClearDisplay();
+    void ShowProgress(int i, std::int64_t received, std::int64_t total);
+    void LogMessage(std::string_view message);
+    void ClearDisplay();
 
-    virtual void RegisterError(const std::string& url);
-    virtual bool KeepAliveResponse(int i);
+    void RegisterError(const std::string& url);
 
-    // The worker body.
+    // The worker body: slot i's fetch transaction.
     int Work(int i) override;
-    int RunFetch(int i);
-    bool PipelineNext(int i);
 
     long Processed() const { return processed_; }
     int StopLevel() const { return stop_level_.load(); }
@@ -158,34 +153,11 @@ class KelvraClass : public ThreadClass {
     store::headerlist_cookie& store() { return store_; }
 
   private:
-    // kCut: the rest of the body is not wanted (a robots.txt past its limit).
-    enum class ReadOutcome { kComplete, kCut, kTooLong, kFailed };
+    // The transaction works on the crawl's store, URL table, limits and display.
+    friend class FetchTransaction;
 
-    // RunFetch steps.
-    bool ReuseKeptConnection(int i);
-    void ShowFreshStart(int i);
-    bool PauseBeforeRequest(int i);
-    int SendCurrent(int i);
-    int ReadHeaderResult(int i, bool reused_kept);
-    ReadOutcome ReadBody(int i, int& code);
-    int FinishFetch(int i, ReadOutcome outcome, int code);
-    bool SendOn(int i, const std::string& url, store::FetchJob* job);
-
-    // HandleResponse by status.
-    int HandleNotModified(int i, int& requeue);
-    int HandleMoved(int i);
-    int HandleResumed(int i, int& requeue);
-    int HandleFull(int i, int& requeue);
-    int HandleAuthorization(int i, int& requeue);
-    bool RefusedOrNoneStored(int i, std::string_view scope, std::string_view challenge);
-    void NoteAcceptedCredentials(int i);
-    int HandleOther(int i);
-    store::treelistnode* CommitSlot(int i, unsigned flags, store::CommitResult& result);
-    store::treelistnode* CommitNow(int i, unsigned flags, store::CommitResult& result);
-    std::optional<unsigned> LeadingCommitFlags(int i) const;
-    void CommitOnWorker(int i);
+    FetchTransaction Transaction(int i);
     void CountProcessed() { ++processed_; }
-    void RetryPartial(int i, int& requeue);
 
     // CrawlLoop steps.
     void DrainStored();
@@ -197,7 +169,6 @@ class KelvraClass : public ThreadClass {
     void RegisterUnfinished();
     void CloseAllConnections();
 
-    StoredState StoredStateOf(std::string_view url);
     bool SameHostBusy(int i, std::string_view host, int& count);
     static std::string HostOf(std::string_view url);
     bool HasConnection(int i) const;

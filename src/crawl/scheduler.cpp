@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "crawl/fetch.h"
 #include "crawl/fetchstatus.h"
 #include "crawl/kelvra.h"
 #include "net/transport.h"
@@ -220,6 +221,13 @@ void KelvraClass::DrainStored() {
     }
 }
 
+void KelvraClass::Investigate(const store::treelistnode* record, std::string_view url,
+                              const store::FetchJob& job, bool follow) {
+    LogMessage("Investigating: " + std::string(url));
+    url_table_->ProcessObject(url, record, job, follow);
+    LogMessage(std::string(url) + " .... done.");
+}
+
 void KelvraClass::WaitForNetwork() {
     if (network_checked_) return;
     LogMessage("Waiting for TCP/IP connection ....");
@@ -300,7 +308,7 @@ int KelvraClass::DecideStatus(int i, int& requeue) {
         case WorkerState::kEnding:
             requeue = Requeue::kFailed;
             if (slot.header_arrived && slot.job != nullptr && CutBodyIsDetectable(slot)) {
-                HandleResponse(i, requeue);
+                Transaction(i).HandleResponse(requeue);
             }
             // The socket was shut down under the worker: never reuse it.
             slot.connection->Close();
@@ -309,7 +317,7 @@ int KelvraClass::DecideStatus(int i, int& requeue) {
             status = kStatusKilled;
             break;
         case WorkerResult::kHeaderRead:
-            status = HandleResponse(i, requeue);
+            status = Transaction(i).HandleResponse(requeue);
             break;
         case WorkerResult::kSendFailed:
             status = kStatusError;
@@ -326,7 +334,7 @@ int KelvraClass::DecideStatus(int i, int& requeue) {
             status = kStatusTooLong;
             break;
         default:
-            status = slot.header_arrived ? HandleResponse(i, requeue) : kStatusAbnormal;
+            status = slot.header_arrived ? Transaction(i).HandleResponse(requeue) : kStatusAbnormal;
             if ((slot.flags & SlotFlag::kRetryNow) == 0) requeue = Requeue::kLater;
             break;
     }

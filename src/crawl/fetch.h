@@ -1,0 +1,66 @@
+#pragma once
+// One fetch transaction of a worker slot: the worker's half (request, response into the slot's
+// temporary file, the early commit) and the scheduler's half (what the answer means for the
+// stored copy). Made on the stack for each step; it owns nothing, the slot keeps the state.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "crawl/kelvra.h"
+
+namespace kelvra::crawl {
+
+class FetchTransaction {
+  public:
+    // index is the slot's number in the pool: its display line and its worker's stop checks.
+    FetchTransaction(KelvraClass& crawl, WorkerSlot& slot, int index);
+
+    // Worker side: a WorkerResult (or WorkerState::kEnding when stopped before sending).
+    int RunFetch();
+    void CommitOnWorker();
+
+    // Scheduler side: the FetchStatus of the answer; sets requeue when the URL goes again.
+    int HandleResponse(int& requeue);
+
+  private:
+    // kCut: the rest of the body is not wanted (a robots.txt past its limit).
+    enum class ReadOutcome { kComplete, kCut, kTooLong, kFailed };
+
+    // Request headers of the slot's URL (or the pipelined one); returns job (may set plain-GET).
+    store::FetchJob* BuildRequestHeaders(const std::string& url, store::FetchJob* job,
+                                         std::string& text, bool attempt);
+    StoredState StoredStateOf(std::string_view url);
+
+    // RunFetch steps.
+    bool ReuseKeptConnection();
+    void ShowFreshStart();
+    bool PauseBeforeRequest();
+    int SendCurrent();
+    int ReadHeaderResult(bool reused_kept);
+    ReadOutcome ReadBody(int& code);
+    int FinishFetch(ReadOutcome outcome, int code);
+    bool PipelineNext();
+    bool SendOn(const std::string& url, store::FetchJob* job);
+    bool KeepAliveResponse() const;
+
+    // HandleResponse by status.
+    int HandleNotModified(int& requeue);
+    int HandleMoved();
+    int HandleResumed(int& requeue);
+    int HandleFull(int& requeue);
+    int HandleAuthorization(int& requeue);
+    bool RefusedOrNoneStored(std::string_view scope, std::string_view challenge);
+    void NoteAcceptedCredentials();
+    int HandleOther();
+    store::treelistnode* CommitSlot(unsigned flags, store::CommitResult& result);
+    store::treelistnode* CommitNow(unsigned flags, store::CommitResult& result);
+    std::optional<unsigned> LeadingCommitFlags() const;
+    void RetryPartial(int& requeue);
+
+    KelvraClass& crawl_;
+    WorkerSlot& slot_;
+    const int index_;
+};
+
+}  // namespace kelvra::crawl
