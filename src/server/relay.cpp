@@ -1,4 +1,4 @@
-// Relaying a request to the origin or the upstream proxy, and storing what comes back.
+#include "server/relay.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -110,7 +110,36 @@ int StoreFlagsFor(int status, std::uint32_t mode) {
 
 }  // namespace
 
-int SubServerProc::Relay(std::uint32_t mode) {
+void RelayReader::ConsumeBody(const char* data, std::size_t count) {
+    // Bytes past the message's end are handed back to the channel by the base; only the
+    // message's own bytes are passed on.
+    net::TCPIPClass* sink = Sink();
+    const std::size_t held_before = sink != nullptr ? sink->HeldBackBytes() : 0;
+    InvestHeaderClass::ConsumeBody(data, count);
+    const std::size_t held_after = sink != nullptr ? sink->HeldBackBytes() : 0;
+    const std::size_t extra = held_after > held_before ? held_after - held_before : 0;
+    pending_.append(data, count - std::min(extra, count));
+}
+
+std::string RelayReader::TakePending() {
+    std::string out;
+    out.swap(pending_);
+    return out;
+}
+
+ProxyRelay::ProxyRelay(SubServerProc& client, ClientRequest& request, ServerContext& context)
+    : client_(client), request_(request), context_(context) {
+    relay_.SetProxy(&context_.settings.http_proxy, net::kHttpPort);
+    relay_.SetTimeout(std::max(1, context_.settings.get_timeout));
+    relay_.SetTee(false);
+    response_reader_.AttachSink(&relay_);
+}
+
+ProxyRelay::~ProxyRelay() {
+    CloseRelay();
+}
+
+int ProxyRelay::Relay(std::uint32_t mode) {
     if (request_.kind == net::kOtherRequest && IsConnectMethod(request_.header)) {
         return Tunnel(mode);
     }
@@ -121,11 +150,11 @@ int SubServerProc::Relay(std::uint32_t mode) {
     const bool spool_method =
         request_.kind >= net::kGetRequest && request_.kind <= net::kPostRequest;
     if (spool_method && ModeDataUse(mode) != 0 && !IsBrowserReload(request_.header)) {
-        const Lookup lookup = FindStoredObject();
+        const SubServerProc::Lookup lookup = client_.FindStoredObject();
         if (lookup.node != nullptr) {
             if (mode & kUseSpoolAlways) {
                 int result = kAnswerClose;
-                ConditionalAnswer(lookup, request_.kind != net::kHeadRequest, result);
+                client_.ConditionalAnswer(lookup, request_.kind != net::kHeadRequest, result);
                 return result == kAnswerSpoolKept ? kAnswerSpoolKept : kAnswerClose;
             }
             const int result = RelayWithStoredDate(mode, lookup.node);
@@ -136,7 +165,7 @@ int SubServerProc::Relay(std::uint32_t mode) {
 }
 
 // The plain relay or, for GET and POST in the storing modes, relay and store.
-int SubServerProc::RelayUsingStored(std::uint32_t mode, store::treelistnode* node) {
+int ProxyRelay::RelayUsingStored(std::uint32_t mode, store::treelistnode* node) {
     const std::uint32_t base = ModeBase(mode);
     const bool get_like = request_.kind == net::kGetRequest || request_.kind == net::kPostRequest;
     bool passed = true;
@@ -146,13 +175,13 @@ int SubServerProc::RelayUsingStored(std::uint32_t mode, store::treelistnode* nod
                            : PlainRelay(flag);
     if (result < 1) return kAnswerClose;
     if (node != nullptr && !passed) {
-        return SendStoredObject(node, request_.kind != net::kHeadRequest);
+        return client_.SendStoredObject(node, request_.kind != net::kHeadRequest);
     }
     return kAnswerKept;
 }
 
 // Asks the origin with the stored date; 0 when the request is to be relayed unchanged.
-int SubServerProc::RelayWithStoredDate(std::uint32_t mode, store::treelistnode* node) {
+int ProxyRelay::RelayWithStoredDate(std::uint32_t mode, store::treelistnode* node) {
     if (!(mode & kUseSpoolCheck)) return 0;
     std::string modified;
     if (!context_.store.GetNodeLastModified(node, modified) || modified.empty()) return 0;
@@ -167,13 +196,13 @@ int SubServerProc::RelayWithStoredDate(std::uint32_t mode, store::treelistnode* 
     return RelayUsingStored(mode, node);
 }
 
-int SubServerProc::RelayAndStore(std::uint32_t mode, bool* not_modified) {
+int ProxyRelay::RelayAndStore(std::uint32_t mode, bool* not_modified) {
     std::string url = request_.target;
     bool storing = true;
     if (request_.kind == net::kPostRequest) {
-        storing = context_.settings.save_post && ReceiveBodyIntoBuffer();
+        storing = context_.settings.save_post && client_.ReceiveBodyIntoBuffer();
         const std::string form = net::PercentDecode(request_.body);
-        const bool fits = KeyOf(url).size() + request_.body.size() < net::kMaxUrl;
+        const bool fits = client_.KeyOf(url).size() + request_.body.size() < net::kMaxUrl;
         const bool clean = std::none_of(
             form.begin(), form.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
         storing = storing && fits && clean;
@@ -200,28 +229,28 @@ int SubServerProc::RelayAndStore(std::uint32_t mode, bool* not_modified) {
     return result;
 }
 
-int SubServerProc::PlainRelay(bool* not_modified) {
+int ProxyRelay::PlainRelay(bool* not_modified) {
     if (relay_.TempStream() == nullptr) relay_.SetTee(false);
     const int result = RelayBodyAndReadHeader();
     const net::HttpMessageBuffer& response = response_reader_.Buffer();
     if (result == -1) {
-        SendToClient({response.raw.data(), response.filled});
+        client_.SendToClient({response.raw.data(), response.filled});
         CloseRelay();
         return -1;
     }
     if (result != net::kResponse) {
-        SendToClient(RelayFailedPage(OwnAddressText(), request_.target));
+        client_.SendToClient(RelayFailedPage(client_.OwnAddressText(), request_.target));
         CloseRelay();
         return -1;
     }
-    Status(kColumnState, "Sending to Client");
+    client_.Status(kColumnState, "Sending to Client");
     const int status = response_reader_.StatusCode();
     const bool suppress = not_modified != nullptr && status == 304;
     bool ok = true;
     if (!suppress) SendRelayedResponseHeader(ok);
     ok = ok && PassResponse(suppress);
     if (!ok || !request_.keep_alive || !response.keep_alive || status == 301 || status == 302) {
-        Status(kColumnState, "Close to Server");
+        client_.Status(kColumnState, "Close to Server");
         CloseRelay();
         request_.keep_alive = false;
     }
@@ -229,7 +258,7 @@ int SubServerProc::PlainRelay(bool* not_modified) {
     return ok ? 1 : -1;
 }
 
-void SubServerProc::SendRelayedResponseHeader(bool& ok) {
+void ProxyRelay::SendRelayedResponseHeader(bool& ok) {
     const net::HttpMessageBuffer& response = response_reader_.Buffer();
     std::string out(FirstLine(response.Header()));
     ForEachHeaderLine(response.Header(), [&](std::string_view line) {
@@ -240,37 +269,37 @@ void SubServerProc::SendRelayedResponseHeader(bool& ok) {
     out.append(keep ? "Proxy-Connection: Keep-Alive\r\n" : "Proxy-Connection: Close\r\n");
     out.append("\r\n");
     out.append(response_reader_.TakePending());
-    ok = SendToClient(out);
+    ok = client_.SendToClient(out);
 }
 
-bool SubServerProc::PassResponse(bool suppress) {
+bool ProxyRelay::PassResponse(bool suppress) {
     while (response_reader_.State() != net::kMessageComplete) {
         if (response_reader_.State() < 0) return false;
-        Status(kColumnState, "Recieving from Server");
+        client_.Status(kColumnState, "Recieving from Server");
         if (!WaitForOrigin()) return false;
         int code = 0;
         if (response_reader_.Step(code) < 0) return false;
-        Status(kColumnState, "Sending to Client");
+        client_.Status(kColumnState, "Sending to Client");
         const std::string block = response_reader_.TakePending();
-        if (!suppress && !block.empty() && !SendToClient(block)) return false;
+        if (!suppress && !block.empty() && !client_.SendToClient(block)) return false;
     }
     return true;
 }
 
 // Waits up to GetTimeout for the origin to send something (or close), giving up at once when
 // the browser leaves.
-bool SubServerProc::WaitForOrigin() {
+bool ProxyRelay::WaitForOrigin() {
     const auto deadline =
         Clock::now() + std::chrono::seconds(std::max(1, context_.settings.get_timeout));
     while (true) {
         if (relay_.HeldBackBytes() > 0) return true;
         const int peek = relay_.Peek(kPollStepUs);
         if (peek != 0) return true;  // data, close or error: the reader's next step sees it
-        if (ClientGone() || Clock::now() >= deadline) return false;
+        if (client_.ClientGone() || Clock::now() >= deadline) return false;
     }
 }
 
-int SubServerProc::RelayBodyAndReadHeader() {
+int ProxyRelay::RelayBodyAndReadHeader() {
     // A kept origin connection may have been closed by the origin meanwhile: one fresh try.
     for (int attempt = 0; attempt < 2; ++attempt) {
         const bool streamed_body = request_.body_left > 0;
@@ -278,17 +307,17 @@ int SubServerProc::RelayBodyAndReadHeader() {
         const bool reused = relay_.WasReused();
         char block[kRelayBlock];
         while (request_.body_left > 0) {
-            Status(kColumnState, "Receive more data");
+            client_.Status(kColumnState, "Receive more data");
             long count = 0;
             const std::size_t want =
                 std::min<std::size_t>(sizeof block, static_cast<std::size_t>(request_.body_left));
-            if (!ReceiveFromClient(block, want, count)) return net::kConnectFailed;
+            if (!client_.ReceiveFromClient(block, want, count)) return net::kConnectFailed;
             request_.body_left -= count;
-            Status(kColumnState, "Sending to Server");
+            client_.Status(kColumnState, "Sending to Server");
             int code = 0;
             if (!relay_.SendAll(block, static_cast<std::size_t>(count), code)) return 0;
         }
-        Status(kColumnState, "Receiving from Server");
+        client_.Status(kColumnState, "Receiving from Server");
         const int result = ReadResponseHeader();
         if (result == 0 && reused && !streamed_body) {
             CloseRelay();
@@ -299,34 +328,34 @@ int SubServerProc::RelayBodyAndReadHeader() {
     return 0;
 }
 
-int SubServerProc::ReadResponseHeader() {
+int ProxyRelay::ReadResponseHeader() {
     response_reader_.Reset(net::kScanHeader);
     response_reader_.TakePending();
     response_reader_.ExpectNoBody(request_.kind == net::kHeadRequest);
     const auto deadline =
         Clock::now() + std::chrono::seconds(std::max(1, context_.settings.get_timeout));
-    Status(kColumnState, "Checking Header");
+    client_.Status(kColumnState, "Checking Header");
     while (true) {
         const int polled = response_reader_.Poll(kPollStepUs);
         if (polled == 1) return response_reader_.Kind();
-        if (polled < 0 || ClientGone() || Clock::now() >= deadline) break;
+        if (polled < 0 || client_.ClientGone() || Clock::now() >= deadline) break;
     }
-    Status(kColumnState, "Receive Error");
+    client_.Status(kColumnState, "Receive Error");
     return response_reader_.Buffer().filled > 0 ? -1 : 0;
 }
 
-int SubServerProc::ConnectAndSendRequest() {
-    Status(kColumnState, "ResolvServerAddr");
+int ProxyRelay::ConnectAndSendRequest() {
+    client_.Status(kColumnState, "ResolvServerAddr");
     relay_.DecideRoute(request_.target);
     if (relay_.TargetAddress() == 0) return net::kHostUnknown;
     if (IsLoopToSelf()) return net::kConnectFailed;
-    Status(kColumnState, "Connecting to Server");
+    client_.Status(kColumnState, "Connecting to Server");
     const int code = ConnectRelay();
     if (code != net::kChannelOk) return code;
-    Status(kColumnState, "Connected to Server");
+    client_.Status(kColumnState, "Connected to Server");
     const std::string header = BuildRelayRequest();
     if (header.size() > kRelayHeaderLimit) return net::kSendFailed;
-    Status(kColumnState, "Sending to Server");
+    client_.Status(kColumnState, "Sending to Server");
     int send_code = 0;
     if (!relay_.SendAll(header.data(), header.size(), send_code) ||
         !relay_.SendAll(request_.body.data(), request_.body.size(), send_code)) {
@@ -336,7 +365,7 @@ int SubServerProc::ConnectAndSendRequest() {
     return net::kChannelOk;
 }
 
-int SubServerProc::ConnectRelay() {
+int ProxyRelay::ConnectRelay() {
     int code = relay_.Connect(relay_.TargetAddress(), relay_.TargetPort(), true);
     if (code != net::kChannelOk || relay_.WasReused()) return code;
     const auto deadline =
@@ -347,7 +376,7 @@ int SubServerProc::ConnectRelay() {
             code = relay_.transport().Established(relay_.Socket());
             break;
         }
-        if (ready < 0 || ClientGone()) {
+        if (ready < 0 || client_.ClientGone()) {
             code = net::kConnectFailed;
             break;
         }
@@ -364,7 +393,7 @@ int SubServerProc::ConnectRelay() {
     return code;
 }
 
-std::string SubServerProc::BuildRelayRequest() const {
+std::string ProxyRelay::BuildRelayRequest() const {
     const std::string_view first = FirstLine(request_.header);
     const std::size_t space = first.find(' ');
     std::size_t rest = space == std::string_view::npos ? first.size() : space + 1;
@@ -385,25 +414,25 @@ std::string SubServerProc::BuildRelayRequest() const {
 
 // A request for this server's own port that no command took must not be relayed to itself:
 // each hop would hold another worker until the pool is exhausted.
-bool SubServerProc::IsLoopToSelf() const {
+bool ProxyRelay::IsLoopToSelf() const {
     const std::uint32_t target = relay_.TargetAddress();
     return relay_.TargetPort() == context_.listen_port.load() &&
-           (target == LocalAddress() || target == net::kLoopbackAddress ||
+           (target == client_.LocalAddress() || target == net::kLoopbackAddress ||
             target == context_.settings.bind_address);
 }
 
-void SubServerProc::CloseRelay() {
+void ProxyRelay::CloseRelay() {
     if (!relay_.IsClosed()) relay_.Close();
 }
 
-bool SubServerProc::TunnelPortAllowed(int port) const {
+bool ProxyRelay::TunnelPortAllowed(int port) const {
     const std::vector<int>& more = context_.settings.connect_ports;
     return port == kHttpsPort || std::find(more.begin(), more.end(), port) != more.end();
 }
 
 // A tunnel that carried nothing either way for this long is closed: an idle browser tunnel
 // must not hold a worker. GetTimeout, or without one the server's own keep-alive time.
-std::chrono::milliseconds SubServerProc::TunnelIdleLimit() const {
+std::chrono::milliseconds ProxyRelay::TunnelIdleLimit() const {
     const int seconds = context_.settings.get_timeout > 0
                             ? context_.settings.get_timeout
                             : std::max<int>(1, context_.settings.keep_alive);
@@ -414,13 +443,13 @@ std::chrono::milliseconds SubServerProc::TunnelIdleLimit() const {
 // bytes both ways until either side closes or the tunnel stays idle. Only ports of TLS
 // services may be reached, so that the tunnel is no way around the proxy for other
 // protocols.
-int SubServerProc::Tunnel(std::uint32_t mode) {
+int ProxyRelay::Tunnel(std::uint32_t mode) {
     const std::string& target = request_.target;
     const std::size_t colon = target.rfind(':');
     const std::string host = target.substr(0, colon);
     int port = colon == std::string::npos ? kHttpsPort : std::atoi(target.c_str() + colon + 1);
     if (!TunnelPortAllowed(port)) {
-        SendToClient(ProhibitedPage("403"));
+        client_.SendToClient(ProhibitedPage("403"));
         return kAnswerClose;
     }
     const net::ProxySetting& upstream = context_.settings.https_proxy;
@@ -429,12 +458,12 @@ int SubServerProc::Tunnel(std::uint32_t mode) {
         net::ResolveHost(via_proxy ? upstream.host.c_str() : host.c_str());
     if (via_proxy) port = upstream.port;
     const bool self = port == context_.listen_port.load() &&
-                      (address == LocalAddress() || address == net::kLoopbackAddress);
+                      (address == client_.LocalAddress() || address == net::kLoopbackAddress);
     CloseRelay();
     bool ok = ModeBase(mode) != kModeLocal && address != 0 && port > 0 && port < 65536 && !self &&
               relay_.Connect(address, port, false) == net::kChannelOk;
     if (!ok) {
-        SendToClient(RelayFailedPage(OwnAddressText(), request_.target));
+        client_.SendToClient(RelayFailedPage(client_.OwnAddressText(), request_.target));
         CloseRelay();
         return kAnswerClose;
     }
@@ -443,7 +472,7 @@ int SubServerProc::Tunnel(std::uint32_t mode) {
     if (via_proxy) {
         ok = relay_.SendAll(request_.header.data(), request_.header.size(), code);
     } else {
-        ok = SendToClient("HTTP/1.0 200 Connection established\r\n\r\n");
+        ok = client_.SendToClient("HTTP/1.0 200 Connection established\r\n\r\n");
     }
     if (ok && !request_.body.empty())
         ok = relay_.SendAll(request_.body.data(), request_.body.size(), code);
@@ -452,13 +481,13 @@ int SubServerProc::Tunnel(std::uint32_t mode) {
     return kAnswerClose;
 }
 
-void SubServerProc::PassTunnel() {
+void ProxyRelay::PassTunnel() {
     char block[kRelayBlock];
     int code = 0;
     // Bytes the client sent right behind its request (a TLS hello) were handed back.
-    while (HeldBackBytes() > 0) {
+    while (client_.HeldBackBytes() > 0) {
         long count = 0;
-        if (!Receive(block, sizeof block, count) ||
+        if (!client_.Receive(block, sizeof block, count) ||
             !relay_.SendAll(block, static_cast<std::size_t>(count), code)) {
             return;
         }
@@ -469,14 +498,14 @@ void SubServerProc::PassTunnel() {
         const auto left = idle - std::chrono::duration_cast<std::chrono::milliseconds>(
                                      Clock::now() - last_traffic);
         if (left.count() <= 0) return;
-        pollfd fds[2] = {{Socket(), POLLIN, 0}, {relay_.Socket(), POLLIN, 0}};
+        pollfd fds[2] = {{client_.Socket(), POLLIN, 0}, {relay_.Socket(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, static_cast<int>(left.count()));
         if (ready < 0 && errno != EINTR) return;
         if (ready <= 0) continue;
         for (int side = 0; side < 2; ++side) {
             if (fds[side].revents == 0) continue;
-            net::TCPIPClass& from = side == 0 ? static_cast<net::TCPIPClass&>(*this) : relay_;
-            net::TCPIPClass& to = side == 0 ? static_cast<net::TCPIPClass&>(relay_) : *this;
+            net::TCPIPClass& from = side == 0 ? static_cast<net::TCPIPClass&>(client_) : relay_;
+            net::TCPIPClass& to = side == 0 ? static_cast<net::TCPIPClass&>(relay_) : client_;
             long count = 0;
             if (!from.Receive(block, sizeof block, count) ||
                 !to.SendAll(block, static_cast<std::size_t>(count), code)) {

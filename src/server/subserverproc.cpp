@@ -22,34 +22,10 @@ constexpr int kReceiveFailed = -2;
 
 }  // namespace
 
-void RelayReader::ConsumeBody(const char* data, std::size_t count) {
-    // Bytes past the message's end are handed back to the channel by the base; only the
-    // message's own bytes are passed on.
-    net::TCPIPClass* sink = Sink();
-    const std::size_t held_before = sink != nullptr ? sink->HeldBackBytes() : 0;
-    InvestHeaderClass::ConsumeBody(data, count);
-    const std::size_t held_after = sink != nullptr ? sink->HeldBackBytes() : 0;
-    const std::size_t extra = held_after > held_before ? held_after - held_before : 0;
-    pending_.append(data, count - std::min(extra, count));
-}
-
-std::string RelayReader::TakePending() {
-    std::string out;
-    out.swap(pending_);
-    return out;
-}
-
-SubServerProc::SubServerProc(ServerContext& context) : context_(context) {
+SubServerProc::SubServerProc(ServerContext& context)
+    : context_(context), proxy_relay_(*this, request_, context) {
     SetTee(false);  // requests are never kept in a file
     request_reader_.AttachSink(this);
-    relay_.SetProxy(&context_.settings.http_proxy, net::kHttpPort);
-    relay_.SetTimeout(std::max(1, context_.settings.get_timeout));
-    relay_.SetTee(false);
-    response_reader_.AttachSink(&relay_);
-}
-
-SubServerProc::~SubServerProc() {
-    CloseRelay();
 }
 
 void SubServerProc::AttachSocket(int fd, int level, std::uint32_t mode) {
@@ -197,7 +173,7 @@ SubServerProc::RequestProgress SubServerProc::ReadRequest() {
 
 void SubServerProc::TakeRequest() {
     net::HttpMessageBuffer& buffer = request_reader_.Buffer();
-    request_ = Request{};
+    request_ = ClientRequest{};
     request_.kind = request_reader_.Kind();
     request_.header.assign(buffer.raw.data(), buffer.header_length);
     request_.target = buffer.status_token;
@@ -249,18 +225,19 @@ int SubServerProc::AnswerRequest(std::uint32_t request_mode) {
                 TryCommands(request_mode)) {
                 return kAnswerClose;
             }
-            return local ? AnswerFromSpool(request_.kind == net::kGetRequest) : Relay(request_mode);
+            return local ? AnswerFromSpool(request_.kind == net::kGetRequest)
+                         : proxy_relay_.Relay(request_mode);
         case net::kPostRequest:
-            return local ? AnswerFromSpool(true) : Relay(request_mode);
+            return local ? AnswerFromSpool(true) : proxy_relay_.Relay(request_mode);
         case net::kOtherRequest:
-            return Relay(request_mode);
+            return proxy_relay_.Relay(request_mode);
         default:
             return kAnswerClose;
     }
 }
 
 void SubServerProc::Drop() {
-    CloseRelay();
+    proxy_relay_.CloseRelay();
     std::lock_guard lock(abort_mutex_);
     if (!IsClosed()) Close();
 }

@@ -13,9 +13,9 @@
 #include <string_view>
 
 #include "net/message_reader.h"
-#include "net/proxy.h"
 #include "net/tcpip.h"
 #include "server/prohibitlist.h"
+#include "server/relay.h"
 #include "server/servermonitor.h"
 #include "server/serversettings.h"
 
@@ -42,17 +42,6 @@ inline constexpr int kAnswerClose = -1;
 inline constexpr int kAnswerKept = 1;       // answered; keep-alive as the request decided
 inline constexpr int kAnswerSpoolKept = 2;  // answered from the spool, keep-alive
 
-// Reads the response of the origin and hands each raw block to the relay as it arrives.
-class RelayReader final : public net::InvestHeaderClass {
-  public:
-    void ConsumeBody(const char* data, std::size_t count) override;
-    // Raw body bytes received since the last call (what is to be passed on).
-    std::string TakePending();
-
-  private:
-    std::string pending_;
-};
-
 // What became of a connection when its worker let go of it.
 enum class ConnectionFate {
     kWaiting,  // it waits for the client's next bytes (on Socket(), until WaitDeadline())
@@ -66,7 +55,6 @@ class SubServerProc final : public net::TCPIPClass {
     using Clock = std::chrono::steady_clock;
 
     explicit SubServerProc(ServerContext& context);
-    ~SubServerProc() override;
 
     // Takes over an accepted socket with the client's access level; the connection runs in
     // mode (a "/mode=" command switches the pool itself).
@@ -87,16 +75,9 @@ class SubServerProc final : public net::TCPIPClass {
     int Row() const { return row_; }
 
   private:
-    // The request being served, taken out of the reader.
-    struct Request {
-        int kind = net::kNoMessage;
-        std::string header;  // header block as received, with its blank line
-        std::string body;    // body bytes received so far
-        std::int64_t content_length = -1;
-        std::int64_t body_left = 0;  // body bytes still to come from the browser
-        std::string target;
-        bool keep_alive = false;
-    };
+    // The relay answers through the connection's own steps (status, client I/O, spool lookups).
+    friend class ProxyRelay;
+
     // Where a request's object lives in the spool.
     struct Lookup {
         store::treelistnode* node = nullptr;
@@ -155,29 +136,6 @@ class SubServerProc final : public net::TCPIPClass {
     int RefusalAnswer(const ProhibitEntry& entry);
     bool StoredRecordExists(const std::string& key);
 
-    // ---- relay (relay.cpp)
-    // ------------------------------------------------------------------------
-    int Relay(std::uint32_t mode);
-    int RelayUsingStored(std::uint32_t mode, store::treelistnode* node);
-    int RelayWithStoredDate(std::uint32_t mode, store::treelistnode* node);
-    int RelayAndStore(std::uint32_t mode, bool* not_modified);
-    int PlainRelay(bool* not_modified);
-    int ConnectAndSendRequest();
-    int ConnectRelay();
-    std::string BuildRelayRequest() const;
-    int RelayBodyAndReadHeader();
-    int ReadResponseHeader();
-    bool WaitForOrigin();
-    bool PassResponse(bool suppress);
-    void SendRelayedResponseHeader(bool& ok);
-    void CloseRelay();
-    bool IsLoopToSelf() const;
-    int Tunnel(std::uint32_t mode);
-    bool TunnelPortAllowed(int port) const;
-    std::chrono::milliseconds TunnelIdleLimit() const;
-    // Passes bytes both ways until a side closes or the tunnel stays idle too long.
-    void PassTunnel();
-
     int row_ = 0;
     ServerContext& context_;
     int level_ = 0;
@@ -185,9 +143,8 @@ class SubServerProc final : public net::TCPIPClass {
     std::uint32_t mode_ = 0;                              // the connection's mode
     Clock::time_point deadline_;
     net::InvestHeaderClass request_reader_;
-    Request request_;
-    net::TCPIPProxyClass relay_;
-    RelayReader response_reader_;
+    ClientRequest request_;
+    ProxyRelay proxy_relay_;
 
     std::string data_directory_;           // as the store names it
     std::string resolved_data_directory_;  // with every link resolved

@@ -1,0 +1,85 @@
+#pragma once
+// The relay of one server connection: passes the browser's request on to the origin (or the
+// upstream proxy) and its answer back, storing the answer in the storing proxy modes; a
+// CONNECT request becomes a tunnel.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "net/message_reader.h"
+#include "net/proxy.h"
+#include "net/tcpip.h"
+
+namespace kelvra::store {
+class treelistnode;
+}  // namespace kelvra::store
+
+namespace kelvra::server {
+
+class SubServerProc;
+struct ServerContext;
+
+// The request being served, taken out of the reader.
+struct ClientRequest {
+    int kind = net::kNoMessage;
+    std::string header;  // header block as received, with its blank line
+    std::string body;    // body bytes received so far
+    std::int64_t content_length = -1;
+    std::int64_t body_left = 0;  // body bytes still to come from the browser
+    std::string target;
+    bool keep_alive = false;
+};
+
+// Reads the response of the origin and hands each raw block to the relay as it arrives.
+class RelayReader final : public net::InvestHeaderClass {
+  public:
+    void ConsumeBody(const char* data, std::size_t count) override;
+    // Raw body bytes received since the last call (what is to be passed on).
+    std::string TakePending();
+
+  private:
+    std::string pending_;
+};
+
+class ProxyRelay {
+  public:
+    // client is the connection the request came on; request is its current request.
+    ProxyRelay(SubServerProc& client, ClientRequest& request, ServerContext& context);
+    ~ProxyRelay();
+    ProxyRelay(const ProxyRelay&) = delete;
+    ProxyRelay& operator=(const ProxyRelay&) = delete;
+
+    // Answers the current request through the origin: a keep-alive result (kAnswerClose, ...).
+    int Relay(std::uint32_t mode);
+    // Closes the origin connection (kept between requests of a kept client connection).
+    void CloseRelay();
+
+  private:
+    int RelayUsingStored(std::uint32_t mode, store::treelistnode* node);
+    int RelayWithStoredDate(std::uint32_t mode, store::treelistnode* node);
+    int RelayAndStore(std::uint32_t mode, bool* not_modified);
+    int PlainRelay(bool* not_modified);
+    int ConnectAndSendRequest();
+    int ConnectRelay();
+    std::string BuildRelayRequest() const;
+    int RelayBodyAndReadHeader();
+    int ReadResponseHeader();
+    bool WaitForOrigin();
+    bool PassResponse(bool suppress);
+    void SendRelayedResponseHeader(bool& ok);
+    bool IsLoopToSelf() const;
+    int Tunnel(std::uint32_t mode);
+    bool TunnelPortAllowed(int port) const;
+    std::chrono::milliseconds TunnelIdleLimit() const;
+    // Passes bytes both ways until a side closes or the tunnel stays idle too long.
+    void PassTunnel();
+
+    SubServerProc& client_;
+    ClientRequest& request_;
+    ServerContext& context_;
+    net::TCPIPProxyClass relay_;
+    RelayReader response_reader_;
+};
+
+}  // namespace kelvra::server
