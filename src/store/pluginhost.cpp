@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <filesystem>
 #include <map>
 #include <mutex>
 
@@ -22,6 +23,21 @@ std::map<void*, int>& InitialisedHosts() {
     return hosts;
 }
 
+// A bare name is looked for beside the running program first: the program's own RUNPATH does
+// not apply when dlopen is reached through an interposing library (a sanitizer runtime, a
+// preloaded tool), which would then load another copy or none.
+void* OpenLibrary(const std::string& library) {
+    if (library.find('/') == std::string::npos) {
+        std::error_code error;
+        const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+        if (!error) {
+            const std::string beside = (program.parent_path() / library).string();
+            if (void* handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
+        }
+    }
+    return dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
 template <class Fn>
 Fn Symbol(void* handle, const char* name) {
     return reinterpret_cast<Fn>(dlsym(handle, name));
@@ -31,7 +47,7 @@ Fn Symbol(void* handle, const char* name) {
 
 PluginHost::PluginHost(const std::string& library) {
     if (library.empty()) return;
-    handle_ = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle_ = OpenLibrary(library);
     if (!handle_) return;
     auto init = Symbol<int (*)()>(handle_, "_module_init");
     if (!init) return;  // loaded but unused
