@@ -15,6 +15,7 @@
 #include "net/inetutils.h"
 #include "net/result_codes.h"
 #include "net/url.h"
+#include "platform/ownedfile.h"
 #include "util/ascii.h"
 #include "util/header.h"
 #include "util/httpdate.h"
@@ -58,26 +59,6 @@ UrlLogin LoginOf(std::string_view url) {
     }
     return login;
 }
-
-// Closes a socket descriptor when it leaves scope unless released.
-class ScopedFd final {
-  public:
-    explicit ScopedFd(int fd) : fd_(fd) {}
-    ~ScopedFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
-};
 
 // The reply code of a reply's last line: 100..999, or 0.
 int ReplyCode(std::string_view line) {
@@ -507,7 +488,7 @@ ftputils::Step ftputils::DoPort(int& status) {
         return Step::kPort;
     }
     // Non-blocking, so that accepting never waits once the wait for the connection is over.
-    ScopedFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    platform::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     local.sin_port = 0;
     length = sizeof(local);
     if (listener.get() < 0 ||
