@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/ownedfile.h"
+#include "platform/rawfile.h"
 #include "util/fileutil.h"
 #include "util/strutil.h"
 
@@ -127,7 +128,7 @@ bool ConfigClass::WriteFile() const {
         out += '=';
         AppendValueLines(out, node->value().text());
     }
-    return util::WriteFileAtomically(file_name_, out);
+    return platform::ReplaceFileContents(file_name_, out);
 }
 
 bool ConfigClass::Save() {

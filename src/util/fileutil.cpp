@@ -89,10 +89,6 @@ bool CopyFile(const std::string& from, const std::string& to) {
     return false;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view contents) {
-    return platform::ReplaceFileContents(path, contents);
-}
-
 bool ReadLine(std::FILE* file, std::string& line, std::size_t limit) {
     line.clear();
     int c;
