@@ -2,52 +2,31 @@
 
 #include <string>
 
-#include "app/registration.h"
+#include "app/crawlrun.h"
 #include "console/consoledisplay.h"
 #include "server/serversettings.h"
 
 namespace kelvra::console {
 namespace {
 
-// What the status dialog shows while it waits for the running transactions.
-constexpr char kWaitingForThreads[] = "ただいまｽﾚｯﾄﾞ終了待機中....\n";
-
-struct CrawlOutcome {
-    long processed = 0;
-    bool failed = false;
-};
-
 void Print(std::FILE* stream, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fflush(stream);
 }
 
-// Runs until the finish report queues nothing more. A signal raises the stop level by one,
-// as closing the status dialog does.
-CrawlOutcome RunCrawl(crawl::KelvraClass_Log& crawl, SignalWatcher& signals, std::FILE* out) {
-    CrawlOutcome outcome;
-    if (signals.Count() > 0) {
-        outcome.failed = true;  // interrupted before it began
-        return outcome;
-    }
-    signals.SetAction([&crawl, out](int count) {
-        if (count == 1) Print(out, kWaitingForThreads);
-        crawl.Stop(0);
+// A signal raises the stop level by one, as closing the status dialog does.
+app::CrawlOutcome RunCrawl(app::CrawlRun& run, SignalWatcher& signals, std::FILE* out) {
+    if (signals.Count() > 0) run.Stop();  // interrupted before it began
+    signals.SetAction([&run, out](int count) {
+        if (count == 1) Print(out, app::kWaitingForThreads);
+        run.Stop();
     });
-    for (;;) {
-        bool completed = false;
-        outcome.processed += crawl.RunWithLog(completed);
-        outcome.failed = crawl.HasErrorUrls() || !completed;
-        // The report comes after a stop too: it saves the failed URLs.
-        const bool queued_again = crawl.FinishReport(outcome.processed);
-        if (!queued_again || signals.Count() > 0) break;
-        crawl.ResetCrawl();
-    }
+    const app::CrawlOutcome outcome = run.Run();
     signals.SetAction(nullptr);
     return outcome;
 }
 
-int ExitCodeOf(const CrawlOutcome& outcome) {
+int ExitCodeOf(const app::CrawlOutcome& outcome) {
     return outcome.failed || outcome.processed <= 0 ? kExitFailed : kExitDone;
 }
 
@@ -55,36 +34,29 @@ int RunGet(app::AppCore& core, const CommandLine& line, SignalWatcher& signals, 
            std::FILE* err) {
     ConsoleCrawlDisplay display(out, core.Ui());
     display.SetRetryListPath(line.retry_list_out);
-    auto crawl = app::CreateCrawl(core, display);
-    std::vector<std::string> registered;
-    if (app::RegisterStartUrls(core, *crawl, line.urls, registered) < 1) {
-        core.Ui().Beep(app::Sound::kStop);
+    app::CrawlRun run(core, display);
+    if (run.QueueStartUrls(line.urls) < 1) {
         Print(err, "kelvrac: no URL was accepted for fetching\n");
         return kExitFailed;
     }
-    const CrawlOutcome outcome = RunCrawl(*crawl, signals, out);
-    crawl.reset();
-    app::FinishCrawl(core, registered, outcome.processed > 0);
-    return ExitCodeOf(outcome);
+    return ExitCodeOf(RunCrawl(run, signals, out));
 }
 
 int RunRetry(app::AppCore& core, const CommandLine& line, SignalWatcher& signals, std::FILE* out,
              std::FILE* err) {
     ConsoleCrawlDisplay display(out, core.Ui());
     display.SetRetryListPath(line.retry_list_out);
-    auto crawl = app::CreateCrawl(core, display);
-    const int queued = crawl->ReadRetryList(line.retry_list_in);
+    app::CrawlRun run(core, display);
+    const int queued = run.QueueRetryList(line.retry_list_in);
     if (queued < 0) {
         Print(err, "kelvrac: not a retry list: " + line.retry_list_in + "\n");
         return kExitStartup;
     }
     if (queued == 0) {
-        core.Ui().Beep(app::Sound::kStop);
         Print(err, "kelvrac: the retry list holds no job: " + line.retry_list_in + "\n");
         return kExitFailed;
     }
-    const CrawlOutcome outcome = RunCrawl(*crawl, signals, out);
-    return ExitCodeOf(outcome);
+    return ExitCodeOf(RunCrawl(run, signals, out));
 }
 
 int RunServe(app::AppCore& core, SignalWatcher& signals, std::FILE* out, std::FILE* err) {

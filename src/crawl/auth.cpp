@@ -1,9 +1,6 @@
 #include "crawl/auth.h"
 
-#include <fcntl.h>
 #include <ntlm.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstring>
@@ -12,6 +9,7 @@
 
 #include "crawl/crawldisplay.h"
 #include "net/url.h"
+#include "platform/rawfile.h"
 #include "util/codec.h"
 #include "util/fileutil.h"
 #include "util/strutil.h"
@@ -87,24 +85,6 @@ bool HasParentSegment(std::string_view path) {
         if (path.substr(0, slash) == "..") return true;
         path.remove_prefix(std::min(slash + 1, path.size()));
     }
-    return false;
-}
-
-// Writes contents to path + ".tmp" (readable by the owner only: it holds passwords) and
-// renames it over path.
-bool WritePrivateFile(const std::string& path, std::string_view contents) {
-    const std::string temp = path + ".tmp";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, 0600) == 0;
-    for (std::size_t done = 0; ok && done < contents.size();) {
-        ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
-        ok = n > 0;
-        if (ok) done += static_cast<std::size_t>(n);
-    }
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
-    ::unlink(temp.c_str());
     return false;
 }
 
@@ -286,7 +266,7 @@ bool AuthCodeStore::WriteEntry(std::string_view scope, std::string_view challeng
     }
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-    return WritePrivateFile(path, text);
+    return platform::ReplaceFileContents(path, text, 0600);  // it holds passwords
 }
 
 // ---- AcceptedCredentials --------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include "net/url.h"
 #include "store/extfilter.h"
 #include "util/fileutil.h"
+#include "util/strutil.h"
 
 namespace kelvra::crawl {
 
@@ -13,19 +14,9 @@ namespace {
 // Class a pattern line gets when it matches; any other URL gets the filter's default class.
 constexpr int kMatchClass = 2;
 
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= 0x20;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
 // The decimal number of one part (leading blanks and a sign allowed); none for an empty part.
 bool ParsePart(std::string_view part, long& value) {
-    part = Trim(part);
+    part = util::Trim(part);
     if (part.empty()) return false;
     std::string text(part);
     char* end = nullptr;
@@ -81,15 +72,15 @@ void MaxConnectClass::Parse(std::string_view text) {
 }
 
 void MaxConnectClass::ParseLine(std::string_view line) {
-    line = Trim(line.substr(0, line.find('#')));
+    line = util::Trim(line.substr(0, line.find('#')));
     if (line.empty()) return;
     std::size_t word_end = 0;
-    while (word_end < line.size() && !IsBlank(line[word_end])) ++word_end;
+    while (word_end < line.size() && !util::IsWhite(line[word_end])) ++word_end;
     std::string filter_text = std::to_string(kMatchClass) + ":";
     filter_text.append(line.substr(0, word_end));
     Entry entry;
     entry.pattern = std::make_unique<store::ExtFilterClass>(filter_text);
-    entry.limit = ParseServerLimit(Trim(line.substr(word_end)));
+    entry.limit = ParseServerLimit(util::Trim(line.substr(word_end)));
     entries_.push_back(std::move(entry));
 }
 

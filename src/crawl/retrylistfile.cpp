@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "crawl/requestheaders.h"
+#include "platform/rawfile.h"
 #include "util/fileutil.h"
 
 namespace kelvra::crawl {
@@ -134,7 +135,7 @@ std::string FormatRetryList(const RetryListData& data) {
 }
 
 int WriteRetryListFile(const std::string& path, const RetryListData& data) {
-    if (!util::WriteFileAtomically(path, FormatRetryList(data))) return -1;
+    if (!platform::ReplaceFileContents(path, FormatRetryList(data))) return -1;
     return static_cast<int>(data.failed.size());
 }
 

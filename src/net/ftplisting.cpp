@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "util/ascii.h"
+
 namespace kelvra::net {
 
 namespace {
@@ -13,14 +15,6 @@ constexpr std::string_view kTotalLine = "total ";
 constexpr std::string_view kSafeBytes = "-._~!$'()*+,;=@";
 constexpr std::array<std::string_view, 12> kMonths = {"jan", "feb", "mar", "apr", "may", "jun",
                                                       "jul", "aug", "sep", "oct", "nov", "dec"};
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 
 char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -37,7 +31,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 bool AllDigits(std::string_view text) {
     if (text.empty()) return false;
     for (char c : text) {
-        if (!IsDigit(c)) return false;
+        if (!util::IsDigit(c)) return false;
     }
     return true;
 }
@@ -59,9 +53,9 @@ std::vector<Word> Words(std::string_view line) {
     std::vector<Word> words;
     std::size_t at = 0;
     while (at < line.size()) {
-        while (at < line.size() && IsBlank(line[at])) ++at;
+        while (at < line.size() && util::IsBlank(line[at])) ++at;
         std::size_t start = at;
-        while (at < line.size() && !IsBlank(line[at])) ++at;
+        while (at < line.size() && !util::IsBlank(line[at])) ++at;
         if (at > start) words.push_back({start, line.substr(start, at - start)});
     }
     return words;
@@ -217,7 +211,7 @@ std::string ListingHref(const FtpListEntry& entry) {
     std::string href;
     for (char c : entry.name) {
         unsigned char byte = static_cast<unsigned char>(c);
-        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || IsDigit(c) ||
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || util::IsDigit(c) ||
                      kSafeBytes.find(c) != std::string_view::npos;
         if (plain) {
             href += c;

@@ -15,6 +15,8 @@
 #include "net/inetutils.h"
 #include "net/result_codes.h"
 #include "net/url.h"
+#include "platform/ownedfile.h"
+#include "util/ascii.h"
 #include "util/header.h"
 #include "util/httpdate.h"
 
@@ -28,10 +30,6 @@ constexpr int kClassComplete = 2;
 constexpr int kClassIntermediate = 3;
 constexpr int kClassPermanentFailure = 5;
 constexpr int kUnavailable = 550;  // RFC 959 §4.2: file not found, no access
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 // The last line of a complete reply text (without its line end).
 std::string_view LastLine(std::string_view reply) {
@@ -62,29 +60,11 @@ UrlLogin LoginOf(std::string_view url) {
     return login;
 }
 
-// Closes a socket descriptor when it leaves scope unless released.
-class ScopedFd final {
-  public:
-    explicit ScopedFd(int fd) : fd_(fd) {}
-    ~ScopedFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
-};
-
 // The reply code of a reply's last line: 100..999, or 0.
 int ReplyCode(std::string_view line) {
-    if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2])) return 0;
+    if (line.size() < 3 || !util::IsDigit(line[0]) || !util::IsDigit(line[1]) ||
+        !util::IsDigit(line[2]))
+        return 0;
     return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
 }
 
@@ -94,21 +74,14 @@ bool CommandUnknown(int code) {
     return code >= 500 && code <= 504;
 }
 
-int HexValue(char c) {
-    if (IsDigit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // The path as the server names it: URL escapes decoded (RFC 1738 §3.2.2), so that a name
 // linked as "a%20b.txt" is asked for as "a b.txt". A path that would then hold a line end or
 // NUL cannot be carried by a command (and must not end one early); bad is set for it.
 std::string CommandPath(std::string_view path, bool& bad) {
     std::string decoded;
     for (std::size_t i = 0; i < path.size(); ++i) {
-        int high = i + 2 < path.size() && path[i] == '%' ? HexValue(path[i + 1]) : -1;
-        int low = high >= 0 ? HexValue(path[i + 2]) : -1;
+        int high = i + 2 < path.size() && path[i] == '%' ? util::HexDigitValue(path[i + 1]) : -1;
+        int low = high >= 0 ? util::HexDigitValue(path[i + 2]) : -1;
         if (low < 0) {
             decoded += path[i];
             continue;
@@ -157,9 +130,9 @@ int PassivePort(std::string_view reply) {
     int values[6] = {};
     std::size_t at = open + 1;
     for (int& value : values) {
-        if (at >= reply.size() || !IsDigit(reply[at])) return 0;
+        if (at >= reply.size() || !util::IsDigit(reply[at])) return 0;
         value = 0;
-        while (at < reply.size() && IsDigit(reply[at]) && value <= 255) {
+        while (at < reply.size() && util::IsDigit(reply[at]) && value <= 255) {
             value = value * 10 + (reply[at++] - '0');
         }
         if (value > 255) return 0;
@@ -202,7 +175,7 @@ std::time_t UtcTime(const std::tm& utc) {
 std::time_t ParseModificationTime(std::string_view reply) {
     std::string digits;
     for (std::size_t i = 4; i < reply.size() && digits.size() < kModificationDigits; ++i) {
-        if (IsDigit(reply[i])) {
+        if (util::IsDigit(reply[i])) {
             digits += reply[i];
         } else {
             digits.clear();
@@ -228,10 +201,10 @@ namespace {
 std::int64_t LeadingDecimal(std::string_view text) {
     std::size_t at = 0;
     while (at < text.size() && text[at] == ' ') ++at;
-    if (at >= text.size() || !IsDigit(text[at])) return -1;
+    if (at >= text.size() || !util::IsDigit(text[at])) return -1;
     std::int64_t value = 0;
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    for (; at < text.size() && IsDigit(text[at]); ++at) {
+    for (; at < text.size() && util::IsDigit(text[at]); ++at) {
         int digit = text[at] - '0';
         if (value > (kMax - digit) / 10) return -1;
         value = value * 10 + digit;
@@ -515,7 +488,7 @@ ftputils::Step ftputils::DoPort(int& status) {
         return Step::kPort;
     }
     // Non-blocking, so that accepting never waits once the wait for the connection is over.
-    ScopedFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    platform::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     local.sin_port = 0;
     length = sizeof(local);
     if (listener.get() < 0 ||

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "util/ascii.h"
+
 namespace kelvra::net {
 namespace {
 
@@ -36,13 +38,6 @@ bool IsSchemeByte(unsigned char c) {
 bool IsUnreserved(unsigned char c) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
     return std::strchr(".-_*!~()'", c) != nullptr && c != '\0';
-}
-
-int HexValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
 }
 
 void AppendEscape(std::string& dst, unsigned char c) {
@@ -341,10 +336,10 @@ std::string PercentDecode(std::string_view src, std::size_t capacity) {
             AppendEscape(dst, c);
             continue;
         }
-        if (c == '%' && i + 2 < src.size() && HexValue(src[i + 1]) >= 0 &&
-            HexValue(src[i + 2]) >= 0) {
-            unsigned char decoded =
-                static_cast<unsigned char>(HexValue(src[i + 1]) * 16 + HexValue(src[i + 2]));
+        if (c == '%' && i + 2 < src.size() && util::HexDigitValue(src[i + 1]) >= 0 &&
+            util::HexDigitValue(src[i + 2]) >= 0) {
+            unsigned char decoded = static_cast<unsigned char>(
+                util::HexDigitValue(src[i + 1]) * 16 + util::HexDigitValue(src[i + 2]));
             if (IsUnreserved(decoded) || decoded == ' ' || decoded >= 0x80) {
                 dst.push_back(static_cast<char>(decoded));
                 i += 2;

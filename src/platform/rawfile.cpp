@@ -1,24 +1,25 @@
 #include "platform/rawfile.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
-#include <memory>
+
+#include "platform/ownedfile.h"
 
 namespace kelvra::platform {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-bool WriteAndClose(std::FILE* file, std::string_view contents) {
-    bool ok = contents.empty() ||
-              std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
-    ok = std::fflush(file) == 0 && ok;
-    return std::fclose(file) == 0 && ok;
+bool WriteAndClose(UniqueFd& file, std::string_view contents) {
+    while (!contents.empty()) {
+        const ssize_t written = ::write(file.get(), contents.data(), contents.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        contents.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return file.Close();
 }
 
 }  // namespace
@@ -34,9 +35,12 @@ std::optional<std::string> ReadFileContents(const std::string& path) {
     return contents;
 }
 
-bool ReplaceFileContents(const std::string& path, std::string_view contents) {
+bool ReplaceFileContents(const std::string& path, std::string_view contents, mode_t mode) {
     const std::string temporary = path + ".tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    // A temporary left by an interrupted write would keep its own permissions through a
+    // truncating open; a new one gets ours.
+    ::unlink(temporary.c_str());
+    UniqueFd file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     // Nothing was created when the open failed (the name may even be a directory): leave it.
     if (!file) return false;
     if (WriteAndClose(file, contents) && std::rename(temporary.c_str(), path.c_str()) == 0) {

@@ -1,6 +1,8 @@
 #pragma once
 // Whole-file reads and replacements that never leave a half-written file behind.
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,7 +13,8 @@ namespace kelvra::platform {
 std::optional<std::string> ReadFileContents(const std::string& path);
 
 // Writes contents to path + ".tmp", checks every write and the close, and renames it over
-// path. On failure the temporary file is removed and an existing file at path is untouched.
-bool ReplaceFileContents(const std::string& path, std::string_view contents);
+// path. The new file gets mode less the umask (0600 for one that holds secrets). On failure
+// the temporary file is removed and an existing file at path is untouched.
+bool ReplaceFileContents(const std::string& path, std::string_view contents, mode_t mode = 0666);
 
 }  // namespace kelvra::platform

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "net/url.h"
+#include "platform/ownedfile.h"
 #include "server/answers.h"
 #include "server/filedescriptor.h"
 #include "server/servercommand.h"
@@ -212,16 +213,15 @@ int SubServerProc::SendStoredObject(store::treelistnode* node, bool is_get) {
     store.GetNodeField(node, "CE:", encoding);
     store.GetNodeLocalPath(node, path);
     std::int64_t size = 0;
-    FileDescriptor file(OpenInsideDataDirectory(ResolvedDataDirectory(), path, &size));
+    platform::UniqueFd file(OpenInsideDataDirectory(ResolvedDataDirectory(), path, &size));
     if (!file) return kAnswerClose;
-    return SendHeaderAndBody(file.get(), size,
-                             StoredObjectHead({status, modified, location, type, encoding}),
-                             is_get);
+    return SendHeaderAndBody(
+        file.get(), size, StoredObjectHead({status, modified, location, type, encoding}), is_get);
 }
 
 int SubServerProc::SendFileWithoutRecord(const std::string& full, bool is_get) {
     std::int64_t size = 0;
-    FileDescriptor file(OpenInsideDataDirectory(ResolvedDataDirectory(), full, &size));
+    platform::UniqueFd file(OpenInsideDataDirectory(ResolvedDataDirectory(), full, &size));
     if (!file) return 0;
     std::string head = "HTTP/1.0 200 OK\r\n";
     const std::string_view type =

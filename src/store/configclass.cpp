@@ -2,9 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <vector>
 
+#include "platform/ownedfile.h"
+#include "platform/rawfile.h"
 #include "util/fileutil.h"
 #include "util/strutil.h"
 
@@ -14,10 +15,7 @@ namespace {
 
 constexpr std::string_view kContinuation = " \\";
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using platform::FilePtr;
 
 std::string_view SectionName(std::string_view section) {
     return section.empty() ? GetConditionClass::kDefaultSection : section;
@@ -33,7 +31,6 @@ std::string PathOf(std::string_view section, std::string_view key) {
 bool EndsWith(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
-
 
 void AppendLimited(std::string& value, std::string_view text, std::size_t limit) {
     if (value.size() < limit) value.append(text.substr(0, limit - value.size()));
@@ -131,7 +128,7 @@ bool ConfigClass::WriteFile() const {
         out += '=';
         AppendValueLines(out, node->value().text());
     }
-    return util::WriteFileAtomically(file_name_, out);
+    return platform::ReplaceFileContents(file_name_, out);
 }
 
 bool ConfigClass::Save() {

@@ -1,8 +1,8 @@
 #include "store/mimetype.h"
 
 #include <cstdio>
-#include <memory>
 
+#include "platform/ownedfile.h"
 #include "util/strutil.h"
 
 namespace kelvra::store {
@@ -10,10 +10,6 @@ namespace kelvra::store {
 namespace {
 
 constexpr int kMaxLine = 1024;  // lines up to 1023 bytes; longer ones are read in pieces
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 std::string_view NextToken(std::string_view& rest) {
     std::size_t start = 0;
@@ -44,7 +40,7 @@ MimeTypeClass::~MimeTypeClass() = default;
 std::size_t MimeTypeClass::LoadMimeTable(const std::string& path) {
     entries_.clear();
     by_extension_.clear();
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    platform::FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file) return 0;
     char line[kMaxLine];
     while (std::fgets(line, kMaxLine, file.get())) {

@@ -14,10 +14,6 @@ constexpr std::size_t kFormUrlBuffer = 1024;  // the form URL being built, NUL i
 constexpr std::size_t kFormQueryLimit = 1021;
 constexpr std::size_t kMaxAction = 1023;
 
-bool IsBlank(unsigned char c) {
-    return c <= ' ';
-}
-
 bool IsSeparator(unsigned char c) {
     return c == ';' || c == ',';
 }
@@ -29,7 +25,7 @@ bool PrefixOf(std::string_view value, std::string_view word) {
 
 bool StartsWithWord(std::string_view lower, std::string_view word) {
     return lower.substr(0, word.size()) == word &&
-           (lower.size() == word.size() || IsBlank(lower[word.size()]));
+           (lower.size() == word.size() || util::IsWhite(lower[word.size()]));
 }
 
 char LowerByte(char c) {
@@ -40,7 +36,7 @@ char LowerByte(char c) {
 // belong to their word.
 std::size_t NextWord(std::string_view s, std::size_t i, bool stop, std::size_t& end) {
     const std::size_t n = s.size();
-    auto separates = [&](unsigned char c) { return IsBlank(c) || (stop && IsSeparator(c)); };
+    auto separates = [&](unsigned char c) { return util::IsWhite(c) || (stop && IsSeparator(c)); };
     while (i < n && separates(s[i])) ++i;
     std::size_t j = i;
     while (j < n && !separates(s[j])) {
@@ -59,19 +55,19 @@ std::size_t NextWord(std::string_view s, std::size_t i, bool stop, std::size_t& 
 std::optional<AttributeSpan> ValueAfter(std::string_view text, std::string_view lower,
                                         std::size_t j, bool stop) {
     const std::size_t n = lower.size();
-    while (j < n && IsBlank(lower[j])) ++j;
+    while (j < n && util::IsWhite(lower[j])) ++j;
     if (j >= n || lower[j] != '=') return std::nullopt;
     ++j;
-    while (j < n && IsBlank(lower[j])) ++j;
+    while (j < n && util::IsWhite(lower[j])) ++j;
     if (j < n && (lower[j] == '"' || lower[j] == '\'')) {
         const char quote = lower[j++];
-        while (j < n && IsBlank(lower[j])) ++j;
+        while (j < n && util::IsWhite(lower[j])) ++j;
         std::size_t e = j;
         while (e < n && text[e] != quote && static_cast<unsigned char>(text[e]) >= 0x20) ++e;
         return AttributeSpan{j, e - j, (e < n && text[e] == quote) ? e + 1 : e};
     }
     std::size_t e = j;
-    while (e < n && !IsBlank(lower[e]) && !(stop && IsSeparator(lower[e]))) ++e;
+    while (e < n && !util::IsWhite(lower[e]) && !(stop && IsSeparator(lower[e]))) ++e;
     return AttributeSpan{j, e - j, e};
 }
 
@@ -97,7 +93,8 @@ std::optional<AttributeSpan> FindInWords(const Tag& tag, std::string_view name) 
         const std::string_view word = TakeName(name);
         while (w < words.size() && !WordStartsWith(tag.lower, words[w].start, word)) ++w;
         if (w == words.size()) return std::nullopt;
-        if (name.empty()) return ValueAfter(tag.text, tag.lower, words[w].start + word.size(), false);
+        if (name.empty())
+            return ValueAfter(tag.text, tag.lower, words[w].start + word.size(), false);
         ++w;
     }
     return std::nullopt;
@@ -405,7 +402,7 @@ void PickupLinkClass::ScanCss(PageReader& text, const net::BaseUrl& base, const 
     std::string value;
     while (FindOutsideComments(text, " url(", true)) {
         int c;
-        while ((c = text.Peek()) != -1 && IsBlank(static_cast<unsigned char>(c))) text.Get();
+        while ((c = text.Peek()) != -1 && util::IsWhite(static_cast<unsigned char>(c))) text.Get();
         const bool quoted = c == '"' || c == '\'';
         if (quoted) text.Get();
         if (!ReadCssValue(text, quoted ? static_cast<char>(c) : ')', value)) break;

@@ -2,19 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 
+#include "platform/ownedfile.h"
 #include "util/fileutil.h"
 #include "util/strutil.h"
 
 namespace kelvra::store {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 
 // The value after a "Name:" prefix (compared without regard to case), blanks skipped.
 bool FieldValue(std::string_view line, std::string_view name, std::string_view& value) {
@@ -106,14 +101,14 @@ bool PickupLinkClassEx::ParseRobots(const std::string& local_path, std::string_v
     // Only the first kMaxRobotsBytes count, whatever the file holds.
     std::string head;
     {
-        std::unique_ptr<std::FILE, FileCloser> whole(std::fopen(local_path.c_str(), "r"));
+        platform::FilePtr whole(std::fopen(local_path.c_str(), "r"));
         if (!whole) return false;
         head.resize(static_cast<std::size_t>(
             std::clamp<std::int64_t>(util::FileSize(whole.get()), 0, kMaxRobotsBytes)));
         head.resize(std::fread(head.data(), 1, head.size(), whole.get()));
     }
     if (head.empty()) return true;
-    std::unique_ptr<std::FILE, FileCloser> file(::fmemopen(head.data(), head.size(), "r"));
+    platform::FilePtr file(::fmemopen(head.data(), head.size(), "r"));
     if (!file) return false;
     util::MutexLock lock(mutex());
     const std::string robots_key = std::string(host) + "/" + std::string(kRobotsName);

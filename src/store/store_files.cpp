@@ -88,10 +88,6 @@ bool SameText(std::FILE* a, std::FILE* b) {
 
 }  // namespace
 
-void FileCloser::operator()(std::FILE* file) const {
-    std::fclose(file);
-}
-
 FilePtr OpenRegularFile(const std::string& path, const char* mode) {
     const int flags = OpenFlags(mode);
     if (flags < 0) return nullptr;

@@ -4,15 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <string>
+
+#include "platform/ownedfile.h"
 
 namespace kelvra::store {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const;
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using platform::FilePtr;
 
 // fopen(path, mode) for a regular file only (an existing one, or one the mode creates). A
 // FIFO, device, socket or directory in its place is refused at once: opening them could wait

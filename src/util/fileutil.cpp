@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
 
+#include "platform/ownedfile.h"
 #include "platform/rawfile.h"
 
 namespace kelvra::util {
@@ -14,10 +14,7 @@ namespace {
 
 constexpr std::size_t kCopyBlock = 10240;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using platform::FilePtr;
 
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat first {};
@@ -90,10 +87,6 @@ bool CopyFile(const std::string& from, const std::string& to) {
     if (std::fclose(out) == 0 && copied) return true;
     if (regular) ::unlink(to.c_str());  // a partial copy must not pass for the file
     return false;
-}
-
-bool WriteFileAtomically(const std::string& path, std::string_view contents) {
-    return platform::ReplaceFileContents(path, contents);
 }
 
 bool ReadLine(std::FILE* file, std::string& line, std::size_t limit) {

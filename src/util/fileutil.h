@@ -35,7 +35,4 @@ bool ReadLine(std::FILE* file, std::string& line, std::size_t limit);
 // Copies in blocks of 10240 bytes; true when both files could be opened and every block written.
 bool CopyFile(const std::string& from, const std::string& to);
 
-// Writes to path + ".tmp", flushes, and renames over path: the file is whole or unchanged.
-bool WriteFileAtomically(const std::string& path, std::string_view contents);
-
 }  // namespace kelvra::util

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "util/ascii.h"
+
 namespace kelvra::util {
 
 namespace {
@@ -27,7 +29,7 @@ class DateText final {
     unsigned char At(std::size_t i) const {
         return i < text_.size() ? static_cast<unsigned char>(text_[i]) : 0;
     }
-    bool IsDigitAt(std::size_t i) const { return At(i) >= '0' && At(i) <= '9'; }
+    bool IsDigitAt(std::size_t i) const { return IsDigit(At(i)); }
 
     // Up to width decimal digits at i, after any spaces (as atoi would skip them); -1 when none.
     int Number(std::size_t i, int width) const {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "util/ascii.h"
+
 namespace kelvra::util {
 
 namespace {
@@ -22,10 +24,6 @@ void SetBit(ByteSet& set, unsigned char c) {
 }
 bool TestBit(const ByteSet& set, unsigned char c) {
     return (set[c >> 6] >> (c & 63)) & 1;
-}
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
 }
 
 }  // namespace

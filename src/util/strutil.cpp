@@ -18,13 +18,6 @@ bool IsWhiteChar(char c) {
 
 }  // namespace
 
-int HexDigitValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 std::string_view SkipWhite(std::string_view text) {
     const auto first = std::find_if_not(text.begin(), text.end(), IsWhiteChar);
     return text.substr(static_cast<std::size_t>(first - text.begin()));

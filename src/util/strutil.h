@@ -5,12 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "util/ascii.h"
+
 namespace kelvra::util {
-
-inline bool IsWhite(unsigned char c) { return c <= 0x20; }
-
-// Value of a hexadecimal digit, or -1.
-int HexDigitValue(unsigned char c);
 
 std::string_view SkipWhite(std::string_view text);
 void TrimLeft(std::string& text);

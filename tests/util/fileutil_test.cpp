@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/rawfile.h"
 #include "util/tempdir.h"
 
 namespace kelvra::util {
@@ -120,35 +121,45 @@ TEST_F(FileUtilTest, CopyFileFailures) {
     EXPECT_EQ(Get("src"), "data");
 }
 
-// ---- WriteFileAtomically ----
+// ---- ReplaceFileContents ----
 
-TEST_F(FileUtilTest, WriteFileAtomicallyReplacesTheFile) {
+TEST_F(FileUtilTest, ReplaceFileContentsReplacesTheFile) {
     Put("target", "old");
-    ASSERT_TRUE(WriteFileAtomically(Path("target"), "new contents"));
+    ASSERT_TRUE(platform::ReplaceFileContents(Path("target"), "new contents"));
     EXPECT_EQ(Get("target"), "new contents");
     EXPECT_EQ(IsDirectory(Path("target.tmp")), 0);  // no temporary left behind
 }
 
-TEST_F(FileUtilTest, WriteFileAtomicallyFailureKeepsTheOldFile) {
+TEST_F(FileUtilTest, ReplaceFileContentsFailureKeepsTheOldFile) {
     Put("target", "old");
     // The temporary name is taken by a directory: nothing can be written.
     ASSERT_EQ(::mkdir(Path("target.tmp").c_str(), 0755), 0);
-    EXPECT_FALSE(WriteFileAtomically(Path("target"), "new"));
+    EXPECT_FALSE(platform::ReplaceFileContents(Path("target"), "new"));
     EXPECT_EQ(Get("target"), "old");
     EXPECT_EQ(IsDirectory(Path("target.tmp")), 1);  // someone else's directory stays
 }
 
-TEST_F(FileUtilTest, WriteFileAtomicallyFailsBelowAFile) {
+TEST_F(FileUtilTest, ReplaceFileContentsFailsBelowAFile) {
     Put("file", "x");
-    EXPECT_FALSE(WriteFileAtomically(Path("file/target"), "new"));
+    EXPECT_FALSE(platform::ReplaceFileContents(Path("file/target"), "new"));
     EXPECT_EQ(Get("file"), "x");
 }
 
-TEST_F(FileUtilTest, WriteFileAtomicallyFailsWhenTheTargetIsADirectory) {
+TEST_F(FileUtilTest, ReplaceFileContentsFailsWhenTheTargetIsADirectory) {
     ASSERT_EQ(::mkdir(Path("dir").c_str(), 0755), 0);
-    EXPECT_FALSE(WriteFileAtomically(Path("dir"), "new"));
+    EXPECT_FALSE(platform::ReplaceFileContents(Path("dir"), "new"));
     EXPECT_EQ(IsDirectory(Path("dir")), 1);
     EXPECT_EQ(IsDirectory(Path("dir.tmp")), 0);  // the temporary was removed
+}
+
+TEST_F(FileUtilTest, ReplaceFileContentsGivesTheModeEvenOverALeftTemporary) {
+    Put("secret.tmp", "left by a crash");
+    ASSERT_EQ(::chmod(Path("secret.tmp").c_str(), 0644), 0);
+    ASSERT_TRUE(platform::ReplaceFileContents(Path("secret"), "password", 0600));
+    struct stat info {};
+    ASSERT_EQ(::stat(Path("secret").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(Get("secret"), "password");
 }
 
 }  // namespace

@@ -2,19 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
+
+#include "platform/ownedfile.h"
 
 namespace kelvra::util {
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // An anonymous temporary file holding text, positioned at its start.
-std::unique_ptr<std::FILE, FileCloser> FileWith(const std::string& text) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::tmpfile());
+platform::FilePtr FileWith(const std::string& text) {
+    platform::FilePtr file(std::tmpfile());
     if (file) {
         std::fwrite(text.data(), 1, text.size(), file.get());
         std::rewind(file.get());

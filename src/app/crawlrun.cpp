@@ -1,0 +1,60 @@
+#include "app/crawlrun.h"
+
+#include "app/registration.h"
+
+namespace kelvra::app {
+
+CrawlRun::CrawlRun(AppCore& core, crawl::CrawlDisplay& display)
+    : core_(core), crawl_(CreateCrawl(core, display)) {}
+
+CrawlRun::~CrawlRun() = default;
+
+int CrawlRun::QueueStartUrls(const std::vector<std::string>& urls) {
+    const int accepted = RegisterStartUrls(core_, *crawl_, urls, registered_);
+    if (accepted < 1) core_.Ui().Beep(Sound::kStop);
+    return accepted;
+}
+
+int CrawlRun::QueueRetryList(const std::string& path) {
+    const int queued = crawl_->ReadRetryList(path);
+    if (queued == 0) core_.Ui().Beep(Sound::kStop);
+    return queued;
+}
+
+CrawlOutcome CrawlRun::Run() {
+    CrawlOutcome outcome;
+    if (stops_ > 0) {
+        outcome.failed = true;  // stopped before it began
+    } else {
+        RunRounds(outcome);
+    }
+    if (!registered_.empty()) {
+        // The history looks at the store as the ended crawl left it.
+        {
+            std::lock_guard lock(crawl_mutex_);
+            crawl_.reset();
+        }
+        FinishCrawl(core_, registered_, outcome.processed > 0);
+    }
+    return outcome;
+}
+
+void CrawlRun::RunRounds(CrawlOutcome& outcome) {
+    for (;;) {
+        bool completed = false;
+        outcome.processed += crawl_->RunWithLog(completed);
+        outcome.failed = crawl_->HasErrorUrls() || !completed;
+        // The report comes after a stop too: it saves the failed URLs.
+        const bool queued_again = crawl_->FinishReport(outcome.processed);
+        if (!queued_again || stops_ > 0) break;
+        crawl_->ResetCrawl();
+    }
+}
+
+void CrawlRun::Stop() {
+    ++stops_;
+    std::lock_guard lock(crawl_mutex_);
+    if (crawl_) crawl_->Stop(0);
+}
+
+}  // namespace kelvra::app
