@@ -221,7 +221,11 @@ int ProxyRelay::RelayAndStore(std::uint32_t mode, bool* not_modified) {
         job.header_length = static_cast<std::int64_t>(response.header_length);
         job.content_length = response.content_length;
         store::CommitResult commit = store::CommitResult::Failed;
-        context_.store.Commit(url, relay_.TempStream(), job, commit, static_cast<unsigned>(flags));
+        // The browser has its answer already; a store that failed is only reported.
+        if (context_.store.Commit(url, relay_.TempStream(), job, commit,
+                                  static_cast<unsigned>(flags)) == nullptr) {
+            context_.monitor.StoreFailed(row_, url);
+        }
     }
     // The temporary file stays open for the next answer to store (opening it empties it):
     // closing a file emptied by truncation makes the file system write its old blocks out.
