@@ -46,7 +46,8 @@ void KelvraClass::Setup(const CrawlEnvironment& environment) {
         slot.connection->SetTimeout(environment_.timeout);
         slot.connection->SetProxies(&environment_.http_proxy, &environment_.ftp_proxy);
         slot.connection->SetFtpLogin(environment_.ftp_user, environment_.ftp_password);
-        slot.connection->MakeTempName();
+        // When this fails, each fetch's OpenTempFile tries again and the fetch reports it.
+        static_cast<void>(slot.connection->MakeTempName());
     }
     ResetCrawl();
 }

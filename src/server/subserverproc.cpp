@@ -46,10 +46,9 @@ std::uint32_t SubServerProc::LocalAddress() const {
     if (!local_address_) {
         sockaddr_in local{};
         socklen_t length = sizeof local;
-        local_address_ =
-            ::getsockname(Socket(), reinterpret_cast<sockaddr*>(&local), &length) == 0
-                ? local.sin_addr.s_addr
-                : 0;
+        local_address_ = ::getsockname(Socket(), reinterpret_cast<sockaddr*>(&local), &length) == 0
+                             ? local.sin_addr.s_addr
+                             : 0;
     }
     return *local_address_;
 }
@@ -134,7 +133,8 @@ SubServerProc::RequestProgress SubServerProc::ReadBodyInArea() {
         const std::size_t missing = wanted - (buffer.filled - buffer.header_length);
         long count = 0;
         if (HeldBackBytes() > 0) {
-            Receive(at, missing, count);
+            // Held-back bytes are handed over whole, without touching the socket.
+            count = Receive(at, missing).count;
         } else {
             count = transport().Receive(Socket(), at, missing, /*dont_wait=*/true);
             if (count == -2) return RequestProgress::kIncomplete;
