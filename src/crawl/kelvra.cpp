@@ -17,6 +17,7 @@ namespace {
 using namespace store::JobFlag;
 using store::CommitFlags;
 using store::CommitResult;
+using store::RegetLevel;
 
 }  // namespace
 
@@ -121,7 +122,8 @@ void KelvraClass::RegisterRetry(const std::string& url, bool final) {
         return;
     }
     // A retry never uses stored data or caches.
-    job->flags = (job->flags & ~kRegetMask) | kNoCache;
+    job->flags =
+        (job->flags & ~kRegetMask) | static_cast<std::uint32_t>(RegetLevel::kFetchAll) | kNoCache;
     if (!final && job->retry < environment_.retry_count) {
         ++job->retry;
         url_table_->Enqueue(url, true);

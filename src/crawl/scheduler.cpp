@@ -67,7 +67,7 @@ const std::string* KelvraClass::PickNext(int i) {
         if (n == 0) break;
         const store::treelistnode* queued_host = url_table_->CurrentHost();
         std::string url;
-        int allowed = url_table_->NextAllowed(url, false);
+        const Allowed allowed = url_table_->NextAllowed(url, false);
         if (allowed == Allowed::kNone) break;
         if (allowed == Allowed::kSkip) continue;
         ServerLimit limit = limits_.Lookup(url);
@@ -108,7 +108,7 @@ bool KelvraClass::PickSameHost(int i) {
             continue;
         }
         std::string url;
-        int allowed = url_table_->NextAllowed(url, false);
+        const Allowed allowed = url_table_->NextAllowed(url, false);
         if (allowed == Allowed::kNone) break;
         if (allowed == Allowed::kSkip) continue;
         store::FetchJob* job = url_table_->GetJob(url);
@@ -370,7 +370,7 @@ void KelvraClass::RegisterUnfinished() {
     std::size_t limit = 2 * url_table_->QueueCount();
     std::string url;
     for (std::size_t n = 0; n < limit; ++n) {
-        int allowed = url_table_->NextAllowed(url, true);
+        const Allowed allowed = url_table_->NextAllowed(url, true);
         if (allowed == Allowed::kNone) return;
         if (allowed == Allowed::kUrl) RegisterError(url);
     }

@@ -97,7 +97,8 @@ std::optional<AttributeSpan> FindInWords(const Tag& tag, std::string_view name) 
         const std::string_view word = TakeName(name);
         while (w < words.size() && !WordStartsWith(tag.lower, words[w].start, word)) ++w;
         if (w == words.size()) return std::nullopt;
-        if (name.empty()) return ValueAfter(tag.text, tag.lower, words[w].start + word.size(), false);
+        if (name.empty())
+            return ValueAfter(tag.text, tag.lower, words[w].start + word.size(), false);
         ++w;
     }
     return std::nullopt;
@@ -598,9 +599,11 @@ std::optional<FetchJob> PickupLinkClass::NextUnprocessed(const treelistnode*& no
             continue;
         }
         const FetchJob job = payload->job;
-        const std::uint32_t policy = job.flags & JobFlag::kRegetMask;
-        bool use_stored = policy == 3 || (policy == 2 && !(job.flags & JobFlag::kStartUrl));
-        if (policy == 1) {
+        const RegetLevel policy = RegetLevelOf(job.flags);
+        bool use_stored =
+            policy == RegetLevel::kUseStored ||
+            (policy == RegetLevel::kFetchStartUrls && !(job.flags & JobFlag::kStartUrl));
+        if (policy == RegetLevel::kFetchText) {
             const auto type = store_->ContentType(record);
             use_stored = type && type->rfind("text", 0) != 0;
         }
