@@ -32,7 +32,7 @@ CrawlOutcome RunCrawl(crawl::KelvraClass_Log& crawl, SignalWatcher& signals, std
     }
     signals.SetAction([&crawl, out](int count) {
         if (count == 1) Print(out, kWaitingForThreads);
-        crawl.Stop(0);
+        crawl.Stop();
     });
     for (;;) {
         bool completed = false;

@@ -75,9 +75,9 @@ long KelvraClass::Run(bool& completed) {
     completed = true;
     if (url_table_->QueueCount() == 0) return 0;
     ClearDisplay();
-    stop_level_ = 0;
+    stop_level_ = StopLevel::kNone;
     CrawlLoop();
-    completed = stop_level_.load() == 0;
+    completed = stop_level_.load() == StopLevel::kNone;
     return processed_;
 }
 
@@ -87,12 +87,18 @@ int KelvraClass::AddStartUrl(store::CrawlRequest& request) {
     return queued;
 }
 
-void KelvraClass::Stop(int level) {
-    if (level < 1) {
-        ++stop_level_;
-    } else {
-        stop_level_ = level;
+void KelvraClass::Stop() {
+    // Two requests at once still count twice.
+    StopLevel level = stop_level_.load();
+    while (level != StopLevel::kAbort &&
+           !stop_level_.compare_exchange_weak(
+               level, level == StopLevel::kNone ? StopLevel::kFinish : StopLevel::kAbort)) {
     }
+    SignalManager();
+}
+
+void KelvraClass::Stop(StopLevel level) {
+    stop_level_ = level;
     SignalManager();
 }
 
@@ -199,9 +205,9 @@ FetchTransaction KelvraClass::Transaction(int i) {
     return FetchTransaction(*this, slots_[i], i);
 }
 
-int KelvraClass::Work(int i) {
+WorkerState KelvraClass::Work(int i) {
     FetchTransaction transaction = Transaction(i);
-    const int result = transaction.RunFetch();
+    const WorkerResult result = transaction.RunFetch();
     if (result == WorkerResult::kHeaderRead) transaction.CommitOnWorker();
     return result;
 }
