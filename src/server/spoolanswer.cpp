@@ -214,8 +214,9 @@ int SubServerProc::SendStoredObject(store::treelistnode* node, bool is_get) {
     std::int64_t size = 0;
     FileDescriptor file(OpenInsideDataDirectory(ResolvedDataDirectory(), path, &size));
     if (!file) return kAnswerClose;
-    return SendHeaderAndBody(
-        file.get(), size, StoredObjectHead({status, modified, location, type, encoding}), is_get);
+    return SendHeaderAndBody(file.get(), size,
+                             StoredObjectHead({status, modified, location, type, encoding}),
+                             is_get);
 }
 
 int SubServerProc::SendFileWithoutRecord(const std::string& full, bool is_get) {

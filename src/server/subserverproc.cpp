@@ -46,9 +46,10 @@ std::uint32_t SubServerProc::LocalAddress() const {
     if (!local_address_) {
         sockaddr_in local{};
         socklen_t length = sizeof local;
-        local_address_ = ::getsockname(Socket(), reinterpret_cast<sockaddr*>(&local), &length) == 0
-                             ? local.sin_addr.s_addr
-                             : 0;
+        local_address_ =
+            ::getsockname(Socket(), reinterpret_cast<sockaddr*>(&local), &length) == 0
+                ? local.sin_addr.s_addr
+                : 0;
     }
     return *local_address_;
 }

@@ -97,8 +97,7 @@ std::optional<AttributeSpan> FindInWords(const Tag& tag, std::string_view name) 
         const std::string_view word = TakeName(name);
         while (w < words.size() && !WordStartsWith(tag.lower, words[w].start, word)) ++w;
         if (w == words.size()) return std::nullopt;
-        if (name.empty())
-            return ValueAfter(tag.text, tag.lower, words[w].start + word.size(), false);
+        if (name.empty()) return ValueAfter(tag.text, tag.lower, words[w].start + word.size(), false);
         ++w;
     }
     return std::nullopt;

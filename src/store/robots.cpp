@@ -15,6 +15,7 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+
 // The value after a "Name:" prefix (compared without regard to case), blanks skipped.
 bool FieldValue(std::string_view line, std::string_view name, std::string_view& value) {
     if (!util::StartsWithNoCase(line, name)) return false;

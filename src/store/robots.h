@@ -15,7 +15,7 @@ namespace kelvra::store {
 enum class Allowed {
     kSkip = -1,  // the first entry was dropped or must wait; go on
     kNone = 0,   // the queue is empty
-    kUrl = 1,    // the URL holds the first entry's
+    kUrl = 1,    // url holds the first entry's URL
 };
 
 class PickupLinkClassEx final : public PickupLinkClass {

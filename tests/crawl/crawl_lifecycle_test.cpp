@@ -2,8 +2,8 @@
 #include <atomic>
 #include <thread>
 
-#include "crawl/kelvra_log.h"
 #include "crawl_fixture.h"
+#include "crawl/kelvra_log.h"
 
 namespace kelvra::crawl::testing {
 namespace {
