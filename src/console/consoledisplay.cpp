@@ -29,6 +29,11 @@ void ConsoleServerMonitor::StatusText(int row, int column, std::string_view text
           std::string(text) + "\n");
 }
 
+void ConsoleServerMonitor::StoreFailed(int row, std::string_view url) {
+    if (!verbose_) return;
+    Print("(No." + std::to_string(row) + ")  Not stored: " + std::string(url) + "\n");
+}
+
 void ConsoleServerMonitor::ModeChanged(std::uint32_t mode) {
     Print("Orvane: " + std::string(app::ServerModeTip(mode)) + "\n");
 }

@@ -29,6 +29,8 @@ class ConsoleServerMonitor final : public server::ServerMonitor {
     // kelvrac has no window to fetch a page or open the proxy settings in.
     void AcquireUrl(std::string_view url) override;
     void OpenProxySetting() override;
+    // Printed when verbose, like the status texts.
+    void StoreFailed(int row, std::string_view url) override;
 
   private:
     void Print(const std::string& text);

@@ -112,7 +112,7 @@ store::FetchJob* FetchTransaction::BuildRequestHeaders(const std::string& url, s
 
 // ---- worker side ----------------------------------------------------------------------------
 
-int FetchTransaction::RunFetch() {
+WorkerResult FetchTransaction::RunFetch() {
     slot_.response_status = 0;
     slot_.header_arrived = false;
     slot_.keep_response = false;
@@ -128,7 +128,7 @@ int FetchTransaction::RunFetch() {
             return WorkerResult::kSendFailed;
         }
     }
-    int header = ReadHeaderResult(reused_kept);
+    const WorkerResult header = ReadHeaderResult(reused_kept);
     if (header != WorkerResult::kHeaderRead) return header;
     const net::HttpMessageBuffer& buffer = slot_.connection->Buffer();
     if (crawl_.environment_.size_limit > 0 &&
@@ -138,7 +138,7 @@ int FetchTransaction::RunFetch() {
     }
     slot_.keep_response = KeepAliveResponse();
     if (slot_.keep_response && !IsAuthorizationStatus(slot_.response_status) &&
-        slot_.setting.keep_alive == 2 && PipelineNext()) {
+        slot_.setting.Pipelines() && PipelineNext()) {
         slot_.flags |= SlotFlag::kKeep;
     }
     int code = net::kChannelOk;
@@ -165,8 +165,7 @@ void FetchTransaction::ShowFreshStart() {
 }
 
 bool FetchTransaction::PauseBeforeRequest() {
-    int keep_alive = slot_.setting.keep_alive;
-    int pause = keep_alive < 0 ? -keep_alive : (keep_alive > 2 ? keep_alive : 0);
+    const int pause = slot_.setting.PauseMs();
     if (pause == 0) return !crawl_.StopRequested(index_);
     return crawl_.PauseUnlessStopped(index_, std::chrono::milliseconds(pause));
 }
@@ -179,7 +178,7 @@ int FetchTransaction::SendCurrent() {
                                      text);
 }
 
-int FetchTransaction::ReadHeaderResult(bool reused_kept) {
+WorkerResult FetchTransaction::ReadHeaderResult(bool reused_kept) {
     slot_.flags &= ~SlotFlag::kKeep;
     int status = slot_.connection->ReadStatus();
     slot_.response_status = status;
@@ -212,15 +211,16 @@ FetchTransaction::ReadOutcome FetchTransaction::ReadBody(int& code) {
     return state == net::kMessageComplete ? ReadOutcome::kComplete : ReadOutcome::kFailed;
 }
 
-int FetchTransaction::FinishFetch(ReadOutcome outcome, int code) {
+WorkerResult FetchTransaction::FinishFetch(ReadOutcome outcome, int code) {
     slot_.connection->FinishTransfer();
     if (outcome == ReadOutcome::kComplete) {
         bool may_keep = slot_.keep_response && !IsAuthorizationStatus(slot_.response_status);
-        if (may_keep && slot_.setting.keep_alive == 1 && PipelineNext()) {
+        if (may_keep && slot_.setting.SendsAfterBody() && PipelineNext()) {
             slot_.flags |= SlotFlag::kKeep;
             return WorkerResult::kHeaderRead;
         }
-        if (slot_.keep_response && slot_.setting.keep_alive > 0) return WorkerResult::kHeaderRead;
+        if (slot_.keep_response && slot_.setting.KeepsConnection())
+            return WorkerResult::kHeaderRead;
         slot_.connection->Close();
         return WorkerResult::kHeaderRead;
     }
@@ -232,7 +232,7 @@ int FetchTransaction::FinishFetch(ReadOutcome outcome, int code) {
 
 bool FetchTransaction::PipelineNext() {
     const net::HttpMessageBuffer& buffer = slot_.connection->Buffer();
-    if (crawl_.stop_level_.load() > 0 || !KeepAliveResponse()) return false;
+    if (crawl_.stop_level_.load() != StopLevel::kNone || !KeepAliveResponse()) return false;
     if (buffer.content_length < 0 && !buffer.chunked) return false;
     if (slot_.connection->Peek(0) < 0) return false;
     if (slot_.next_job == nullptr && !crawl_.PickSameHost(index_)) return false;
@@ -303,12 +303,14 @@ store::treelistnode* FetchTransaction::CommitNow(unsigned flags, CommitResult& r
         object.content_length = kMaxRobotsBytes;
         object.cut_short = false;
     }
-    object.stop = [this] { return crawl_.StopRequested(index_) || crawl_.stop_level_.load() >= 2; };
+    object.stop = [this] {
+        return crawl_.StopRequested(index_) || crawl_.stop_level_.load() == StopLevel::kAbort;
+    };
     result = CommitResult::Failed;
     return crawl_.store_.Commit(slot_.url, stream, object, result, flags);
 }
 
-int FetchTransaction::HandleResponse(int& requeue) {
+int FetchTransaction::HandleResponse(Requeue& requeue) {
     int status = slot_.response_status;
     bool resume = (slot_.job->flags & kResume) != 0;
     NoteAcceptedCredentials();
@@ -320,7 +322,7 @@ int FetchTransaction::HandleResponse(int& requeue) {
     return HandleOther();
 }
 
-int FetchTransaction::HandleNotModified(int& requeue) {
+int FetchTransaction::HandleNotModified(Requeue& requeue) {
     store::treelistnode* record = crawl_.store_.FindRecord(slot_.url);
     std::string xrange;
     if (record != nullptr && crawl_.store_.GetNodeField(record, "XRange:", xrange)) {
@@ -343,7 +345,7 @@ int FetchTransaction::HandleMoved() {
     return kStatusMoved;
 }
 
-void FetchTransaction::RetryPartial(int& requeue) {
+void FetchTransaction::RetryPartial(Requeue& requeue) {
     if ((slot_.flags & SlotFlag::kReused) == 0 || requeue != Requeue::kNone) {
         requeue = Requeue::kLater;
         return;
@@ -352,7 +354,7 @@ void FetchTransaction::RetryPartial(int& requeue) {
     slot_.job->flags |= kResume;
 }
 
-int FetchTransaction::HandleResumed(int& requeue) {
+int FetchTransaction::HandleResumed(Requeue& requeue) {
     CommitResult result = CommitResult::Failed;
     store::treelistnode* record = CommitSlot(CommitFlags::Resume, result);
     if (record == nullptr) return kStatusIOError;
@@ -366,7 +368,7 @@ int FetchTransaction::HandleResumed(int& requeue) {
     return status;
 }
 
-int FetchTransaction::HandleFull(int& requeue) {
+int FetchTransaction::HandleFull(Requeue& requeue) {
     store::FetchJob& job = *slot_.job;
     const bool strict = IsStrictCheck(job);
     CommitResult result = CommitResult::Failed;
@@ -397,7 +399,7 @@ int FetchTransaction::HandleFull(int& requeue) {
     return status;
 }
 
-int FetchTransaction::HandleAuthorization(int& requeue) {
+int FetchTransaction::HandleAuthorization(Requeue& requeue) {
     bool server = slot_.response_status == 401;
     bool in_force = !server || (slot_.job->flags & kAuthentication) != 0;
     std::string_view key = server ? "WA:" : "PA:";

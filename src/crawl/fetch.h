@@ -17,11 +17,11 @@ class FetchTransaction {
     FetchTransaction(KelvraClass& crawl, WorkerSlot& slot, int index);
 
     // Worker side: a WorkerResult (or WorkerState::kEnding when stopped before sending).
-    int RunFetch();
+    WorkerResult RunFetch();
     void CommitOnWorker();
 
     // Scheduler side: the FetchStatus of the answer; sets requeue when the URL goes again.
-    int HandleResponse(int& requeue);
+    int HandleResponse(Requeue& requeue);
 
   private:
     // kCut: the rest of the body is not wanted (a robots.txt past its limit).
@@ -37,26 +37,26 @@ class FetchTransaction {
     void ShowFreshStart();
     bool PauseBeforeRequest();
     int SendCurrent();
-    int ReadHeaderResult(bool reused_kept);
+    WorkerResult ReadHeaderResult(bool reused_kept);
     ReadOutcome ReadBody(int& code);
-    int FinishFetch(ReadOutcome outcome, int code);
+    WorkerResult FinishFetch(ReadOutcome outcome, int code);
     bool PipelineNext();
     bool SendOn(const std::string& url, store::FetchJob* job);
     bool KeepAliveResponse() const;
 
     // HandleResponse by status.
-    int HandleNotModified(int& requeue);
+    int HandleNotModified(Requeue& requeue);
     int HandleMoved();
-    int HandleResumed(int& requeue);
-    int HandleFull(int& requeue);
-    int HandleAuthorization(int& requeue);
+    int HandleResumed(Requeue& requeue);
+    int HandleFull(Requeue& requeue);
+    int HandleAuthorization(Requeue& requeue);
     bool RefusedOrNoneStored(std::string_view scope, std::string_view challenge);
     void NoteAcceptedCredentials();
     int HandleOther();
     store::treelistnode* CommitSlot(unsigned flags, store::CommitResult& result);
     store::treelistnode* CommitNow(unsigned flags, store::CommitResult& result);
     std::optional<unsigned> LeadingCommitFlags() const;
-    void RetryPartial(int& requeue);
+    void RetryPartial(Requeue& requeue);
 
     KelvraClass& crawl_;
     WorkerSlot& slot_;

@@ -16,7 +16,7 @@ std::string_view FetchStatusName(int status) {
     return kFetchStatusNames[static_cast<std::size_t>(status)];
 }
 
-bool IsWorkerResult(int state) {
+bool IsWorkerResult(WorkerState state) {
     return state == WorkerResult::kHeaderRead || state == WorkerState::kEnding ||
            (state >= WorkerResult::kSendFailed && state <= WorkerResult::kTooLong);
 }

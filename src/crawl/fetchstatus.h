@@ -31,26 +31,26 @@ inline constexpr int kFetchStatusCount = 16;
 // The names shown in the status lines and written to the progress log.
 std::string_view FetchStatusName(int status);
 
-// Thread states of a worker; the worker results below share the number space.
-namespace WorkerState {
-inline constexpr int kNoThread = -1;  // the thread could not be created
-inline constexpr int kIdle = 1;
-inline constexpr int kWorking = 3;
-inline constexpr int kEnding = 14;  // also what a worker killed by the user reports
-}  // namespace WorkerState
-
-// What RunFetch leaves for the scheduler.
-namespace WorkerResult {
-inline constexpr int kHeaderRead = 15;      // status handling follows
-inline constexpr int kSendFailed = 17;      // connecting or sending failed
-inline constexpr int kTempFileFailed = 18;  // writing the temporary response file failed
-inline constexpr int kKeptClosed = 19;      // reused connection closed before any response
-inline constexpr int kReadFailed = 20;      // reading failed after the header
-inline constexpr int kTooLong = 21;         // the object exceeds the size limit
-}  // namespace WorkerResult
+// Thread states of a worker, and the results its work leaves in the same place for the
+// scheduler: one number space.
+enum class WorkerState : int {
+    kNoThread = -1,  // the thread could not be created
+    kIdle = 1,
+    kWorking = 3,
+    kEnding = 14,  // also what a worker killed by the user reports
+    // What RunFetch leaves for the scheduler.
+    kHeaderRead = 15,      // status handling follows
+    kSendFailed = 17,      // connecting or sending failed
+    kTempFileFailed = 18,  // writing the temporary response file failed
+    kKeptClosed = 19,      // reused connection closed before any response
+    kReadFailed = 20,      // reading failed after the header
+    kTooLong = 21,         // the object exceeds the size limit
+};
+// The same type under the name its results are read by.
+using WorkerResult = WorkerState;
 
 // True for a state that is a worker result waiting for the scheduler.
-bool IsWorkerResult(int state);
+bool IsWorkerResult(WorkerState state);
 
 // Bits of WorkerSlot::flags.
 namespace SlotFlag {
@@ -60,11 +60,18 @@ inline constexpr std::uint32_t kReused = 0x200;      // the request went out on 
 inline constexpr std::uint32_t kKeep = 0x400;        // the next request is already on the wire
 }  // namespace SlotFlag
 
-// How requeue values of HandleResponse are read.
-namespace Requeue {
-inline constexpr int kNone = 0;
-inline constexpr int kLater = 1;   // register the URL for a later attempt
-inline constexpr int kFailed = 2;  // register it as failed
-}  // namespace Requeue
+// How far a crawl was asked to stop; it only grows during a run.
+enum class StopLevel : int {
+    kNone = 0,
+    kFinish = 1,  // start nothing new, let running transactions end
+    kAbort = 2,   // end running transactions too
+};
+
+// What becomes of the current URL after HandleResponse.
+enum class Requeue {
+    kNone,
+    kLater,   // register the URL for a later attempt
+    kFailed,  // register it as failed
+};
 
 }  // namespace kelvra::crawl

@@ -17,6 +17,7 @@ namespace {
 using namespace store::JobFlag;
 using store::CommitFlags;
 using store::CommitResult;
+using store::RegetLevel;
 
 }  // namespace
 
@@ -46,7 +47,8 @@ void KelvraClass::Setup(const CrawlEnvironment& environment) {
         slot.connection->SetTimeout(environment_.timeout);
         slot.connection->SetProxies(&environment_.http_proxy, &environment_.ftp_proxy);
         slot.connection->SetFtpLogin(environment_.ftp_user, environment_.ftp_password);
-        slot.connection->MakeTempName();
+        // When this fails, each fetch's OpenTempFile tries again and the fetch reports it.
+        static_cast<void>(slot.connection->MakeTempName());
     }
     ResetCrawl();
 }
@@ -73,9 +75,9 @@ long KelvraClass::Run(bool& completed) {
     completed = true;
     if (url_table_->QueueCount() == 0) return 0;
     ClearDisplay();
-    stop_level_ = 0;
+    stop_level_ = StopLevel::kNone;
     CrawlLoop();
-    completed = stop_level_.load() == 0;
+    completed = stop_level_.load() == StopLevel::kNone;
     return processed_;
 }
 
@@ -85,12 +87,18 @@ int KelvraClass::AddStartUrl(store::CrawlRequest& request) {
     return queued;
 }
 
-void KelvraClass::Stop(int level) {
-    if (level < 1) {
-        ++stop_level_;
-    } else {
-        stop_level_ = level;
+void KelvraClass::Stop() {
+    // Two requests at once still count twice.
+    StopLevel level = stop_level_.load();
+    while (level != StopLevel::kAbort &&
+           !stop_level_.compare_exchange_weak(
+               level, level == StopLevel::kNone ? StopLevel::kFinish : StopLevel::kAbort)) {
     }
+    SignalManager();
+}
+
+void KelvraClass::Stop(StopLevel level) {
+    stop_level_ = level;
     SignalManager();
 }
 
@@ -120,7 +128,8 @@ void KelvraClass::RegisterRetry(const std::string& url, bool final) {
         return;
     }
     // A retry never uses stored data or caches.
-    job->flags = (job->flags & ~kRegetMask) | kNoCache;
+    job->flags =
+        (job->flags & ~kRegetMask) | static_cast<std::uint32_t>(RegetLevel::kFetchAll) | kNoCache;
     if (!final && job->retry < environment_.retry_count) {
         ++job->retry;
         url_table_->Enqueue(url, true);
@@ -196,9 +205,9 @@ FetchTransaction KelvraClass::Transaction(int i) {
     return FetchTransaction(*this, slots_[i], i);
 }
 
-int KelvraClass::Work(int i) {
+WorkerState KelvraClass::Work(int i) {
     FetchTransaction transaction = Transaction(i);
-    const int result = transaction.RunFetch();
+    const WorkerResult result = transaction.RunFetch();
     if (result == WorkerResult::kHeaderRead) transaction.CommitOnWorker();
     return result;
 }

@@ -9,7 +9,7 @@
 //   crawl.AddStartUrl(request);          // once per acquisition request
 //   bool completed = false;
 //   long processed = crawl.Run(completed);
-//   ... Stop(level) from another thread (SIGINT, dialog close) ends it early.
+//   ... Stop() from another thread (SIGINT, dialog close) ends it early.
 
 #include <atomic>
 #include <cstdint>
@@ -101,8 +101,9 @@ class KelvraClass : public ThreadClass {
     // The first (or next) error URL; nullptr at the end.
     const std::string* ErrorUrl(bool first);
     bool HasErrorUrls() const { return !error_urls_.empty(); }
-    // Below 1: one level more; else that level. 1 finishes running transactions, 2 aborts.
-    void Stop(int level);
+    // One level further (closing the dialog once finishes, twice aborts); or that level.
+    void Stop();
+    void Stop(StopLevel level);
     int WriteRetryList(const std::string& path);
     int ReadRetryList(const std::string& path);
 
@@ -135,10 +136,10 @@ class KelvraClass : public ThreadClass {
     void RegisterError(const std::string& url);
 
     // The worker body: slot i's fetch transaction.
-    int Work(int i) override;
+    WorkerState Work(int i) override;
 
     long Processed() const { return processed_; }
-    int StopLevel() const { return stop_level_.load(); }
+    StopLevel stop_level() const { return stop_level_.load(); }
     const std::vector<std::string>& ErrorUrls() const { return error_urls_; }
     CrawlUrlTable& url_table() { return *url_table_; }
     MaxConnectClass& limits() { return limits_; }
@@ -164,7 +165,7 @@ class KelvraClass : public ThreadClass {
     void WaitForNetwork();
     bool StartIdleWorkers();
     bool CollectResults();
-    int DecideStatus(int i, int& requeue);
+    int DecideStatus(int i, Requeue& requeue);
     void TakeExclusiveRight(int i, int status);
     void RegisterUnfinished();
     void CloseAllConnections();
@@ -180,7 +181,7 @@ class KelvraClass : public ThreadClass {
     MaxConnectClass limits_;
     std::vector<WorkerSlot> slots_;
     CrawlEnvironment environment_;
-    std::atomic<int> stop_level_{0};
+    std::atomic<StopLevel> stop_level_{StopLevel::kNone};
     long processed_ = 0;
     std::vector<std::string> error_urls_;
     std::size_t error_cursor_ = 0;

@@ -33,6 +33,18 @@ std::string_view NextPart(std::string_view& rest) {
 
 }  // namespace
 
+int ServerLimit::PauseMs() const {
+    if (keep_alive < 0) return -keep_alive;
+    return keep_alive > 2 ? keep_alive : 0;
+}
+
+ServerLimit ServerLimit::ForNewServer() const {
+    ServerLimit limit = *this;
+    if (keep_alive < 0) limit.keep_alive = 0;
+    if (keep_alive > 2) limit.keep_alive = 1;
+    return limit;
+}
+
 ServerLimit ParseServerLimit(std::string_view value) {
     ServerLimit limit;
     long number = 0;

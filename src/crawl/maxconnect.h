@@ -23,12 +23,25 @@ struct ServerLimit {
     static constexpr std::uint16_t kDefaultVersion = 11;
     static constexpr std::int16_t kMaxConnections = 4;
 
-    // 0 no keep-alive; 1 keep and send the next request after the body; 2 send it before the
-    // body (pipelining); 3 or more keep and pause that many ms before each request; negative:
-    // no keep-alive, pause -value ms.
+    // The number as kelvra.mcf writes it: 0 no keep-alive; 1 keep and send the next request
+    // after the body; 2 send it before the body (pipelining); 3 or more keep and pause that many
+    // ms before each request; negative: no keep-alive, pause -value ms. Read it through the
+    // methods below.
     std::int16_t keep_alive = kDefaultKeepAlive;
     std::int16_t connections = kDefaultConnections;  // 0: the server's URLs are not fetched
     std::uint16_t version = kDefaultVersion;         // 11 HTTP/1.1, 10 HTTP/1.0
+
+    bool KeepsConnection() const { return keep_alive > 0; }
+    // The next request goes out as soon as the header is read, before the body.
+    bool Pipelines() const { return keep_alive == 2; }
+    // The next request goes out on the kept connection right after the body.
+    bool SendsAfterBody() const { return keep_alive == 1; }
+    // Pause before each request, in ms (0: none).
+    int PauseMs() const;
+    // The setting for a worker that comes from another server: a pause is meant for requests
+    // in a row to one server, so it is dropped (a negative value gives no keep-alive, 3 or
+    // more the plain keep-alive).
+    ServerLimit ForNewServer() const;
 
     bool operator==(const ServerLimit&) const = default;
 };

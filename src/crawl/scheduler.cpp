@@ -67,10 +67,10 @@ const std::string* KelvraClass::PickNext(int i) {
         if (n == 0) break;
         const store::treelistnode* queued_host = url_table_->CurrentHost();
         std::string url;
-        int allowed = url_table_->NextAllowed(url, false);
+        const Allowed allowed = url_table_->NextAllowed(url, false);
         if (allowed == Allowed::kNone) break;
         if (allowed == Allowed::kSkip) continue;
-        ServerLimit limit = limits_.Lookup(url);
+        const ServerLimit limit = limits_.Lookup(url);
         store::FetchJob* job = url_table_->GetJob(url);
         if (limit.connections < 1 || job == nullptr) {
             url_table_->RemoveFirst();
@@ -84,13 +84,8 @@ const std::string* KelvraClass::PickNext(int i) {
             url_table_->MoveFirstToEnd();
             continue;
         }
-        if (host != slot.previous_host) {
-            // A pause or a refused keep-alive is meant for one server at a time.
-            if (limit.keep_alive < 0) limit.keep_alive = 0;
-            if (limit.keep_alive > 2) limit.keep_alive = 1;
-        }
         url_table_->RemoveFirst();
-        slot.setting = limit;
+        slot.setting = host != slot.previous_host ? limit.ForNewServer() : limit;
         slot.url = std::move(url);
         slot.job = job;
         return &slot.url;
@@ -108,11 +103,11 @@ bool KelvraClass::PickSameHost(int i) {
             continue;
         }
         std::string url;
-        int allowed = url_table_->NextAllowed(url, false);
+        const Allowed allowed = url_table_->NextAllowed(url, false);
         if (allowed == Allowed::kNone) break;
         if (allowed == Allowed::kSkip) continue;
         store::FetchJob* job = url_table_->GetJob(url);
-        if (job == nullptr || limits_.Lookup(url).keep_alive <= 0) {
+        if (job == nullptr || !limits_.Lookup(url).KeepsConnection()) {
             url_table_->MoveFirstToEnd();
             continue;
         }
@@ -182,10 +177,11 @@ void KelvraClass::CrawlLoop() {
         DrainStored();
         WaitForNetwork();
         bool started = StartIdleWorkers();
-        if (started && stop_level_.load() <= 1) WaitManager(true);
+        if (started && stop_level_.load() != StopLevel::kAbort) WaitManager(true);
         bool busy = CollectResults() || started;
-        if (!busy && (url_table_->QueueCount() == 0 || stop_level_.load() > 0)) break;
-        if (stop_level_.load() >= 2) {
+        if (!busy && (url_table_->QueueCount() == 0 || stop_level_.load() != StopLevel::kNone))
+            break;
+        if (stop_level_.load() == StopLevel::kAbort) {
             KillAll();
             CollectResults();
             break;
@@ -193,13 +189,13 @@ void KelvraClass::CrawlLoop() {
         if (!busy) {
             // Nothing runs and nothing could start although URLs are queued: none of them can
             // ever be fetched in this run. Leave them to the error list rather than spin.
-            stop_level_ = std::max(stop_level_.load(), 1);
+            stop_level_ = std::max(stop_level_.load(), StopLevel::kFinish);
             break;
         }
     }
     LogMessage("Closing all sockets ...");
     CloseAllConnections();
-    if (stop_level_.load() > 0) RegisterUnfinished();
+    if (stop_level_.load() != StopLevel::kNone) RegisterUnfinished();
     LogMessage("Done.");
 }
 
@@ -247,7 +243,7 @@ bool KelvraClass::StartIdleWorkers() {
             busy = true;
             continue;
         }
-        if (stop_level_.load() != 0) continue;
+        if (stop_level_.load() != StopLevel::kNone) continue;
         if (auth_holder_ >= 0 && auth_holder_ != i) {
             if (!slot.on_hold) ShowSlotStatus(i, kOnHold);
             slot.on_hold = true;
@@ -266,7 +262,7 @@ bool KelvraClass::StartIdleWorkers() {
         if (prepared == 1) busy = true;
         if (prepared == -1) {
             ShowSlotLine(i, "Can't create thread(" + slot.url + ")");
-            stop_level_ = std::max(stop_level_.load(), 1);
+            stop_level_ = std::max(stop_level_.load(), StopLevel::kFinish);
         }
     }
     return busy;
@@ -277,7 +273,7 @@ bool KelvraClass::CollectResults() {
     for (int i = 0; i < count(); ++i) {
         if (!IsWorkerResult(State(i))) continue;
         WorkerSlot& slot = slots_[i];
-        int requeue = Requeue::kNone;
+        Requeue requeue = Requeue::kNone;
         int status = DecideStatus(i, requeue);
         bool retrying = (slot.flags & SlotFlag::kRetryNow) != 0;
         if (!retrying && slot.job != nullptr) {
@@ -301,7 +297,7 @@ bool KelvraClass::CollectResults() {
     return busy;
 }
 
-int KelvraClass::DecideStatus(int i, int& requeue) {
+int KelvraClass::DecideStatus(int i, Requeue& requeue) {
     WorkerSlot& slot = slots_[i];
     int status = kStatusAbnormal;
     switch (State(i)) {
@@ -370,7 +366,7 @@ void KelvraClass::RegisterUnfinished() {
     std::size_t limit = 2 * url_table_->QueueCount();
     std::string url;
     for (std::size_t n = 0; n < limit; ++n) {
-        int allowed = url_table_->NextAllowed(url, true);
+        const Allowed allowed = url_table_->NextAllowed(url, true);
         if (allowed == Allowed::kNone) return;
         if (allowed == Allowed::kUrl) RegisterError(url);
     }

@@ -31,8 +31,8 @@ std::thread::id ThreadClass::ThreadId(int i) const {
     return ValidIndex(i) ? workers_[i]->id.load() : std::thread::id{};
 }
 
-int ThreadClass::State(int i) const {
-    return ValidIndex(i) ? workers_[i]->state.load() : -1;
+WorkerState ThreadClass::State(int i) const {
+    return ValidIndex(i) ? workers_[i]->state.load() : WorkerState::kNoThread;
 }
 
 int ThreadClass::KillWorker(int i) {
@@ -60,25 +60,25 @@ int ThreadClass::CurrentWorker() const {
     return -1;
 }
 
-int ThreadClass::SetState(int i, int value) {
-    if (!ValidIndex(i)) return -1;
+WorkerState ThreadClass::SetState(int i, WorkerState value) {
+    if (!ValidIndex(i)) return WorkerState::kNoThread;
     Worker& worker = *workers_[i];
     if (!HasThread(i)) {
         worker.state = value;
         return value;
     }
-    int current = worker.state.load();
+    WorkerState current = worker.state.load();
     while (current != WorkerState::kWorking &&
            !worker.state.compare_exchange_weak(current, value)) {
     }
     return worker.state.load();
 }
 
-int ThreadClass::Work(int) {
+WorkerState ThreadClass::Work(int) {
     return WorkerResult::kHeaderRead;
 }
 
-bool ThreadClass::CreateWorker(int i, int state) {
+bool ThreadClass::CreateWorker(int i, WorkerState state) {
     if (!ValidIndex(i)) return false;
     Worker& worker = *workers_[i];
     if (worker.thread.joinable()) worker.thread.join();  // a thread that ended by itself
@@ -94,7 +94,7 @@ bool ThreadClass::CreateWorker(int i, int state) {
     return true;
 }
 
-void ThreadClass::ResumeWorker(int i, int state) {
+void ThreadClass::ResumeWorker(int i, WorkerState state) {
     if (!ValidIndex(i)) return;
     workers_[i]->state = state;
     workers_[i]->wake.Set();
@@ -148,7 +148,7 @@ void ThreadClass::Body(int i) {
     worker.id = std::this_thread::get_id();
     while (!worker.stop.load() && worker.state.load() != WorkerState::kEnding) {
         if (worker.state.load() == WorkerState::kWorking) {
-            int result = Work(i);
+            const WorkerState result = Work(i);
             worker.state = worker.stop.load() ? WorkerState::kEnding : result;
             SignalManager();
             if (worker.stop.load()) break;

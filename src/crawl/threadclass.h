@@ -1,5 +1,5 @@
 #pragma once
-// A fixed pool of worker threads, each with a state number and an auto-reset wake-up event,
+// A fixed pool of worker threads, each with a state and an auto-reset wake-up event,
 // plus an optional manager event the workers signal after each piece of work. The crawl engine
 // and the local server's connection pool both derive from it.
 //
@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "crawl/fetchstatus.h"
 #include "util/lock.h"
 
 namespace kelvra::crawl {
@@ -32,18 +33,18 @@ class ThreadClass {
     // nothing. False when a thread could not be created.
     virtual bool StartWorker(int i);
     virtual std::thread::id ThreadId(int i) const;
-    virtual int State(int i) const;
+    virtual WorkerState State(int i) const;
     // Ends worker i (see the file comment) and signals the manager; -1 when it had no thread.
     virtual int KillWorker(int i);
     // Index of the worker running on the calling thread, or -1.
     virtual int CurrentWorker() const;
     // Sets the state unless the worker's thread exists and is working; the state afterwards
-    // (-1 for a bad index).
-    virtual int SetState(int i, int value);
+    // (kNoThread for a bad index).
+    virtual WorkerState SetState(int i, WorkerState value);
     // One wake-up's work on the worker's thread; returns the new state.
-    virtual int Work(int i);
-    virtual bool CreateWorker(int i, int state);
-    virtual void ResumeWorker(int i, int state);
+    virtual WorkerState Work(int i);
+    virtual bool CreateWorker(int i, WorkerState state);
+    virtual void ResumeWorker(int i, WorkerState state);
     virtual void ManagerEvent(bool on);
     virtual void SignalManager();
     // False when there is no manager event (or, not blocking, nothing was signalled).
@@ -68,7 +69,7 @@ class ThreadClass {
     struct Worker {
         std::thread thread;
         std::atomic<std::thread::id> id{};
-        std::atomic<int> state{1};
+        std::atomic<WorkerState> state{WorkerState::kIdle};
         std::atomic<bool> stop{false};
         util::ConditionClass wake;
         std::mutex pause_mutex;

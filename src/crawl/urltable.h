@@ -26,12 +26,7 @@ class StoreObjectsAdapter final : public store::StoredObjects {
     store::headerlist_cookie& store_;
 };
 
-// Answers of NextAllowed.
-namespace Allowed {
-inline constexpr int kNone = 0;   // the queue is empty
-inline constexpr int kSkip = -1;  // the first entry was dropped or moved; go on
-inline constexpr int kUrl = 1;    // out holds the first entry's URL
-}  // namespace Allowed
+using store::Allowed;
 
 // The crawl's URL table: the frontier with link extraction and robots.txt.
 using CrawlUrlTable = store::PickupLinkClassEx;

@@ -296,9 +296,9 @@ int ftputils::ReadReply(std::size_t block_size) {
             return reply_class;
         }
         if (input_.size() > kMaxReplyBytes) return 0;
-        long count = 0;
-        if (!Receive(block.data(), block.size(), count)) return 0;
-        input_.append(block.data(), static_cast<std::size_t>(count));
+        const Received received = Receive(block.data(), block.size());
+        if (!received.Got()) return 0;
+        input_.append(block.data(), static_cast<std::size_t>(received.count));
     }
 }
 
@@ -639,9 +639,9 @@ bool ftputils::ReceiveListing(std::string& data) {
     owner_.SetTee(false);
     std::string block(kReplyBlockSize * 16, '\0');
     for (;;) {
-        long count = 0;
-        if (!owner_.Receive(block.data(), block.size(), count)) return count == 0;
-        data.append(block.data(), static_cast<std::size_t>(count));
+        const Received received = owner_.Receive(block.data(), block.size());
+        if (!received.Got()) return received.PeerClosed();
+        data.append(block.data(), static_cast<std::size_t>(received.count));
         if (data.size() > kMaxListingBytes) return false;
     }
 }

@@ -90,7 +90,8 @@ class ftputils : public TCPIPClient {
     // Connects (reusing an open control connection to the same server and user) and logs in.
     // kChannelOk, kHostUnknown, kConnectFailed (log-in failed) or a connect code. With
     // head_only the next SyntheticResponse reports date and size without retrieving anything.
-    virtual int FtpRequest(std::string_view url, std::string_view extra, bool head_only = false);
+    [[nodiscard]] virtual int FtpRequest(std::string_view url, std::string_view extra,
+                                         bool head_only = false);
     // Retrieves the file and puts the response header in place in the owner: the status of
     // Retrieve, or kTempFileFailed.
     virtual int SyntheticResponse();
@@ -98,7 +99,7 @@ class ftputils : public TCPIPClient {
     virtual void Quit();
     // Reads one whole reply into LastReply (blocks of up to block_size bytes); the class
     // digit of its last line, 0 when receiving failed.
-    virtual int ReadReply(std::size_t block_size = kReplyBlockSize);
+    [[nodiscard]] virtual int ReadReply(std::size_t block_size = kReplyBlockSize);
     virtual std::string UserCommand(std::string_view url) const;
     virtual std::string PassCommand(std::string_view url) const;
 
@@ -106,10 +107,10 @@ class ftputils : public TCPIPClient {
     // 400 or 404, with the size (-1 unknown) and modification time (0 unknown); 301 for a
     // directory named without its '/'. For a directory path the listing is read instead and
     // kept as the response body (size is its length).
-    int Retrieve(std::int64_t& size, std::time_t& mtime);
+    [[nodiscard]] int Retrieve(std::int64_t& size, std::time_t& mtime);
     // After the body: closes a still open data connection and reads the completion reply.
     // True when the control connection is in a state to be used for the next file.
-    bool FinishTransfer();
+    [[nodiscard]] bool FinishTransfer();
     int Close() override;
 
     bool ControlOpen() const { return !TCPIPClient::IsClosed(); }
@@ -138,9 +139,9 @@ class ftputils : public TCPIPClient {
     // What the server said of RFC 3659's MLSD, asked once per control connection.
     enum class Features { kUnknown, kMachineListing, kPlain };
 
-    bool Login(std::string_view url);
-    bool Command(std::string_view text);
-    int CommandReply(std::string_view text);
+    [[nodiscard]] bool Login(std::string_view url);
+    [[nodiscard]] bool Command(std::string_view text);
+    [[nodiscard]] int CommandReply(std::string_view text);
     void ParseConditions(std::string_view extra);
     bool ReusableFor(std::string_view user);
 
@@ -159,8 +160,8 @@ class ftputils : public TCPIPClient {
     Step DoReadListing(int& status, std::int64_t& size);
     // The step after the data connection is prepared: the listing or the file's transfer.
     Step TransferStep() const { return listing_ ? Step::kList : Step::kRestart; }
-    bool AcceptDataConnection();
-    bool ReceiveListing(std::string& data);
+    [[nodiscard]] bool AcceptDataConnection();
+    [[nodiscard]] bool ReceiveListing(std::string& data);
     void CloseListener();
 
     inetutils& owner_;

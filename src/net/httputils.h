@@ -32,14 +32,14 @@ class httputils : public TCPIPProxyClass, public InvestHeaderClass {
     // lines each end in CR LF), decides the route, connects and sends it. Returns a channel
     // code (kHostUnknown when the target does not resolve, kSendFailed also for a request
     // that does not fit kRequestBufferSize).
-    virtual int SendRequest(int method, std::string_view url, const ConnectionSetting* setting,
-                            std::string_view extra);
+    [[nodiscard]] virtual int SendRequest(int method, std::string_view url,
+                                          const ConnectionSetting* setting, std::string_view extra);
     // Opens the temporary file empty and reads the response header (and the body bytes that
     // came with it): the status code (100..999), a request's kind, or a channel code; 0 when
     // the peer closed before sending a header. A redirection cut short still gives its
     // status and closes the connection; cut after its Location line it is a complete answer
     // without body.
-    virtual int ReadStatus();
+    [[nodiscard]] virtual int ReadStatus();
 
     // Also forgets the requests still awaiting their answers.
     int Close() override;

@@ -22,8 +22,8 @@ class inetutils : public httputils {
     void SetFtpLogin(std::string user, std::string password);
 
     // Sends the request for url: a channel code, or -1 for a scheme other than http and ftp.
-    virtual int Request(int method, std::string_view url, const ConnectionSetting* setting,
-                        std::string_view extra);
+    [[nodiscard]] virtual int Request(int method, std::string_view url,
+                                      const ConnectionSetting* setting, std::string_view extra);
     // For a direct FTP transfer the synthetic response's status (400 becomes kConnectFailed);
     // otherwise the HTTP status.
     int ReadStatus() override;

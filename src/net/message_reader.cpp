@@ -136,13 +136,11 @@ int InvestHeaderClass::Poll(long timeout_us) {
 
 void InvestHeaderClass::ReadHeader() {
     if (sink_ == nullptr) return Fail(kNoSocket);
-    long result = 0;
     char* at = buffer_.raw.data() + buffer_.filled;
-    if (!sink_->Receive(at, kRawAreaSize - buffer_.filled, result)) {
-        return result == 0 ? PeerClosedInHeader() : Fail(static_cast<int>(result));
-    }
+    const Received received = sink_->Receive(at, kRawAreaSize - buffer_.filled);
+    if (!received.Got()) return received.PeerClosed() ? PeerClosedInHeader() : Fail(received.code);
     std::size_t from = buffer_.filled;
-    buffer_.filled += static_cast<std::size_t>(result);
+    buffer_.filled += static_cast<std::size_t>(received.count);
     ScanHeader(from);
     if (state_ == kHeaderComplete) {
         ParseHeader(buffer_.header_length);
@@ -307,11 +305,9 @@ void InvestHeaderClass::ReadBody() {
     if (sink_ == nullptr) return Fail(kNoSocket);
     std::size_t wanted = NextBodyRead();
     if (wanted == 0) return FinishMessage(nullptr, 0);
-    long result = 0;
-    if (!sink_->Receive(block_.data(), wanted, result)) {
-        return result == 0 ? PeerClosedInBody() : Fail(static_cast<int>(result));
-    }
-    ConsumeBody(block_.data(), static_cast<std::size_t>(result));
+    const Received received = sink_->Receive(block_.data(), wanted);
+    if (!received.Got()) return received.PeerClosed() ? PeerClosedInBody() : Fail(received.code);
+    ConsumeBody(block_.data(), static_cast<std::size_t>(received.count));
 }
 
 // Without a length the close ends the body. A chunked body cut before its last chunk is lost

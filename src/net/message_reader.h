@@ -72,12 +72,13 @@ class InvestHeaderClass {
     // header in place itself, as the FTP client does).
     virtual void Reset(int state);
     // One receive and its processing. Returns the new state; code is kChannelOk, or the
-    // failure's channel code (0 when the peer closed before a header).
+    // failure's channel code (0 when the peer closed before a header). The state returned is
+    // also State(), so a caller that reads that may drop it.
     virtual int Step(int& code);
     virtual int State() const { return state_; }
     virtual int Kind() const { return kind_; }
     // 1 header complete, 0 nothing within timeout_us microseconds, -1 failed.
-    virtual int Poll(long timeout_us);
+    [[nodiscard]] virtual int Poll(long timeout_us);
     // Interprets the header block of header_length bytes in the buffer; returns the kind.
     virtual int ParseHeader(std::size_t header_length);
     virtual HttpMessageBuffer& Buffer() { return buffer_; }

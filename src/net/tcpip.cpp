@@ -63,46 +63,37 @@ bool TCPIPClass::SendAll(const char* data, std::size_t length, int& code) {
     return true;
 }
 
-bool TCPIPClass::Receive(char* buffer, std::size_t capacity, long& result) {
-    bool ok = held_back_.empty() ? ReceiveFromSocket(buffer, capacity, result) == kChannelOk
-                                 : ReceiveHeldBack(buffer, capacity, result);
-    if (!ok) return false;
-    if (result == 0) return false;
-    if (tee_ && !AppendToTemp(buffer, static_cast<std::size_t>(result))) {
-        result = kTempFileFailed;
-        return false;
+Received TCPIPClass::Receive(char* buffer, std::size_t capacity) {
+    const Received received = held_back_.empty() ? ReceiveFromSocket(buffer, capacity)
+                                                 : ReceiveHeldBack(buffer, capacity);
+    if (!received.Got()) return received;
+    if (tee_ && !AppendToTemp(buffer, static_cast<std::size_t>(received.count))) {
+        return {0, kTempFileFailed};
     }
-    return true;
+    return received;
 }
 
-bool TCPIPClass::ReceiveHeldBack(char* buffer, std::size_t capacity, long& result) {
+Received TCPIPClass::ReceiveHeldBack(char* buffer, std::size_t capacity) {
     std::size_t count = std::min(capacity, held_back_.size());
     std::memcpy(buffer, held_back_.data(), count);
     held_back_.erase(0, count);
-    result = static_cast<long>(count);
-    return true;
+    return {static_cast<long>(count), kChannelOk};
 }
 
-// kChannelOk with result >= 0 (0: peer closed), or the failure code, also left in result.
-int TCPIPClass::ReceiveFromSocket(char* buffer, std::size_t capacity, long& result) {
-    result = kReceiveFailed;
-    if (socket_ < 0) return kReceiveFailed;
+Received TCPIPClass::ReceiveFromSocket(char* buffer, std::size_t capacity) {
+    if (socket_ < 0) return {0, kReceiveFailed};
     long n = -2;
     if (timeout_ >= 1) {
         // Data is usually there already; wait only when it is not.
         n = transport_->Receive(socket_, buffer, capacity, true);
         if (n == -2) {
             int ready = Wait(true, false, static_cast<long>(timeout_) * 1000000L);
-            if (ready <= 0) {
-                result = ready == 0 ? kTimedOut : kReceiveFailed;
-                return static_cast<int>(result);
-            }
+            if (ready <= 0) return {0, ready == 0 ? kTimedOut : kReceiveFailed};
         }
     }
     if (n == -2) n = transport_->Receive(socket_, buffer, capacity, false);
-    if (n < 0) return kReceiveFailed;
-    result = n;
-    return kChannelOk;
+    if (n < 0) return {0, kReceiveFailed};
+    return {n, kChannelOk};
 }
 
 int TCPIPClass::Close() {

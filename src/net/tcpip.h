@@ -8,12 +8,23 @@
 #include <memory>
 #include <string>
 
+#include "net/result_codes.h"
 #include "net/transport.h"
 
 namespace kelvra::net {
 
 // Buffer size of the temporary response file's stream.
 inline constexpr std::size_t kTempStreamBuffer = 64 * 1024;
+
+// What one Receive brought: count bytes (>= 1); none with kChannelOk when the peer closed; or
+// none with the failure's channel code (kTimedOut, kReceiveFailed, kTempFileFailed).
+struct Received {
+    long count = 0;
+    int code = kChannelOk;
+
+    bool Got() const { return count > 0; }
+    bool PeerClosed() const { return count == 0 && code == kChannelOk; }
+};
 
 // One socket and one temporary response file. While the tee is on, every byte received is also
 // appended to the file, so the file ends up holding the raw response.
@@ -28,29 +39,28 @@ class TCPIPClass {
     virtual bool LastWaitReady() const;
     virtual bool IsClosed() const;
     // Sends every byte; false with code kSendFailed when a send fails. Empty data is success.
-    virtual bool SendAll(const char* data, std::size_t length, int& code);
-    // True with result = count (>= 1); false with result 0 when the peer closed, or with a
-    // channel code (kTimedOut, kReceiveFailed, kTempFileFailed).
-    virtual bool Receive(char* buffer, std::size_t capacity, long& result);
+    [[nodiscard]] virtual bool SendAll(const char* data, std::size_t length, int& code);
+    [[nodiscard]] virtual Received Receive(char* buffer, std::size_t capacity);
     // Closes the socket (kChannelOk, or kCloseFailed); bytes held back for it are dropped.
+    // The socket is released either way, so callers may drop the code: it is for logs.
     virtual int Close();
     // Shuts the socket down both ways: blocking I/O on it in another thread returns at once.
     virtual void Shutdown();
     // Waits up to timeout_us microseconds (below 0: no limit) for the socket to become
     // readable and/or writable: 1 ready, 0 time-out, -1 failed.
-    virtual int Wait(bool read, bool write, long timeout_us);
+    [[nodiscard]] virtual int Wait(bool read, bool write, long timeout_us);
     // 1 data waiting, 0 nothing within timeout_us, -1 peer closed, -2 error.
-    virtual int Peek(long timeout_us);
+    [[nodiscard]] virtual int Peek(long timeout_us);
     // Creates the temporary file (mkstemp in the temporary directory, five hex digits of this
     // object's identity as prefix). Done once per object; true when the file exists.
-    virtual bool MakeTempName();
+    [[nodiscard]] virtual bool MakeTempName();
     // (Re)opens the temporary file empty for a new response and switches the tee on.
-    virtual bool OpenTempFile();
+    [[nodiscard]] virtual bool OpenTempFile();
     virtual void CloseTempFile();
     virtual std::FILE* TempStream();
-    virtual bool SetBlocking(bool blocking);
+    [[nodiscard]] virtual bool SetBlocking(bool blocking);
     // Appends to the temporary file; no open file counts as success.
-    virtual bool AppendToTemp(const char* data, std::size_t length);
+    [[nodiscard]] virtual bool AppendToTemp(const char* data, std::size_t length);
 
     int Socket() const { return socket_; }
     // Takes over an already connected socket (an accepted or FTP data connection), closing
@@ -67,7 +77,7 @@ class TCPIPClass {
     void SetTempDirectory(std::string directory) { temp_directory_ = std::move(directory); }
     // Removes the last count bytes of the temporary file and positions the stream at the new
     // end; false when that fails.
-    bool CutTempFile(std::int64_t count);
+    [[nodiscard]] bool CutTempFile(std::int64_t count);
     // Hands back bytes that were received past the end of a message: the next Receive (and
     // Peek) sees them first, so a following message on a kept connection loses nothing.
     void Unread(const char* data, std::size_t length);
@@ -78,8 +88,8 @@ class TCPIPClass {
     int socket_ = -1;
 
   private:
-    bool ReceiveHeldBack(char* buffer, std::size_t capacity, long& result);
-    int ReceiveFromSocket(char* buffer, std::size_t capacity, long& result);
+    Received ReceiveHeldBack(char* buffer, std::size_t capacity);
+    Received ReceiveFromSocket(char* buffer, std::size_t capacity);
 
     std::unique_ptr<Transport> transport_;
     int timeout_ = 0;
@@ -100,9 +110,9 @@ class TCPIPClient : public TCPIPClass {
 
     // Connects to address (network byte order) and port. With no_wait the connection is only
     // started. Returns a channel code; an open connection to the same peer is reused.
-    virtual int Connect(std::uint32_t address, int port, bool no_wait);
+    [[nodiscard]] virtual int Connect(std::uint32_t address, int port, bool no_wait);
     // Waits for a started connection: kChannelOk, kConnectFailed or kTimedOut.
-    virtual int WaitConnected();
+    [[nodiscard]] virtual int WaitConnected();
     virtual bool WasReused() const { return reused_; }
     // Also forgets the last peer, so an explicitly closed channel is never reused.
     int Close() override;

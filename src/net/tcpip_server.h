@@ -36,9 +36,9 @@ class TCPIPServer : public TCPIPClass {
 
     // Listens on port of the bind address; a port of 0 is replaced by the one assigned.
     // Returns a channel code (kNoSocket, kSocketOptionFailed, kBindFailed, kListenFailed).
-    virtual int Listen(int& port, bool reuse);
+    [[nodiscard]] virtual int Listen(int& port, bool reuse);
     // Accepts the next connection: the socket, or -1. With level, also the client's level.
-    virtual int Accept(int* level);
+    [[nodiscard]] virtual int Accept(int* level);
 
     void SetAccessTable(std::vector<AccessEntry> table) { access_ = std::move(table); }
     const std::vector<AccessEntry>& AccessTable() const { return access_; }

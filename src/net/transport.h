@@ -16,21 +16,22 @@ class Transport {
 
     // Starts connecting the (non-blocking) socket fd; true when the connection is under way
     // or already made.
-    virtual bool Connect(int fd, const sockaddr_in& peer) = 0;
+    [[nodiscard]] virtual bool Connect(int fd, const sockaddr_in& peer) = 0;
     // The socket became writable after Connect: kChannelOk when the connection stands (a
     // handshake of an encrypting transport belongs here), else kConnectFailed.
-    virtual int Established(int fd) = 0;
+    [[nodiscard]] virtual int Established(int fd) = 0;
     // Bytes sent (> 0), or 0 / -1 on failure. Never raises SIGPIPE.
-    virtual long Send(int fd, const char* data, std::size_t length) = 0;
+    [[nodiscard]] virtual long Send(int fd, const char* data, std::size_t length) = 0;
     // Bytes received (> 0), 0 when the peer closed, -1 on error; with dont_wait, -2 when
     // nothing is available at once.
-    virtual long Receive(int fd, char* data, std::size_t capacity, bool dont_wait) = 0;
+    [[nodiscard]] virtual long Receive(int fd, char* data, std::size_t capacity,
+                                       bool dont_wait) = 0;
     // poll(2) on fd for events: the returned events, 0 on time-out, -1 on error.
     // timeout_ms below 0 waits without limit.
-    virtual int Wait(int fd, short events, int timeout_ms) = 0;
+    [[nodiscard]] virtual int Wait(int fd, short events, int timeout_ms) = 0;
     // After the socket became readable: 1 data waiting, 0 nothing after all, -1 peer closed,
     // -2 error.
-    virtual int Peek(int fd) = 0;
+    [[nodiscard]] virtual int Peek(int fd) = 0;
     // 0, or -1 when closing failed.
     virtual int Close(int fd) = 0;
     // A request or command went out and its answer is awaited from now on: a transport that

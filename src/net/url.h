@@ -39,7 +39,7 @@ std::size_t HostStart(std::string_view url);      // SkipUserInfo(SkipScheme(url
 // The host (up to '/', ':' or the end).
 std::string_view HostSpan(std::string_view url);
 // The port (0 if none); host receives the host name.
-int GetHostAndPort(std::string_view url, std::string& host);
+[[nodiscard]] int GetHostAndPort(std::string_view url, std::string& host);
 // The path with its query ("/" if none).
 std::string GetPath(std::string_view url);
 
@@ -62,14 +62,14 @@ void JoinToBase(std::string& dst, const BaseUrl& base, std::string_view relative
 
 enum ResolveResult { kNotFollowable = -1, kResolved = 0, kAbsolute = 1 };
 // -1 (not followable), 0 (resolved against the base), 1 (absolute, copied).
-int ResolveLink(std::string& dst, const BaseUrl& base, std::string_view link);
+[[nodiscard]] int ResolveLink(std::string& dst, const BaseUrl& base, std::string_view link);
 
 // The file extension (at most 15 bytes, case kept; possibly empty).
 std::string GetExtension(std::string_view url);
 
 // application/x-www-form-urlencoded bytes appended to dst; the number of bytes written, or -1
 // (dst unchanged) when they would exceed capacity.
-long FormEncode(std::string& dst, std::size_t capacity, std::string_view src);
+[[nodiscard]] long FormEncode(std::string& dst, std::size_t capacity, std::string_view src);
 
 // Decodes the escapes of unreserved bytes only. Output is at most capacity - 1 bytes; a
 // capacity below 1 means the URL buffer size, so no caller's buffer is ever exceeded.

@@ -221,7 +221,11 @@ int ProxyRelay::RelayAndStore(std::uint32_t mode, bool* not_modified) {
         job.header_length = static_cast<std::int64_t>(response.header_length);
         job.content_length = response.content_length;
         store::CommitResult commit = store::CommitResult::Failed;
-        context_.store.Commit(url, relay_.TempStream(), job, commit, static_cast<unsigned>(flags));
+        // The browser has its answer already; a store that failed is only reported.
+        if (context_.store.Commit(url, relay_.TempStream(), job, commit,
+                                  static_cast<unsigned>(flags)) == nullptr) {
+            context_.monitor.StoreFailed(client_.Row(), url);
+        }
     }
     // The temporary file stays open for the next answer to store (opening it empties it):
     // closing a file emptied by truncation makes the file system write its old blocks out.
@@ -308,10 +312,10 @@ int ProxyRelay::RelayBodyAndReadHeader() {
         char block[kRelayBlock];
         while (request_.body_left > 0) {
             client_.Status(kColumnState, "Receive more data");
-            long count = 0;
             const std::size_t want =
                 std::min<std::size_t>(sizeof block, static_cast<std::size_t>(request_.body_left));
-            if (!client_.ReceiveFromClient(block, want, count)) return net::kConnectFailed;
+            const long count = client_.ReceiveFromClient(block, want);
+            if (count == 0) return net::kConnectFailed;
             request_.body_left -= count;
             client_.Status(kColumnState, "Sending to Server");
             int code = 0;
@@ -486,9 +490,9 @@ void ProxyRelay::PassTunnel() {
     int code = 0;
     // Bytes the client sent right behind its request (a TLS hello) were handed back.
     while (client_.HeldBackBytes() > 0) {
-        long count = 0;
-        if (!client_.Receive(block, sizeof block, count) ||
-            !relay_.SendAll(block, static_cast<std::size_t>(count), code)) {
+        const net::Received received = client_.Receive(block, sizeof block);
+        if (!received.Got() ||
+            !relay_.SendAll(block, static_cast<std::size_t>(received.count), code)) {
             return;
         }
     }
@@ -506,9 +510,9 @@ void ProxyRelay::PassTunnel() {
             if (fds[side].revents == 0) continue;
             net::TCPIPClass& from = side == 0 ? static_cast<net::TCPIPClass&>(client_) : relay_;
             net::TCPIPClass& to = side == 0 ? static_cast<net::TCPIPClass&>(relay_) : client_;
-            long count = 0;
-            if (!from.Receive(block, sizeof block, count) ||
-                !to.SendAll(block, static_cast<std::size_t>(count), code)) {
+            const net::Received received = from.Receive(block, sizeof block);
+            if (!received.Got() ||
+                !to.SendAll(block, static_cast<std::size_t>(received.count), code)) {
                 return;
             }
         }

@@ -25,6 +25,8 @@ class ServerMonitor {
     virtual void AcquireUrl(std::string_view url) = 0;
     // A browser asked for the proxy setting dialog ("/proxysetting?").
     virtual void OpenProxySetting() = 0;
+    // An answer relayed in a storing mode for url could not be stored; the browser got it.
+    virtual void StoreFailed(int row, std::string_view url) = 0;
 };
 
 // Ignores everything: for a server that reports to nobody.
@@ -34,6 +36,7 @@ class NullMonitor final : public ServerMonitor {
     void ModeChanged(std::uint32_t) override {}
     void AcquireUrl(std::string_view) override {}
     void OpenProxySetting() override {}
+    void StoreFailed(int, std::string_view) override {}
 };
 
 }  // namespace kelvra::server

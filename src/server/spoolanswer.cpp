@@ -107,10 +107,10 @@ bool SubServerProc::AnswerCommand(std::string_view path) {
     return true;
 }
 
-bool SubServerProc::ReceiveFromClient(char* buffer, std::size_t capacity, long& count) {
+long SubServerProc::ReceiveFromClient(char* buffer, std::size_t capacity) {
     const long wait_us = std::max(1, context_.settings.get_timeout) * 1000000L;
-    if (Peek(wait_us) != 1) return false;
-    return Receive(buffer, capacity, count);
+    if (Peek(wait_us) != 1) return 0;
+    return Receive(buffer, capacity).count;
 }
 
 // Body bytes go into the request as long as header and body fit the 8192-byte request area.
@@ -122,8 +122,8 @@ bool SubServerProc::ReceiveBodyIntoBuffer() {
         Status(kColumnState, "Recieve more data");
         const std::size_t room = std::min<std::size_t>(
             {net::kRawAreaSize - used, sizeof block, static_cast<std::size_t>(request_.body_left)});
-        long count = 0;
-        if (!ReceiveFromClient(block, room, count)) return false;
+        const long count = ReceiveFromClient(block, room);
+        if (count == 0) return false;
         request_.body.append(block, static_cast<std::size_t>(count));
         request_.body_left -= count;
     }
@@ -133,10 +133,10 @@ bool SubServerProc::ReceiveBodyIntoBuffer() {
 void SubServerProc::DiscardBody() {
     char block[kSendBlock];
     while (request_.body_left > 0) {
-        long count = 0;
         const std::size_t want =
             std::min<std::size_t>(sizeof block, static_cast<std::size_t>(request_.body_left));
-        if (!ReceiveFromClient(block, want, count)) {
+        const long count = ReceiveFromClient(block, want);
+        if (count == 0) {
             request_.keep_alive = false;
             return;
         }

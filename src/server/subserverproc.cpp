@@ -134,7 +134,8 @@ SubServerProc::RequestProgress SubServerProc::ReadBodyInArea() {
         const std::size_t missing = wanted - (buffer.filled - buffer.header_length);
         long count = 0;
         if (HeldBackBytes() > 0) {
-            Receive(at, missing, count);
+            // Held-back bytes are handed over whole, without touching the socket.
+            count = Receive(at, missing).count;
         } else {
             count = transport().Receive(Socket(), at, missing, /*dont_wait=*/true);
             if (count == -2) return RequestProgress::kIncomplete;

@@ -120,7 +120,8 @@ class SubServerProc final : public net::TCPIPClass {
     Lookup FindStoredObject();
     bool ReceiveBodyIntoBuffer();
     void DiscardBody();
-    bool ReceiveFromClient(char* buffer, std::size_t capacity, long& count);
+    // Bytes the browser sent within GetTimeout; 0 when none came (closed, failed, timed out).
+    [[nodiscard]] long ReceiveFromClient(char* buffer, std::size_t capacity);
     std::string KeyOf(std::string_view url) const;
     int AnswerFileWithoutRecord(const Lookup& lookup, bool is_get);
     bool ConditionalAnswer(const Lookup& lookup, bool is_get, int& result);

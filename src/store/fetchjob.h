@@ -40,6 +40,18 @@ inline constexpr std::uint32_t kPost = 0x40000000;
 inline constexpr std::uint32_t kStartUrl = 0x80000000;
 }  // namespace JobFlag
 
+// Which stored objects a crawl fetches again (RegetLevel, the low bits of FetchJob::flags).
+enum class RegetLevel : std::uint32_t {
+    kFetchAll = 0,        // every object again
+    kFetchText = 1,       // text objects again; the others from the store
+    kFetchStartUrls = 2,  // the start URLs again; the others from the store
+    kUseStored = 3,       // every stored object from the store
+};
+
+inline RegetLevel RegetLevelOf(std::uint32_t flags) {
+    return static_cast<RegetLevel>(flags & JobFlag::kRegetMask);
+}
+
 // Built once per started crawl; every job of the crawl points to it.
 struct CrawlRules {
     HomeListManager accept;                   // the allowed/denied URL prefixes

@@ -52,18 +52,19 @@ class headerlistex : public headerlistmanager {
     // Stores a response held in stream (opened for reading and writing: a body longer than
     // announced is cut). Returns the record node, or none; result is set unless the header
     // cannot be read.
-    virtual treelistnode* Commit(std::string_view url, std::FILE* stream, ReceivedObject& job,
-                                 CommitResult& result, unsigned flags);
+    [[nodiscard]] virtual treelistnode* Commit(std::string_view url, std::FILE* stream,
+                                               ReceivedObject& job, CommitResult& result,
+                                               unsigned flags);
     // The same for a response file given by path.
-    treelistnode* Commit(std::string_view url, const std::string& response_path,
-                         ReceivedObject& job, CommitResult& result, unsigned flags);
+    [[nodiscard]] treelistnode* Commit(std::string_view url, const std::string& response_path,
+                                       ReceivedObject& job, CommitResult& result, unsigned flags);
     // Deletes the URL's node with everything below it, then ancestors left empty.
     virtual bool Remove(std::string_view url);
     // Writes every record (quick) or those whose local file exists (full) to name via
     // name + ".tmp". Returns the count, negated on a write failure; 0 when nothing was done.
     // A record the loader could not read back is shortened or left out. The file of a load
     // that stopped early is kept first (KeepStoppedLoad); when it cannot be, nothing is done.
-    virtual long Save(std::string_view name, bool quick);
+    [[nodiscard]] virtual long Save(std::string_view name, bool quick);
     // The file of a load that stopped early still holds the records after the break: keeps it
     // under name + kKeptSuffix (a number added when that exists), a name no other file of the
     // program takes, before a save may replace name. Returns the name it was kept under;

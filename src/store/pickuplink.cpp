@@ -595,9 +595,11 @@ std::optional<FetchJob> PickupLinkClass::NextUnprocessed(const treelistnode*& no
             continue;
         }
         const FetchJob job = payload->job;
-        const std::uint32_t policy = job.flags & JobFlag::kRegetMask;
-        bool use_stored = policy == 3 || (policy == 2 && !(job.flags & JobFlag::kStartUrl));
-        if (policy == 1) {
+        const RegetLevel policy = RegetLevelOf(job.flags);
+        bool use_stored =
+            policy == RegetLevel::kUseStored ||
+            (policy == RegetLevel::kFetchStartUrls && !(job.flags & JobFlag::kStartUrl));
+        if (policy == RegetLevel::kFetchText) {
             const auto type = store_->ContentType(record);
             use_stored = type && type->rfind("text", 0) != 0;
         }

@@ -54,28 +54,28 @@ int PickupLinkClassEx::AdmitUrl(std::string_view url, const FetchJob& job, int m
     return result;
 }
 
-int PickupLinkClassEx::NextAllowed(std::string& url, bool remove) {
+Allowed PickupLinkClassEx::NextAllowed(std::string& url, bool remove) {
     util::MutexLock lock(mutex());
-    if (queue_.empty()) return 0;
+    if (queue_.empty()) return Allowed::kNone;
     const QueueEntry entry = queue_.front();
     if (entry.node->name() != kRobotsName) {
         for (const treelistnode* n = entry.node; n && !n->IsRoot(); n = n->parent()) {
             const NodeValue& v = n->value();
             if (Marker(v) == kDisallowed) {
                 queue_.pop_front();
-                return -1;
+                return Allowed::kSkip;
             }
             const bool host = n->parent() && n->parent()->IsRoot();
             if (host && v.IsMarker() && v.marker() == kRobotsPending) {
                 queue_.pop_front();
                 queue_.push_back(entry);
-                return -1;
+                return Allowed::kSkip;
             }
         }
     }
     url = EntryText(entry);
     if (remove) queue_.pop_front();
-    return 1;
+    return Allowed::kUrl;
 }
 
 void PickupLinkClassEx::RobotsFetched(std::string_view url, const FetchJob& job, bool ok) {

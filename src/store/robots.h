@@ -11,6 +11,13 @@
 
 namespace kelvra::store {
 
+// Answers of NextAllowed.
+enum class Allowed {
+    kSkip = -1,  // the first entry was dropped or must wait; go on
+    kNone = 0,   // the queue is empty
+    kUrl = 1,    // url holds the first entry's URL
+};
+
 class PickupLinkClassEx final : public PickupLinkClass {
   public:
     static constexpr std::string_view kAgentName = "Tamble-Kelvra";
@@ -28,9 +35,8 @@ class PickupLinkClassEx final : public PickupLinkClass {
     bool ProcessObject(std::string_view url, const treelistnode* record, const FetchJob& job,
                        bool full_scan) override;
 
-    // The scheduler's way to take the next URL: 1 with url filled in (removed when remove is
-    // set), 0 when the queue is empty, -1 when the first URL was dropped or must wait.
-    virtual int NextAllowed(std::string& url, bool remove);
+    // The scheduler's way to take the next URL (removed when remove is set).
+    [[nodiscard]] virtual Allowed NextAllowed(std::string& url, bool remove);
     // The robots.txt request of a host ended; a failure drops every URL of the host.
     virtual void RobotsFetched(std::string_view url, const FetchJob& job, bool ok);
     virtual bool ParseRobots(const std::string& local_path, std::string_view host);

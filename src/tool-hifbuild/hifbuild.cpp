@@ -130,7 +130,9 @@ int Run(std::FILE* out) {
         ScanFiles(store, out);
     }
     std::fprintf(out, "now writing %s ... ", kHifName);
-    store.Save(kHifName, true);
+    // Output and exit status stay as they are: a failed save leaves the previous file in
+    // place (it is replaced through a temporary), and the backup above keeps it too.
+    static_cast<void>(store.Save(kHifName, true));
     std::fprintf(out, "done.\nterminated.\n");
     return kExitDone;
 }

@@ -31,7 +31,7 @@ TEST_F(CrawlFixture, StopLetsRunningTransactionsFinishAndListsTheRest) {
     std::atomic<int> served{0};
     TestOrigin origin([&](const Request& r) {
         if (!IsRobots(r.RequestLine()) && ++served == 2) {
-            crawl->Stop(0);  // the user closes the dialog once, during the second fetch
+            crawl->Stop();  // the user closes the dialog once, during the second fetch
             return site.Answer(r);
         }
         return site.Answer(r);
@@ -42,7 +42,7 @@ TEST_F(CrawlFixture, StopLetsRunningTransactionsFinishAndListsTheRest) {
     bool completed = true;
     RunCrawl(&completed);
     EXPECT_FALSE(completed);
-    EXPECT_EQ(crawl->StopLevel(), 1);
+    EXPECT_EQ(crawl->stop_level(), StopLevel::kFinish);
     EXPECT_EQ(PageRequests(origin).size(), 2u);
     EXPECT_EQ(StatusNames(), (Names{"Success", "Success"}));
     EXPECT_EQ(crawl->ErrorUrls(), (Names{origin.Url("/p1.html"), origin.Url("/p2.html")}));
@@ -66,14 +66,14 @@ TEST_F(CrawlFixture, AbortKillsBusyWorkers) {
     crawl->AddStartUrl(request);
     std::thread stopper([&] {
         ASSERT_TRUE(origin.WaitForRequests(3));  // robots.txt and two held pages
-        crawl->Stop(0);
-        crawl->Stop(0);  // a second close: abort
+        crawl->Stop();
+        crawl->Stop();  // a second close: abort
     });
     auto started = std::chrono::steady_clock::now();
     RunCrawl();
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
-    EXPECT_EQ(crawl->StopLevel(), 2);
+    EXPECT_EQ(crawl->stop_level(), StopLevel::kAbort);
     Names errors = crawl->ErrorUrls();
     std::sort(errors.begin(), errors.end());
     EXPECT_EQ(errors, (Names{origin.Url("/a"), origin.Url("/b"), origin.Url("/c")}));

@@ -26,8 +26,11 @@ TEST(FetchStatusNames, EveryCodeHasItsName) {
 TEST(WorkerResults, ResultsAreTellableFromStates) {
     EXPECT_FALSE(IsWorkerResult(WorkerState::kIdle));
     EXPECT_FALSE(IsWorkerResult(WorkerState::kWorking));
-    EXPECT_FALSE(IsWorkerResult(16));  // not a result the worker ever leaves
-    for (int result : {14, 15, 17, 18, 19, 20, 21}) EXPECT_TRUE(IsWorkerResult(result)) << result;
+    // not a result the worker ever leaves
+    EXPECT_FALSE(IsWorkerResult(static_cast<WorkerState>(16)));
+    for (int result : {14, 15, 17, 18, 19, 20, 21}) {
+        EXPECT_TRUE(IsWorkerResult(static_cast<WorkerState>(result))) << result;
+    }
 }
 
 struct LimitCase {

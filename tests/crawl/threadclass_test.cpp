@@ -19,7 +19,7 @@ class BlockingPool final : public ThreadClass {
     explicit BlockingPool(int n) : ThreadClass(n) { ManagerEvent(true); }
     ~BlockingPool() override { KillAllWorkers(); }
 
-    int Work(int) override {
+    WorkerState Work(int) override {
         ++runs;
         std::unique_lock lock(mutex);
         entered = true;
@@ -128,15 +128,15 @@ TEST(ThreadPool, CurrentWorkerAndBadIndices) {
       public:
         SelfPool() : ThreadClass(2) { ManagerEvent(true); }
         ~SelfPool() override { KillAllWorkers(); }
-        int Work(int) override {
+        WorkerState Work(int) override {
             seen = CurrentWorker();
             return WorkerResult::kHeaderRead;
         }
         std::atomic<int> seen{-5};
     } pool;
     EXPECT_EQ(pool.CurrentWorker(), -1);
-    EXPECT_EQ(pool.SetState(7, 1), -1);
-    EXPECT_EQ(pool.State(-1), -1);
+    EXPECT_EQ(pool.SetState(7, WorkerState::kIdle), WorkerState::kNoThread);
+    EXPECT_EQ(pool.State(-1), WorkerState::kNoThread);
     EXPECT_FALSE(pool.StartWorker(2));
     ASSERT_TRUE(pool.StartWorker(1));
     for (int i = 0; i < 50 && pool.State(1) == WorkerState::kWorking; ++i) {

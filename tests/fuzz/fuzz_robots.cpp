@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     crawl.ParseRobots(path, "h");
     crawl.RobotsFetched("http://h/robots.txt", *crawl.GetJob("http://h/robots.txt"), true);
     std::string url;
-    for (int i = 0; i < 8 && crawl.NextAllowed(url, true) != 0; ++i) {
+    for (int i = 0; i < 8 && crawl.NextAllowed(url, true) != Allowed::kNone; ++i) {
     }
     return 0;
 }

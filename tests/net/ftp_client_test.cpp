@@ -80,7 +80,7 @@ class FtpClientTest : public ::testing::Test {
         WriteFile(root_ + "/pub/big.bin", Pattern(5000));
         client_.SetTimeout(5);
         client_.SetTempDirectory(dir_.Path() + "/");
-        client_.MakeTempName();
+        ASSERT_TRUE(client_.MakeTempName());
     }
 
     FtpServerOptions Options() const {

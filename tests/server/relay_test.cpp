@@ -179,6 +179,18 @@ TEST_F(RelayTest, ProxyModeTwoStoresWhatItRelays) {
     EXPECT_EQ(origin.Requests().size(), 1u);
 }
 
+TEST_F(RelayTest, AnAnswerThatCannotBeStoredIsStillRelayedAndReported) {
+    TestOrigin origin({Reply().Send(HttpResponse("HTTP/1.0 200 OK", "kept"))});
+    // a plain file where the data directory was: nothing can be stored
+    std::filesystem::remove_all(dir_.Path());
+    WriteFileText(dir_.Path(), "not a directory");
+    Start(kModeProxy2);
+    EXPECT_NE(Ask("GET " + origin.Url("/d/y.txt") + " HTTP/1.0\r\n\r\n").find("kept"),
+              std::string::npos);
+    EXPECT_TRUE(monitor_.WaitForStoreFailure(origin.Url("/d/y.txt")));
+    EXPECT_EQ(Stored(origin.Url("/d/y.txt")), "<none>");
+}
+
 TEST_F(RelayTest, OneWorkerStoresAShortAnswerAfterALongOneWithNothingOfTheFirst) {
     const std::string long_body(20000, 'L');
     TestOrigin origin({Reply().Send(HttpResponse("HTTP/1.0 200 OK", long_body)),

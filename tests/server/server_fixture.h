@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <chrono>
 #include <condition_variable>
@@ -47,6 +48,19 @@ class RecordingMonitor final : public ServerMonitor {
         std::lock_guard lock(mutex_);
         ++proxy_settings_;
     }
+    void StoreFailed(int, std::string_view url) override {
+        std::lock_guard lock(mutex_);
+        store_failures_.emplace_back(url);
+        changed_.notify_all();
+    }
+
+    bool WaitForStoreFailure(std::string_view url, int timeout_ms = 5000) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+            return std::find(store_failures_.begin(), store_failures_.end(), url) !=
+                   store_failures_.end();
+        });
+    }
 
     bool SawState(std::string_view text) const {
         std::lock_guard lock(mutex_);
@@ -84,6 +98,7 @@ class RecordingMonitor final : public ServerMonitor {
     std::vector<std::tuple<int, int, std::string>> texts_;
     std::vector<std::uint32_t> modes_;
     std::vector<std::string> acquired_;
+    std::vector<std::string> store_failures_;
     int proxy_settings_ = 0;
 };
 

@@ -32,7 +32,7 @@ class Confinement : public ::testing::Test {
         ReceivedObject job;
         job.header_length = static_cast<std::int64_t>(header.size());
         CommitResult result = CommitResult::Failed;
-        store_->Commit(url, response, job, result, flags);
+        static_cast<void>(store_->Commit(url, response, job, result, flags));  // result tells
         std::filesystem::remove(response);
         return result;
     }

@@ -19,9 +19,9 @@ class Robots : public ::testing::Test {
         std::vector<std::string> urls;
         std::string url;
         for (int i = 0; i < limit; ++i) {
-            const int r = crawl_.NextAllowed(url, true);
-            if (r == 0) break;
-            if (r == 1) urls.push_back(url);
+            const Allowed r = crawl_.NextAllowed(url, true);
+            if (r == Allowed::kNone) break;
+            if (r == Allowed::kUrl) urls.push_back(url);
         }
         return urls;
     }
@@ -29,7 +29,7 @@ class Robots : public ::testing::Test {
     void TakeRobots(const std::string& host) {
         std::string url;
         for (int i = 0; i < 10 && url != "http://" + host + "/robots.txt"; ++i) {
-            crawl_.NextAllowed(url, true);
+            if (crawl_.NextAllowed(url, true) == Allowed::kNone) break;
         }
         ASSERT_EQ(url, "http://" + host + "/robots.txt");
     }
