@@ -54,7 +54,7 @@ void CrawlRun::RunRounds(CrawlOutcome& outcome) {
 void CrawlRun::Stop() {
     ++stops_;
     std::lock_guard lock(crawl_mutex_);
-    if (crawl_) crawl_->Stop(0);
+    if (crawl_) crawl_->Stop();
 }
 
 }  // namespace kelvra::app
