@@ -39,8 +39,8 @@ std::uint64_t KeyOf(std::size_t index, std::uint32_t generation) {
 
 void SetTimer(int timer, long period_ns) {
     const timespec period{0, period_ns};
-    const itimerspec spec{period, period};
-    ::timerfd_settime(timer, 0, &spec, nullptr);
+    const itimerspec interval{period, period};
+    ::timerfd_settime(timer, 0, &interval, nullptr);
 }
 
 }  // namespace

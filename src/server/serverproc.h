@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "net/tcpip_server.h"
-#include "server/filedescriptor.h"
+#include "platform/ownedfile.h"
 #include "server/subserverproc.h"
 
 namespace kelvra::server {
@@ -75,9 +75,9 @@ class ServerProc final {
     bool Watch(int fd, std::uint64_t key, int operation, std::uint32_t events);
 
     ServerContext& context_;
-    FileDescriptor poller_;       // the epoll set
-    FileDescriptor sweep_timer_;  // ticks while connections wait, to close the overdue ones
-    FileDescriptor ending_;       // readable once the pool ends: wakes every worker
+    platform::UniqueFd poller_;       // the epoll set
+    platform::UniqueFd sweep_timer_;  // ticks while connections wait, to close the overdue ones
+    platform::UniqueFd ending_;       // readable once the pool ends: wakes every worker
     mutable std::mutex mutex_;
     net::TCPIPServer* listener_ = nullptr;  // guarded by mutex_, as everything below
     int accepting_ = 0;                     // workers inside accept()

@@ -11,7 +11,6 @@
 #include "net/url.h"
 #include "platform/ownedfile.h"
 #include "server/answers.h"
-#include "server/filedescriptor.h"
 #include "server/servercommand.h"
 #include "server/spoolpath.h"
 #include "server/subserverproc.h"
