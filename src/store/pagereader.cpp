@@ -7,12 +7,28 @@
 #include <cstring>
 
 namespace kelvra::store {
+namespace {
+
+// Offset of the first a or b in [p, p + n), or n.
+std::size_t FindEither(const char* p, std::size_t n, char a, char b) {
+    const void* found = std::memchr(p, a, n);
+    const std::size_t bound =
+        found ? static_cast<std::size_t>(static_cast<const char*>(found) - p) : n;
+    found = std::memchr(p, b, bound);
+    return found ? static_cast<std::size_t>(static_cast<const char*>(found) - p) : bound;
+}
+
+}  // namespace
 
 PageReader::PageReader(std::FILE* file) : PageReader(file, 0, kNoEnd) {}
 
 PageReader::PageReader(std::FILE* file, std::uint64_t begin, std::uint64_t end)
-    : file_(file), block_(kBlock), base_(begin), begin_(begin), limit_(end) {
-    data_ = block_.data();
+    : file_(file),
+      block_(std::make_unique_for_overwrite<char[]>(kBlock)),
+      base_(begin),
+      begin_(begin),
+      limit_(end) {
+    data_ = block_.get();
 }
 
 PageReader::PageReader(std::string_view text)
@@ -35,7 +51,7 @@ bool PageReader::Fill() {
         static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, limit_ - next));
     ssize_t n;
     do {
-        n = ::pread(::fileno(file_), block_.data(), want, static_cast<off_t>(next));
+        n = ::pread(::fileno(file_), block_.get(), want, static_cast<off_t>(next));
     } while (n < 0 && errno == EINTR);
     if (n <= 0) return false;
     base_ = next;
@@ -56,30 +72,33 @@ void PageReader::Seek(std::uint64_t offset) {
     }
 }
 
-bool PageReader::SkipTo(char c) {
-    for (;;) {
-        if (pos_ == end_ && !Fill()) return false;
-        const void* found = std::memchr(data_ + pos_, c, end_ - pos_);
+bool PageReader::SkipToInNextBlocks(char c) {
+    pos_ = end_;
+    while (Fill()) {
+        const void* found = std::memchr(data_, c, end_);
         if (found != nullptr) {
             pos_ = static_cast<std::size_t>(static_cast<const char*>(found) - data_);
             return true;
         }
         pos_ = end_;
     }
+    return false;
 }
 
-std::uint64_t PageReader::TakeUntil(char a, char b, std::string& out, std::size_t keep) {
+PageReader::Taken PageReader::TakeUntil(char a, char b, std::string& spill, std::size_t keep) {
+    spill.clear();
     std::uint64_t taken = 0;
     for (;;) {
-        if (pos_ == end_ && !Fill()) return taken;
-        std::size_t stop = pos_;
-        while (stop < end_ && data_[stop] != a && data_[stop] != b) ++stop;
-        const std::size_t n = stop - pos_;
-        if (out.size() < keep) out.append(data_ + pos_, std::min(n, keep - out.size()));
+        if (pos_ == end_ && !Fill()) break;
+        const char* const from = data_ + pos_;
+        const std::size_t n = FindEither(from, end_ - pos_, a, b);
+        pos_ += n;
+        if (taken == 0 && pos_ < end_) return {std::string_view(from, std::min(n, keep)), n};
+        if (spill.size() < keep) spill.append(from, std::min(n, keep - spill.size()));
         taken += n;
-        pos_ = stop;
-        if (stop < end_) return taken;
+        if (pos_ < end_) break;
     }
+    return {spill, taken};
 }
 
 }  // namespace kelvra::store

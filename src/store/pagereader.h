@@ -4,9 +4,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace kelvra::store {
 
@@ -35,10 +36,22 @@ class PageReader final {
     // Back to where the reader started.
     void Rewind() { Seek(begin_); }
     // Takes the bytes before the next c (c is left unread); false at the end without one.
-    bool SkipTo(char c);
-    // Takes the bytes before the next a or b (left unread), of which out keeps the first
-    // keep; returns how many were taken.
-    std::uint64_t TakeUntil(char a, char b, std::string& out, std::size_t keep);
+    bool SkipTo(char c) {
+        // Inline for the common case of c in the current block: this runs once per tag.
+        const void* found = pos_ < end_ ? std::memchr(data_ + pos_, c, end_ - pos_) : nullptr;
+        if (found == nullptr) return SkipToInNextBlocks(c);
+        pos_ = static_cast<std::size_t>(static_cast<const char*>(found) - data_);
+        return true;
+    }
+    // What TakeUntil took: its first `keep` bytes and how many there were in all.
+    struct Taken {
+        std::string_view text;
+        std::uint64_t length = 0;
+    };
+    // Takes the bytes before the next a or b (left unread). The text is a view into the block
+    // when it lies in one, valid until the reader next moves past the block; else it is
+    // copied into spill.
+    Taken TakeUntil(char a, char b, std::string& spill, std::size_t keep);
     // A reader of [begin, end) of the same source with a block of its own.
     PageReader Range(std::uint64_t begin, std::uint64_t end) const;
 
@@ -46,10 +59,11 @@ class PageReader final {
     PageReader(std::FILE* file, std::uint64_t begin, std::uint64_t end);
     // Reads the block after the current one; false at the end of the source or the range.
     bool Fill();
+    bool SkipToInNextBlocks(char c);
 
     std::FILE* file_ = nullptr;
     std::string_view text_;
-    std::vector<char> block_;
+    std::unique_ptr<char[]> block_;  // not cleared: every byte used is read first
     const char* data_ = nullptr;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;

@@ -230,8 +230,7 @@ bool TagReader::Next(Tag& tag) {
         if (!page_.SkipTo('<')) return false;
         tag_start_ = page_.Tell();
         page_.Get();
-        text_.clear();
-        std::uint64_t length = 0;
+        bool bang = false;
         if (page_.Peek() == '!') {
             page_.Get();
             if (page_.Peek() == '-') {
@@ -239,17 +238,22 @@ bool TagReader::Next(Tag& tag) {
                 if (!SkipComment()) return false;
                 continue;
             }
-            text_ = "!";
-            length = 1;
+            bang = true;
         }
-        length += page_.TakeUntil('>', '<', text_, kTagBuffer);
+        const PageReader::Taken body = page_.TakeUntil('>', '<', text_, kTagBuffer);
         if (page_.Peek() == '>') page_.Get();  // a '<' starts the next tag
         tag_end_ = page_.Tell();
+        const std::uint64_t length = body.length + (bang ? 1 : 0);
         if (length < kMinTag || length >= kTagBuffer) continue;
-        tag.text = text_;
-        lower_.resize(text_.size());
-        for (std::size_t k = 0; k < text_.size(); ++k) {
-            const char c = text_[k];
+        if (bang) {
+            bang_text_.assign(1, '!').append(body.text);
+            tag.text = bang_text_;
+        } else {
+            tag.text = body.text;
+        }
+        lower_.resize(tag.text.size());
+        for (std::size_t k = 0; k < tag.text.size(); ++k) {
+            const char c = tag.text[k];
             lower_[k] = static_cast<unsigned char>(c) < 0x20 ? ' ' : LowerByte(c);
         }
         tag.lower = lower_;

@@ -71,7 +71,7 @@ class TagReader final {
     static constexpr std::size_t kTagBuffer = 1024;
 
     explicit TagReader(PageReader& page) : page_(page) {}
-    // The next usable tag; false at the end of the page.
+    // The next usable tag, valid until the next call; false at the end of the page.
     bool Next(Tag& tag);
     // Offset of the '<' of the tag last returned, and just after its '>'.
     std::uint64_t tag_start() const { return tag_start_; }
@@ -85,7 +85,8 @@ class TagReader final {
     PageReader& page_;
     std::uint64_t tag_start_ = 0;
     std::uint64_t tag_end_ = 0;
-    std::string text_;
+    std::string text_;       // a tag that spans two blocks of the page
+    std::string bang_text_;  // "<!...>" with its '!'
     std::string lower_;
     std::vector<TagWord> words_;
 };
