@@ -7,13 +7,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvra::app {
 
 enum class MessageIcon { kNone, kInformation, kExclamation, kStop };
 
 // The button sets of the message boxes the program shows.
-enum class MessageButtons { kOk, kOkCancel, kYesNo };
+enum class MessageButtons { kOk, kOkCancel, kYesNo, kYesNoCancel };
 
 // The button that closed a message box. The values are the classic dialog result codes, which
 // some callers pass on unchanged.
@@ -55,6 +56,24 @@ class UserInterface {
     // The local server's mode changed (low four bits: 0 stopped, 1 Local Mode, 2 Proxy Mode,
     // 3 Proxy Mode 2, 4 Proxy Mode 3): the tray icon and menu bar follow it.
     virtual void ShowServerMode(std::uint32_t mode) = 0;
+
+    // A Yes/No/Cancel question whose default_button (kYes, kNo or kCancel) is the one Enter
+    // presses, and the answer when no one can answer.
+    virtual DialogResult AskYesNoCancel(std::string_view text, std::string_view caption,
+                                        MessageIcon icon, DialogResult default_button) = 0;
+    // A folder, starting at start_folder; none when the user cancels.
+    virtual std::optional<std::string> ChooseFolder(std::string_view title,
+                                                    std::string_view start_folder) = 0;
+    // The clipboard's text; empty when it holds no text. What the program puts there are URLs
+    // and local paths, passed as they are (UTF-8 for the desktop).
+    virtual std::string ClipboardText() = 0;
+    virtual void SetClipboardText(std::string_view text) = 0;
+    // Opens a URL or a local file with the desktop's default program. Returns 0 when it was
+    // handed over, else a non-zero code the caller shows: the exit status of the opener
+    // (xdg-open), or -1 when no opener could be started or the desktop refused.
+    virtual int OpenWithDesktop(std::string_view url_or_path) = 0;
+    // Starts argv[0] (looked up in PATH) with the arguments argv[1...]; true when it started.
+    virtual bool StartProcess(const std::vector<std::string>& argv) = 0;
 };
 
 // Shorthand for a box with only an OK button.

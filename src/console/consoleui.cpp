@@ -1,9 +1,13 @@
 #include "console/consoleui.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <array>
+#include <cerrno>
+#include <span>
+#include <vector>
 
 #include "app/servermode.h"
 #include "util/strutil.h"
@@ -19,24 +23,36 @@ constexpr std::size_t kMaxCredentialLength = 32;
 
 struct ButtonName {
     DialogResult result;
-    std::string_view word;  // what the user types, compared ignoring case
+    std::string_view word;   // what the user types, compared ignoring case
+    std::string_view shown;  // how the prompt names it
 };
 
+constexpr ButtonName kOkButton{DialogResult::kOk, "ok", "OK"};
+constexpr ButtonName kCancelButton{DialogResult::kCancel, "cancel", "Cancel"};
+constexpr ButtonName kYesButton{DialogResult::kYes, "yes", "Yes"};
+constexpr ButtonName kNoButton{DialogResult::kNo, "no", "No"};
+
 // The buttons of a set, the default first.
-std::array<ButtonName, 2> ButtonsOf(MessageButtons buttons) {
+std::span<const ButtonName> ButtonsOf(MessageButtons buttons) {
+    static constexpr ButtonName kOk[] = {kOkButton};
+    static constexpr ButtonName kOkCancel[] = {kOkButton, kCancelButton};
+    static constexpr ButtonName kYesNo[] = {kYesButton, kNoButton};
+    static constexpr ButtonName kYesNoCancel[] = {kYesButton, kNoButton, kCancelButton};
     switch (buttons) {
         case MessageButtons::kOkCancel:
-            return {{{DialogResult::kOk, "ok"}, {DialogResult::kCancel, "cancel"}}};
+            return kOkCancel;
         case MessageButtons::kYesNo:
-            return {{{DialogResult::kYes, "yes"}, {DialogResult::kNo, "no"}}};
+            return kYesNo;
+        case MessageButtons::kYesNoCancel:
+            return kYesNoCancel;
         case MessageButtons::kOk:
             break;
     }
-    return {{{DialogResult::kOk, "ok"}, {DialogResult::kOk, "ok"}}};
+    return kOk;
 }
 
 // The button whose name starts with the answer; none for an unknown answer.
-std::optional<DialogResult> MatchAnswer(const std::array<ButtonName, 2>& names,
+std::optional<DialogResult> MatchAnswer(std::span<const ButtonName> names,
                                         std::string_view answer) {
     if (answer.empty()) return std::nullopt;
     for (const ButtonName& name : names) {
@@ -46,6 +62,32 @@ std::optional<DialogResult> MatchAnswer(const std::array<ButtonName, 2>& names,
         }
     }
     return std::nullopt;
+}
+
+// "(Yes/No/Cancel) "
+std::string PromptOf(std::span<const ButtonName> names) {
+    std::string prompt = "(";
+    for (const ButtonName& name : names) {
+        if (prompt.size() > 1) prompt += "/";
+        prompt += name.shown;
+    }
+    return prompt + ") ";
+}
+
+// Runs argv[0] from PATH and waits for it: its exit status, or -1 when it could not start or
+// did not exit normally.
+int RunAndWait(const std::vector<std::string>& argv) {
+    if (argv.empty()) return -1;
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Turns terminal echo off for its lifetime (password entry).
@@ -98,18 +140,30 @@ std::optional<std::string> ConsoleUserInterface::ReadLine(bool hide_echo) {
 
 DialogResult ConsoleUserInterface::MessageBox(std::string_view text, std::string_view caption,
                                               app::MessageIcon icon, MessageButtons buttons) {
+    return Ask(text, caption, icon, buttons, ButtonsOf(buttons).front().result);
+}
+
+DialogResult ConsoleUserInterface::AskYesNoCancel(std::string_view text, std::string_view caption,
+                                                  app::MessageIcon icon,
+                                                  DialogResult default_button) {
+    return Ask(text, caption, icon, MessageButtons::kYesNoCancel, default_button);
+}
+
+DialogResult ConsoleUserInterface::Ask(std::string_view text, std::string_view caption,
+                                       app::MessageIcon icon, MessageButtons buttons,
+                                       DialogResult default_button) {
     const bool warning = icon == app::MessageIcon::kStop || icon == app::MessageIcon::kExclamation;
     std::FILE* stream = warning ? err_ : out_;
     std::string shown = "[" + std::string(caption) + "] " + std::string(text) + "\n";
     Print(stream, shown);
-    const std::array<ButtonName, 2> names = ButtonsOf(buttons);
-    if (buttons == MessageButtons::kOk || !Interactive()) return names[0].result;
+    const std::span<const ButtonName> names = ButtonsOf(buttons);
+    if (names.size() == 1 || !Interactive()) return default_button;
     for (;;) {
-        Print(stream, buttons == MessageButtons::kYesNo ? "(Yes/No) " : "(OK/Cancel) ");
+        Print(stream, PromptOf(names));
         std::optional<std::string> answer = ReadLine(false);
-        if (!answer) return names[0].result;
+        if (!answer) return default_button;
         std::string word(util::Trim(*answer));
-        if (word.empty()) return names[0].result;
+        if (word.empty()) return default_button;
         if (std::optional<DialogResult> result = MatchAnswer(names, word)) return *result;
     }
 }
@@ -178,6 +232,35 @@ void ConsoleUserInterface::Beep(app::Sound) {
 void ConsoleUserInterface::ShowServerMode(std::uint32_t mode) {
     if (mode == 0) return;
     Print(out_, "Orvane: " + std::string(app::ServerModeTip(mode)) + "\n");
+}
+
+// Enter keeps the start folder.
+std::optional<std::string> ConsoleUserInterface::ChooseFolder(std::string_view title,
+                                                              std::string_view start_folder) {
+    Print(out_, std::string(title) + " [" + std::string(start_folder) + "] : ");
+    std::optional<std::string> name = ReadLine(false);
+    if (!name) return std::nullopt;
+    util::TrimRight(*name);
+    if (name->empty()) return std::string(start_folder);
+    return name;
+}
+
+// A console reaches no clipboard: what would be copied is printed for the user to copy.
+std::string ConsoleUserInterface::ClipboardText() {
+    return {};
+}
+
+void ConsoleUserInterface::SetClipboardText(std::string_view text) {
+    Print(out_, std::string(text) + "\n");
+}
+
+int ConsoleUserInterface::OpenWithDesktop(std::string_view url_or_path) {
+    return RunAndWait({"xdg-open", std::string(url_or_path)});
+}
+
+// Waits for the program: a console runs one thing after the other.
+bool ConsoleUserInterface::StartProcess(const std::vector<std::string>& argv) {
+    return RunAndWait(argv) != -1;
 }
 
 }  // namespace kelvra::console

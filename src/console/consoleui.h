@@ -1,7 +1,8 @@
 #pragma once
 // The user interface of kelvrac: messages and status texts are printed, questions are read
 // from standard input. When there is no one to answer (input is not a terminal, or closed), a
-// message box takes its first button, as pressing Enter in the box would.
+// message box takes its default button (the first unless named), as pressing Enter would.
+// Opening with the desktop and starting programs wait for the started process.
 
 #include <cstdio>
 
@@ -24,8 +25,20 @@ class ConsoleUserInterface final : public app::UserInterface {
     void SetTitle(std::string_view title) override;
     void Beep(app::Sound sound) override;
     void ShowServerMode(std::uint32_t mode) override;
+    app::DialogResult AskYesNoCancel(std::string_view text, std::string_view caption,
+                                     app::MessageIcon icon,
+                                     app::DialogResult default_button) override;
+    std::optional<std::string> ChooseFolder(std::string_view title,
+                                            std::string_view start_folder) override;
+    std::string ClipboardText() override;
+    void SetClipboardText(std::string_view text) override;
+    // Runs xdg-open and gives its exit status.
+    int OpenWithDesktop(std::string_view url_or_path) override;
+    bool StartProcess(const std::vector<std::string>& argv) override;
 
   private:
+    app::DialogResult Ask(std::string_view text, std::string_view caption, app::MessageIcon icon,
+                          app::MessageButtons buttons, app::DialogResult default_button);
     // One line without its line end; none at end of input.
     std::optional<std::string> ReadLine(bool hide_echo);
     bool Interactive() const;

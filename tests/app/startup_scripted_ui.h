@@ -70,6 +70,37 @@ class ScriptedUserInterface final : public app::UserInterface {
     void Beep(app::Sound sound) override { beeps.push_back(sound); }
     void ShowServerMode(std::uint32_t mode) override { modes.push_back(mode); }
 
+    app::DialogResult AskYesNoCancel(std::string_view text, std::string_view caption,
+                                     app::MessageIcon icon,
+                                     app::DialogResult default_button) override {
+        defaults.push_back(default_button);
+        return MessageBox(text, caption, icon, app::MessageButtons::kYesNoCancel);
+    }
+    std::optional<std::string> ChooseFolder(std::string_view title,
+                                            std::string_view start_folder) override {
+        prompts.emplace_back(title);
+        folder_starts.emplace_back(start_folder);
+        return Next(folders, title);
+    }
+    std::string ClipboardText() override { return clipboard; }
+    void SetClipboardText(std::string_view text) override { clipboard = text; }
+    // Records the target; answers from open_results, 0 (opened) when none is scripted.
+    int OpenWithDesktop(std::string_view url_or_path) override {
+        opened.emplace_back(url_or_path);
+        if (open_results.empty()) return 0;
+        const int result = open_results.front();
+        open_results.pop_front();
+        return result;
+    }
+    // Records the arguments; answers from start_results, true when none is scripted.
+    bool StartProcess(const std::vector<std::string>& argv) override {
+        started.push_back(argv);
+        if (start_results.empty()) return true;
+        const bool result = start_results.front();
+        start_results.pop_front();
+        return result;
+    }
+
     // Captions of the messages shown, in order.
     std::vector<std::string> Captions() const {
         std::vector<std::string> captions;
@@ -83,11 +114,19 @@ class ScriptedUserInterface final : public app::UserInterface {
     std::vector<std::string> titles;
     std::vector<app::Sound> beeps;
     std::vector<std::uint32_t> modes;
+    std::vector<app::DialogResult> defaults;  // default buttons of Yes/No/Cancel questions
+    std::vector<std::string> folder_starts;
+    std::vector<std::string> opened;
+    std::vector<std::vector<std::string>> started;
+    std::string clipboard;
 
     std::deque<app::DialogResult> answers;
     std::deque<std::optional<std::string>> texts;
     std::deque<std::optional<std::string>> files;
     std::deque<ScriptedCredentials> credentials;
+    std::deque<std::optional<std::string>> folders;
+    std::deque<int> open_results;
+    std::deque<bool> start_results;
 
   private:
     static std::optional<std::string> Next(std::deque<std::optional<std::string>>& list,
