@@ -102,7 +102,8 @@ class ChildProcess final {
 
     const std::string& Out() const { return out_; }
     const std::string& Err() const { return err_; }
-    // The peak resident set of the ended process in kB (0 before it ended).
+    // The peak resident set of the ended process in kB (0 before it ended). The kernel starts
+    // it from ours at the exec (the spawn shares our memory until then).
     long PeakRssKb() const { return usage_.ru_maxrss; }
 
   private:

@@ -2,9 +2,9 @@
 // a robots.txt that disallows itself, names a path without its leading '/' and never ends; an
 // answer naming another host's local file; a movie announcing 4 GB and one of nested sprites; a
 // page without end; a record longer than the loader reads; a redirect chain without end; a start
-// URL with an escape. The crawl must end by itself, within its memory and size bounds, write
-// only below the site's own directory, store every ordinary page whole, and leave a kelvra.hif
-// that the next start reads to its end.
+// URL with an escape; a chunked body cut short (the URL that fails). The crawl must end by
+// itself, within its memory and size bounds, write only below the site's own directory, store
+// every ordinary page whole, and leave a kelvra.hif that the next start reads to its end.
 
 #include <gtest/gtest.h>
 
