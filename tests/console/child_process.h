@@ -1,12 +1,13 @@
 #pragma once
 // A program run as a real child process for tests: its standard output and error are read
-// through pipes (with poll and a time-out), its end is awaited through a pidfd. Killed and
-// reaped by its PID when the object goes out of scope.
+// through pipes (with poll and a time-out), its end is awaited through a pidfd and its resource
+// use kept. Killed and reaped by its PID when the object goes out of scope.
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,6 +102,9 @@ class ChildProcess final {
 
     const std::string& Out() const { return out_; }
     const std::string& Err() const { return err_; }
+    // The peak resident set of the ended process in kB (0 before it ended). The kernel starts
+    // it from ours at the exec (the spawn shares our memory until then).
+    long PeakRssKb() const { return usage_.ru_maxrss; }
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -147,7 +151,7 @@ class ChildProcess final {
         progress |= Drain(fds[1], err_fd_, err_);
         if (count == 3 && (fds[2].revents & POLLIN)) {
             int status = 0;
-            if (waitpid(pid_, &status, 0) == pid_) {
+            if (wait4(pid_, &status, 0, &usage_) == pid_) {
                 exited_ = true;
                 status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
                 progress = true;
@@ -174,6 +178,7 @@ class ChildProcess final {
     int err_fd_ = -1;
     bool exited_ = false;
     int status_ = -1;
+    rusage usage_{};
     std::string out_;
     std::string err_;
 };

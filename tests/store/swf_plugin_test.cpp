@@ -14,58 +14,23 @@
 #include "pickup_fake_store.h"
 #include "store/pickuplink.h"
 #include "store/pluginhost.h"
+#include "support/swf_movie.h"
 
 namespace kelvra::store {
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using test::Bytes;
+using test::GetUrls;
+using test::Movie;
+using test::Put16;
+using test::Put32;
+using test::Tag;
 
 // The plug-in built beside the test programs.
 std::string PluginPath() {
     if (const char* bin = std::getenv("KELVRA_BIN")) return std::string(bin) + "/libflorrin.so";
     return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "libflorrin.so")
         .string();
-}
-
-void Put16(Bytes& b, unsigned v) {
-    b.push_back(v & 0xFF);
-    b.push_back((v >> 8) & 0xFF);
-}
-void Put32(Bytes& b, std::uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-void PutText(Bytes& b, const std::string& s) {
-    b.insert(b.end(), s.begin(), s.end());
-    b.push_back(0);
-}
-
-Bytes Tag(unsigned code, const Bytes& body, bool long_form = false) {
-    Bytes t;
-    if (long_form || body.size() >= 63) {
-        Put16(t, (code << 6) | 63);
-        Put32(t, static_cast<std::uint32_t>(body.size()));
-    } else {
-        Put16(t, (code << 6) | static_cast<unsigned>(body.size()));
-    }
-    t.insert(t.end(), body.begin(), body.end());
-    return t;
-}
-
-// Action records: one ActionGetURL per URL, then the end mark.
-Bytes GetUrls(const std::vector<std::string>& urls) {
-    Bytes a;
-    for (const std::string& url : urls) {
-        Bytes payload;
-        PutText(payload, url);
-        PutText(payload, "_self");
-        a.push_back(0x83);
-        Put16(a, static_cast<unsigned>(payload.size()));
-        a.insert(a.end(), payload.begin(), payload.end());
-    }
-    a.push_back(0x07);  // ActionStop: no payload
-    a.push_back(0);
-    return a;
 }
 
 // One button record: flags, character, depth, an empty MATRIX (and CXFORMWITHALPHA).
@@ -106,18 +71,6 @@ Bytes DefineButton2(const std::string& first, const std::string& second) {
     Put16(b, 0x08);
     b.insert(b.end(), a2.begin(), a2.end());
     return Tag(34, b);
-}
-
-// "FWS", version, length, an empty RECT, frame rate and count, the tags and End.
-Bytes Movie(const std::vector<Bytes>& tags, char signature = 'F') {
-    Bytes m = {static_cast<unsigned char>(signature), 'W', 'S', 6, 0, 0, 0, 0, 0x00};
-    Put16(m, 12 << 8);
-    Put16(m, 1);
-    for (const Bytes& t : tags) m.insert(m.end(), t.begin(), t.end());
-    Put16(m, 0);  // End
-    const auto length = static_cast<std::uint32_t>(m.size());
-    for (int i = 0; i < 4; ++i) m[4 + i] = (length >> (8 * i)) & 0xFF;
-    return m;
 }
 
 // The same movie as CWS: the body as a zlib stream of stored deflate blocks.

@@ -98,6 +98,12 @@ Reply& Reply::Hold() {
     return *this;
 }
 
+Reply& Reply::Repeat(std::string piece) {
+    repeated_ = std::move(piece);
+    end_ = End::kRepeat;
+    return *this;
+}
+
 Connection::Connection(int fd, int index, TestOrigin& origin)
     : fd_(fd), index_(index), origin_(origin) {}
 
@@ -119,6 +125,16 @@ int Connection::WaitReadable(int timeout_ms) {
     } while (rc < 0 && errno == EINTR);
     if (rc < 0 || (fds[1].revents & POLLIN)) return -1;
     return rc == 0 ? 0 : 1;
+}
+
+bool Connection::WaitWritable() {
+    if (fd_ < 0) return false;
+    pollfd fds[2] = {{fd_, POLLOUT, 0}, {origin_.StopFd(), POLLIN, 0}};
+    int rc;
+    do {
+        rc = ::poll(fds, 2, -1);
+    } while (rc < 0 && errno == EINTR);
+    return rc > 0 && !(fds[1].revents & POLLIN) && (fds[0].revents & POLLOUT);
 }
 
 bool Connection::FillBuffer(int timeout_ms) {
@@ -190,6 +206,8 @@ bool Connection::Play(const Reply& reply) {
         if (budget == 0) break;
     }
     if (reply.Ending() == Reply::End::kHold) WaitForClientClose();
+    while (reply.Ending() == Reply::End::kRepeat && WaitWritable() && Send(reply.Repeated())) {
+    }
     return reply.Ending() == Reply::End::kKeep;
 }
 

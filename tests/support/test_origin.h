@@ -22,8 +22,9 @@
 //
 // A Reply is a list of steps: Send (exact bytes), SendFragmented (in pieces, optionally with a
 // pause between them), Delay, then either the connection stays for the next request (the
-// default), is dropped (Close), is dropped after N bytes of the reply (CutAfter), or is held
-// silently until the client leaves or the origin stops (Hold).
+// default), is dropped (Close), is dropped after N bytes of the reply (CutAfter), is held
+// silently until the client leaves or the origin stops (Hold), or goes on sending the same
+// bytes until then (Repeat: a body without end).
 //
 // Requests are read up to the blank line that ends the header, plus a Content-Length body.
 
@@ -52,7 +53,7 @@ struct Request {
 
 class Reply {
   public:
-    enum class End { kKeep, kClose, kHold };
+    enum class End { kKeep, kClose, kHold, kRepeat };
     struct Step {
         std::string bytes;      // sent when non-empty
         std::size_t piece = 0;  // > 0: sent in pieces of this size
@@ -69,16 +70,20 @@ class Reply {
     // After the reply send nothing more and read nothing, until the client closes or the
     // origin stops (a silent peer).
     Reply& Hold();
+    // After the reply send piece again and again, until the client closes or the origin stops.
+    Reply& Repeat(std::string piece);
 
     const std::vector<Step>& Steps() const { return steps_; }
     End Ending() const { return end_; }
     // SIZE_MAX when not cut.
     std::size_t Cut() const { return cut_; }
+    const std::string& Repeated() const { return repeated_; }
 
   private:
     std::vector<Step> steps_;
     End end_ = End::kKeep;
     std::size_t cut_ = static_cast<std::size_t>(-1);
+    std::string repeated_;
 };
 
 // The server side of one accepted connection.
@@ -106,6 +111,8 @@ class Connection {
   private:
     // 1 readable, 0 time-out, -1 origin stopping.
     int WaitReadable(int timeout_ms);
+    // True when bytes can be sent and the origin is not stopping.
+    bool WaitWritable();
     bool FillBuffer(int timeout_ms);
     bool Pause(int ms);
     bool SendStep(const Reply::Step& step, std::size_t& budget);
