@@ -1,0 +1,152 @@
+// The main window as the user drives it: the menu-state rule by busy state and selection, and
+// the settings and proxy dialogs reached through their commands, round trips into kelvraw.ini.
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTimer>
+#include <QTreeWidget>
+#include <fstream>
+#include <sstream>
+
+#include "gui/window_fixture.h"
+#include "server/pac.h"
+#include "store/store_record.h"
+
+namespace kelvra::testing {
+namespace {
+
+using app::CommandId;
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// Runs body on the modal dialog of type Dialog once it shows.
+template <class Dialog, class Body>
+void WhenModal(Body body) {
+    QTimer::singleShot(0, [body] {
+        auto* dialog = dynamic_cast<Dialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        body(*dialog);
+    });
+}
+
+template <class Widget>
+Widget* Control(QWidget& dialog, const char* name) {
+    auto* widget = dialog.findChild<Widget*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+
+bool Enabled(gui::KelvraWindow& window, CommandId id) {
+    window.UpdateMenuState();
+    return window.Action(id)->isEnabled();
+}
+
+TEST_F(WindowTest, MenusFollowTheBusyStateAndTheSelection) {
+    ::mkdir((data_ + "h").c_str(), 0755);
+    ::mkdir((data_ + "h/d").c_str(), 0755);
+    std::ofstream(data_ + "h/d/a.html") << "<title>A</title>";
+    std::ofstream(data_ + "kelvra.hif", std::ios::binary)
+        << store::FormatRecord("h/d/a.html", "Content-Type: text/html\n", true);
+    gui::KelvraWindow& window = Start();
+    QTreeWidget* tree = window.Tree();
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    tree->setFocus();
+    tree->clearSelection();
+    // Opening needs exactly one selected item in the pane used last.
+    EXPECT_FALSE(Enabled(window, CommandId::kOpenAsUrl));
+    tree->setCurrentItem(tree->topLevelItem(0));
+    EXPECT_TRUE(Enabled(window, CommandId::kOpenAsUrl));
+    EXPECT_TRUE(Enabled(window, CommandId::kUrlInfo));
+    EXPECT_TRUE(Enabled(window, CommandId::kExportList));
+
+    // While a modal command runs, the commands that need a quiet program are off.
+    bool checked = false;
+    WhenModal<gui::ConfigDialog>([&](gui::ConfigDialog& dialog) {
+        EXPECT_EQ(window.Busy(), app::BusyState::kModal);
+        EXPECT_FALSE(Enabled(window, CommandId::kSettings));
+        EXPECT_FALSE(Enabled(window, CommandId::kExportList));
+        EXPECT_FALSE(Enabled(window, CommandId::kProxySettings));
+        EXPECT_TRUE(Enabled(window, CommandId::kOpenAsUrl));
+        checked = true;
+        dialog.reject();
+    });
+    EXPECT_TRUE(window.RunCommand(CommandId::kSettings));
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(window.Busy(), app::BusyState::kIdle);
+    EXPECT_TRUE(Enabled(window, CommandId::kSettings));
+}
+
+TEST_F(WindowTest, SettingsDialogOkReinitialisesWithTheNewSettings) {
+    WriteIni("RunAtStart=1\nThreads=2\n");
+    gui::KelvraWindow& window = Start();
+    ASSERT_EQ(window.Monitor()->Rows(), 2);
+    WhenModal<gui::ConfigDialog>([](gui::ConfigDialog& dialog) {
+        Control<QLineEdit>(dialog, "RootFileName")->setText("top.htm");
+        Control<QLineEdit>(dialog, "Port")->setText("50123");
+        Control<QSlider>(dialog, "Threads")->setValue(5);
+        Control<QAbstractButton>(dialog, "RunAtStart.0")->click();
+        dialog.accept();
+    });
+    ui_.answers = {app::DialogResult::kYes};
+    EXPECT_TRUE(window.RunCommand(CommandId::kSettings));
+    ASSERT_FALSE(ui_.messages.empty());
+    EXPECT_EQ(ui_.messages.back().caption, gui::kReinitialiseCaption);
+    EXPECT_EQ(ui_.messages.back().text, gui::kReinitialiseQuestion);
+    // Started again: a monitor with the new number of rows, the server as set to start.
+    ASSERT_TRUE(window.Started());
+    EXPECT_EQ(window.Monitor()->Rows(), 5);
+    EXPECT_EQ(window.Core().ServerMode(), 0u);
+    EXPECT_EQ(window.ServerMenuTitle(), "[Stopped(&S)]");
+    window.close();
+    const std::string ini = ReadWhole(IniPath());
+    EXPECT_NE(ini.find("RootFileName=top.htm"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("Port=50123"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("Threads=5"), std::string::npos) << ini;
+}
+
+TEST_F(WindowTest, ProxySettingsStopTheServerWhileOpenAndKeepTheFieldsOnOk) {
+    WriteIni("RunAtStart=1\n");
+    gui::KelvraWindow& window = Start();
+    ASSERT_EQ(window.Core().ServerMode() & app::kServerModeBits, 1u);
+    std::uint32_t mode_while_open = 99;
+    WhenModal<gui::AutoProxCfgDlg>([&](gui::AutoProxCfgDlg& dialog) {
+        mode_while_open = window.Core().ServerMode();
+        Control<QLineEdit>(dialog, "HTTPadrs")->setText("proxy.example");
+        Control<QLineEdit>(dialog, "HTTPport")->setText("8080");
+        Control<QLineEdit>(dialog, "IPMASK1")->setText("10");
+        dialog.accept();
+    });
+    EXPECT_TRUE(window.RunCommand(CommandId::kProxySettings));
+    EXPECT_EQ(mode_while_open, 0u);
+    EXPECT_EQ(window.Core().ServerMode() & app::kServerModeBits, 1u);
+    ASSERT_FALSE(ui_.messages.empty());
+    EXPECT_EQ(ui_.messages.back().caption, server::kPacHintCaption);
+    EXPECT_EQ(window.Core().Settings().proxy.Server(server::ProxyProtocol::kHttp),
+              (server::ProxyServer{"proxy.example", 8080}));
+    window.close();
+    const std::string ini = ReadWhole(IniPath());
+    EXPECT_NE(ini.find("HTTPadrs=proxy.example"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("IPMASK1=10"), std::string::npos) << ini;
+}
+
+TEST_F(WindowTest, AboutNamesTheNtlmLibraryAndThePlugin) {
+    gui::KelvraWindow& window = Start();
+    EXPECT_TRUE(window.RunCommand(CommandId::kAbout));
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].caption, gui::kAboutCaption);
+    EXPECT_EQ(ui_.messages[0].text.rfind("NTLM authentication library libntlm is used. (ver ", 0),
+              0u);
+    // libflorrin.so lies beside the programs and reports its version.
+    EXPECT_NE(ui_.messages[0].text.find(")\n\nShockwaveFlash対応DLL : Ver."), std::string::npos)
+        << ui_.messages[0].text;
+}
+
+}  // namespace
+}  // namespace kelvra::testing
