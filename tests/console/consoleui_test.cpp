@@ -125,5 +125,25 @@ TEST(ConsoleMessages, FileQuestionsTakeTheDefaultExtension) {
     EXPECT_EQ(ui.ChooseFile(question), std::nullopt) << "closed input cancels";
 }
 
+TEST(ConsoleMessages, YesNoCancelFoldersClipboardAndPrograms) {
+    ConsoleIo io("\n/srv/data\n");
+    ConsoleUserInterface ui = io.Ui();
+    EXPECT_EQ(ui.AskYesNoCancel("q", "c", app::MessageIcon::kNone, app::DialogResult::kNo),
+              app::DialogResult::kNo)
+        << "nobody can answer: the default button";
+    EXPECT_EQ(ui.ChooseFolder("folder", "/start"), "/start") << "Enter keeps the start";
+    EXPECT_EQ(ui.ChooseFolder("folder", "/start"), "/srv/data");
+    EXPECT_EQ(ui.ChooseFolder("folder", "/start"), std::nullopt) << "closed input cancels";
+    ui.SetClipboardText("http://h/a\nhttp://h/b");
+    EXPECT_EQ(ui.ClipboardText(), "");
+    EXPECT_EQ(io.Out(),
+              "[c] q\nfolder [/start] : folder [/start] : folder [/start] : "
+              "http://h/a\nhttp://h/b\n");
+    EXPECT_TRUE(ui.StartProcess({"true"}));
+    EXPECT_TRUE(ui.StartProcess({"false"})) << "started, whatever it then reports";
+    EXPECT_FALSE(ui.StartProcess({"/nonexistent/program"}));
+    EXPECT_FALSE(ui.StartProcess({}));
+}
+
 }  // namespace
 }  // namespace kelvra::console
