@@ -507,7 +507,9 @@ void KelvraWindow::SaveScreenshots() {
     if (tree_->topLevelItemCount() > 0) {
         tree_->setCurrentItem(tree_->topLevelItem(0));
         tree_->topLevelItem(0)->setExpanded(true);
-        FillList(TreeUrl(tree_->topLevelItem(0)));
+        const std::string url = TreeUrl(tree_->topLevelItem(0));
+        FillList(url);
+        ui_.StatusText(url);
     }
     save(*this, "main-report.png");
     RunCommand(app::CommandId::kSimpleList);

@@ -4,12 +4,14 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QHeaderView>
+#include <QPainter>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStringDecoder>
 #include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "gui/kelvrawindow.h"
 
@@ -26,6 +28,10 @@ constexpr std::size_t kRowsPerStep = 16;
 constexpr int kNameRole = Qt::UserRole;       // the node's name bytes (tree and list)
 constexpr int kImageRole = Qt::UserRole + 1;  // the list image of a row
 constexpr int kColumnBytesRole = Qt::UserRole + 2;
+// A date column's text and built-in width.
+constexpr char kDateSample[] = "0000/00/00 00:00";
+constexpr double kDateWidth = 104;
+constexpr int kCellMargin = 16;
 
 // A store name or key as the display shows it: UTF-8 when it is, else the program's code page.
 QString DisplayName(const std::string& bytes) {
@@ -35,14 +41,29 @@ QString DisplayName(const std::string& bytes) {
     return ToQt(app::Cp932ToUtf8(bytes));
 }
 
+constexpr int kImageSize = 16;
+
+// base with a small page in its lower right corner: the directory has its own document.
+QIcon WithPage(const QIcon& base) {
+    QPixmap pixmap = base.pixmap(kImageSize);
+    QPainter painter(&pixmap);
+    const QRect page(kImageSize / 2, kImageSize / 2 - 1, kImageSize / 2 - 1, kImageSize / 2);
+    painter.setPen(QColor(60, 60, 60));
+    painter.setBrush(Qt::white);
+    painter.drawRect(page);
+    painter.drawLine(page.left() + 2, page.top() + 3, page.right() - 2, page.top() + 3);
+    painter.drawLine(page.left() + 2, page.top() + 5, page.right() - 2, page.top() + 5);
+    return QIcon(pixmap);
+}
+
 // The eight images shared by the tree and the list.
 QIcon Image(int image) {
     QStyle* style = QApplication::style();
     switch (image) {
         case app::kImageDirectoryWithDocument:
-            return style->standardIcon(QStyle::SP_DirLinkIcon);
+            return WithPage(style->standardIcon(QStyle::SP_DirClosedIcon));
         case app::kImageDirectoryDocument:
-            return style->standardIcon(QStyle::SP_FileLinkIcon);
+            return WithPage(style->standardIcon(QStyle::SP_FileIcon));
         case app::kImageDirectory:
             return style->standardIcon(QStyle::SP_DirClosedIcon);
         case app::kTreeImageNoRecordSelected:
@@ -112,13 +133,18 @@ void KelvraWindow::CreatePanes() {
     list_->setHeaderLabels(titles);
     const app::ListColumnWidths widths = app::LoadListColumnWidths(IniPath());
     const std::span<const app::ListColumn> columns = app::ListColumns();
+    // The built-in widths fit a date in the font they were made for; this font may be wider.
+    const double scale = std::max(
+        1.0, (list_->fontMetrics().horizontalAdvance(kDateSample) + kCellMargin) / kDateWidth);
     for (std::size_t column = 0; column < columns.size() && column < widths.size(); ++column) {
         const int stored = widths[column];
-        list_->setColumnWidth(static_cast<int>(column),
-                              stored >= 0 ? stored : columns[column].width);
+        list_->setColumnWidth(
+            static_cast<int>(column),
+            stored >= 0 ? stored : static_cast<int>(columns[column].width * scale));
     }
     list_->header()->setSectionsClickable(true);
     list_->header()->setSortIndicatorShown(false);
+    list_->header()->setStretchLastSection(false);
     tree_->installEventFilter(this);
     list_->installEventFilter(this);
 
@@ -216,7 +242,7 @@ void KelvraWindow::FillBelow(QTreeWidgetItem* item) {
                     found->setText(0, DisplayName(child.name));
                 }
                 QIcon icon = Image(child.image);
-                icon.addPixmap(Image(child.selected_image).pixmap(16), QIcon::Selected);
+                icon.addPixmap(Image(child.selected_image).pixmap(kImageSize), QIcon::Selected);
                 found->setIcon(0, icon);
                 merge(found, child.children);
             }
