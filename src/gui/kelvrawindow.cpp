@@ -374,10 +374,10 @@ void KelvraWindow::ToggleFlag(int flag) {
     UpdateMenuState();
 }
 
-void KelvraWindow::DoubleClickAction(const std::string& url) {
+void KelvraWindow::DoubleClickAction(const std::string& url, bool alt) {
     switch (core_.Settings().tree_double_clicked) {
         case 0:
-            app::OpenAsUrl(core_, url, QApplication::keyboardModifiers() & Qt::AltModifier);
+            app::OpenAsUrl(core_, url, alt);
             break;
         case 1:
             app::OpenAsFile(core_, url);
@@ -388,6 +388,66 @@ void KelvraWindow::DoubleClickAction(const std::string& url) {
         default:  // 3 (fetch) waits for the registration; others do nothing
             break;
     }
+}
+
+long KelvraWindow::CommandMessage(unsigned code, const CommandArgument& argument) {
+    if (!core_.Started()) return -1;
+    const bool alt = (code >> kMessageAltShift) != 0;
+    std::vector<app::SelectedUrl> records;
+    for (const std::string& url : argument.urls) records.push_back({url, app::Pane::kList});
+    switch (code & kMessageCodeMask) {
+        case kMessageOpenAsUrl:
+            return app::OpenAsUrl(core_, argument.url, alt);
+        case kMessageOpenAsFile:
+            return app::OpenAsFile(core_, argument.url);
+        case kMessageCopyUrls:
+            app::CopyUrls(ui_, argument.urls);
+            return 1;
+        case kMessageCopyFileNames:
+            app::CopyFileNames(core_, records);
+            return 1;
+        case kMessageUrlInfo:
+            app::ShowUrlInfo(core_, argument.url);
+            return 1;
+        case kMessageOpenWithProgram:
+            OpenWithProgram(records);
+            return 1;
+        case kMessageProxySettings:
+            ProxySettings();
+            return 1;
+        case kMessageDoubleClick:
+            DoubleClickAction(argument.url, alt);
+            return 1;
+        case kMessageServerMode:
+            return core_.ServerMode();
+        case kMessageSetServerMode:
+            return SetServerMode(argument.mode, false);
+        case kMessageSelectUrl:
+            return SelectUrl(argument.url);
+        case kMessageStatusText:
+            ui_.StatusText(argument.url);
+            return 1;
+        case kMessagePageTitle:
+            return argument.title && PageTitleOf(argument.url, *argument.title);
+        default:
+            return -1;
+    }
+}
+
+bool KelvraWindow::PageTitleOf(const std::string& url, std::string& title) {
+    store::headerlistmanager& store = core_.Store();
+    const util::MutexLock lock(store.Mutex());
+    const store::treelistnode* node = store.FindRecord(url);
+    if (!node || !store.LocalFileExists(node)) return false;
+    std::string type;
+    title.clear();
+    if (!store.GetNodeContentType(node, type) || type.find("html") == std::string::npos) {
+        return true;
+    }
+    std::optional<std::string> found = app::NodeTitle(store, *node, "html");
+    if (!found) return false;
+    title = std::move(*found);
+    return true;
 }
 
 void KelvraWindow::ShowContextMenu(QWidget* pane, const QPoint& position) {

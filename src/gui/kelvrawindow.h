@@ -38,6 +38,33 @@ inline constexpr char kReinitialiseCaption[] = "全ての設定を直ちに反�
 inline constexpr char kAboutCaption[] = "KelvraW ver.8.3.0(+Orvanemon)";
 inline constexpr char kFolderTitle[] = "ﾃﾞｰﾀﾃﾞｨﾚｸﾄﾘを選択してください";
 
+// The argument of the internal command message; which member counts depends on the command.
+struct CommandArgument {
+    std::string url;  // a URL, or the text of 0x60
+    std::vector<std::string> urls;
+    std::uint32_t mode = 0;
+    std::string* title = nullptr;  // where 0x80 puts the page title
+};
+
+// Codes of the internal command message (low 12 bits; bits 12 to 15 carry the Alt flag).
+enum CommandCode : unsigned {
+    kMessageOpenAsUrl = 2,
+    kMessageOpenAsFile = 3,
+    kMessageCopyUrls = 4,
+    kMessageCopyFileNames = 5,
+    kMessageUrlInfo = 6,
+    kMessageOpenWithProgram = 10,
+    kMessageProxySettings = 13,
+    kMessageDoubleClick = 0x20,
+    kMessageServerMode = 0x30,
+    kMessageSetServerMode = 0x31,
+    kMessageSelectUrl = 0x51,
+    kMessageStatusText = 0x60,
+    kMessagePageTitle = 0x80,
+};
+inline constexpr unsigned kMessageCodeMask = 0xFFF;
+inline constexpr unsigned kMessageAltShift = 12;
+
 // The About box's text: the NTLM library in use and the Flash plug-in's version when it loads.
 std::string AboutText();
 
@@ -69,6 +96,10 @@ class KelvraWindow final : public QMainWindow {
     void UpdateMenuState();
     // Selects the tree item of url, expanding the way down; false when nothing was selected.
     bool SelectUrl(std::string_view url);
+    // The internal command message through which the bookmark window and the list drive the
+    // window. Returns the command's result; -1 for a code it does not know, and for the
+    // registration, condition and data-management codes until those operations exist here.
+    long CommandMessage(unsigned code, const CommandArgument& argument);
     // The URLs selected in the pane used last.
     std::vector<app::SelectedUrl> SelectedUrls() const;
 
@@ -113,7 +144,10 @@ class KelvraWindow final : public QMainWindow {
     void ClearPanes();
     void OnListActivated(QTreeWidgetItem* item);
     void EnterKey();
-    void DoubleClickAction(const std::string& url);
+    void DoubleClickAction(const std::string& url, bool alt);
+    // 0x80: false without a stored file; an HTML object's title (false without one); else
+    // an empty title.
+    bool PageTitleOf(const std::string& url, std::string& title);
     void ShowSelectedUrl();
     void ShowContextMenu(QWidget* pane, const QPoint& position);
 

@@ -79,6 +79,10 @@ QIcon Image(int image) {
     }
 }
 
+bool AltHeld() {
+    return QApplication::keyboardModifiers() & Qt::AltModifier;
+}
+
 QByteArray Bytes(const std::string& text) {
     return QByteArray::fromStdString(text);
 }
@@ -168,7 +172,7 @@ void KelvraWindow::CreatePanes() {
     connect(tree_, &QTreeWidget::itemExpanded, this,
             [this](QTreeWidgetItem* item) { FillBelow(item); });
     connect(tree_, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem* item) { DoubleClickAction(TreeUrl(item)); });
+            [this](QTreeWidgetItem* item) { DoubleClickAction(TreeUrl(item), AltHeld()); });
     connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] {
         ShowSelectedUrl();
         UpdateMenuState();
@@ -337,7 +341,7 @@ void KelvraWindow::OnListActivated(QTreeWidgetItem* item) {
     if (item->data(0, kImageRole).toInt() == app::kImageDirectory) {
         SelectUrl(url);
     } else {
-        DoubleClickAction(url);
+        DoubleClickAction(url, AltHeld());
     }
 }
 
@@ -348,7 +352,7 @@ void KelvraWindow::EnterKey() {
     if (!url.empty() && url.back() == '/') {
         SelectUrl(url);
     } else {
-        DoubleClickAction(url);
+        DoubleClickAction(url, AltHeld());
     }
 }
 

@@ -136,6 +136,51 @@ TEST_F(WindowTest, ProxySettingsStopTheServerWhileOpenAndKeepTheFieldsOnOk) {
     EXPECT_NE(ini.find("IPMASK1=10"), std::string::npos) << ini;
 }
 
+TEST_F(WindowTest, CommandMessageAnswersTheBookmarkWindowsQuestions) {
+    ::mkdir((data_ + "h").c_str(), 0755);
+    ::mkdir((data_ + "h/d").c_str(), 0755);
+    std::ofstream(data_ + "h/d/a.html") << "<html><TITLE>Stored &amp; found</TITLE>";
+    std::ofstream(data_ + "h/d/b.css") << "p {}";
+    std::ofstream(data_ + "kelvra.hif", std::ios::binary)
+        << store::FormatRecord("h/d/a.html", "CT:text/html\n", true)
+        << store::FormatRecord("h/d/b.css", "CT:text/css\n", true)
+        << store::FormatRecord("h/d/gone.html", "CT:text/html\n", true);
+    WriteIni("RunAtStart=17\n");  // Local Mode, always answer from stored data
+    gui::KelvraWindow& window = Start();
+
+    struct Row {
+        const char* url;
+        long result;
+        const char* title;
+    };
+    const Row kTitles[] = {
+        {"http://h/d/a.html", 1, "Stored & found"},
+        {"http://h/d/b.css", 1, ""},          // not HTML: no title, but true
+        {"http://h/d/gone.html", 0, "keep"},  // no stored file
+    };
+    for (const Row& row : kTitles) {
+        std::string title = "keep";
+        gui::CommandArgument argument;
+        argument.url = row.url;
+        argument.title = &title;
+        EXPECT_EQ(window.CommandMessage(gui::kMessagePageTitle, argument), row.result) << row.url;
+        EXPECT_EQ(title, row.title) << row.url;
+    }
+
+    gui::CommandArgument argument;
+    EXPECT_EQ(window.CommandMessage(gui::kMessageServerMode, argument), 17);
+    argument.mode = 2;  // the flag bits stay
+    EXPECT_EQ(window.CommandMessage(gui::kMessageSetServerMode, argument), 17);
+    EXPECT_EQ(window.CommandMessage(gui::kMessageServerMode, argument), 18);
+    argument.url = "http://h/d/a.html";
+    EXPECT_EQ(window.CommandMessage(gui::kMessageSelectUrl, argument), 1);
+    EXPECT_EQ(window.Tree()->currentItem()->text(0), "d");
+    argument.url = "status text";
+    window.CommandMessage(gui::kMessageStatusText, argument);
+    EXPECT_EQ(ui_.statuses.back(), "status text");
+    EXPECT_EQ(window.CommandMessage(0x7FF, argument), -1);
+}
+
 TEST_F(WindowTest, AboutNamesTheNtlmLibraryAndThePlugin) {
     gui::KelvraWindow& window = Start();
     EXPECT_TRUE(window.RunCommand(CommandId::kAbout));
