@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QSlider>
 #include <QTimer>
@@ -179,6 +180,36 @@ TEST_F(WindowTest, CommandMessageAnswersTheBookmarkWindowsQuestions) {
     window.CommandMessage(gui::kMessageStatusText, argument);
     EXPECT_EQ(ui_.statuses.back(), "status text");
     EXPECT_EQ(window.CommandMessage(0x7FF, argument), -1);
+}
+
+TEST_F(WindowTest, ClickingTheSizeColumnSortsByNumberThenReverses) {
+    ::mkdir((data_ + "h").c_str(), 0755);
+    ::mkdir((data_ + "h/d").c_str(), 0755);
+    std::string hif;
+    for (const auto& [name, kilobytes] :
+         {std::pair{"ten.bin", 10}, {"one.bin", 1}, {"nine.bin", 9}}) {
+        std::ofstream(data_ + "h/d/" + name) << std::string(kilobytes * 1024, 'x');
+        hif +=
+            store::FormatRecord(std::string("h/d/") + name, "CT:application/octet-stream\n", true);
+    }
+    std::ofstream(data_ + "kelvra.hif", std::ios::binary) << hif;
+    gui::KelvraWindow& window = Start();
+    ASSERT_TRUE(window.SelectUrl("http://h/d/"));
+    QTreeWidget* list = window.List();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->topLevelItemCount() == 3; }, kWindowWaitMs));
+    const auto names = [&] {
+        std::vector<std::string> order;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            order.push_back(list->topLevelItem(i)->text(0).toStdString());
+        }
+        return order;
+    };
+    // What the header reports for a click on the "ｻｲｽﾞ" title.
+    const auto click_size = [&] { list->header()->sectionClicked(app::kSizeColumn); };
+    click_size();
+    EXPECT_EQ(names(), (std::vector<std::string>{"one.bin", "nine.bin", "ten.bin"}));
+    click_size();
+    EXPECT_EQ(names(), (std::vector<std::string>{"ten.bin", "nine.bin", "one.bin"}));
 }
 
 TEST_F(WindowTest, AboutNamesTheNtlmLibraryAndThePlugin) {
