@@ -1,7 +1,5 @@
 #include "app/csvexport.h"
 
-#include <sys/stat.h>
-
 #include "app/storeview.h"
 #include "net/url.h"
 #include "platform/rawfile.h"
@@ -29,24 +27,12 @@ void AppendLine(store::headerlistmanager& store, const store::treelistnode& node
                 const store::treelistnode& data, std::string& out) {
     out += store.NodeKey(&node);
     out += ',';
-    std::string path;
-    if (data.value().IsText()) store.GetNodeLocalPath(&data, path);
-    struct stat info {};
-    if (path.empty() || ::stat(path.c_str(), &info) != 0) {
-        out += node.IsLeaf() ? " (No object)" : " <Folder>";
-        out += '\n';
-        return;
-    }
-    std::string type;
-    store.GetNodeContentType(&data, type);
-    if (std::optional<std::string> title = NodeTitle(store, data, "/html")) {
-        out += *title;
+    if (std::optional<ObjectColumns> object = StoredObjectColumns(store, data, "/html")) {
+        out += object->title + ", " + object->web_date + ", " + object->file_date + ", " +
+               object->size;
     } else {
-        out += type.empty() ? std::string("---") : "(" + type + ")";
+        out += node.IsLeaf() ? " (No object)" : " <Folder>";
     }
-    out += ", " + FormatWebDate(store.NodeField(&data, "LM:"));
-    out += ", " + FormatFileDate(info.st_mtime);
-    out += ", " + FormatSizeKB(info.st_size);
     out += '\n';
 }
 

@@ -115,11 +115,6 @@ std::string ReadPageHead(std::FILE* file) {
     return page;
 }
 
-// A node with a record text of its own (cookie entries aside).
-bool HasValidRecord(const store::treelistnode* node) {
-    return node && node->value().IsText() && !IsCookieName(node->name());
-}
-
 int RowImage(store::headerlistmanager& store, const store::treelistnode& node) {
     if (IsCookieName(node.name())) return kImageCookie;
     const store::treelistnode* data = DataNodeOf(node);
@@ -143,23 +138,16 @@ void FillReportColumns(store::headerlistmanager& store, const store::treelistnod
         return;
     }
     const store::treelistnode* data = DataNodeOf(node);
-    std::string path;
-    if (HasValidRecord(data)) store.GetNodeLocalPath(data, path);
-    struct stat info {};
-    if (path.empty() || ::stat(path.c_str(), &info) != 0) {
+    std::optional<ObjectColumns> object;
+    if (data) object = StoredObjectColumns(store, *data, "html");
+    if (!object) {
         row.title = node.IsLeaf() ? " (No object)" : " <Folder>";
         return;
     }
-    std::string type;
-    store.GetNodeContentType(data, type);
-    if (std::optional<std::string> title = NodeTitle(store, *data, "html")) {
-        row.title = std::move(*title);
-    } else {
-        row.title = type.empty() ? std::string(kNoDate) : "(" + type + ")";
-    }
-    row.web_date = FormatWebDate(store.NodeField(data, "LM:"));
-    row.file_date = FormatFileDate(info.st_mtime);
-    row.size = FormatSizeKB(info.st_size);
+    row.title = std::move(object->title);
+    row.web_date = std::move(object->web_date);
+    row.file_date = std::move(object->file_date);
+    row.size = std::move(object->size);
 }
 
 // The first child after the one named name; by name, as that child may have gone meanwhile.
@@ -253,6 +241,28 @@ const store::treelistnode* DataNodeOf(const store::treelistnode& node) {
     const store::treelistnode* document = node.FindChild("");
     if (document && !document->value().IsRemoved()) return document;
     return node.value().IsText() ? &node : nullptr;
+}
+
+std::optional<ObjectColumns> StoredObjectColumns(store::headerlistmanager& store,
+                                                 const store::treelistnode& data,
+                                                 std::string_view type_part) {
+    if (!data.value().IsText() || IsCookieName(data.name())) return std::nullopt;
+    std::string path;
+    store.GetNodeLocalPath(&data, path);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    ObjectColumns columns;
+    if (std::optional<std::string> title = NodeTitle(store, data, type_part)) {
+        columns.title = std::move(*title);
+    } else {
+        std::string type;
+        store.GetNodeContentType(&data, type);
+        columns.title = type.empty() ? std::string(kNoDate) : "(" + type + ")";
+    }
+    columns.web_date = FormatWebDate(store.NodeField(&data, "LM:"));
+    columns.file_date = FormatFileDate(info.st_mtime);
+    columns.size = FormatSizeKB(info.st_size);
+    return columns;
 }
 
 store::treelistnode* DirectoryNode(store::headerlistmanager& store, std::string_view url) {

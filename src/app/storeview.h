@@ -159,6 +159,18 @@ class ListSortState final {
 // child with an empty name) or else its own record; none for a directory with neither, and
 // for removed nodes.
 const store::treelistnode* DataNodeOf(const store::treelistnode& node);
+// The report columns of a stored object (CP932).
+struct ObjectColumns {
+    std::string title;      // the page title, else "(content type)", else "---"
+    std::string web_date;   // FormatWebDate of "LM:"
+    std::string file_date;  // FormatFileDate of the file's time
+    std::string size;       // FormatSizeKB of the file's size
+};
+// Those of data (a DataNodeOf result) when its record is valid and its file exists, else none.
+// type_part as for NodeTitle.
+std::optional<ObjectColumns> StoredObjectColumns(store::headerlistmanager& store,
+                                                 const store::treelistnode& data,
+                                                 std::string_view type_part);
 // The store node of a directory URL (scheme dropped, percent-decoded, a final "/" dropped; the
 // root for an empty path); nullptr when there is none. Hold the store's lock while using it.
 store::treelistnode* DirectoryNode(store::headerlistmanager& store, std::string_view url);

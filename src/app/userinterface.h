@@ -64,8 +64,8 @@ class UserInterface {
     // A folder, starting at start_folder; none when the user cancels.
     virtual std::optional<std::string> ChooseFolder(std::string_view title,
                                                     std::string_view start_folder) = 0;
-    // The clipboard's text as the program keeps its texts (bytes; the desktop converts);
-    // empty when the clipboard holds no text.
+    // The clipboard's text; empty when it holds no text. What the program puts there are URLs
+    // and local paths, passed as they are (UTF-8 for the desktop).
     virtual std::string ClipboardText() = 0;
     virtual void SetClipboardText(std::string_view text) = 0;
     // Opens a URL or a local file with the desktop's default program. Returns 0 when it was
