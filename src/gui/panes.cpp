@@ -346,14 +346,13 @@ void KelvraWindow::OnListActivated(QTreeWidgetItem* item) {
 }
 
 void KelvraWindow::EnterKey() {
-    const std::vector<app::SelectedUrl> urls = SelectedUrls();
-    if (urls.empty()) return;
-    const std::string& url = urls.front().url;
-    if (!url.empty() && url.back() == '/') {
-        SelectUrl(url);
-    } else {
-        DoubleClickAction(url, AltHeld());
+    // A list row acts as its double-click; a tree item is a directory: it is selected.
+    if (last_pane_ == app::Pane::kList) {
+        if (QTreeWidgetItem* item = list_->currentItem()) OnListActivated(item);
+        return;
     }
+    const std::vector<app::SelectedUrl> urls = SelectedUrls();
+    if (!urls.empty()) SelectUrl(urls.front().url);
 }
 
 }  // namespace kelvra::gui

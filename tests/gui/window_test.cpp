@@ -212,6 +212,25 @@ TEST_F(WindowTest, ClickingTheSizeColumnSortsByNumberThenReverses) {
     EXPECT_EQ(names(), (std::vector<std::string>{"ten.bin", "nine.bin", "one.bin"}));
 }
 
+TEST_F(WindowTest, EnterOnADirectoryRowSelectsItInTheTree) {
+    ::mkdir((data_ + "h").c_str(), 0755);
+    ::mkdir((data_ + "h/d").c_str(), 0755);
+    std::ofstream(data_ + "h/d/a.html") << "a";
+    std::ofstream(data_ + "kelvra.hif", std::ios::binary)
+        << store::FormatRecord("h/d/a.html", "CT:text/html\n", true);
+    gui::KelvraWindow& window = Start();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(window.SelectUrl("http://h/"));
+    QTreeWidget* list = window.List();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->topLevelItemCount() == 1; }, kWindowWaitMs));
+    list->setFocus();
+    list->setCurrentItem(list->topLevelItem(0));
+    QTest::keyClick(list, Qt::Key_Return);
+    ASSERT_NE(window.Tree()->currentItem(), nullptr);
+    EXPECT_EQ(window.Tree()->currentItem()->text(0), "d");
+}
+
 TEST_F(WindowTest, AboutNamesTheNtlmLibraryAndThePlugin) {
     gui::KelvraWindow& window = Start();
     EXPECT_TRUE(window.RunCommand(CommandId::kAbout));
