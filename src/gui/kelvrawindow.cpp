@@ -1,5 +1,10 @@
 #include "gui/kelvrawindow.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -65,6 +70,25 @@ QIcon ModeIcon(std::uint32_t mode) {
     painter.setPen(Qt::white);
     painter.drawText(pixmap.rect(), Qt::AlignCenter, look.letter);
     return QIcon(pixmap);
+}
+
+// Asks the local server on port for url as a browser would and reads the answer to its end;
+// the server answers from its own threads.
+void AskLocalServer(int port, const std::string& url) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string request = "GET " + url + " HTTP/1.0\r\n\r\n";
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
+        char buffer[4096];
+        while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+        }
+    }
+    ::close(fd);
 }
 
 bool ServerCommand(app::CommandId id) {
@@ -583,6 +607,10 @@ void KelvraWindow::SaveScreenshots() {
     proxy.show();
     save(proxy, "proxy.png");
     proxy.hide();
+    // A request of its own, so that the monitor shows a worker's row at work.
+    if (core_.ServerPort() > 0 && tree_->topLevelItemCount() > 0) {
+        AskLocalServer(core_.ServerPort(), TreeUrl(tree_->topLevelItem(0)));
+    }
     ShowMonitor();
     if (monitor_) save(*monitor_, "monitor.png");
     close();
