@@ -282,7 +282,11 @@ void KelvraWindow::BuildMenus() {
     menus_.push_back(context_menu_);
     menus_.push_back(tray_menu_);
     for (QMenu* menu : menus_) {
-        connect(menu, &QMenu::aboutToShow, this, [this] { UpdateMenuState(); });
+        connect(menu, &QMenu::aboutToShow, this, [this] {
+            // Asked only here: reading the clipboard may wait for the program that owns it.
+            clipboard_has_text_ = !ui_.ClipboardText().empty();
+            UpdateMenuState();
+        });
     }
 }
 
@@ -290,7 +294,7 @@ void KelvraWindow::UpdateMenuState() {
     app::MenuContext context;
     context.busy = busy_;
     context.selected = SelectedUrls().size();
-    context.clipboard_has_text = !ui_.ClipboardText().empty();
+    context.clipboard_has_text = clipboard_has_text_;
     const app::CommandId shown = app::ServerModeCommand(core_.ServerMode());
     for (const auto& [id, action] : actions_) {
         action->setEnabled(app::CommandEnabled(id, context));

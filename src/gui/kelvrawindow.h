@@ -92,7 +92,8 @@ class KelvraWindow final : public QMainWindow {
     bool RunCommand(app::CommandId id);
     // The action of a command (menus, tray, shortcuts); nullptr for none.
     QAction* Action(app::CommandId id) const;
-    // Applies the menu-state rule to every action, as opening a menu does.
+    // Applies the menu-state rule to every action, as opening a menu does (with the clipboard
+    // as it was when a menu last opened).
     void UpdateMenuState();
     // Selects the tree item of url, expanding the way down; false when nothing was selected.
     bool SelectUrl(std::string_view url);
@@ -172,6 +173,7 @@ class KelvraWindow final : public QMainWindow {
     bool filling_list_ = false;
     int fill_generation_ = 0;  // a newer fill request ends the running one
     bool in_popup_ = false;
+    bool clipboard_has_text_ = false;  // as last seen when a menu opened
     app::Pane last_pane_ = app::Pane::kTree;
     int stored_show_state_ = 1;
     std::string list_url_;  // the directory the list shows

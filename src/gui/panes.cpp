@@ -272,8 +272,9 @@ bool KelvraWindow::SelectUrl(std::string_view url) {
             if (candidate->data(0, kNameRole).toByteArray() == Bytes(name)) found = candidate;
         }
         if (!found) break;
+        // Expanding fills the item's children at once; no events run in between, so no
+        // command can clear the tree under the walk.
         found->setExpanded(true);
-        QApplication::processEvents();
         tree_->setCurrentItem(found);
         selected = found;
         parent = found;
