@@ -1,5 +1,6 @@
 // kelvraw: the desktop program. One instance per settings directory (shared with kelvrac);
-// SIGINT and SIGTERM close the main window as its close box does (a fast exit).
+// SIGINT and SIGTERM close the main window as its close box does (a fast exit), as soon as no
+// modal command or fill holds it.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -32,14 +33,14 @@ void OnSignal(int) {
 }
 
 // Turns SIGINT and SIGTERM into a close request on the GUI thread.
-void WatchSignals(QWidget& window) {
+void WatchSignals(gui::KelvraWindow& window) {
     if (pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &window);
     QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
         char bytes[16];
         while (read(signal_pipe[0], bytes, sizeof bytes) > 0) {
         }
-        window.close();
+        window.RequestClose();
     });
     struct sigaction action {};
     action.sa_handler = OnSignal;

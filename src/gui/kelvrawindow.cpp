@@ -156,6 +156,17 @@ void KelvraWindow::SetInputEnabled(bool enabled) {
 void KelvraWindow::SetBusy(app::BusyState busy) {
     busy_ = busy;
     UpdateMenuState();
+    CloseIfPending();
+}
+
+void KelvraWindow::RequestClose() {
+    close_pending_ = !close();
+}
+
+void KelvraWindow::CloseIfPending() {
+    if (close_pending_ && busy_ == app::BusyState::kIdle && !filling_tree_ && !filling_list_) {
+        QTimer::singleShot(0, this, [this] { RequestClose(); });
+    }
 }
 
 void KelvraWindow::StartUp() {
@@ -165,7 +176,10 @@ void KelvraWindow::StartUp() {
     const int rows = std::min<int>(core_.Settings().threads, kMaxMonitorRows);
     SrvStatusDiag::Handlers handlers;
     handlers.mode_changed = [this](std::uint32_t mode) { ShowServerMode(mode); };
-    handlers.open_proxy_setting = [this] { ProxySettings(); };
+    handlers.open_proxy_setting = [this] {
+        ProxySettings();
+        CloseIfPending();
+    };
     monitor_ = std::make_unique<SrvStatusDiag>(rows, IniPath(), std::move(handlers), this);
     core_.SetServerMonitor(*monitor_);
     tray_menu_->addAction(Action(app::CommandId::kServerStatusWindow));
@@ -377,7 +391,6 @@ bool KelvraWindow::RunCommand(app::CommandId id) {
             break;
         case app::CommandId::kExportList:
             app::ExportList(core_, busy_, urls);
-            UpdateMenuState();
             break;
         case app::CommandId::kHelp:
             app::OpenHelp(core_);
@@ -388,6 +401,9 @@ bool KelvraWindow::RunCommand(app::CommandId id) {
         default:
             return false;
     }
+    // A modal command has ended: its busy state is gone.
+    UpdateMenuState();
+    CloseIfPending();
     return true;
 }
 

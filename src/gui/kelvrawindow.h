@@ -104,6 +104,9 @@ class KelvraWindow final : public QMainWindow {
     // The URLs selected in the pane used last.
     std::vector<app::SelectedUrl> SelectedUrls() const;
 
+    // A close from outside (SIGTERM): refused while busy, it is made as soon as the window is
+    // idle again.
+    void RequestClose();
     // Called once the window has closed for good (the program then ends).
     void SetOnClosed(std::function<void()> on_closed) { on_closed_ = std::move(on_closed); }
     // The tray icon, its tip and the server menu's title follow mode.
@@ -129,6 +132,8 @@ class KelvraWindow final : public QMainWindow {
     // Adds commands to menu, grouping consecutive items of one submenu.
     void AddCommands(QMenu* menu, std::span<const app::CommandId> commands);
     void SetBusy(app::BusyState busy);
+    // Makes a requested close once nothing holds the window any more.
+    void CloseIfPending();
     // Input to the panes and the menu bar (start-up and shutdown run with it off).
     void SetInputEnabled(bool enabled);
     void ApplyViewFlags();
@@ -173,7 +178,8 @@ class KelvraWindow final : public QMainWindow {
     bool filling_list_ = false;
     int fill_generation_ = 0;  // a newer fill request ends the running one
     bool in_popup_ = false;
-    bool clipboard_has_text_ = false;  // as last seen when a menu opened
+    bool clipboard_has_text_ = false;
+    bool close_pending_ = false;  // as last seen when a menu opened
     app::Pane last_pane_ = app::Pane::kTree;
     int stored_show_state_ = 1;
     std::string list_url_;  // the directory the list shows

@@ -304,7 +304,10 @@ void KelvraWindow::FillList(const std::string& directory_url) {
         if (generation != fill_generation_ || !core_.Started()) break;
     }
     QApplication::restoreOverrideCursor();
-    if (generation == fill_generation_) filling_list_ = false;
+    if (generation == fill_generation_) {
+        filling_list_ = false;
+        CloseIfPending();
+    }
 }
 
 void KelvraWindow::ClearPanes() {

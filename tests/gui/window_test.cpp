@@ -231,6 +231,19 @@ TEST_F(WindowTest, EnterOnADirectoryRowSelectsItInTheTree) {
     EXPECT_EQ(window.Tree()->currentItem()->text(0), "d");
 }
 
+TEST_F(WindowTest, ACloseRequestedDuringAModalCommandHappensWhenItEnds) {
+    gui::KelvraWindow& window = Start();
+    bool refused = false;
+    WhenModal<gui::ConfigDialog>([&](gui::ConfigDialog& dialog) {
+        window.RequestClose();
+        refused = window.Started();
+        dialog.reject();
+    });
+    window.RunCommand(CommandId::kSettings);
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.Started(); }, kWindowWaitMs));
+}
+
 TEST_F(WindowTest, AboutNamesTheNtlmLibraryAndThePlugin) {
     gui::KelvraWindow& window = Start();
     EXPECT_TRUE(window.RunCommand(CommandId::kAbout));
