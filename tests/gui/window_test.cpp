@@ -244,6 +244,43 @@ TEST_F(WindowTest, ACloseRequestedDuringAModalCommandHappensWhenItEnds) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.Started(); }, kWindowWaitMs));
 }
 
+TEST_F(WindowTest, TheTwoExitCommandsSaveFastOrTidy) {
+    struct Row {
+        CommandId command;
+        bool keeps_gone_record;  // fast: nothing changed, nothing written
+    };
+    for (const Row& row : {Row{CommandId::kFastExit, true}, Row{CommandId::kTidyExit, false}}) {
+        ::mkdir((data_ + "h").c_str(), 0755);
+        std::ofstream(data_ + "h/a.html") << "a";
+        const std::string hif = store::FormatRecord("h/a.html", "CT:text/html\n", true) +
+                                store::FormatRecord("h/gone.html", "CT:text/html\n", true);
+        std::ofstream(data_ + "kelvra.hif", std::ios::binary) << hif;
+        gui::KelvraWindow& window = Start();
+        EXPECT_TRUE(window.RunCommand(row.command));
+        EXPECT_FALSE(window.Started());
+        const std::string saved = ReadWhole(data_ + "kelvra.hif");
+        EXPECT_EQ(saved.find("gone.html") != std::string::npos, row.keeps_gone_record) << saved;
+        EXPECT_NE(saved.find("a.html"), std::string::npos);
+        window_.reset();
+    }
+}
+
+TEST_F(WindowTest, ViewFlagsSwitchTheListAndAreSavedAtExit) {
+    WriteIni("[WindowMetrix]\nFlags=4\n");
+    gui::KelvraWindow& window = Start();
+    window.UpdateMenuState();
+    EXPECT_TRUE(window.Action(CommandId::kSelectAfterFetch)->isChecked());
+    EXPECT_FALSE(window.Action(CommandId::kSimpleList)->isChecked());
+    EXPECT_FALSE(window.List()->isHeaderHidden());
+    EXPECT_TRUE(window.RunCommand(CommandId::kSimpleList));
+    EXPECT_TRUE(window.Action(CommandId::kSimpleList)->isChecked());
+    EXPECT_TRUE(window.List()->isHeaderHidden());
+    EXPECT_TRUE(window.List()->isColumnHidden(static_cast<int>(app::kSizeColumn)));
+    EXPECT_TRUE(window.RunCommand(CommandId::kHideWhenMinimised));
+    window.close();
+    EXPECT_NE(ReadWhole(IniPath()).find("Flags=7"), std::string::npos) << ReadWhole(IniPath());
+}
+
 TEST_F(WindowTest, AboutNamesTheNtlmLibraryAndThePlugin) {
     gui::KelvraWindow& window = Start();
     EXPECT_TRUE(window.RunCommand(CommandId::kAbout));
