@@ -8,8 +8,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFileDialog>
-#include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -31,7 +29,6 @@ namespace kelvra::gui {
 namespace {
 
 constexpr char kMainWindow[] = "Main";
-constexpr char kStartingMenuTitle[] = "起動中";
 constexpr int kSplitterWidth = 2;
 constexpr int kTrayIconSize = 32;
 
@@ -280,7 +277,7 @@ void KelvraWindow::BuildMenus() {
         if (info.id == app::MenuId::kServer) {
             // Right-aligned, as far from the other menus as the bar allows.
             mode_bar_ = new QMenuBar(menuBar());
-            menu = mode_bar_->addMenu(ToQt(kStartingMenuTitle));
+            menu = mode_bar_->addMenu(ToQt(info.label));
             menuBar()->setCornerWidget(mode_bar_, Qt::TopRightCorner);
             mode_menu_ = menu;
         } else {

@@ -32,6 +32,8 @@ constexpr int kColumnBytesRole = Qt::UserRole + 2;
 constexpr char kDateSample[] = "0000/00/00 00:00";
 constexpr double kDateWidth = 104;
 constexpr int kCellMargin = 16;
+// The splitter keeps this much of either pane.
+constexpr int kMinimumPaneWidth = 16;
 
 // A store name or key as the display shows it: UTF-8 when it is, else the program's code page.
 QString DisplayName(const std::string& bytes) {
@@ -124,10 +126,12 @@ void KelvraWindow::CreatePanes() {
     tree_ = new QTreeWidget(splitter_);
     tree_->setObjectName("URLTreeWindow");
     tree_->setHeaderHidden(true);
+    tree_->setMinimumWidth(kMinimumPaneWidth);
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_ = new QTreeWidget(splitter_);
     list_->setObjectName("URLListView");
     list_->setRootIsDecorated(false);
+    list_->setMinimumWidth(kMinimumPaneWidth);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
