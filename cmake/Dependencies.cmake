@@ -23,6 +23,15 @@ add_library(kelvra_ntlm INTERFACE)
 target_include_directories(kelvra_ntlm INTERFACE ${NTLM_INCLUDE_DIR})
 target_link_libraries(kelvra_ntlm INTERFACE ${NTLM_LIBRARY})
 
+if(KELVRA_GUI)
+  # The desktop program; its tests drive it with QtTest.
+  find_package(Qt6 QUIET COMPONENTS Widgets Test)
+  if(NOT Qt6Widgets_FOUND OR NOT Qt6Test_FOUND)
+    kelvra_missing("Qt 6 Widgets and Test (KELVRA_GUI=ON; KELVRA_GUI=OFF builds without kelvraw)"
+      qt6-base-dev)
+  endif()
+endif()
+
 if(KELVRA_TESTS)
   find_package(GTest QUIET)
   if(NOT GTest_FOUND OR NOT TARGET GTest::gmock)
