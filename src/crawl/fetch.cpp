@@ -17,7 +17,6 @@ using namespace store::JobFlag;
 using store::CommitFlags;
 using store::CommitResult;
 
-constexpr int kMaxChannelStatus = 0x7FFF;
 constexpr std::int64_t kMaxRobotsBytes = store::PickupLinkClassEx::kMaxRobotsBytes;
 constexpr std::string_view kProxyScope = ".";
 
@@ -123,7 +122,7 @@ WorkerResult FetchTransaction::RunFetch() {
     if (!reused_kept) {
         ShowFreshStart();
         if (!PauseBeforeRequest()) return WorkerState::kEnding;
-        if (SendCurrent() != net::kChannelOk) {
+        if (SendCurrent() != net::ChannelCode::kOk) {
             slot_.connection->Close();
             return WorkerResult::kSendFailed;
         }
@@ -141,7 +140,7 @@ WorkerResult FetchTransaction::RunFetch() {
         slot_.setting.Pipelines() && PipelineNext()) {
         slot_.flags |= SlotFlag::kKeep;
     }
-    int code = net::kChannelOk;
+    net::ChannelCode code = net::ChannelCode::kOk;
     ReadOutcome outcome = ReadBody(code);
     return FinishFetch(outcome, code);
 }
@@ -170,7 +169,7 @@ bool FetchTransaction::PauseBeforeRequest() {
     return crawl_.PauseUnlessStopped(index_, std::chrono::milliseconds(pause));
 }
 
-int FetchTransaction::SendCurrent() {
+net::ChannelCode FetchTransaction::SendCurrent() {
     std::string text;
     BuildRequestHeaders(slot_.url, slot_.job, text, (slot_.flags & SlotFlag::kAttemptMask) != 0);
     slot_.sent = CredentialsIn(text);
@@ -180,18 +179,18 @@ int FetchTransaction::SendCurrent() {
 
 WorkerResult FetchTransaction::ReadHeaderResult(bool reused_kept) {
     slot_.flags &= ~SlotFlag::kKeep;
-    int status = slot_.connection->ReadStatus();
-    slot_.response_status = status;
+    const net::ResponseStatus read = slot_.connection->ReadStatus();
+    slot_.response_status = read.status;
     // A redirection whose header was cut short after its Location line counts as arrived.
     slot_.header_arrived = slot_.connection->State() >= net::kHeaderComplete;
-    if (status >= 100 && status <= kMaxChannelStatus) return WorkerResult::kHeaderRead;
+    if (read.Arrived()) return WorkerResult::kHeaderRead;
     slot_.connection->Close();
-    if (status == net::kTempFileFailed) return WorkerResult::kTempFileFailed;
-    if (status == 0 && reused_kept) return WorkerResult::kKeptClosed;
+    if (read.failure == net::ChannelCode::kTempFileFailed) return WorkerResult::kTempFileFailed;
+    if (read.PeerClosed() && reused_kept) return WorkerResult::kKeptClosed;
     return WorkerResult::kSendFailed;
 }
 
-FetchTransaction::ReadOutcome FetchTransaction::ReadBody(int& code) {
+FetchTransaction::ReadOutcome FetchTransaction::ReadBody(net::ChannelCode& code) {
     SlotConnection& connection = *slot_.connection;
     const net::HttpMessageBuffer& buffer = connection.Buffer();
     const std::int64_t header_length = static_cast<std::int64_t>(buffer.header_length);
@@ -211,7 +210,7 @@ FetchTransaction::ReadOutcome FetchTransaction::ReadBody(int& code) {
     return state == net::kMessageComplete ? ReadOutcome::kComplete : ReadOutcome::kFailed;
 }
 
-WorkerResult FetchTransaction::FinishFetch(ReadOutcome outcome, int code) {
+WorkerResult FetchTransaction::FinishFetch(ReadOutcome outcome, net::ChannelCode code) {
     slot_.connection->FinishTransfer();
     if (outcome == ReadOutcome::kComplete) {
         bool may_keep = slot_.keep_response && !IsAuthorizationStatus(slot_.response_status);
@@ -227,7 +226,8 @@ WorkerResult FetchTransaction::FinishFetch(ReadOutcome outcome, int code) {
     slot_.connection->Close();
     if (outcome == ReadOutcome::kCut) return WorkerResult::kHeaderRead;
     if (outcome == ReadOutcome::kTooLong) return WorkerResult::kTooLong;
-    return code == net::kTempFileFailed ? WorkerResult::kTempFileFailed : WorkerResult::kReadFailed;
+    return code == net::ChannelCode::kTempFileFailed ? WorkerResult::kTempFileFailed
+                                                     : WorkerResult::kReadFailed;
 }
 
 bool FetchTransaction::PipelineNext() {
@@ -244,7 +244,7 @@ bool FetchTransaction::SendOn(const std::string& url, store::FetchJob* job) {
     BuildRequestHeaders(url, job, text, false);
     slot_.next_sent = CredentialsIn(text);
     return slot_.connection->Request(ChooseMethod(job->flags), url, SettingOf(slot_), text) ==
-           net::kChannelOk;
+           net::ChannelCode::kOk;
 }
 
 bool FetchTransaction::KeepAliveResponse() const {

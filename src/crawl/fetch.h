@@ -36,10 +36,10 @@ class FetchTransaction {
     bool ReuseKeptConnection();
     void ShowFreshStart();
     bool PauseBeforeRequest();
-    int SendCurrent();
+    net::ChannelCode SendCurrent();
     WorkerResult ReadHeaderResult(bool reused_kept);
-    ReadOutcome ReadBody(int& code);
-    WorkerResult FinishFetch(ReadOutcome outcome, int code);
+    ReadOutcome ReadBody(net::ChannelCode& code);
+    WorkerResult FinishFetch(ReadOutcome outcome, net::ChannelCode code);
     bool PipelineNext();
     bool SendOn(const std::string& url, store::FetchJob* job);
     bool KeepAliveResponse() const;

@@ -65,7 +65,7 @@ struct WorkerSlot {
     std::string previous_host;  // host of the slot's previous URL
     bool on_hold = false;
     // The last transaction as the worker left it.
-    int response_status = 0;  // HTTP status or channel code of ReadStatus
+    int response_status = 0;  // HTTP status of the answer; 0 when none arrived
     bool header_arrived = false;
     bool keep_response = false;
     // The commit the worker made itself right after a whole answer (see

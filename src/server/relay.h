@@ -60,11 +60,19 @@ class ProxyRelay {
     int RelayWithStoredDate(std::uint32_t mode, store::treelistnode* node);
     int RelayAndStore(std::uint32_t mode, bool* not_modified);
     int PlainRelay(bool* not_modified);
-    int ConnectAndSendRequest();
-    int ConnectRelay();
+    // What came back from the origin for the relayed request.
+    enum class OriginAnswer {
+        kResponse,  // a response header
+        kGarbled,   // bytes that never became a whole header: passed on as they are
+        kSilent,    // nothing before the origin closed or the time ran out
+        kNone,      // no request went out whole, or the answer was no response
+    };
+
+    [[nodiscard]] net::ChannelCode ConnectAndSendRequest();
+    [[nodiscard]] net::ChannelCode ConnectRelay();
     std::string BuildRelayRequest() const;
-    int RelayBodyAndReadHeader();
-    int ReadResponseHeader();
+    [[nodiscard]] OriginAnswer RelayBodyAndReadHeader();
+    [[nodiscard]] OriginAnswer ReadResponseHeader();
     bool WaitForOrigin();
     bool PassResponse(bool suppress);
     void SendRelayedResponseHeader(bool& ok);

@@ -162,7 +162,7 @@ SubServerProc::RequestProgress SubServerProc::ReadRequest() {
         }
         // Takes the bytes handed back, or sees the client's close (a header cut after a line
         // end still counts as a request).
-        int code = 0;
+        net::ChannelCode code = net::ChannelCode::kOk;
         request_reader_.Step(code);
     }
     const int kind = request_reader_.Kind();
@@ -256,7 +256,7 @@ bool SubServerProc::ClientGone() {
 }
 
 bool SubServerProc::SendToClient(std::string_view bytes) {
-    int code = 0;
+    net::ChannelCode code = net::ChannelCode::kOk;
     return SendAll(bytes.data(), bytes.size(), code);
 }
 
