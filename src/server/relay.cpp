@@ -154,7 +154,9 @@ int ProxyRelay::Relay(std::uint32_t mode) {
         if (lookup.node != nullptr) {
             if (mode & kUseSpoolAlways) {
                 int result = kAnswerClose;
-                client_.ConditionalAnswer(lookup, request_.kind != net::kHeadRequest, result);
+                // Always answered: there is a stored object.
+                static_cast<void>(
+                    client_.ConditionalAnswer(lookup, request_.kind != net::kHeadRequest, result));
                 return result == kAnswerSpoolKept ? kAnswerSpoolKept : kAnswerClose;
             }
             const int result = RelayWithStoredDate(mode, lookup.node);
@@ -238,12 +240,12 @@ int ProxyRelay::PlainRelay(bool* not_modified) {
     const OriginAnswer answer = RelayBodyAndReadHeader();
     const net::HttpMessageBuffer& response = response_reader_.Buffer();
     if (answer == OriginAnswer::kGarbled) {
-        client_.SendToClient({response.raw.data(), response.filled});
+        client_.SendClosingAnswer({response.raw.data(), response.filled});
         CloseRelay();
         return -1;
     }
     if (answer != OriginAnswer::kResponse) {
-        client_.SendToClient(RelayFailedPage(client_.OwnAddressText(), request_.target));
+        client_.SendClosingAnswer(RelayFailedPage(client_.OwnAddressText(), request_.target));
         CloseRelay();
         return -1;
     }
@@ -458,7 +460,7 @@ int ProxyRelay::Tunnel(std::uint32_t mode) {
     const std::string host = target.substr(0, colon);
     int port = colon == std::string::npos ? kHttpsPort : std::atoi(target.c_str() + colon + 1);
     if (!TunnelPortAllowed(port)) {
-        client_.SendToClient(ProhibitedPage("403"));
+        client_.SendClosingAnswer(ProhibitedPage("403"));
         return kAnswerClose;
     }
     const net::ProxySetting& upstream = context_.settings.https_proxy;
@@ -472,7 +474,7 @@ int ProxyRelay::Tunnel(std::uint32_t mode) {
     bool ok = ModeBase(mode) != kModeLocal && address != 0 && port > 0 && port < 65536 && !self &&
               relay_.Connect(address, port, false) == net::ChannelCode::kOk;
     if (!ok) {
-        client_.SendToClient(RelayFailedPage(client_.OwnAddressText(), request_.target));
+        client_.SendClosingAnswer(RelayFailedPage(client_.OwnAddressText(), request_.target));
         CloseRelay();
         return kAnswerClose;
     }

@@ -51,15 +51,15 @@ class ProxyRelay {
     ProxyRelay& operator=(const ProxyRelay&) = delete;
 
     // Answers the current request through the origin: a keep-alive result (kAnswerClose, ...).
-    int Relay(std::uint32_t mode);
+    [[nodiscard]] int Relay(std::uint32_t mode);
     // Closes the origin connection (kept between requests of a kept client connection).
     void CloseRelay();
 
   private:
-    int RelayUsingStored(std::uint32_t mode, store::treelistnode* node);
-    int RelayWithStoredDate(std::uint32_t mode, store::treelistnode* node);
-    int RelayAndStore(std::uint32_t mode, bool* not_modified);
-    int PlainRelay(bool* not_modified);
+    [[nodiscard]] int RelayUsingStored(std::uint32_t mode, store::treelistnode* node);
+    [[nodiscard]] int RelayWithStoredDate(std::uint32_t mode, store::treelistnode* node);
+    [[nodiscard]] int RelayAndStore(std::uint32_t mode, bool* not_modified);
+    [[nodiscard]] int PlainRelay(bool* not_modified);
     // What came back from the origin for the relayed request.
     enum class OriginAnswer {
         kResponse,  // a response header
@@ -74,10 +74,10 @@ class ProxyRelay {
     [[nodiscard]] OriginAnswer RelayBodyAndReadHeader();
     [[nodiscard]] OriginAnswer ReadResponseHeader();
     bool WaitForOrigin();
-    bool PassResponse(bool suppress);
+    [[nodiscard]] bool PassResponse(bool suppress);
     void SendRelayedResponseHeader(bool& ok);
     bool IsLoopToSelf() const;
-    int Tunnel(std::uint32_t mode);
+    [[nodiscard]] int Tunnel(std::uint32_t mode);
     bool TunnelPortAllowed(int port) const;
     std::chrono::milliseconds TunnelIdleLimit() const;
     // Passes bytes both ways until a side closes or the tunnel stays idle too long.

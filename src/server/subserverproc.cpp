@@ -205,11 +205,11 @@ bool SubServerProc::ApplyProhibit(std::uint32_t& request_mode) {
     if (HasCaptures(captures) && entry->action == ProhibitAction::kText) {
         const std::string subject(MatchSubject(request_.target));
         if (!Rewrite(request_.target, entry->text, subject, captures)) {
-            SendToClient(ProhibitedPage("200"));
+            SendClosingAnswer(ProhibitedPage("200"));
             return false;
         }
     } else if (entry->action != ProhibitAction::kNone) {
-        RefusalAnswer(*entry);
+        static_cast<void>(RefusalAnswer(*entry));  // always kAnswerClose
         return false;
     }
     request_mode = ApplyModeChange(request_mode, entry->mode_change);
@@ -258,6 +258,10 @@ bool SubServerProc::ClientGone() {
 bool SubServerProc::SendToClient(std::string_view bytes) {
     net::ChannelCode code = net::ChannelCode::kOk;
     return SendAll(bytes.data(), bytes.size(), code);
+}
+
+void SubServerProc::SendClosingAnswer(std::string_view bytes) {
+    static_cast<void>(SendToClient(bytes));
 }
 
 // Sleeps, but an Abort wakes it: false then.

@@ -201,9 +201,9 @@ void headerlistex::AppendToJournal(std::string_view key, const std::string& head
     }
     if (!journal_) journal_ = OpenRegularFile(*JournalPath(), "ab");
     if (!journal_) return;
-    WriteRecord(journal_.get(), key, text, valid);
-    // A journal that cannot be flushed is opened afresh for the next record.
-    if (std::fflush(journal_.get()) != 0) journal_.reset();
+    // A journal that cannot be written or flushed is opened afresh for the next record.
+    const bool written = WriteRecord(journal_.get(), key, text, valid);
+    if (std::fflush(journal_.get()) != 0 || !written) journal_.reset();
 }
 
 // ---- carrying over and storing -----------------------------------------------------------
@@ -405,7 +405,7 @@ bool headerlistex::WriteSaveFile(FilePtr& file, bool quick, long& count) {
         const auto readable = ReadableRecordText(key, text ? text : "", true);
         if (!readable || !FitsTreeWhenLoaded(key)) continue;
         if (!WriteRecord(file.get(), key, *readable, true)) {
-            CloseChecked(file);
+            static_cast<void>(CloseChecked(file));  // the save has failed already
             return false;
         }
         ++count;
