@@ -274,29 +274,28 @@ void FetchTransaction::CommitOnWorker() {
     if (!flags) return;
     WorkerSlot::WorkerCommit commit;
     commit.flags = *flags;
-    commit.record = CommitNow(*flags, commit.result);
+    commit.committed = CommitNow(*flags);
     commit.made = true;
     slot_.worker_commit = commit;
 }
 
-store::treelistnode* FetchTransaction::CommitSlot(unsigned flags, CommitResult& result) {
+store::Committed FetchTransaction::CommitSlot(unsigned flags) {
     WorkerSlot::WorkerCommit& early = slot_.worker_commit;
     if (early.made && early.flags == flags) {
         early.made = false;
-        result = early.result;
-        return early.record;
+        return early.committed;
     }
-    return CommitNow(flags, result);
+    return CommitNow(flags);
 }
 
-store::treelistnode* FetchTransaction::CommitNow(unsigned flags, CommitResult& result) {
+store::Committed FetchTransaction::CommitNow(unsigned flags) {
     const net::HttpMessageBuffer& buffer = slot_.connection->Buffer();
     store::ReceivedObject object;
     object.header_length = static_cast<std::int64_t>(buffer.header_length);
     object.content_length = buffer.content_length;
     object.cut_short = !slot_.connection->BodyComplete();
     std::FILE* stream = slot_.connection->TempStream();
-    if (stream == nullptr) return nullptr;
+    if (stream == nullptr) return {};
     // A robots.txt past its limit is taken as if it ended there.
     if ((slot_.job->flags & kRobots) != 0 &&
         store::StreamSize(stream) - object.header_length > kMaxRobotsBytes) {
@@ -306,8 +305,7 @@ store::treelistnode* FetchTransaction::CommitNow(unsigned flags, CommitResult& r
     object.stop = [this] {
         return crawl_.StopRequested(index_) || crawl_.stop_level_.load() == StopLevel::kAbort;
     };
-    result = CommitResult::Failed;
-    return crawl_.store_.Commit(slot_.url, stream, object, result, flags);
+    return crawl_.store_.Commit(slot_.url, stream, object, flags);
 }
 
 int FetchTransaction::HandleResponse(Requeue& requeue) {
@@ -337,8 +335,7 @@ int FetchTransaction::HandleNotModified(Requeue& requeue) {
 }
 
 int FetchTransaction::HandleMoved() {
-    CommitResult result = CommitResult::Failed;
-    store::treelistnode* record = CommitSlot(CommitFlags::MovedBody, result);
+    store::treelistnode* record = CommitSlot(CommitFlags::MovedBody).record;
     if (record == nullptr) return kStatusIOError;
     crawl_.Investigate(record, slot_.url, *slot_.job, true);
     crawl_.CountProcessed();
@@ -355,8 +352,7 @@ void FetchTransaction::RetryPartial(Requeue& requeue) {
 }
 
 int FetchTransaction::HandleResumed(Requeue& requeue) {
-    CommitResult result = CommitResult::Failed;
-    store::treelistnode* record = CommitSlot(CommitFlags::Resume, result);
+    const auto [record, result] = CommitSlot(CommitFlags::Resume);
     if (record == nullptr) return kStatusIOError;
     int status = kStatusSuccess;
     if (result == CommitResult::Partial) {
@@ -371,8 +367,7 @@ int FetchTransaction::HandleResumed(Requeue& requeue) {
 int FetchTransaction::HandleFull(Requeue& requeue) {
     store::FetchJob& job = *slot_.job;
     const bool strict = IsStrictCheck(job);
-    CommitResult result = CommitResult::Failed;
-    store::treelistnode* record = CommitSlot(FullCommitFlags(job), result);
+    const auto [record, result] = CommitSlot(FullCommitFlags(job));
     if (record == nullptr) return kStatusIOError;
     int status = kStatusSuccess;
     if (strict) {
@@ -422,8 +417,7 @@ int FetchTransaction::HandleAuthorization(Requeue& requeue) {
         if (!give_up) slot_.flags |= attempt + 1;
         if (give_up) crawl_.store_.RemoveField(slot_.url, key);
     }
-    CommitResult result = CommitResult::Failed;
-    store::treelistnode* record = CommitSlot(0, result);
+    store::treelistnode* record = CommitSlot(0).record;
     if (record == nullptr) return kStatusIOError;
     if (in_force) {
         std::string challenge;
@@ -460,8 +454,7 @@ void FetchTransaction::NoteAcceptedCredentials() {
 
 int FetchTransaction::HandleOther() {
     if ((slot_.job->flags & kSaveErrorPage) != 0) {
-        CommitResult result = CommitResult::Failed;
-        if (CommitSlot(0, result) == nullptr) return kStatusIOError;
+        if (CommitSlot(0).record == nullptr) return kStatusIOError;
     }
     return kStatusNoGood;
 }

@@ -53,8 +53,8 @@ class FetchTransaction {
     bool RefusedOrNoneStored(std::string_view scope, std::string_view challenge);
     void NoteAcceptedCredentials();
     int HandleOther();
-    store::treelistnode* CommitSlot(unsigned flags, store::CommitResult& result);
-    store::treelistnode* CommitNow(unsigned flags, store::CommitResult& result);
+    store::Committed CommitSlot(unsigned flags);
+    store::Committed CommitNow(unsigned flags);
     std::optional<unsigned> LeadingCommitFlags() const;
     void RetryPartial(Requeue& requeue);
 

@@ -74,8 +74,7 @@ struct WorkerSlot {
     struct WorkerCommit {
         bool made = false;
         unsigned flags = 0;
-        store::treelistnode* record = nullptr;
-        store::CommitResult result = store::CommitResult::Failed;
+        store::Committed committed;
     } worker_commit;
 };
 

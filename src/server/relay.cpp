@@ -222,10 +222,9 @@ int ProxyRelay::RelayAndStore(std::uint32_t mode, bool* not_modified) {
         store::ReceivedObject job;
         job.header_length = static_cast<std::int64_t>(response.header_length);
         job.content_length = response.content_length;
-        store::CommitResult commit = store::CommitResult::Failed;
         // The browser has its answer already; a store that failed is only reported.
-        if (context_.store.Commit(url, relay_.TempStream(), job, commit,
-                                  static_cast<unsigned>(flags)) == nullptr) {
+        if (context_.store.Commit(url, relay_.TempStream(), job, static_cast<unsigned>(flags))
+                .record == nullptr) {
             context_.monitor.StoreFailed(client_.Row(), url);
         }
     }

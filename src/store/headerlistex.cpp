@@ -92,21 +92,21 @@ headerlistex::~headerlistex() = default;
 
 // ---- Commit ------------------------------------------------------------------------------
 
-treelistnode* headerlistex::Commit(std::string_view url, const std::string& response_path,
-                                   ReceivedObject& job, CommitResult& result, unsigned flags) {
+Committed headerlistex::Commit(std::string_view url, const std::string& response_path,
+                               ReceivedObject& job, unsigned flags) {
     FilePtr stream(std::fopen(response_path.c_str(), "r+b"));
-    if (!stream) return nullptr;
-    return Commit(url, stream.get(), job, result, flags);
+    if (!stream) return {};
+    return Commit(url, stream.get(), job, flags);
 }
 
-treelistnode* headerlistex::Commit(std::string_view url, std::FILE* stream, ReceivedObject& job,
-                                   CommitResult& result, unsigned flags) {
+Committed headerlistex::Commit(std::string_view url, std::FILE* stream, ReceivedObject& job,
+                               unsigned flags) {
     SetChanged(true);
-    if (!stream || job.header_length <= 0) return nullptr;
+    if (!stream || job.header_length <= 0) return {};
     std::fflush(stream);
     std::rewind(stream);
     std::string header(static_cast<std::size_t>(job.header_length), '\0');
-    if (std::fread(header.data(), 1, header.size(), stream) != header.size()) return nullptr;
+    if (std::fread(header.data(), 1, header.size(), stream) != header.size()) return {};
     header.resize(std::strlen(header.c_str()));
     job.header_text = std::move(header);
     DropOfferedNames(job.header_text);
@@ -138,10 +138,9 @@ treelistnode* headerlistex::Commit(std::string_view url, std::FILE* stream, Rece
     } else {
         outcome = JudgeByDate(key, job.header_text);
     }
-    result = outcome;
     AppendToJournal(key, job.header_text, outcome != CommitResult::Failed);
-    if (outcome == CommitResult::Failed) return nullptr;
-    return Add(key, job.header_text, true);
+    if (outcome == CommitResult::Failed) return {};
+    return {Add(key, job.header_text, true), outcome};
 }
 
 CommitResult headerlistex::ResumeBody(std::string_view key, std::FILE* stream, bool complete,

@@ -30,6 +30,12 @@ enum class CommitResult : int {
     NotNewer = 4,   // HeadOnly: the stored copy is not older
 };
 
+// What Commit did: the record it stored (none when nothing was) and how the body went.
+struct Committed {
+    treelistnode* record = nullptr;
+    CommitResult result = CommitResult::Failed;
+};
+
 // What a fetch hands over with its response file (raw header, then the body).
 struct ReceivedObject {
     std::int64_t header_length = 0;
@@ -50,14 +56,12 @@ class headerlistex : public headerlistmanager {
     ~headerlistex() override;
 
     // Stores a response held in stream (opened for reading and writing: a body longer than
-    // announced is cut). Returns the record node, or none; result is set unless the header
-    // cannot be read.
-    [[nodiscard]] virtual treelistnode* Commit(std::string_view url, std::FILE* stream,
-                                               ReceivedObject& job, CommitResult& result,
-                                               unsigned flags);
+    // announced is cut). A header that cannot be read stores nothing (result Failed).
+    [[nodiscard]] virtual Committed Commit(std::string_view url, std::FILE* stream,
+                                           ReceivedObject& job, unsigned flags);
     // The same for a response file given by path.
-    [[nodiscard]] treelistnode* Commit(std::string_view url, const std::string& response_path,
-                                       ReceivedObject& job, CommitResult& result, unsigned flags);
+    [[nodiscard]] Committed Commit(std::string_view url, const std::string& response_path,
+                                   ReceivedObject& job, unsigned flags);
     // Deletes the URL's node with everything below it, then ancestors left empty.
     [[nodiscard]] virtual bool Remove(std::string_view url);
     // Writes every record (quick) or those whose local file exists (full) to name via
