@@ -371,7 +371,8 @@ ChannelCode ftputils::FtpRequest(std::string_view url, std::string_view extra, b
 void ftputils::Quit() {
     CloseListener();
     if (!ControlOpen()) return;
-    if (Command("QUIT\r\n")) ReadReply();
+    // Whatever the reply says, the connection closes.
+    if (Command("QUIT\r\n")) static_cast<void>(ReadReply());
     Close();
 }
 

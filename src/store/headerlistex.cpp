@@ -332,7 +332,10 @@ bool headerlistex::HandleExistingFile(std::string_view header_text, std::FILE* s
     if (!old) return true;
     const bool same = SameContent(old.get(), stream, IsHtmlHeader(header_text));
     old.reset();
-    if (!same) RenameFile(state.name, BackupName(state.directory, state.name, info.st_mtime));
+    if (same) return true;
+    // A backup that cannot be made does not keep the new version out.
+    static_cast<void>(
+        RenameFile(state.name, BackupName(state.directory, state.name, info.st_mtime)));
     return true;
 }
 
