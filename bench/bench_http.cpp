@@ -158,12 +158,12 @@ void ReadWithKelvra(benchmark::State& state, const char* path) {
     std::string url = Origin().Url(path);
     for (auto _ : state) {
         client.Close();
-        if (client.SendRequest(kMethodGet, url, nullptr, "") != kChannelOk ||
-            client.ReadStatus() != 200) {
+        if (client.SendRequest(kMethodGet, url, nullptr, "") != ChannelCode::kOk ||
+            client.ReadStatus().status != 200) {
             state.SkipWithError("request failed");
             break;
         }
-        int code = kChannelOk;
+        ChannelCode code = ChannelCode::kOk;
         while (client.State() >= kHeaderComplete && client.State() < kMessageComplete) {
             client.Step(code);
         }

@@ -98,7 +98,10 @@ void BM_StoredObjectKeepAlive(benchmark::State& state) {
     const std::string dir = MakeTempDir();
     std::ofstream(dir + "/kelvra.mtf") << "html text/html\n";
     Fixture fixture(dir, 4, 1);
-    fixture.server->Start(0, kelvra::server::kModeLocal, {});
+    if (!fixture.server->Start(0, kelvra::server::kModeLocal, {})) {
+        state.SkipWithError("the server did not start");
+        return;
+    }
     const int fd = Connect(fixture.server->Port());
     const std::string request =
         "GET http://bench.local/obj/0.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n";
@@ -115,7 +118,10 @@ void BM_NotInSpoolNewConnection(benchmark::State& state) {
     const std::string dir = MakeTempDir();
     std::ofstream(dir + "/kelvra.mtf") << "html text/html\n";
     Fixture fixture(dir, 4, 0);
-    fixture.server->Start(0, kelvra::server::kModeLocal, {});
+    if (!fixture.server->Start(0, kelvra::server::kModeLocal, {})) {
+        state.SkipWithError("the server did not start");
+        return;
+    }
     const std::string request = "GET http://bench.local/missing.html HTTP/1.0\r\n\r\n";
     for (auto _ : state) {
         const int fd = Connect(fixture.server->Port());

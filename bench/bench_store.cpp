@@ -19,7 +19,6 @@
 
 namespace {
 
-using kelvra::store::CommitResult;
 using kelvra::store::headerlistex;
 using kelvra::store::ReceivedObject;
 
@@ -136,10 +135,9 @@ void BM_Commit(benchmark::State& state) {
             ReceivedObject job;
             job.header_length = static_cast<std::int64_t>(header.size());
             job.content_length = static_cast<std::int64_t>(body.size());
-            CommitResult result;
             const std::string url = "http://h" + std::to_string(i % 10) + "/d" +
                                     std::to_string(i % 100) + "/p" + std::to_string(i) + ".html";
-            benchmark::DoNotOptimize(store->Commit(url, response, job, result, 0));
+            benchmark::DoNotOptimize(store->Commit(url, response, job, 0));
         }
         state.PauseTiming();
         store.reset();

@@ -72,7 +72,8 @@ int RegisterStartUrls(AppCore& core, crawl::KelvraClass& crawl,
                       const std::vector<std::string>& urls, std::vector<std::string>& registered) {
     UserInterface& ui = core.Ui();
     store::GetConditionClass conditions;
-    conditions.Load(core.DataDirectoryPath() + kConditionFileName);
+    // Without a readable condition file every URL takes the default condition.
+    static_cast<void>(conditions.Load(core.DataDirectoryPath() + kConditionFileName));
     int accepted = 0;
     std::vector<std::string> default_list;
     for (const std::string& url : urls) {

@@ -53,7 +53,8 @@ server::ServerSettings ServerSettingsFrom(const AppSettings& settings, bool has_
 }
 
 void AppCore::WriteProxyScript(int port) {
-    server::WriteProxyAutoConfig(settings_.proxy, port, environment_.pac_path);
+    // Only browsers set to the script read it; one that cannot be written stops nothing here.
+    static_cast<void>(server::WriteProxyAutoConfig(settings_.proxy, port, environment_.pac_path));
 }
 
 std::uint32_t AppCore::ServerMode() const {
@@ -77,8 +78,8 @@ std::uint32_t AppCore::SetServerMode(std::uint32_t mode, bool replace_flags) {
         server::AccessTable access =
             server::LoadClientAccessTable(access_path).value_or(server::AccessTable{});
         // A server that could not listen is no proxy for browsers to use.
-        server_->Start(settings_.port, mode, std::move(access));
-        WriteProxyScript(server_->Port());
+        const bool listening = server_->Start(settings_.port, mode, std::move(access));
+        WriteProxyScript(listening ? server_->Port() : 0);
     } else {
         server_->SetMode(mode);
     }

@@ -17,7 +17,6 @@ using namespace store::JobFlag;
 using store::CommitFlags;
 using store::CommitResult;
 
-constexpr int kMaxChannelStatus = 0x7FFF;
 constexpr std::int64_t kMaxRobotsBytes = store::PickupLinkClassEx::kMaxRobotsBytes;
 constexpr std::string_view kProxyScope = ".";
 
@@ -123,7 +122,7 @@ WorkerResult FetchTransaction::RunFetch() {
     if (!reused_kept) {
         ShowFreshStart();
         if (!PauseBeforeRequest()) return WorkerState::kEnding;
-        if (SendCurrent() != net::kChannelOk) {
+        if (SendCurrent() != net::ChannelCode::kOk) {
             slot_.connection->Close();
             return WorkerResult::kSendFailed;
         }
@@ -141,7 +140,7 @@ WorkerResult FetchTransaction::RunFetch() {
         slot_.setting.Pipelines() && PipelineNext()) {
         slot_.flags |= SlotFlag::kKeep;
     }
-    int code = net::kChannelOk;
+    net::ChannelCode code = net::ChannelCode::kOk;
     ReadOutcome outcome = ReadBody(code);
     return FinishFetch(outcome, code);
 }
@@ -170,7 +169,7 @@ bool FetchTransaction::PauseBeforeRequest() {
     return crawl_.PauseUnlessStopped(index_, std::chrono::milliseconds(pause));
 }
 
-int FetchTransaction::SendCurrent() {
+net::ChannelCode FetchTransaction::SendCurrent() {
     std::string text;
     BuildRequestHeaders(slot_.url, slot_.job, text, (slot_.flags & SlotFlag::kAttemptMask) != 0);
     slot_.sent = CredentialsIn(text);
@@ -180,18 +179,18 @@ int FetchTransaction::SendCurrent() {
 
 WorkerResult FetchTransaction::ReadHeaderResult(bool reused_kept) {
     slot_.flags &= ~SlotFlag::kKeep;
-    int status = slot_.connection->ReadStatus();
-    slot_.response_status = status;
+    const net::ResponseStatus read = slot_.connection->ReadStatus();
+    slot_.response_status = read.status;
     // A redirection whose header was cut short after its Location line counts as arrived.
     slot_.header_arrived = slot_.connection->State() >= net::kHeaderComplete;
-    if (status >= 100 && status <= kMaxChannelStatus) return WorkerResult::kHeaderRead;
+    if (read.Arrived()) return WorkerResult::kHeaderRead;
     slot_.connection->Close();
-    if (status == net::kTempFileFailed) return WorkerResult::kTempFileFailed;
-    if (status == 0 && reused_kept) return WorkerResult::kKeptClosed;
+    if (read.failure == net::ChannelCode::kTempFileFailed) return WorkerResult::kTempFileFailed;
+    if (read.PeerClosed() && reused_kept) return WorkerResult::kKeptClosed;
     return WorkerResult::kSendFailed;
 }
 
-FetchTransaction::ReadOutcome FetchTransaction::ReadBody(int& code) {
+FetchTransaction::ReadOutcome FetchTransaction::ReadBody(net::ChannelCode& code) {
     SlotConnection& connection = *slot_.connection;
     const net::HttpMessageBuffer& buffer = connection.Buffer();
     const std::int64_t header_length = static_cast<std::int64_t>(buffer.header_length);
@@ -211,7 +210,7 @@ FetchTransaction::ReadOutcome FetchTransaction::ReadBody(int& code) {
     return state == net::kMessageComplete ? ReadOutcome::kComplete : ReadOutcome::kFailed;
 }
 
-WorkerResult FetchTransaction::FinishFetch(ReadOutcome outcome, int code) {
+WorkerResult FetchTransaction::FinishFetch(ReadOutcome outcome, net::ChannelCode code) {
     slot_.connection->FinishTransfer();
     if (outcome == ReadOutcome::kComplete) {
         bool may_keep = slot_.keep_response && !IsAuthorizationStatus(slot_.response_status);
@@ -227,7 +226,8 @@ WorkerResult FetchTransaction::FinishFetch(ReadOutcome outcome, int code) {
     slot_.connection->Close();
     if (outcome == ReadOutcome::kCut) return WorkerResult::kHeaderRead;
     if (outcome == ReadOutcome::kTooLong) return WorkerResult::kTooLong;
-    return code == net::kTempFileFailed ? WorkerResult::kTempFileFailed : WorkerResult::kReadFailed;
+    return code == net::ChannelCode::kTempFileFailed ? WorkerResult::kTempFileFailed
+                                                     : WorkerResult::kReadFailed;
 }
 
 bool FetchTransaction::PipelineNext() {
@@ -244,7 +244,7 @@ bool FetchTransaction::SendOn(const std::string& url, store::FetchJob* job) {
     BuildRequestHeaders(url, job, text, false);
     slot_.next_sent = CredentialsIn(text);
     return slot_.connection->Request(ChooseMethod(job->flags), url, SettingOf(slot_), text) ==
-           net::kChannelOk;
+           net::ChannelCode::kOk;
 }
 
 bool FetchTransaction::KeepAliveResponse() const {
@@ -274,29 +274,28 @@ void FetchTransaction::CommitOnWorker() {
     if (!flags) return;
     WorkerSlot::WorkerCommit commit;
     commit.flags = *flags;
-    commit.record = CommitNow(*flags, commit.result);
+    commit.committed = CommitNow(*flags);
     commit.made = true;
     slot_.worker_commit = commit;
 }
 
-store::treelistnode* FetchTransaction::CommitSlot(unsigned flags, CommitResult& result) {
+store::Committed FetchTransaction::CommitSlot(unsigned flags) {
     WorkerSlot::WorkerCommit& early = slot_.worker_commit;
     if (early.made && early.flags == flags) {
         early.made = false;
-        result = early.result;
-        return early.record;
+        return early.committed;
     }
-    return CommitNow(flags, result);
+    return CommitNow(flags);
 }
 
-store::treelistnode* FetchTransaction::CommitNow(unsigned flags, CommitResult& result) {
+store::Committed FetchTransaction::CommitNow(unsigned flags) {
     const net::HttpMessageBuffer& buffer = slot_.connection->Buffer();
     store::ReceivedObject object;
     object.header_length = static_cast<std::int64_t>(buffer.header_length);
     object.content_length = buffer.content_length;
     object.cut_short = !slot_.connection->BodyComplete();
     std::FILE* stream = slot_.connection->TempStream();
-    if (stream == nullptr) return nullptr;
+    if (stream == nullptr) return {};
     // A robots.txt past its limit is taken as if it ended there.
     if ((slot_.job->flags & kRobots) != 0 &&
         store::StreamSize(stream) - object.header_length > kMaxRobotsBytes) {
@@ -306,8 +305,7 @@ store::treelistnode* FetchTransaction::CommitNow(unsigned flags, CommitResult& r
     object.stop = [this] {
         return crawl_.StopRequested(index_) || crawl_.stop_level_.load() == StopLevel::kAbort;
     };
-    result = CommitResult::Failed;
-    return crawl_.store_.Commit(slot_.url, stream, object, result, flags);
+    return crawl_.store_.Commit(slot_.url, stream, object, flags);
 }
 
 int FetchTransaction::HandleResponse(Requeue& requeue) {
@@ -337,8 +335,7 @@ int FetchTransaction::HandleNotModified(Requeue& requeue) {
 }
 
 int FetchTransaction::HandleMoved() {
-    CommitResult result = CommitResult::Failed;
-    store::treelistnode* record = CommitSlot(CommitFlags::MovedBody, result);
+    store::treelistnode* record = CommitSlot(CommitFlags::MovedBody).record;
     if (record == nullptr) return kStatusIOError;
     crawl_.Investigate(record, slot_.url, *slot_.job, true);
     crawl_.CountProcessed();
@@ -355,8 +352,7 @@ void FetchTransaction::RetryPartial(Requeue& requeue) {
 }
 
 int FetchTransaction::HandleResumed(Requeue& requeue) {
-    CommitResult result = CommitResult::Failed;
-    store::treelistnode* record = CommitSlot(CommitFlags::Resume, result);
+    const auto [record, result] = CommitSlot(CommitFlags::Resume);
     if (record == nullptr) return kStatusIOError;
     int status = kStatusSuccess;
     if (result == CommitResult::Partial) {
@@ -371,8 +367,7 @@ int FetchTransaction::HandleResumed(Requeue& requeue) {
 int FetchTransaction::HandleFull(Requeue& requeue) {
     store::FetchJob& job = *slot_.job;
     const bool strict = IsStrictCheck(job);
-    CommitResult result = CommitResult::Failed;
-    store::treelistnode* record = CommitSlot(FullCommitFlags(job), result);
+    const auto [record, result] = CommitSlot(FullCommitFlags(job));
     if (record == nullptr) return kStatusIOError;
     int status = kStatusSuccess;
     if (strict) {
@@ -422,8 +417,7 @@ int FetchTransaction::HandleAuthorization(Requeue& requeue) {
         if (!give_up) slot_.flags |= attempt + 1;
         if (give_up) crawl_.store_.RemoveField(slot_.url, key);
     }
-    CommitResult result = CommitResult::Failed;
-    store::treelistnode* record = CommitSlot(0, result);
+    store::treelistnode* record = CommitSlot(0).record;
     if (record == nullptr) return kStatusIOError;
     if (in_force) {
         std::string challenge;
@@ -460,8 +454,7 @@ void FetchTransaction::NoteAcceptedCredentials() {
 
 int FetchTransaction::HandleOther() {
     if ((slot_.job->flags & kSaveErrorPage) != 0) {
-        CommitResult result = CommitResult::Failed;
-        if (CommitSlot(0, result) == nullptr) return kStatusIOError;
+        if (CommitSlot(0).record == nullptr) return kStatusIOError;
     }
     return kStatusNoGood;
 }

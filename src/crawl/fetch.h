@@ -36,10 +36,10 @@ class FetchTransaction {
     bool ReuseKeptConnection();
     void ShowFreshStart();
     bool PauseBeforeRequest();
-    int SendCurrent();
+    net::ChannelCode SendCurrent();
     WorkerResult ReadHeaderResult(bool reused_kept);
-    ReadOutcome ReadBody(int& code);
-    WorkerResult FinishFetch(ReadOutcome outcome, int code);
+    ReadOutcome ReadBody(net::ChannelCode& code);
+    WorkerResult FinishFetch(ReadOutcome outcome, net::ChannelCode code);
     bool PipelineNext();
     bool SendOn(const std::string& url, store::FetchJob* job);
     bool KeepAliveResponse() const;
@@ -53,8 +53,8 @@ class FetchTransaction {
     bool RefusedOrNoneStored(std::string_view scope, std::string_view challenge);
     void NoteAcceptedCredentials();
     int HandleOther();
-    store::treelistnode* CommitSlot(unsigned flags, store::CommitResult& result);
-    store::treelistnode* CommitNow(unsigned flags, store::CommitResult& result);
+    store::Committed CommitSlot(unsigned flags);
+    store::Committed CommitNow(unsigned flags);
     std::optional<unsigned> LeadingCommitFlags() const;
     void RetryPartial(Requeue& requeue);
 

@@ -65,7 +65,7 @@ struct WorkerSlot {
     std::string previous_host;  // host of the slot's previous URL
     bool on_hold = false;
     // The last transaction as the worker left it.
-    int response_status = 0;  // HTTP status or channel code of ReadStatus
+    int response_status = 0;  // HTTP status of the answer; 0 when none arrived
     bool header_arrived = false;
     bool keep_response = false;
     // The commit the worker made itself right after a whole answer (see
@@ -74,8 +74,7 @@ struct WorkerSlot {
     struct WorkerCommit {
         bool made = false;
         unsigned flags = 0;
-        store::treelistnode* record = nullptr;
-        store::CommitResult result = store::CommitResult::Failed;
+        store::Committed committed;
     } worker_commit;
 };
 

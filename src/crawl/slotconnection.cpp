@@ -44,7 +44,7 @@ bool SlotTransport::Connect(int fd, const sockaddr_in& peer) {
     return plain_.Connect(fd, peer);
 }
 
-int SlotTransport::Established(int fd) {
+net::ChannelCode SlotTransport::Established(int fd) {
     return plain_.Established(fd);
 }
 
@@ -143,8 +143,9 @@ SlotConnection::SlotConnection(std::unique_ptr<SlotTransport> transport)
     : inetutils(std::move(transport)),
       transport_(static_cast<SlotTransport*>(&TCPIPClass::transport())) {}
 
-int SlotConnection::Request(int method, std::string_view url, const net::ConnectionSetting& setting,
-                            std::string_view extra) {
+net::ChannelCode SlotConnection::Request(int method, std::string_view url,
+                                         const net::ConnectionSetting& setting,
+                                         std::string_view extra) {
     return inetutils::Request(method, url, &setting, extra);
 }
 

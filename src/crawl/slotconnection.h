@@ -33,7 +33,7 @@ class SlotTransport final : public net::Transport {
     static constexpr std::int64_t kProgressBytes = 4096;
 
     bool Connect(int fd, const sockaddr_in& peer) override;
-    int Established(int fd) override;
+    net::ChannelCode Established(int fd) override;
     long Send(int fd, const char* data, std::size_t length) override;
     long Receive(int fd, char* data, std::size_t capacity, bool dont_wait) override;
     int Wait(int fd, short events, int timeout_ms) override;
@@ -78,9 +78,11 @@ class SlotConnection final : public net::inetutils {
     SlotConnection();
 
     using net::inetutils::Request;
-    // The SendRequest of the slot: a channel code, or -1 for a scheme other than http and ftp.
-    int Request(int method, std::string_view url, const net::ConnectionSetting& setting,
-                std::string_view extra);
+    // The SendRequest of the slot: a channel code, kUnknownScheme for a scheme other than http
+    // and ftp.
+    [[nodiscard]] net::ChannelCode Request(int method, std::string_view url,
+                                           const net::ConnectionSetting& setting,
+                                           std::string_view extra);
     SlotTransport& transport() { return *transport_; }
 
     void SetProxies(const net::ProxySetting* http, const net::ProxySetting* ftp) {

@@ -224,7 +224,7 @@ bool SharedTransport::Connect(int fd, const sockaddr_in& peer) {
     return target_.Connect(fd, peer);
 }
 
-int SharedTransport::Established(int fd) {
+ChannelCode SharedTransport::Established(int fd) {
     return target_.Established(fd);
 }
 
@@ -266,7 +266,7 @@ void ftputils::SetDefaultLogin(std::string user, std::string password) {
     default_password_ = std::move(password);
 }
 
-int ftputils::Close() {
+ChannelCode ftputils::Close() {
     input_.clear();
     logged_in_user_.clear();
     features_ = Features::kUnknown;
@@ -274,7 +274,7 @@ int ftputils::Close() {
 }
 
 bool ftputils::Command(std::string_view text) {
-    int code = kChannelOk;
+    ChannelCode code = ChannelCode::kOk;
     return SendAll(text.data(), text.size(), code);
 }
 
@@ -345,33 +345,34 @@ void ftputils::ParseConditions(std::string_view extra) {
     restart_offset_ = std::max<std::int64_t>(0, LeadingDecimal(range.substr(6)));
 }
 
-int ftputils::FtpRequest(std::string_view url, std::string_view extra, bool head_only) {
+ChannelCode ftputils::FtpRequest(std::string_view url, std::string_view extra, bool head_only) {
     SetTimeout(owner_.Timeout());
     std::string host;
     int port = GetHostAndPort(url, host);
     if (port == 0) port = kFtpPort;
     std::uint32_t address = ResolveHost(host.c_str());
-    if (address == 0) return kHostUnknown;
+    if (address == 0) return ChannelCode::kHostUnknown;
     bool same_server = address == LastAddress() && port == LastPort();
     if (ControlOpen() && !(same_server && ReusableFor(UserCommand(url)))) Quit();
-    int code = Connect(address, port, false);
-    if (code != kChannelOk) return code;
+    const ChannelCode code = Connect(address, port, false);
+    if (code != ChannelCode::kOk) return code;
     if (!Login(url)) {
         Close();
-        return kConnectFailed;
+        return ChannelCode::kConnectFailed;
     }
     url_ = std::string(url);
     path_ = CommandPath(GetPath(url), bad_path_);
     listing_ = path_.ends_with('/');
     head_only_ = head_only;
     ParseConditions(extra);
-    return kChannelOk;
+    return ChannelCode::kOk;
 }
 
 void ftputils::Quit() {
     CloseListener();
     if (!ControlOpen()) return;
-    if (Command("QUIT\r\n")) ReadReply();
+    // Whatever the reply says, the connection closes.
+    if (Command("QUIT\r\n")) static_cast<void>(ReadReply());
     Close();
 }
 
@@ -524,7 +525,7 @@ ftputils::Step ftputils::DoPassive(int& status) {
     }
     TCPIPClient data(std::make_unique<SharedTransport>(transport()));
     data.SetTimeout(Timeout() > 0 ? Timeout() : kDefaultDataWaitSeconds);
-    if (data.Connect(LastAddress(), port, false) != kChannelOk) {
+    if (data.Connect(LastAddress(), port, false) != ChannelCode::kOk) {
         status = kFtpFailed;
         return Step::kPassive;
     }
@@ -677,7 +678,7 @@ void ftputils::CloseListener() {
 
 // ---- the synthetic response -----------------------------------------------------------------
 
-int ftputils::SyntheticResponse() {
+ResponseStatus ftputils::SyntheticResponse() {
     std::int64_t size = -1;
     std::time_t mtime = 0;
     int status = Retrieve(size, mtime);
@@ -711,12 +712,12 @@ int ftputils::SyntheticResponse() {
     buffer.remaining = buffer.content_length;
     buffer.keep_alive = size > 0;
     if (!owner_.OpenTempFile() || !owner_.AppendToTemp(header.data(), header.size())) {
-        return kTempFileFailed;
+        return {0, ChannelCode::kTempFileFailed};
     }
     // The page is read from the channel like any body, into the temporary file after the
     // header.
     if (body_in_memory) owner_.Unread(body_.data(), body_.size());
-    return status;
+    return {status};
 }
 
 bool ftputils::FinishTransfer() {

@@ -67,7 +67,7 @@ class SharedTransport final : public Transport {
   public:
     explicit SharedTransport(Transport& target) : target_(target) {}
     bool Connect(int fd, const sockaddr_in& peer) override;
-    int Established(int fd) override;
+    ChannelCode Established(int fd) override;
     long Send(int fd, const char* data, std::size_t length) override;
     long Receive(int fd, char* data, std::size_t capacity, bool dont_wait) override;
     int Wait(int fd, short events, int timeout_ms) override;
@@ -88,13 +88,13 @@ class ftputils : public TCPIPClient {
     void SetDefaultLogin(std::string user, std::string password);
 
     // Connects (reusing an open control connection to the same server and user) and logs in.
-    // kChannelOk, kHostUnknown, kConnectFailed (log-in failed) or a connect code. With
+    // kOk, kHostUnknown, kConnectFailed (log-in failed) or a connect code. With
     // head_only the next SyntheticResponse reports date and size without retrieving anything.
-    [[nodiscard]] virtual int FtpRequest(std::string_view url, std::string_view extra,
-                                         bool head_only = false);
+    [[nodiscard]] virtual ChannelCode FtpRequest(std::string_view url, std::string_view extra,
+                                                 bool head_only = false);
     // Retrieves the file and puts the response header in place in the owner: the status of
-    // Retrieve, or kTempFileFailed.
-    virtual int SyntheticResponse();
+    // Retrieve, or no status with kTempFileFailed.
+    [[nodiscard]] virtual ResponseStatus SyntheticResponse();
     // "QUIT" on an open control connection, its reply, close.
     virtual void Quit();
     // Reads one whole reply into LastReply (blocks of up to block_size bytes); the class
@@ -111,7 +111,7 @@ class ftputils : public TCPIPClient {
     // After the body: closes a still open data connection and reads the completion reply.
     // True when the control connection is in a state to be used for the next file.
     [[nodiscard]] bool FinishTransfer();
-    int Close() override;
+    ChannelCode Close() override;
 
     bool ControlOpen() const { return !TCPIPClient::IsClosed(); }
     bool DataOpen() const { return data_open_; }

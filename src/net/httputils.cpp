@@ -73,16 +73,16 @@ bool httputils::BuildRequest(int method, std::string_view url, const ConnectionS
     return request_.size() <= kRequestBufferSize;
 }
 
-int httputils::SendRequest(int method, std::string_view url, const ConnectionSetting* setting,
-                           std::string_view extra) {
+ChannelCode httputils::SendRequest(int method, std::string_view url,
+                                   const ConnectionSetting* setting, std::string_view extra) {
     if (method < kMethodGet || method > kMethodHead) method = kMethodGet;
     DecideRoute(url);
     if (!BuildRequest(method, url, setting, extra)) {
         request_.clear();
-        return kSendFailed;
+        return ChannelCode::kSendFailed;
     }
-    int code = ConnectTarget();
-    if (code != kChannelOk) return code;
+    ChannelCode code = ConnectTarget();
+    if (code != ChannelCode::kOk) return code;
     if (!SendAll(request_.data(), request_.size(), code)) return code;
     std::size_t query = url.find('?');
     if (method == kMethodPost && query != std::string_view::npos) {
@@ -90,32 +90,32 @@ int httputils::SendRequest(int method, std::string_view url, const ConnectionSet
         if (!SendAll(body.data(), body.size(), code)) return code;
     }
     unanswered_.push_back(method == kMethodHead);
-    return kChannelOk;
+    return ChannelCode::kOk;
 }
 
-int httputils::Close() {
+ChannelCode httputils::Close() {
     unanswered_.clear();
     return TCPIPProxyClass::Close();
 }
 
-int httputils::ReadStatus() {
+ResponseStatus httputils::ReadStatus() {
     Reset(kScanHeader);
     ExpectNoBody(!unanswered_.empty() && unanswered_.front());
     if (!unanswered_.empty()) unanswered_.pop_front();
-    if (!OpenTempFile()) return kTempFileFailed;
+    if (!OpenTempFile()) return {0, ChannelCode::kTempFileFailed};
     transport().AwaitAnswer();
-    int code = kChannelOk;
+    ChannelCode code = ChannelCode::kOk;
     while (State() >= kScanHeader && State() < kHeaderComplete) Step(code);
     if (State() < 0) {
         int redirect = RedirectStatusAfterFailure();
-        if (redirect == 0) return code;
+        if (redirect == 0) return {0, code};
         // The message broke off: nothing after it on this connection can be framed.
         Close();
-        return redirect;
+        return {redirect};
     }
-    if (Kind() != kResponse) return Kind();
-    int status = StatusCode();
-    return status != 0 ? status : kReceiveFailed;
+    const int status = Kind() == kResponse ? StatusCode() : 0;
+    if (status == 0) return {0, ChannelCode::kReceiveFailed};
+    return {status};
 }
 
 }  // namespace kelvra::net

@@ -32,17 +32,18 @@ class httputils : public TCPIPProxyClass, public InvestHeaderClass {
     // lines each end in CR LF), decides the route, connects and sends it. Returns a channel
     // code (kHostUnknown when the target does not resolve, kSendFailed also for a request
     // that does not fit kRequestBufferSize).
-    [[nodiscard]] virtual int SendRequest(int method, std::string_view url,
-                                          const ConnectionSetting* setting, std::string_view extra);
+    [[nodiscard]] virtual ChannelCode SendRequest(int method, std::string_view url,
+                                                  const ConnectionSetting* setting,
+                                                  std::string_view extra);
     // Opens the temporary file empty and reads the response header (and the body bytes that
-    // came with it): the status code (100..999), a request's kind, or a channel code; 0 when
-    // the peer closed before sending a header. A redirection cut short still gives its
-    // status and closes the connection; cut after its Location line it is a complete answer
-    // without body.
-    [[nodiscard]] virtual int ReadStatus();
+    // came with it): the status code (100..999), or no status with the failure's channel code
+    // (kOk when the peer closed before sending a header; kReceiveFailed for a header that is no
+    // response). A redirection cut short still gives its status and closes the connection; cut
+    // after its Location line it is a complete answer without body.
+    [[nodiscard]] virtual ResponseStatus ReadStatus();
 
     // Also forgets the requests still awaiting their answers.
-    int Close() override;
+    ChannelCode Close() override;
 
     // The header block of the last request as sent.
     const std::string& RequestText() const { return request_; }

@@ -24,8 +24,8 @@ void inetutils::SetFtpLogin(std::string user, std::string password) {
     ftp_->SetDefaultLogin(std::move(user), std::move(password));
 }
 
-int inetutils::Request(int method, std::string_view url, const ConnectionSetting* setting,
-                       std::string_view extra) {
+ChannelCode inetutils::Request(int method, std::string_view url, const ConnectionSetting* setting,
+                               std::string_view extra) {
     std::string escaped = EscapeUnsafeBytes(url);
     keep_control_ = false;
     ftp_transfer_ = false;
@@ -34,7 +34,7 @@ int inetutils::Request(int method, std::string_view url, const ConnectionSetting
         SetProxy(http_proxy_, kHttpPort);
         return SendRequest(method, escaped, setting, extra);
     }
-    if (!escaped.starts_with("ftp://")) return -1;
+    if (!escaped.starts_with("ftp://")) return ChannelCode::kUnknownScheme;
     SetProxy(ftp_proxy_, kFtpPort);
     DecideRoute(escaped);
     if (ViaProxy()) {
@@ -43,24 +43,24 @@ int inetutils::Request(int method, std::string_view url, const ConnectionSetting
     }
     // The data connection of the previous file, if any, is this channel's socket.
     httputils::Close();
-    int code = ftp_->FtpRequest(escaped, extra, method == kMethodHead);
-    ftp_transfer_ = code == kChannelOk;
+    const ChannelCode code = ftp_->FtpRequest(escaped, extra, method == kMethodHead);
+    ftp_transfer_ = code == ChannelCode::kOk;
     return code;
 }
 
-int inetutils::ReadStatus() {
+ResponseStatus inetutils::ReadStatus() {
     if (!ftp_transfer_) return httputils::ReadStatus();
-    int status = ftp_->SyntheticResponse();
-    return status == kFtpFailed ? kConnectFailed : status;
+    const ResponseStatus read = ftp_->SyntheticResponse();
+    return read.status == kFtpFailed ? ResponseStatus{0, ChannelCode::kConnectFailed} : read;
 }
 
 void inetutils::FinishTransfer() {
     if (ftp_transfer_) keep_control_ = ftp_->FinishTransfer();
 }
 
-int inetutils::Close() {
+ChannelCode inetutils::Close() {
     // Through httputils: requests sent on the closed connection are never answered.
-    int code = httputils::Close();
+    const ChannelCode code = httputils::Close();
     if (!keep_control_) ftp_->Quit();
     keep_control_ = false;
     ftp_transfer_ = false;

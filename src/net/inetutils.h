@@ -21,19 +21,21 @@ class inetutils : public httputils {
     void SetEnvironment(const ProxySetting* http, const ProxySetting* ftp);
     void SetFtpLogin(std::string user, std::string password);
 
-    // Sends the request for url: a channel code, or -1 for a scheme other than http and ftp.
-    [[nodiscard]] virtual int Request(int method, std::string_view url,
-                                      const ConnectionSetting* setting, std::string_view extra);
-    // For a direct FTP transfer the synthetic response's status (400 becomes kConnectFailed);
-    // otherwise the HTTP status.
-    int ReadStatus() override;
+    // Sends the request for url: a channel code, kUnknownScheme for a scheme other than http
+    // and ftp.
+    [[nodiscard]] virtual ChannelCode Request(int method, std::string_view url,
+                                              const ConnectionSetting* setting,
+                                              std::string_view extra);
+    // For a direct FTP transfer the synthetic response's status (400 becomes no status with
+    // kConnectFailed); otherwise the HTTP status.
+    ResponseStatus ReadStatus() override;
     // After the body of an FTP transfer: the data connection is closed and the server's
     // completion reply read.
     virtual void FinishTransfer();
     // Closes the channel; for FTP also the control connection (QUIT), except right after a
     // cleanly finished transfer, when the control connection stays for the next file of the
     // same server.
-    int Close() override;
+    ChannelCode Close() override;
     // Open while either the channel or the FTP control connection is open.
     bool IsClosed() const override;
 

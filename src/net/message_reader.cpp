@@ -89,7 +89,7 @@ void InvestHeaderClass::Reset(int state) {
     buffer_.chunked = false;
     buffer_.version = 0;
     kind_ = kNoMessage;
-    failure_code_ = kChannelOk;
+    failure_code_ = ChannelCode::kOk;
     bodiless_ = false;
     phase_ = kChunkSize;
     chunk_left_ = 0;
@@ -105,13 +105,13 @@ void InvestHeaderClass::SetState(int state) {
     state_ = state;
 }
 
-void InvestHeaderClass::Fail(int code) {
+void InvestHeaderClass::Fail(ChannelCode code) {
     failure_code_ = code;
     SetState(kReaderFailed);
 }
 
-int InvestHeaderClass::Step(int& code) {
-    code = kChannelOk;
+int InvestHeaderClass::Step(ChannelCode& code) {
+    code = ChannelCode::kOk;
     if (state_ >= kScanHeader && state_ <= kAfterLfCr) {
         ReadHeader();
         if (state_ == kHeaderComplete) BeginBody();
@@ -128,14 +128,14 @@ int InvestHeaderClass::Poll(long timeout_us) {
     int waiting = sink_ == nullptr ? -2 : sink_->Peek(timeout_us);
     if (waiting == -2) return -1;
     if (waiting == 0) return 0;
-    int code;
+    ChannelCode code;
     Step(code);
     if (state_ >= kHeaderComplete) return 1;
     return state_ < 0 ? -1 : 0;
 }
 
 void InvestHeaderClass::ReadHeader() {
-    if (sink_ == nullptr) return Fail(kNoSocket);
+    if (sink_ == nullptr) return Fail(ChannelCode::kNoSocket);
     char* at = buffer_.raw.data() + buffer_.filled;
     const Received received = sink_->Receive(at, kRawAreaSize - buffer_.filled);
     if (!received.Got()) return received.PeerClosed() ? PeerClosedInHeader() : Fail(received.code);
@@ -145,7 +145,7 @@ void InvestHeaderClass::ReadHeader() {
     if (state_ == kHeaderComplete) {
         ParseHeader(buffer_.header_length);
     } else if (buffer_.filled == kRawAreaSize) {
-        Fail(kReceiveFailed);  // header longer than the raw area
+        Fail(ChannelCode::kReceiveFailed);  // header longer than the raw area
     }
 }
 
@@ -171,7 +171,7 @@ void InvestHeaderClass::ScanHeader(std::size_t from) {
 
 // A header cut after a line end still counts as a (bodiless) message; before that it is lost.
 void InvestHeaderClass::PeerClosedInHeader() {
-    if (state_ == kScanHeader) return Fail(kChannelOk);
+    if (state_ == kScanHeader) return Fail(ChannelCode::kOk);
     buffer_.header_length = buffer_.filled;
     SetState(kHeaderComplete);
     ParseHeader(buffer_.header_length);
@@ -202,7 +202,7 @@ int InvestHeaderClass::ParseHeader(std::size_t header_length) {
         util::StartsWithNoCase(util::FindHeader(header, "Transfer-Encoding:"), "chunked");
     buffer_.status_token = SecondWord(header);
     if (!ParseContentLength(header)) {
-        Fail(kReceiveFailed);
+        Fail(ChannelCode::kReceiveFailed);
         return kind_;
     }
     if (kind_ == kResponse) ApplyResponseRules();
@@ -249,7 +249,7 @@ void InvestHeaderClass::SkipInterim() {
     std::size_t rest = buffer_.filled - buffer_.header_length;
     if (sink_ != nullptr) {
         if (sink_->Tee() && !sink_->CutTempFile(static_cast<std::int64_t>(buffer_.filled))) {
-            return Fail(kTempFileFailed);
+            return Fail(ChannelCode::kTempFileFailed);
         }
         sink_->Unread(buffer_.raw.data() + buffer_.header_length, rest);
     }
@@ -261,14 +261,14 @@ void InvestHeaderClass::HeaderCompleteHook() {
     bool was_on = sink_->Tee();
     sink_->SetTee(false);
     std::int64_t body_bytes = static_cast<std::int64_t>(buffer_.filled - buffer_.header_length);
-    if (was_on && !sink_->CutTempFile(body_bytes)) Fail(kTempFileFailed);
+    if (was_on && !sink_->CutTempFile(body_bytes)) Fail(ChannelCode::kTempFileFailed);
 }
 
 // Bytes past the end of the message belong to the next one on the connection.
 void InvestHeaderClass::FinishMessage(const char* rest, std::size_t count) {
     if (count > 0 && sink_ != nullptr) {
         if (sink_->Tee() && !sink_->CutTempFile(static_cast<std::int64_t>(count))) {
-            return Fail(kTempFileFailed);
+            return Fail(ChannelCode::kTempFileFailed);
         }
         sink_->Unread(rest, count);
     }
@@ -302,7 +302,7 @@ std::size_t InvestHeaderClass::NextBodyRead() const {
 }
 
 void InvestHeaderClass::ReadBody() {
-    if (sink_ == nullptr) return Fail(kNoSocket);
+    if (sink_ == nullptr) return Fail(ChannelCode::kNoSocket);
     std::size_t wanted = NextBodyRead();
     if (wanted == 0) return FinishMessage(nullptr, 0);
     const Received received = sink_->Receive(block_.data(), wanted);
@@ -315,7 +315,7 @@ void InvestHeaderClass::ReadBody() {
 // by BodyComplete (a partial file can be resumed).
 void InvestHeaderClass::PeerClosedInBody() {
     bool in_trailer = phase_ >= kTrailerLineStart;
-    if (buffer_.chunked && !in_trailer) return Fail(kReceiveFailed);
+    if (buffer_.chunked && !in_trailer) return Fail(ChannelCode::kReceiveFailed);
     if (buffer_.chunked) buffer_.content_length = chunk_sum_;
     SetState(kMessageComplete);
 }
@@ -338,7 +338,7 @@ void InvestHeaderClass::DecodeChunked(const char* data, std::size_t count) {
         }
         bool ok = phase_ <= kChunkSizeCr ? DecodeSizeByte(data[at]) : DecodeLineByte(data[at]);
         ++at;
-        if (!ok) return Fail(kReceiveFailed);
+        if (!ok) return Fail(ChannelCode::kReceiveFailed);
     }
     if (state_ == kMessageComplete) FinishMessage(data + at, count - at);
 }
@@ -346,7 +346,7 @@ void InvestHeaderClass::DecodeChunked(const char* data, std::size_t count) {
 std::size_t InvestHeaderClass::WriteChunkData(const char* data, std::size_t count) {
     std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(chunk_left_, count));
     if (sink_ != nullptr && !sink_->AppendToTemp(data, n)) {
-        Fail(kTempFileFailed);
+        Fail(ChannelCode::kTempFileFailed);
         return n;
     }
     chunk_left_ -= static_cast<std::int64_t>(n);
@@ -403,7 +403,7 @@ void InvestHeaderClass::EndSizeLine() {
     std::int64_t size = static_cast<std::int64_t>(chunk_size_);
     chunk_size_ = 0;
     size_digits_ = 0;
-    if (size > kMaxBodyLength - chunk_sum_) return Fail(kReceiveFailed);
+    if (size > kMaxBodyLength - chunk_sum_) return Fail(ChannelCode::kReceiveFailed);
     chunk_sum_ += size;
     chunk_left_ = size;
     phase_ = size == 0 ? kTrailerLineStart : kChunkData;
@@ -484,7 +484,7 @@ void InvestHeaderClass::TakeCutRedirection() {
     buffer_.keep_alive = false;
     buffer_.chunked = false;
     bodiless_ = true;
-    failure_code_ = kChannelOk;
+    failure_code_ = ChannelCode::kOk;
     SetState(kMessageComplete);
 }
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "net/result_codes.h"
+
 namespace kelvra::net {
 
 class TCPIPClass;
@@ -71,10 +73,10 @@ class InvestHeaderClass {
     // Starts a new message in the given state (0 for HTTP; 3 when the caller has put a
     // header in place itself, as the FTP client does).
     virtual void Reset(int state);
-    // One receive and its processing. Returns the new state; code is kChannelOk, or the
+    // One receive and its processing. Returns the new state; code is kOk, or the
     // failure's channel code (0 when the peer closed before a header). The state returned is
     // also State(), so a caller that reads that may drop it.
-    virtual int Step(int& code);
+    virtual int Step(ChannelCode& code);
     virtual int State() const { return state_; }
     virtual int Kind() const { return kind_; }
     // 1 header complete, 0 nothing within timeout_us microseconds, -1 failed.
@@ -124,7 +126,7 @@ class InvestHeaderClass {
     };
 
     void SetState(int state);
-    void Fail(int code);
+    void Fail(ChannelCode code);
     void ScanHeader(std::size_t from);
     void PeerClosedInHeader();
     void PeerClosedInBody();
@@ -146,7 +148,7 @@ class InvestHeaderClass {
     TCPIPClass* sink_ = nullptr;
     int kind_ = kNoMessage;
     int state_ = kScanHeader;
-    int failure_code_ = 0;
+    ChannelCode failure_code_ = ChannelCode::kOk;
     bool no_body_ = false;
     bool bodiless_ = false;  // this message was taken as having no body
     ChunkPhase phase_ = kChunkSize;

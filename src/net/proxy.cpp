@@ -50,8 +50,8 @@ void TCPIPProxyClass::DecideRoute(std::string_view url) {
     }
 }
 
-int TCPIPProxyClass::ConnectTarget() {
-    if (target_address_ == 0) return kHostUnknown;
+ChannelCode TCPIPProxyClass::ConnectTarget() {
+    if (target_address_ == 0) return ChannelCode::kHostUnknown;
     return Connect(target_address_, target_port_, false);
 }
 

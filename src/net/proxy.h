@@ -28,7 +28,7 @@ class TCPIPProxyClass : public TCPIPClient {
     // direct target leaves the target address 0.
     virtual void DecideRoute(std::string_view url);
     // Connects to the chosen target: kHostUnknown when its address is 0, else Connect's code.
-    [[nodiscard]] virtual int ConnectTarget();
+    [[nodiscard]] virtual ChannelCode ConnectTarget();
     // What the request line names: the whole URL through a proxy, path and query directly.
     virtual std::string RequestTarget(std::string_view url) const;
     // The setting in force (not owned; may be null) and the scheme's default port.

@@ -49,12 +49,12 @@ bool TCPIPClass::IsClosed() const {
     return socket_ < 0;
 }
 
-bool TCPIPClass::SendAll(const char* data, std::size_t length, int& code) {
-    code = kChannelOk;
+bool TCPIPClass::SendAll(const char* data, std::size_t length, ChannelCode& code) {
+    code = ChannelCode::kOk;
     while (length > 0) {
         long sent = socket_ < 0 ? -1 : transport_->Send(socket_, data, length);
         if (sent <= 0) {
-            code = kSendFailed;
+            code = ChannelCode::kSendFailed;
             return false;
         }
         data += sent;
@@ -68,7 +68,7 @@ Received TCPIPClass::Receive(char* buffer, std::size_t capacity) {
                                                  : ReceiveHeldBack(buffer, capacity);
     if (!received.Got()) return received;
     if (tee_ && !AppendToTemp(buffer, static_cast<std::size_t>(received.count))) {
-        return {0, kTempFileFailed};
+        return {0, ChannelCode::kTempFileFailed};
     }
     return received;
 }
@@ -77,31 +77,32 @@ Received TCPIPClass::ReceiveHeldBack(char* buffer, std::size_t capacity) {
     std::size_t count = std::min(capacity, held_back_.size());
     std::memcpy(buffer, held_back_.data(), count);
     held_back_.erase(0, count);
-    return {static_cast<long>(count), kChannelOk};
+    return {static_cast<long>(count), ChannelCode::kOk};
 }
 
 Received TCPIPClass::ReceiveFromSocket(char* buffer, std::size_t capacity) {
-    if (socket_ < 0) return {0, kReceiveFailed};
+    if (socket_ < 0) return {0, ChannelCode::kReceiveFailed};
     long n = -2;
     if (timeout_ >= 1) {
         // Data is usually there already; wait only when it is not.
         n = transport_->Receive(socket_, buffer, capacity, true);
         if (n == -2) {
             int ready = Wait(true, false, static_cast<long>(timeout_) * 1000000L);
-            if (ready <= 0) return {0, ready == 0 ? kTimedOut : kReceiveFailed};
+            if (ready <= 0)
+                return {0, ready == 0 ? ChannelCode::kTimedOut : ChannelCode::kReceiveFailed};
         }
     }
     if (n == -2) n = transport_->Receive(socket_, buffer, capacity, false);
-    if (n < 0) return {0, kReceiveFailed};
-    return {n, kChannelOk};
+    if (n < 0) return {0, ChannelCode::kReceiveFailed};
+    return {n, ChannelCode::kOk};
 }
 
-int TCPIPClass::Close() {
+ChannelCode TCPIPClass::Close() {
     held_back_.clear();
-    if (socket_ < 0) return kChannelOk;
+    if (socket_ < 0) return ChannelCode::kOk;
     int rc = transport_->Close(socket_);
     socket_ = -1;
-    return rc == 0 ? kChannelOk : kCloseFailed;
+    return rc == 0 ? ChannelCode::kOk : ChannelCode::kCloseFailed;
 }
 
 void TCPIPClass::Shutdown() {
@@ -224,47 +225,49 @@ void TCPIPClass::Unread(const char* data, std::size_t length) {
     held_back_.insert(0, data, length);
 }
 
-int TCPIPClient::Connect(std::uint32_t address, int port, bool no_wait) {
-    if (address == 0) return kNoSocket;
+ChannelCode TCPIPClient::Connect(std::uint32_t address, int port, bool no_wait) {
+    if (address == 0) return ChannelCode::kNoSocket;
     if (address == last_address_ && port == last_port_ && !IsClosed()) {
         reused_ = true;
-        return kChannelOk;
+        return ChannelCode::kOk;
     }
     reused_ = false;
     Close();
     bool started = false;
-    int code = StartConnection(address, port, started);
-    if (code == kChannelOk && no_wait) code = started ? kChannelOk : kTimedOut;
-    if (code == kChannelOk && !no_wait) code = started ? WaitConnected() : kConnectFailed;
-    if (code != kChannelOk) {
+    ChannelCode code = StartConnection(address, port, started);
+    if (code == ChannelCode::kOk && no_wait)
+        code = started ? ChannelCode::kOk : ChannelCode::kTimedOut;
+    if (code == ChannelCode::kOk && !no_wait)
+        code = started ? WaitConnected() : ChannelCode::kConnectFailed;
+    if (code != ChannelCode::kOk) {
         Close();
         return code;
     }
     last_address_ = address;
     last_port_ = port;
-    return kChannelOk;
+    return ChannelCode::kOk;
 }
 
-int TCPIPClient::StartConnection(std::uint32_t address, int port, bool& started) {
+ChannelCode TCPIPClient::StartConnection(std::uint32_t address, int port, bool& started) {
     socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (socket_ < 0) return kNoSocket;
-    if (!SetBlocking(false)) return kBlockingModeFailed;
+    if (socket_ < 0) return ChannelCode::kNoSocket;
+    if (!SetBlocking(false)) return ChannelCode::kBlockingModeFailed;
     started = transport().Connect(socket_, MakeAddress(address, port));
-    if (!SetBlocking(true)) return kBlockingModeFailed;
-    return kChannelOk;
+    if (!SetBlocking(true)) return ChannelCode::kBlockingModeFailed;
+    return ChannelCode::kOk;
 }
 
-int TCPIPClient::WaitConnected() {
+ChannelCode TCPIPClient::WaitConnected() {
     const long periods = Timeout() < 1 ? -1 : static_cast<long>(Timeout()) * kPeriodsPerSecond;
     for (long done = 0; periods < 0 || done < periods; ++done) {
         int ready = Wait(false, true, kConnectPeriodMs * 1000L);
-        if (ready < 0) return kConnectFailed;
+        if (ready < 0) return ChannelCode::kConnectFailed;
         if (ready > 0) return transport().Established(socket_);
     }
-    return kTimedOut;
+    return ChannelCode::kTimedOut;
 }
 
-int TCPIPClient::Close() {
+ChannelCode TCPIPClient::Close() {
     last_address_ = 0;
     last_port_ = 0;
     return TCPIPClass::Close();

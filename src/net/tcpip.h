@@ -16,14 +16,14 @@ namespace kelvra::net {
 // Buffer size of the temporary response file's stream.
 inline constexpr std::size_t kTempStreamBuffer = 64 * 1024;
 
-// What one Receive brought: count bytes (>= 1); none with kChannelOk when the peer closed; or
-// none with the failure's channel code (kTimedOut, kReceiveFailed, kTempFileFailed).
+// What one Receive brought: count bytes (>= 1); none with kOk when the peer closed; or none
+// with the failure's channel code (kTimedOut, kReceiveFailed, kTempFileFailed).
 struct Received {
     long count = 0;
-    int code = kChannelOk;
+    ChannelCode code = ChannelCode::kOk;
 
     bool Got() const { return count > 0; }
-    bool PeerClosed() const { return count == 0 && code == kChannelOk; }
+    bool PeerClosed() const { return count == 0 && code == ChannelCode::kOk; }
 };
 
 // One socket and one temporary response file. While the tee is on, every byte received is also
@@ -39,11 +39,11 @@ class TCPIPClass {
     virtual bool LastWaitReady() const;
     virtual bool IsClosed() const;
     // Sends every byte; false with code kSendFailed when a send fails. Empty data is success.
-    [[nodiscard]] virtual bool SendAll(const char* data, std::size_t length, int& code);
+    [[nodiscard]] virtual bool SendAll(const char* data, std::size_t length, ChannelCode& code);
     [[nodiscard]] virtual Received Receive(char* buffer, std::size_t capacity);
-    // Closes the socket (kChannelOk, or kCloseFailed); bytes held back for it are dropped.
+    // Closes the socket (kOk, or kCloseFailed); bytes held back for it are dropped.
     // The socket is released either way, so callers may drop the code: it is for logs.
-    virtual int Close();
+    virtual ChannelCode Close();
     // Shuts the socket down both ways: blocking I/O on it in another thread returns at once.
     virtual void Shutdown();
     // Waits up to timeout_us microseconds (below 0: no limit) for the socket to become
@@ -110,18 +110,18 @@ class TCPIPClient : public TCPIPClass {
 
     // Connects to address (network byte order) and port. With no_wait the connection is only
     // started. Returns a channel code; an open connection to the same peer is reused.
-    [[nodiscard]] virtual int Connect(std::uint32_t address, int port, bool no_wait);
-    // Waits for a started connection: kChannelOk, kConnectFailed or kTimedOut.
-    [[nodiscard]] virtual int WaitConnected();
+    [[nodiscard]] virtual ChannelCode Connect(std::uint32_t address, int port, bool no_wait);
+    // Waits for a started connection: kOk, kConnectFailed or kTimedOut.
+    [[nodiscard]] virtual ChannelCode WaitConnected();
     virtual bool WasReused() const { return reused_; }
     // Also forgets the last peer, so an explicitly closed channel is never reused.
-    int Close() override;
+    ChannelCode Close() override;
 
     std::uint32_t LastAddress() const { return last_address_; }
     int LastPort() const { return last_port_; }
 
   private:
-    int StartConnection(std::uint32_t address, int port, bool& started);
+    ChannelCode StartConnection(std::uint32_t address, int port, bool& started);
 
     std::uint32_t last_address_ = 0;
     int last_port_ = 0;

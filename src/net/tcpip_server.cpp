@@ -61,22 +61,22 @@ int ClientAccessLevel(const std::vector<AccessEntry>& table, std::uint32_t clien
     return client == kLoopbackAddress ? kLoopbackStartLevel : 0;
 }
 
-int TCPIPServer::Listen(int& port, bool reuse) {
+ChannelCode TCPIPServer::Listen(int& port, bool reuse) {
     Close();
     socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (socket_ < 0) return kNoSocket;
+    if (socket_ < 0) return ChannelCode::kNoSocket;
     int on = 1;
     if (reuse && ::setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
-        return kSocketOptionFailed;
+        return ChannelCode::kSocketOptionFailed;
     }
     sockaddr_in local = MakeAddress(bind_address_, port);
     if (::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        return kBindFailed;
+        return ChannelCode::kBindFailed;
     }
     if (port == 0) {
         socklen_t length = sizeof local;
         if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-            return kBindFailed;
+            return ChannelCode::kBindFailed;
         }
         port = ntohs(local.sin_port);
     }
@@ -86,7 +86,7 @@ int TCPIPServer::Listen(int& port, bool reuse) {
     ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     const int defer_seconds = 1;
     ::setsockopt(socket_, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_seconds, sizeof defer_seconds);
-    return ::listen(socket_, kListenBacklog) == 0 ? kChannelOk : kListenFailed;
+    return ::listen(socket_, kListenBacklog) == 0 ? ChannelCode::kOk : ChannelCode::kListenFailed;
 }
 
 int TCPIPServer::Accept(int* level) {

@@ -36,7 +36,7 @@ class TCPIPServer : public TCPIPClass {
 
     // Listens on port of the bind address; a port of 0 is replaced by the one assigned.
     // Returns a channel code (kNoSocket, kSocketOptionFailed, kBindFailed, kListenFailed).
-    [[nodiscard]] virtual int Listen(int& port, bool reuse);
+    [[nodiscard]] virtual ChannelCode Listen(int& port, bool reuse);
     // Accepts the next connection: the socket, or -1. With level, also the client's level.
     [[nodiscard]] virtual int Accept(int* level);
 

@@ -23,13 +23,13 @@ bool PlainTransport::Connect(int fd, const sockaddr_in& peer) {
     return rc == 0 || errno == EINPROGRESS;
 }
 
-int PlainTransport::Established(int fd) {
+ChannelCode PlainTransport::Established(int fd) {
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) < 0 || error != 0) {
-        return kConnectFailed;
+        return ChannelCode::kConnectFailed;
     }
-    return kChannelOk;
+    return ChannelCode::kOk;
 }
 
 long PlainTransport::Send(int fd, const char* data, std::size_t length) {

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/result_codes.h"
+
 namespace kelvra::net {
 
 class Transport {
@@ -17,9 +19,9 @@ class Transport {
     // Starts connecting the (non-blocking) socket fd; true when the connection is under way
     // or already made.
     [[nodiscard]] virtual bool Connect(int fd, const sockaddr_in& peer) = 0;
-    // The socket became writable after Connect: kChannelOk when the connection stands (a
+    // The socket became writable after Connect: kOk when the connection stands (a
     // handshake of an encrypting transport belongs here), else kConnectFailed.
-    [[nodiscard]] virtual int Established(int fd) = 0;
+    [[nodiscard]] virtual ChannelCode Established(int fd) = 0;
     // Bytes sent (> 0), or 0 / -1 on failure. Never raises SIGPIPE.
     [[nodiscard]] virtual long Send(int fd, const char* data, std::size_t length) = 0;
     // Bytes received (> 0), 0 when the peer closed, -1 on error; with dont_wait, -2 when
@@ -43,7 +45,7 @@ class Transport {
 class PlainTransport final : public Transport {
   public:
     bool Connect(int fd, const sockaddr_in& peer) override;
-    int Established(int fd) override;
+    ChannelCode Established(int fd) override;
     long Send(int fd, const char* data, std::size_t length) override;
     long Receive(int fd, char* data, std::size_t capacity, bool dont_wait) override;
     int Wait(int fd, short events, int timeout_ms) override;

@@ -23,7 +23,7 @@ bool HtmlServer::Start(int port, std::uint32_t mode, AccessTable access) {
     auto socket = std::make_unique<net::TCPIPServer>();
     socket->SetAccessTable(std::move(access));
     socket->SetBindAddress(settings_.bind_address);
-    if (socket->Listen(port, true) != net::kChannelOk) return false;
+    if (socket->Listen(port, true) != net::ChannelCode::kOk) return false;
     context_.listen_port.store(port);
     if (!pool_->Serve(socket.get())) {
         context_.listen_port.store(0);

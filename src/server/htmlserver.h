@@ -43,7 +43,7 @@ class HtmlServer final {
     // Sets the pool's mode and listens on port (0: a free port, see Port()) with the client
     // access table. False, and stopped, when the mode is no serving mode (IsServingMode) or
     // the port cannot be bound or listened on. A running server is stopped first.
-    bool Start(int port, std::uint32_t mode, AccessTable access);
+    [[nodiscard]] bool Start(int port, std::uint32_t mode, AccessTable access);
     // Ends listening; connections being served finish on their own.
     void Stop();
     // A mode that is no serving mode leaves connections unanswered until the next one.

@@ -14,8 +14,8 @@ inline constexpr char kPacHintCaption[] = "ﾌﾟﾛｷｼ自動設定用ﾀﾞ�
 std::string ProxyAutoConfigText(const ProxyEnvironment& environment, int server_port);
 
 // Rewrites pac_path whole (never half-written); true when the file could be written.
-bool WriteProxyAutoConfig(const ProxyEnvironment& environment, int server_port,
-                          const std::string& pac_path);
+[[nodiscard]] bool WriteProxyAutoConfig(const ProxyEnvironment& environment, int server_port,
+                                        const std::string& pac_path);
 
 // The note that tells the user how to point a browser at pac_path.
 std::string ProxyAutoConfigHint(const std::string& pac_path);

@@ -70,7 +70,8 @@ bool EnsureDirectoryOf(const std::string& path);
 // The unsuffixed keys; missing keys give empty hosts and zeros.
 ProxyEnvironment LoadProxyEnvironment(const platform::ProfileDocument& ini);
 // Sets every unsuffixed key; true when every key could be set.
-bool SaveProxyEnvironment(const ProxyEnvironment& environment, platform::ProfileDocument& ini);
+[[nodiscard]] bool SaveProxyEnvironment(const ProxyEnvironment& environment,
+                                        platform::ProfileDocument& ini);
 
 // The names under "0", "1", ... up to the first missing number.
 std::vector<std::string> ProxyProfileNames(const std::string& ini_path);
@@ -80,7 +81,7 @@ ProxyEnvironment LoadProxyProfile(int number, const std::string& ini_path);
 // an existing profile of that name keeps its number, a new name takes the next one. Returns
 // the number, or -1 when the name is empty, all kMaxProxyProfiles numbers are taken, or a
 // write failed.
-int SaveProxyProfile(std::string_view name, const ProxyEnvironment& environment,
-                     const std::string& ini_path);
+[[nodiscard]] int SaveProxyProfile(std::string_view name, const ProxyEnvironment& environment,
+                                   const std::string& ini_path);
 
 }  // namespace kelvra::server

@@ -154,7 +154,9 @@ int ProxyRelay::Relay(std::uint32_t mode) {
         if (lookup.node != nullptr) {
             if (mode & kUseSpoolAlways) {
                 int result = kAnswerClose;
-                client_.ConditionalAnswer(lookup, request_.kind != net::kHeadRequest, result);
+                // Always answered: there is a stored object.
+                static_cast<void>(
+                    client_.ConditionalAnswer(lookup, request_.kind != net::kHeadRequest, result));
                 return result == kAnswerSpoolKept ? kAnswerSpoolKept : kAnswerClose;
             }
             const int result = RelayWithStoredDate(mode, lookup.node);
@@ -220,10 +222,9 @@ int ProxyRelay::RelayAndStore(std::uint32_t mode, bool* not_modified) {
         store::ReceivedObject job;
         job.header_length = static_cast<std::int64_t>(response.header_length);
         job.content_length = response.content_length;
-        store::CommitResult commit = store::CommitResult::Failed;
         // The browser has its answer already; a store that failed is only reported.
-        if (context_.store.Commit(url, relay_.TempStream(), job, commit,
-                                  static_cast<unsigned>(flags)) == nullptr) {
+        if (context_.store.Commit(url, relay_.TempStream(), job, static_cast<unsigned>(flags))
+                .record == nullptr) {
             context_.monitor.StoreFailed(client_.Row(), url);
         }
     }
@@ -235,15 +236,15 @@ int ProxyRelay::RelayAndStore(std::uint32_t mode, bool* not_modified) {
 
 int ProxyRelay::PlainRelay(bool* not_modified) {
     if (relay_.TempStream() == nullptr) relay_.SetTee(false);
-    const int result = RelayBodyAndReadHeader();
+    const OriginAnswer answer = RelayBodyAndReadHeader();
     const net::HttpMessageBuffer& response = response_reader_.Buffer();
-    if (result == -1) {
-        client_.SendToClient({response.raw.data(), response.filled});
+    if (answer == OriginAnswer::kGarbled) {
+        client_.SendClosingAnswer({response.raw.data(), response.filled});
         CloseRelay();
         return -1;
     }
-    if (result != net::kResponse) {
-        client_.SendToClient(RelayFailedPage(client_.OwnAddressText(), request_.target));
+    if (answer != OriginAnswer::kResponse) {
+        client_.SendClosingAnswer(RelayFailedPage(client_.OwnAddressText(), request_.target));
         CloseRelay();
         return -1;
     }
@@ -281,7 +282,7 @@ bool ProxyRelay::PassResponse(bool suppress) {
         if (response_reader_.State() < 0) return false;
         client_.Status(kColumnState, "Recieving from Server");
         if (!WaitForOrigin()) return false;
-        int code = 0;
+        net::ChannelCode code = net::ChannelCode::kOk;
         if (response_reader_.Step(code) < 0) return false;
         client_.Status(kColumnState, "Sending to Client");
         const std::string block = response_reader_.TakePending();
@@ -303,11 +304,11 @@ bool ProxyRelay::WaitForOrigin() {
     }
 }
 
-int ProxyRelay::RelayBodyAndReadHeader() {
+ProxyRelay::OriginAnswer ProxyRelay::RelayBodyAndReadHeader() {
     // A kept origin connection may have been closed by the origin meanwhile: one fresh try.
     for (int attempt = 0; attempt < 2; ++attempt) {
         const bool streamed_body = request_.body_left > 0;
-        if (ConnectAndSendRequest() != net::kChannelOk) return 0;
+        if (ConnectAndSendRequest() != net::ChannelCode::kOk) return OriginAnswer::kNone;
         const bool reused = relay_.WasReused();
         char block[kRelayBlock];
         while (request_.body_left > 0) {
@@ -315,24 +316,26 @@ int ProxyRelay::RelayBodyAndReadHeader() {
             const std::size_t want =
                 std::min<std::size_t>(sizeof block, static_cast<std::size_t>(request_.body_left));
             const long count = client_.ReceiveFromClient(block, want);
-            if (count == 0) return net::kConnectFailed;
+            if (count == 0) return OriginAnswer::kNone;
             request_.body_left -= count;
             client_.Status(kColumnState, "Sending to Server");
-            int code = 0;
-            if (!relay_.SendAll(block, static_cast<std::size_t>(count), code)) return 0;
+            net::ChannelCode code = net::ChannelCode::kOk;
+            if (!relay_.SendAll(block, static_cast<std::size_t>(count), code)) {
+                return OriginAnswer::kNone;
+            }
         }
         client_.Status(kColumnState, "Receiving from Server");
-        const int result = ReadResponseHeader();
-        if (result == 0 && reused && !streamed_body) {
+        const OriginAnswer answer = ReadResponseHeader();
+        if (answer == OriginAnswer::kSilent && reused && !streamed_body) {
             CloseRelay();
             continue;
         }
-        return result;
+        return answer;
     }
-    return 0;
+    return OriginAnswer::kNone;
 }
 
-int ProxyRelay::ReadResponseHeader() {
+ProxyRelay::OriginAnswer ProxyRelay::ReadResponseHeader() {
     response_reader_.Reset(net::kScanHeader);
     response_reader_.TakePending();
     response_reader_.ExpectNoBody(request_.kind == net::kHeadRequest);
@@ -341,37 +344,40 @@ int ProxyRelay::ReadResponseHeader() {
     client_.Status(kColumnState, "Checking Header");
     while (true) {
         const int polled = response_reader_.Poll(kPollStepUs);
-        if (polled == 1) return response_reader_.Kind();
+        if (polled == 1) {
+            return response_reader_.Kind() == net::kResponse ? OriginAnswer::kResponse
+                                                             : OriginAnswer::kNone;
+        }
         if (polled < 0 || client_.ClientGone() || Clock::now() >= deadline) break;
     }
     client_.Status(kColumnState, "Receive Error");
-    return response_reader_.Buffer().filled > 0 ? -1 : 0;
+    return response_reader_.Buffer().filled > 0 ? OriginAnswer::kGarbled : OriginAnswer::kSilent;
 }
 
-int ProxyRelay::ConnectAndSendRequest() {
+net::ChannelCode ProxyRelay::ConnectAndSendRequest() {
     client_.Status(kColumnState, "ResolvServerAddr");
     relay_.DecideRoute(request_.target);
-    if (relay_.TargetAddress() == 0) return net::kHostUnknown;
-    if (IsLoopToSelf()) return net::kConnectFailed;
+    if (relay_.TargetAddress() == 0) return net::ChannelCode::kHostUnknown;
+    if (IsLoopToSelf()) return net::ChannelCode::kConnectFailed;
     client_.Status(kColumnState, "Connecting to Server");
-    const int code = ConnectRelay();
-    if (code != net::kChannelOk) return code;
+    const net::ChannelCode code = ConnectRelay();
+    if (code != net::ChannelCode::kOk) return code;
     client_.Status(kColumnState, "Connected to Server");
     const std::string header = BuildRelayRequest();
-    if (header.size() > kRelayHeaderLimit) return net::kSendFailed;
+    if (header.size() > kRelayHeaderLimit) return net::ChannelCode::kSendFailed;
     client_.Status(kColumnState, "Sending to Server");
-    int send_code = 0;
+    net::ChannelCode send_code = net::ChannelCode::kOk;
     if (!relay_.SendAll(header.data(), header.size(), send_code) ||
         !relay_.SendAll(request_.body.data(), request_.body.size(), send_code)) {
         CloseRelay();
-        return net::kSendFailed;
+        return net::ChannelCode::kSendFailed;
     }
-    return net::kChannelOk;
+    return net::ChannelCode::kOk;
 }
 
-int ProxyRelay::ConnectRelay() {
-    int code = relay_.Connect(relay_.TargetAddress(), relay_.TargetPort(), true);
-    if (code != net::kChannelOk || relay_.WasReused()) return code;
+net::ChannelCode ProxyRelay::ConnectRelay() {
+    net::ChannelCode code = relay_.Connect(relay_.TargetAddress(), relay_.TargetPort(), true);
+    if (code != net::ChannelCode::kOk || relay_.WasReused()) return code;
     const auto deadline =
         Clock::now() + std::chrono::seconds(std::max(1, context_.settings.get_timeout));
     while (true) {
@@ -381,15 +387,15 @@ int ProxyRelay::ConnectRelay() {
             break;
         }
         if (ready < 0 || client_.ClientGone()) {
-            code = net::kConnectFailed;
+            code = net::ChannelCode::kConnectFailed;
             break;
         }
         if (Clock::now() >= deadline) {
-            code = net::kTimedOut;
+            code = net::ChannelCode::kTimedOut;
             break;
         }
     }
-    if (code == net::kChannelOk) {
+    if (code == net::ChannelCode::kOk) {
         BoundSends(relay_.Socket(), context_.settings.get_timeout);
     } else {
         CloseRelay();
@@ -453,7 +459,7 @@ int ProxyRelay::Tunnel(std::uint32_t mode) {
     const std::string host = target.substr(0, colon);
     int port = colon == std::string::npos ? kHttpsPort : std::atoi(target.c_str() + colon + 1);
     if (!TunnelPortAllowed(port)) {
-        client_.SendToClient(ProhibitedPage("403"));
+        client_.SendClosingAnswer(ProhibitedPage("403"));
         return kAnswerClose;
     }
     const net::ProxySetting& upstream = context_.settings.https_proxy;
@@ -465,14 +471,14 @@ int ProxyRelay::Tunnel(std::uint32_t mode) {
                       (address == client_.LocalAddress() || address == net::kLoopbackAddress);
     CloseRelay();
     bool ok = ModeBase(mode) != kModeLocal && address != 0 && port > 0 && port < 65536 && !self &&
-              relay_.Connect(address, port, false) == net::kChannelOk;
+              relay_.Connect(address, port, false) == net::ChannelCode::kOk;
     if (!ok) {
-        client_.SendToClient(RelayFailedPage(client_.OwnAddressText(), request_.target));
+        client_.SendClosingAnswer(RelayFailedPage(client_.OwnAddressText(), request_.target));
         CloseRelay();
         return kAnswerClose;
     }
     BoundSends(relay_.Socket(), context_.settings.get_timeout);
-    int code = 0;
+    net::ChannelCode code = net::ChannelCode::kOk;
     if (via_proxy) {
         ok = relay_.SendAll(request_.header.data(), request_.header.size(), code);
     } else {
@@ -487,7 +493,7 @@ int ProxyRelay::Tunnel(std::uint32_t mode) {
 
 void ProxyRelay::PassTunnel() {
     char block[kRelayBlock];
-    int code = 0;
+    net::ChannelCode code = net::ChannelCode::kOk;
     // Bytes the client sent right behind its request (a TLS hello) were handed back.
     while (client_.HeldBackBytes() > 0) {
         const net::Received received = client_.Receive(block, sizeof block);

@@ -51,25 +51,33 @@ class ProxyRelay {
     ProxyRelay& operator=(const ProxyRelay&) = delete;
 
     // Answers the current request through the origin: a keep-alive result (kAnswerClose, ...).
-    int Relay(std::uint32_t mode);
+    [[nodiscard]] int Relay(std::uint32_t mode);
     // Closes the origin connection (kept between requests of a kept client connection).
     void CloseRelay();
 
   private:
-    int RelayUsingStored(std::uint32_t mode, store::treelistnode* node);
-    int RelayWithStoredDate(std::uint32_t mode, store::treelistnode* node);
-    int RelayAndStore(std::uint32_t mode, bool* not_modified);
-    int PlainRelay(bool* not_modified);
-    int ConnectAndSendRequest();
-    int ConnectRelay();
+    [[nodiscard]] int RelayUsingStored(std::uint32_t mode, store::treelistnode* node);
+    [[nodiscard]] int RelayWithStoredDate(std::uint32_t mode, store::treelistnode* node);
+    [[nodiscard]] int RelayAndStore(std::uint32_t mode, bool* not_modified);
+    [[nodiscard]] int PlainRelay(bool* not_modified);
+    // What came back from the origin for the relayed request.
+    enum class OriginAnswer {
+        kResponse,  // a response header
+        kGarbled,   // bytes that never became a whole header: passed on as they are
+        kSilent,    // nothing before the origin closed or the time ran out
+        kNone,      // no request went out whole, or the answer was no response
+    };
+
+    [[nodiscard]] net::ChannelCode ConnectAndSendRequest();
+    [[nodiscard]] net::ChannelCode ConnectRelay();
     std::string BuildRelayRequest() const;
-    int RelayBodyAndReadHeader();
-    int ReadResponseHeader();
+    [[nodiscard]] OriginAnswer RelayBodyAndReadHeader();
+    [[nodiscard]] OriginAnswer ReadResponseHeader();
     bool WaitForOrigin();
-    bool PassResponse(bool suppress);
+    [[nodiscard]] bool PassResponse(bool suppress);
     void SendRelayedResponseHeader(bool& ok);
     bool IsLoopToSelf() const;
-    int Tunnel(std::uint32_t mode);
+    [[nodiscard]] int Tunnel(std::uint32_t mode);
     bool TunnelPortAllowed(int port) const;
     std::chrono::milliseconds TunnelIdleLimit() const;
     // Passes bytes both ways until a side closes or the tunnel stays idle too long.

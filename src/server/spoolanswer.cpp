@@ -75,7 +75,7 @@ bool SubServerProc::TryCommands(std::uint32_t mode) {
     }
     store::treelistnode* node = context_.store.FindRecord(request_.target);
     if (node == nullptr || !context_.store.IsHtml(node)) return false;
-    SendToClient(ReloadQuestionPage(OwnAddressText(), request_.target));
+    SendClosingAnswer(ReloadQuestionPage(OwnAddressText(), request_.target));
     return true;
 }
 
@@ -94,13 +94,13 @@ bool SubServerProc::AnswerCommand(std::string_view path) {
     const std::string own = OwnAddressText();
     switch (command.answer) {
         case CommandAnswer::kAccepted:
-            SendToClient(CommandAcceptedPage(own, command.reload_url));
+            SendClosingAnswer(CommandAcceptedPage(own, command.reload_url));
             break;
         case CommandAnswer::kRefused:
-            SendToClient(CommandRefusedPage(own, command.reload_url));
+            SendClosingAnswer(CommandRefusedPage(own, command.reload_url));
             break;
         default:
-            SendToClient(RedirectPage(command.redirect_to));
+            SendClosingAnswer(RedirectPage(command.redirect_to));
             break;
     }
     return true;
@@ -184,7 +184,7 @@ bool SubServerProc::ConditionalAnswer(const Lookup& lookup, bool is_get, int& re
         const std::time_t asked = RequestDate(request_.header);
         // A record without a date cannot confirm anything, so the object is sent.
         if (stored > 0 && asked >= stored) {
-            SendToClient(NotModifiedPage(FormatTime(stored)));
+            SendClosingAnswer(NotModifiedPage(FormatTime(stored)));
             result = kAnswerClose;
         } else {
             result = SendStoredObject(lookup.node, is_get);
@@ -194,7 +194,7 @@ bool SubServerProc::ConditionalAnswer(const Lookup& lookup, bool is_get, int& re
     const std::string key = KeyOf(lookup.h);
     for (const std::string& suffix : {std::string("/"), "/" + store.RootFileName()}) {
         if (StoredRecordExists(key + suffix)) {
-            SendToClient(RedirectPage(lookup.url + suffix));
+            SendClosingAnswer(RedirectPage(lookup.url + suffix));
             result = kAnswerClose;
             return true;
         }
@@ -283,17 +283,17 @@ int SubServerProc::AnswerFileWithoutRecord(const Lookup& lookup, bool is_get) {
     const int sent = SendFileWithoutRecord(full, is_get);
     if (sent != 0) return sent;
     if (InsideDataDirectory(store.DataDirectory(), full) && util::IsDirectory(full) == 1) {
-        SendToClient(RedirectPage(lookup.url + "/"));
+        SendClosingAnswer(RedirectPage(lookup.url + "/"));
         return kAnswerClose;
     }
     return 0;
 }
 
-bool SubServerProc::SendNotInSpool(const Lookup& lookup) {
+void SubServerProc::SendNotInSpool(const Lookup& lookup) {
     const std::string_view prefix = lookup.with_form ? "*" : "";
     const std::string_view get_url = lookup.with_form ? lookup.url : request_.target;
-    return SendToClient(NotInSpoolPage(context_.settings.not_found_result, OwnAddressText(),
-                                       request_.target, prefix, get_url));
+    SendClosingAnswer(NotInSpoolPage(context_.settings.not_found_result, OwnAddressText(),
+                                     request_.target, prefix, get_url));
 }
 
 int SubServerProc::AnswerFromSpool(bool is_get) {
@@ -317,17 +317,17 @@ int SubServerProc::RefusalAnswer(const ProhibitEntry& entry) {
     request_.keep_alive = false;
     const std::string_view text = entry.text;
     if (entry.action != ProhibitAction::kText || text.empty()) {
-        SendToClient(ProhibitedPage("200"));
+        SendClosingAnswer(ProhibitedPage("200"));
     } else if (text.front() == ':') {
-        SendToClient(ProhibitedPage(text.substr(1)));
+        SendClosingAnswer(ProhibitedPage(text.substr(1)));
     } else if (net::HasScheme(text)) {
-        SendToClient(RedirectPage(text));
+        SendClosingAnswer(RedirectPage(text));
     } else {
         store::headerlistex& store = context_.store;
         const auto confined = ConfinedRelativePath(text, context_.settings.progress_log);
         // A missing answer file still refuses the URL.
         if (!confined || SendFileWithoutRecord(store.DataPath(*confined), true) == 0) {
-            SendToClient(ProhibitedPage("200"));
+            SendClosingAnswer(ProhibitedPage("200"));
         }
     }
     return kAnswerClose;

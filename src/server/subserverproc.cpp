@@ -162,7 +162,7 @@ SubServerProc::RequestProgress SubServerProc::ReadRequest() {
         }
         // Takes the bytes handed back, or sees the client's close (a header cut after a line
         // end still counts as a request).
-        int code = 0;
+        net::ChannelCode code = net::ChannelCode::kOk;
         request_reader_.Step(code);
     }
     const int kind = request_reader_.Kind();
@@ -205,11 +205,11 @@ bool SubServerProc::ApplyProhibit(std::uint32_t& request_mode) {
     if (HasCaptures(captures) && entry->action == ProhibitAction::kText) {
         const std::string subject(MatchSubject(request_.target));
         if (!Rewrite(request_.target, entry->text, subject, captures)) {
-            SendToClient(ProhibitedPage("200"));
+            SendClosingAnswer(ProhibitedPage("200"));
             return false;
         }
     } else if (entry->action != ProhibitAction::kNone) {
-        RefusalAnswer(*entry);
+        static_cast<void>(RefusalAnswer(*entry));  // always kAnswerClose
         return false;
     }
     request_mode = ApplyModeChange(request_mode, entry->mode_change);
@@ -256,8 +256,12 @@ bool SubServerProc::ClientGone() {
 }
 
 bool SubServerProc::SendToClient(std::string_view bytes) {
-    int code = 0;
+    net::ChannelCode code = net::ChannelCode::kOk;
     return SendAll(bytes.data(), bytes.size(), code);
+}
+
+void SubServerProc::SendClosingAnswer(std::string_view bytes) {
+    static_cast<void>(SendToClient(bytes));
 }
 
 // Sleeps, but an Abort wakes it: false then.

@@ -104,37 +104,39 @@ class SubServerProc final : public net::TCPIPClass {
     RequestProgress ReadBodyInArea();
     void TakeRequest();
     // false when the prohibit list answered (the connection closes).
-    bool ApplyProhibit(std::uint32_t& request_mode);
-    int AnswerRequest(std::uint32_t request_mode);
+    [[nodiscard]] bool ApplyProhibit(std::uint32_t& request_mode);
+    [[nodiscard]] int AnswerRequest(std::uint32_t request_mode);
     void CloseConnection();
     bool ClientGone();
-    bool SendToClient(std::string_view bytes);
+    [[nodiscard]] bool SendToClient(std::string_view bytes);
+    // Sends an answer the connection closes after: a failed send needs no handling of its own.
+    void SendClosingAnswer(std::string_view bytes);
     bool PauseFor(long milliseconds);
 
     // ---- spool answers and commands (spoolanswer.cpp) ------------------------------------------
     std::string OwnAddressText() const;
     // True when a command (or the reload question) was answered.
-    bool TryCommands(std::uint32_t mode);
-    bool AnswerCommand(std::string_view path);
-    int AnswerFromSpool(bool is_get);
+    [[nodiscard]] bool TryCommands(std::uint32_t mode);
+    [[nodiscard]] bool AnswerCommand(std::string_view path);
+    [[nodiscard]] int AnswerFromSpool(bool is_get);
     Lookup FindStoredObject();
-    bool ReceiveBodyIntoBuffer();
+    [[nodiscard]] bool ReceiveBodyIntoBuffer();
     void DiscardBody();
     // Bytes the browser sent within GetTimeout; 0 when none came (closed, failed, timed out).
     [[nodiscard]] long ReceiveFromClient(char* buffer, std::size_t capacity);
     std::string KeyOf(std::string_view url) const;
-    int AnswerFileWithoutRecord(const Lookup& lookup, bool is_get);
-    bool ConditionalAnswer(const Lookup& lookup, bool is_get, int& result);
-    int SendStoredObject(store::treelistnode* node, bool is_get);
+    [[nodiscard]] int AnswerFileWithoutRecord(const Lookup& lookup, bool is_get);
+    [[nodiscard]] bool ConditionalAnswer(const Lookup& lookup, bool is_get, int& result);
+    [[nodiscard]] int SendStoredObject(store::treelistnode* node, bool is_get);
     // 0 when the file cannot be read (nothing was sent).
-    int SendFileWithoutRecord(const std::string& full, bool is_get);
+    [[nodiscard]] int SendFileWithoutRecord(const std::string& full, bool is_get);
     // Sends head and size bytes of file (only head for a HEAD request).
     // The address the client reached this server at (network byte order), 0 if unknown.
     std::uint32_t LocalAddress() const;
-    int SendHeaderAndBody(int file, std::int64_t size, std::string head, bool is_get);
+    [[nodiscard]] int SendHeaderAndBody(int file, std::int64_t size, std::string head, bool is_get);
     const std::string& ResolvedDataDirectory();
-    bool SendNotInSpool(const Lookup& lookup);
-    int RefusalAnswer(const ProhibitEntry& entry);
+    void SendNotInSpool(const Lookup& lookup);
+    [[nodiscard]] int RefusalAnswer(const ProhibitEntry& entry);
     bool StoredRecordExists(const std::string& key);
 
     int row_ = 0;

@@ -61,7 +61,8 @@ void AppendValueLines(std::string& out, std::string_view value) {
 ConfigClass::ConfigClass() : treelistmanager('/') {}
 
 ConfigClass::~ConfigClass() {
-    Save();
+    // Nobody is left to tell of a failure; callers that must know call Save themselves.
+    static_cast<void>(Save());
 }
 
 bool ConfigClass::Load(const std::string& file_name) {

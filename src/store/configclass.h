@@ -24,10 +24,10 @@ class ConfigClass : public treelistmanager {
     ~ConfigClass() override;
 
     // Replaces the contents with the file's; false (store empty) when it cannot be read.
-    bool Load(const std::string& file_name);
+    [[nodiscard]] bool Load(const std::string& file_name);
     // Rewrites the file when something changed; false when it cannot be written or no file
     // name is known.
-    bool Save();
+    [[nodiscard]] bool Save();
     // The section's node exists and its first child holds a value.
     bool SectionExists(std::string_view section) const;
     // Frees the section's values; keys that have children of their own only lose the value.

@@ -63,7 +63,8 @@ treelistnode* headerlist_cookie::Add(std::string_view url, std::string_view text
     for (std::size_t from = 0; from < text.size();) {
         const std::string_view value = util::FindHeader(text.substr(from), "Set-Cookie:");
         if (value.empty()) break;
-        StoreCookie(value, url);
+        // A cookie refused (malformed, or not the URL's to set) leaves the others alone.
+        static_cast<void>(StoreCookie(value, url));
         from = static_cast<std::size_t>(value.data() - text.data()) + value.size();
     }
     return node;

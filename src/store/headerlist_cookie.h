@@ -20,7 +20,7 @@ class headerlist_cookie : public headerlistex {
     virtual std::string& BuildCookieHeader(std::string_view url, std::string& out);
     // Stores one cookie for the URL whose response set it; a cookie of the same name in the
     // same directory is replaced.
-    virtual bool StoreCookie(std::string_view set_cookie_value, std::string_view url);
+    [[nodiscard]] virtual bool StoreCookie(std::string_view set_cookie_value, std::string_view url);
 };
 
 }  // namespace kelvra::store

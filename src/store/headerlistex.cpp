@@ -92,21 +92,21 @@ headerlistex::~headerlistex() = default;
 
 // ---- Commit ------------------------------------------------------------------------------
 
-treelistnode* headerlistex::Commit(std::string_view url, const std::string& response_path,
-                                   ReceivedObject& job, CommitResult& result, unsigned flags) {
+Committed headerlistex::Commit(std::string_view url, const std::string& response_path,
+                               ReceivedObject& job, unsigned flags) {
     FilePtr stream(std::fopen(response_path.c_str(), "r+b"));
-    if (!stream) return nullptr;
-    return Commit(url, stream.get(), job, result, flags);
+    if (!stream) return {};
+    return Commit(url, stream.get(), job, flags);
 }
 
-treelistnode* headerlistex::Commit(std::string_view url, std::FILE* stream, ReceivedObject& job,
-                                   CommitResult& result, unsigned flags) {
+Committed headerlistex::Commit(std::string_view url, std::FILE* stream, ReceivedObject& job,
+                               unsigned flags) {
     SetChanged(true);
-    if (!stream || job.header_length <= 0) return nullptr;
+    if (!stream || job.header_length <= 0) return {};
     std::fflush(stream);
     std::rewind(stream);
     std::string header(static_cast<std::size_t>(job.header_length), '\0');
-    if (std::fread(header.data(), 1, header.size(), stream) != header.size()) return nullptr;
+    if (std::fread(header.data(), 1, header.size(), stream) != header.size()) return {};
     header.resize(std::strlen(header.c_str()));
     job.header_text = std::move(header);
     DropOfferedNames(job.header_text);
@@ -138,10 +138,9 @@ treelistnode* headerlistex::Commit(std::string_view url, std::FILE* stream, Rece
     } else {
         outcome = JudgeByDate(key, job.header_text);
     }
-    result = outcome;
     AppendToJournal(key, job.header_text, outcome != CommitResult::Failed);
-    if (outcome == CommitResult::Failed) return nullptr;
-    return Add(key, job.header_text, true);
+    if (outcome == CommitResult::Failed) return {};
+    return {Add(key, job.header_text, true), outcome};
 }
 
 CommitResult headerlistex::ResumeBody(std::string_view key, std::FILE* stream, bool complete,
@@ -201,9 +200,9 @@ void headerlistex::AppendToJournal(std::string_view key, const std::string& head
     }
     if (!journal_) journal_ = OpenRegularFile(*JournalPath(), "ab");
     if (!journal_) return;
-    WriteRecord(journal_.get(), key, text, valid);
-    // A journal that cannot be flushed is opened afresh for the next record.
-    if (std::fflush(journal_.get()) != 0) journal_.reset();
+    // A journal that cannot be written or flushed is opened afresh for the next record.
+    const bool written = WriteRecord(journal_.get(), key, text, valid);
+    if (std::fflush(journal_.get()) != 0 || !written) journal_.reset();
 }
 
 // ---- carrying over and storing -----------------------------------------------------------
@@ -333,7 +332,10 @@ bool headerlistex::HandleExistingFile(std::string_view header_text, std::FILE* s
     if (!old) return true;
     const bool same = SameContent(old.get(), stream, IsHtmlHeader(header_text));
     old.reset();
-    if (!same) RenameFile(state.name, BackupName(state.directory, state.name, info.st_mtime));
+    if (same) return true;
+    // A backup that cannot be made does not keep the new version out.
+    static_cast<void>(
+        RenameFile(state.name, BackupName(state.directory, state.name, info.st_mtime)));
     return true;
 }
 
@@ -405,7 +407,7 @@ bool headerlistex::WriteSaveFile(FilePtr& file, bool quick, long& count) {
         const auto readable = ReadableRecordText(key, text ? text : "", true);
         if (!readable || !FitsTreeWhenLoaded(key)) continue;
         if (!WriteRecord(file.get(), key, *readable, true)) {
-            CloseChecked(file);
+            static_cast<void>(CloseChecked(file));  // the save has failed already
             return false;
         }
         ++count;

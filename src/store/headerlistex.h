@@ -30,6 +30,12 @@ enum class CommitResult : int {
     NotNewer = 4,   // HeadOnly: the stored copy is not older
 };
 
+// What Commit did: the record it stored (none when nothing was) and how the body went.
+struct Committed {
+    treelistnode* record = nullptr;
+    CommitResult result = CommitResult::Failed;
+};
+
 // What a fetch hands over with its response file (raw header, then the body).
 struct ReceivedObject {
     std::int64_t header_length = 0;
@@ -50,16 +56,14 @@ class headerlistex : public headerlistmanager {
     ~headerlistex() override;
 
     // Stores a response held in stream (opened for reading and writing: a body longer than
-    // announced is cut). Returns the record node, or none; result is set unless the header
-    // cannot be read.
-    [[nodiscard]] virtual treelistnode* Commit(std::string_view url, std::FILE* stream,
-                                               ReceivedObject& job, CommitResult& result,
-                                               unsigned flags);
+    // announced is cut). A header that cannot be read stores nothing (result Failed).
+    [[nodiscard]] virtual Committed Commit(std::string_view url, std::FILE* stream,
+                                           ReceivedObject& job, unsigned flags);
     // The same for a response file given by path.
-    [[nodiscard]] treelistnode* Commit(std::string_view url, const std::string& response_path,
-                                       ReceivedObject& job, CommitResult& result, unsigned flags);
+    [[nodiscard]] Committed Commit(std::string_view url, const std::string& response_path,
+                                   ReceivedObject& job, unsigned flags);
     // Deletes the URL's node with everything below it, then ancestors left empty.
-    virtual bool Remove(std::string_view url);
+    [[nodiscard]] virtual bool Remove(std::string_view url);
     // Writes every record (quick) or those whose local file exists (full) to name via
     // name + ".tmp". Returns the count, negated on a write failure; 0 when nothing was done.
     // A record the loader could not read back is shortened or left out. The file of a load
@@ -74,17 +78,18 @@ class headerlistex : public headerlistmanager {
     // Writes the body from the stream's position under the key's local name, up to its end or
     // until stop answers true. Returns the bytes written, or -1. May replace the "XF:" line of
     // header_text.
-    virtual std::int64_t StoreBody(std::string_view key, std::string& header_text,
-                                   std::FILE* stream, unsigned flags, const StopCheck& stop);
+    [[nodiscard]] virtual std::int64_t StoreBody(std::string_view key, std::string& header_text,
+                                                 std::FILE* stream, unsigned flags,
+                                                 const StopCheck& stop);
     // Copies authentication challenges and the local name of the key's previous record into
     // header_text. Returns the previous record's node or none.
     virtual treelistnode* CarryOverFields(std::string_view key, std::string& header_text);
-    virtual bool WriteRecord(std::FILE* stream, std::string_view key, std::string_view text,
-                             bool valid);
+    [[nodiscard]] virtual bool WriteRecord(std::FILE* stream, std::string_view key,
+                                           std::string_view text, bool valid);
     // Appends the rest of stream to the file at path (a full path); false when that failed or
     // stop ended it early.
-    virtual bool AppendToLocalFile(const std::string& path, std::FILE* stream,
-                                   const StopCheck& stop);
+    [[nodiscard]] virtual bool AppendToLocalFile(const std::string& path, std::FILE* stream,
+                                                 const StopCheck& stop);
     // Every node below node, parents first, siblings descending (taken under the lock).
     virtual std::vector<treelistnode*> ListNodes(const treelistnode* node);
     // True when node is an HTML document whose local file has the text of stream's rest.

@@ -46,13 +46,13 @@ class headerlistmanager : public treelistmanager, public MimeTypeClass {
     virtual int AccessFile(std::string_view rel, int mode);
     virtual int StatFile(std::string_view rel, struct stat& info);
     // rename(2) result; -1 when a path is refused.
-    virtual int RenameFile(std::string_view rel_old, std::string_view rel_new);
+    [[nodiscard]] virtual int RenameFile(std::string_view rel_old, std::string_view rel_new);
     // data directory + rel, without checks (the directory itself, with its '/', for none).
     virtual std::string DataPath(std::string_view rel = {}) const;
 
     // Adds the records of a record file (first record of a key wins). Returns the number
     // added, negated when the file ended abnormally; 0 when it cannot be opened.
-    virtual long Load(std::string_view name);
+    [[nodiscard]] virtual long Load(std::string_view name);
     // True while the last Load of name stopped before the end of its file, also when it
     // added nothing before the break, until that file was kept (headerlistex).
     bool LoadStoppedEarly(std::string_view name) const;

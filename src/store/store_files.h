@@ -18,7 +18,7 @@ using platform::FilePtr;
 FilePtr OpenRegularFile(const std::string& path, const char* mode);
 
 // Closes an owned file and reports whether everything written reached the system.
-bool CloseChecked(FilePtr& file);
+[[nodiscard]] bool CloseChecked(FilePtr& file);
 
 // Bytes from the current position to the end, or -1. The position is kept.
 std::int64_t RemainingBytes(std::FILE* file);

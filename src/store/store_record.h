@@ -48,7 +48,8 @@ std::optional<std::string> ReadableRecordText(std::string_view key, std::string_
                                               bool valid);
 
 // Writes one record; false on any short write.
-bool WriteRecordTo(std::FILE* stream, std::string_view key, std::string_view text, bool valid);
+[[nodiscard]] bool WriteRecordTo(std::FILE* stream, std::string_view key, std::string_view text,
+                                 bool valid);
 // The bytes of one record.
 std::string FormatRecord(std::string_view key, std::string_view text, bool valid);
 

@@ -91,7 +91,7 @@ class Registration : public AppCoreTest {
 
     void StoreConditions() {
         store::GetConditionClass file;
-        file.Load(data_ + "kelvraw.cf");
+        static_cast<void>(file.Load(data_ + "kelvraw.cf"));  // names the file Save writes
         store::AcquisitionCondition own;
         own.classes = 5;
         file.WriteCondition("http://h/own/", own);

@@ -286,9 +286,9 @@ TEST(SlotConnectionFtp, InterruptEndsEveryBlockingStepAtOnce) {
         std::future<int> status = std::async(std::launch::async, [&] {
             net::ConnectionSetting setting;
             std::string url = "ftp://127.0.0.1:" + std::to_string(peer.Port()) + "/f.bin";
-            int code = slot.Request(net::kMethodGet, url, setting, "");
-            if (code != net::kChannelOk) return code;
-            int result = slot.ReadStatus();
+            net::ChannelCode code = slot.Request(net::kMethodGet, url, setting, "");
+            if (code != net::ChannelCode::kOk) return 0;
+            const int result = slot.ReadStatus().status;
             while (slot.State() >= net::kAfterLf && slot.State() <= net::kAfterChunkData) {
                 slot.Step(code);
             }

@@ -26,7 +26,7 @@ class MemoryTransport final : public Transport {
   public:
     explicit MemoryTransport(std::deque<std::string>& blocks) : blocks_(blocks) {}
     bool Connect(int, const sockaddr_in&) override { return true; }
-    int Established(int) override { return kChannelOk; }
+    ChannelCode Established(int) override { return ChannelCode::kOk; }
     long Send(int, const char*, std::size_t length) override { return static_cast<long>(length); }
     long Receive(int, char* data, std::size_t capacity, bool) override {
         if (blocks_.empty()) return 0;
@@ -86,13 +86,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     client->AdoptSocket(kFakeSocket);
     client->ExpectNoBody(head);
     for (int message = 0; message < kMaxMessages; ++message) {
-        int status = client->ReadStatus();
+        const ResponseStatus read = client->ReadStatus();
         if (client->State() < 0) break;
-        if (status < 100 && status != kGetRequest && status != kHeadRequest &&
-            status != kPostRequest && status != kOtherRequest) {
-            __builtin_trap();
-        }
-        int code = kChannelOk;
+        if (read.Arrived() && (read.status < 100 || read.status > 999)) __builtin_trap();
+        ChannelCode code = ChannelCode::kOk;
         while (client->State() >= kHeaderComplete && client->State() < kMessageComplete) {
             client->Step(code);
         }

@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reader.AttachSink(&channel);
     for (int message = 0; message < 4 && channel.HeldBackBytes() > 0; ++message) {
         reader.Reset(kelvra::net::kScanHeader);
-        int code = 0;
+        kelvra::net::ChannelCode code = kelvra::net::ChannelCode::kOk;
         while (reader.State() >= 0 && reader.State() < kelvra::net::kHeaderComplete &&
                channel.HeldBackBytes() > 0) {
             reader.Step(code);

@@ -30,7 +30,7 @@ struct ChannelTest : ::testing::Test {
         channel.SetTempDirectory(dir.Path());
         channel.SetTimeout(5);
     }
-    int ConnectTo(const TestOrigin& origin) {
+    ChannelCode ConnectTo(const TestOrigin& origin) {
         return channel.Connect(ResolveHost("127.0.0.1"), origin.Port(), false);
     }
     TempDir dir;
@@ -70,13 +70,13 @@ TEST_F(ChannelTest, TeeCopiesReceivedBytesOnlyWhileOn) {
         c.Send("second");
         c.WaitForClientClose();
     });
-    ASSERT_EQ(ConnectTo(origin), kChannelOk);
+    ASSERT_EQ(ConnectTo(origin), ChannelCode::kOk);
     ASSERT_TRUE(channel.OpenTempFile());
     char buffer[64];
     ASSERT_EQ(channel.Receive(buffer, 5).count, 5);
     EXPECT_EQ(std::string(buffer, 5), "first");
     channel.SetTee(false);
-    int code;
+    ChannelCode code;
     ASSERT_TRUE(channel.SendAll("\n", 1, code));
     const Received second = channel.Receive(buffer, sizeof buffer);
     ASSERT_TRUE(second.Got());
@@ -86,7 +86,7 @@ TEST_F(ChannelTest, TeeCopiesReceivedBytesOnlyWhileOn) {
 
 TEST_F(ChannelTest, ReceiveWithoutTemporaryFileIsFine) {
     TestOrigin origin([](kelvra::test::Connection& c) { c.Send("x"); });
-    ASSERT_EQ(ConnectTo(origin), kChannelOk);
+    ASSERT_EQ(ConnectTo(origin), ChannelCode::kOk);
     char byte;
     EXPECT_EQ(channel.Receive(&byte, 1).count, 1);
     EXPECT_TRUE(channel.Receive(&byte, 1).PeerClosed());  // then the peer closed
@@ -99,10 +99,10 @@ TEST_F(ChannelTest, PeekStates) {
         c.Send("d");
         c.ReadUntil("\n", go);
     });
-    ASSERT_EQ(ConnectTo(origin), kChannelOk);
+    ASSERT_EQ(ConnectTo(origin), ChannelCode::kOk);
     EXPECT_EQ(channel.Peek(0), 0);  // nothing yet
     EXPECT_EQ(channel.Peek(50000), 0);
-    int code;
+    ChannelCode code;
     ASSERT_TRUE(channel.SendAll("\n", 1, code));
     EXPECT_EQ(channel.Peek(2000000), 1);  // data waiting, not consumed
     EXPECT_EQ(channel.Peek(0), 1);
@@ -119,7 +119,7 @@ TEST_F(ChannelTest, HeldBackBytesComeFirstAndCloseDropsThem) {
         c.Send("wire");
         c.WaitForClientClose();
     });
-    ASSERT_EQ(ConnectTo(origin), kChannelOk);
+    ASSERT_EQ(ConnectTo(origin), ChannelCode::kOk);
     ASSERT_TRUE(channel.OpenTempFile());
     channel.Unread("held", 4);
     EXPECT_EQ(channel.Peek(0), 1);
@@ -139,10 +139,10 @@ TEST_F(ChannelTest, HeldBackBytesComeFirstAndCloseDropsThem) {
 
 TEST_F(ChannelTest, ReceiveTimesOut) {
     TestOrigin origin([](kelvra::test::Connection& c) { c.WaitForClientClose(); });
-    ASSERT_EQ(ConnectTo(origin), kChannelOk);
+    ASSERT_EQ(ConnectTo(origin), ChannelCode::kOk);
     channel.SetTimeout(1);
     char byte;
-    EXPECT_EQ(channel.Receive(&byte, 1).code, kTimedOut);
+    EXPECT_EQ(channel.Receive(&byte, 1).code, ChannelCode::kTimedOut);
 }
 
 TEST_F(ChannelTest, CutTempFileRemovesTheTail) {
@@ -170,19 +170,19 @@ TEST_F(ChannelTest, ConnectTimesOutAfterItsPeriods) {
     ASSERT_EQ(::getsockname(full, reinterpret_cast<sockaddr*>(&address), &length), 0);
     const int port = ntohs(address.sin_port);
     std::vector<std::unique_ptr<TCPIPClient>> queued;
-    int code = kChannelOk;
+    ChannelCode code = ChannelCode::kOk;
     channel.SetTimeout(1);
-    for (int i = 0; i < 16 && code == kChannelOk; ++i) {
+    for (int i = 0; i < 16 && code == ChannelCode::kOk; ++i) {
         queued.push_back(std::make_unique<TCPIPClient>());
         queued.back()->SetTimeout(1);
         code = queued.back()->Connect(kLoopbackAddress, port, false);
     }
-    EXPECT_EQ(code, kTimedOut);
+    EXPECT_EQ(code, ChannelCode::kTimedOut);
     ::close(full);
 }
 
 TEST_F(ChannelTest, ConnectWithoutAddress) {
-    EXPECT_EQ(channel.Connect(0, 80, false), kNoSocket);
+    EXPECT_EQ(channel.Connect(0, 80, false), ChannelCode::kNoSocket);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "net/http_test_util.h"
 #include "net/inetutils.h"
 #include "net/result_codes.h"
 #include "support/ftp_server.h"
@@ -66,8 +67,8 @@ std::vector<std::string> Words(const std::vector<std::string>& commands) {
 }
 
 struct Fetched {
-    int request = -1;  // Request's code
-    int status = 0;    // ReadStatus
+    ChannelCode request = ChannelCode::kOk;  // Request's code
+    int status = 0;                          // ReadStatus
     bool complete = false;
     std::string file;  // the temporary response file: header + body
 };
@@ -94,9 +95,9 @@ class FtpClientTest : public ::testing::Test {
     Fetched Fetch(const std::string& url, const std::string& extra = "") {
         Fetched fetched;
         fetched.request = client_.Request(kMethodGet, url, nullptr, extra);
-        if (fetched.request != kChannelOk) return fetched;
-        fetched.status = client_.ReadStatus();
-        int code = kChannelOk;
+        if (fetched.request != ChannelCode::kOk) return fetched;
+        fetched.status = client_.ReadStatus().status;
+        ChannelCode code = ChannelCode::kOk;
         while (client_.State() >= kAfterLf && client_.State() <= kAfterChunkData)
             client_.Step(code);
         fetched.complete = client_.State() == kMessageComplete;
@@ -116,7 +117,7 @@ TEST_F(FtpClientTest, AnonymousRetrievalLooksLikeAnHttpResponse) {
     ASSERT_TRUE(server.Running());
     client_.SetFtpLogin("", "guest@example.org");
     Fetched fetched = Fetch(server.Url("/pub/a.txt"));
-    ASSERT_EQ(fetched.request, kChannelOk);
+    ASSERT_EQ(fetched.request, ChannelCode::kOk);
     EXPECT_EQ(fetched.status, 200);
     EXPECT_TRUE(fetched.complete);
     EXPECT_EQ(fetched.file,
@@ -147,7 +148,8 @@ TEST_F(FtpClientTest, UrlCredentialsAndConfiguredUserAreUsed) {
     client_.Close();
 
     // Without user information the configured log-in goes out, and fails here.
-    EXPECT_EQ(client_.Request(kMethodGet, server.Url("/pub/a.txt"), nullptr, ""), kConnectFailed);
+    EXPECT_EQ(client_.Request(kMethodGet, server.Url("/pub/a.txt"), nullptr, ""),
+              ChannelCode::kConnectFailed);
     commands = server.Commands();
     ASSERT_GE(commands.size(), 2u);
     EXPECT_EQ(commands[commands.size() - 2], "USER nobody");
@@ -359,8 +361,8 @@ TEST_F(FtpClientTest, UpdateCheckAsksDateAndSizeOnly) {
     auto check = [this](const std::string& url, const std::string& extra) {
         Fetched fetched;
         fetched.request = client_.Request(kMethodHead, url, nullptr, extra);
-        fetched.status = client_.ReadStatus();
-        int code = kChannelOk;
+        fetched.status = client_.ReadStatus().status;
+        ChannelCode code = ChannelCode::kOk;
         while (client_.State() >= kAfterLf && client_.State() <= kAfterChunkData)
             client_.Step(code);
         fetched.complete = client_.State() == kMessageComplete;
@@ -432,8 +434,9 @@ TEST_F(FtpClientTest, DataConnectionFromAnotherAddressIsRefusedWithinTheTimeOut)
     client_.SetTimeout(1);
     auto start = std::chrono::steady_clock::now();
     std::string url = "ftp://127.0.0.1:" + std::to_string(server.Port()) + "/f";
-    ASSERT_EQ(client_.Request(kMethodGet, url, nullptr, ""), kChannelOk);
-    EXPECT_EQ(client_.ReadStatus(), kConnectFailed);  // status 400: reported as "Error"
+    ASSERT_EQ(client_.Request(kMethodGet, url, nullptr, ""), ChannelCode::kOk);
+    // status 400: reported as "Error"
+    EXPECT_EQ(client_.ReadStatus(), testing::Failed(ChannelCode::kConnectFailed));
     EXPECT_EQ(client_.Buffer().status_token, "400");
     auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_LT(waited, std::chrono::seconds(4));
@@ -442,8 +445,9 @@ TEST_F(FtpClientTest, DataConnectionFromAnotherAddressIsRefusedWithinTheTimeOut)
 
 TEST_F(FtpClientTest, UnresolvableHostAndUnknownSchemes) {
     EXPECT_EQ(client_.Request(kMethodGet, "ftp://no.such.host.invalid/a", nullptr, ""),
-              kHostUnknown);
-    EXPECT_EQ(client_.Request(kMethodGet, "gopher://127.0.0.1/a", nullptr, ""), -1);
+              ChannelCode::kHostUnknown);
+    EXPECT_EQ(client_.Request(kMethodGet, "gopher://127.0.0.1/a", nullptr, ""),
+              ChannelCode::kUnknownScheme);
 }
 
 TEST_F(FtpClientTest, ThroughTheFtpProxyAnFtpUrlIsAnHttpRequest) {
@@ -453,8 +457,8 @@ TEST_F(FtpClientTest, ThroughTheFtpProxyAnFtpUrlIsAnHttpRequest) {
     ProxySetting ftp_proxy{0, "127.0.0.1", proxy.Port()};
     client_.SetEnvironment(nullptr, &ftp_proxy);
     ASSERT_EQ(client_.Request(kMethodGet, "ftp://files.example.org/pub/a.txt", nullptr, ""),
-              kChannelOk);
-    EXPECT_EQ(client_.ReadStatus(), 200);
+              ChannelCode::kOk);
+    EXPECT_EQ(client_.ReadStatus().status, 200);
     ASSERT_TRUE(proxy.WaitForRequests(1));
     EXPECT_EQ(proxy.Requests()[0].RequestLine(), "GET ftp://files.example.org/pub/a.txt HTTP/1.1");
     EXPECT_FALSE(client_.FtpTransfer());

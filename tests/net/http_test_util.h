@@ -14,9 +14,23 @@
 #include "net/tcpip.h"
 #include "util/tempdir.h"
 
+namespace kelvra::net {
+
+// A readable failure message (every test comparing these includes this header).
+inline void PrintTo(const ResponseStatus& read, std::ostream* out) {
+    *out << "{status " << read.status << ", ChannelCode " << static_cast<int>(read.failure) << "}";
+}
+
+}  // namespace kelvra::net
+
 namespace kelvra::net::testing {
 
 using kelvra::testing::TempDir;
+
+// What ReadStatus gives when no answer arrived.
+inline ResponseStatus Failed(ChannelCode code) {
+    return {0, code};
+}
 
 // Whole content of the channel's temporary file.
 inline std::string TempFileText(TCPIPClass& channel) {
@@ -34,8 +48,8 @@ inline std::string TempFileText(TCPIPClass& channel) {
 }
 
 // Steps the reader until the message is complete or failed; returns the last code.
-inline int ReadToEnd(httputils& client) {
-    int code = kChannelOk;
+inline ChannelCode ReadToEnd(httputils& client) {
+    ChannelCode code = ChannelCode::kOk;
     while (client.State() >= kHeaderComplete && client.State() < kMessageComplete) {
         client.Step(code);
     }

@@ -19,6 +19,7 @@ using kelvra::test::HttpResponse;
 using kelvra::test::Reply;
 using kelvra::test::TestOrigin;
 using testing::ClientFixture;
+using testing::Failed;
 using testing::ReadToEnd;
 using testing::TempFileText;
 
@@ -28,10 +29,10 @@ TestOrigin Answering(Reply reply) {
 }
 
 struct ReaderTest : ClientFixture {
-    // GET url, ReadStatus; returns the status or code.
-    int Fetch(const std::string& url, const ConnectionSetting* setting = nullptr) {
-        int code = client.SendRequest(kMethodGet, url, setting, "");
-        if (code != kChannelOk) return code;
+    // GET url, ReadStatus; a request that could not be sent is no status with its code.
+    ResponseStatus Fetch(const std::string& url, const ConnectionSetting* setting = nullptr) {
+        const ChannelCode code = client.SendRequest(kMethodGet, url, setting, "");
+        if (code != ChannelCode::kOk) return Failed(code);
         return client.ReadStatus();
     }
     std::string Body() {
@@ -53,7 +54,7 @@ class HeaderFormTest : public ReaderTest, public ::testing::WithParamInterface<H
 TEST_P(HeaderFormTest, EndsAtBlankLineAndKeepsHeaderInFile) {
     const HeaderForm& form = GetParam();
     TestOrigin origin = Answering(Reply().Send(form.bytes + "hello").Close());
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
     EXPECT_EQ(client.Buffer().header_length, form.header_length);
     ReadToEnd(client);
     EXPECT_EQ(client.State(), kMessageComplete);
@@ -75,7 +76,7 @@ TEST_F(ReaderTest, HeaderOfExactlyTheRawAreaIsAccepted) {
     head += std::string(kRawAreaSize - head.size() - 4, 'p') + "\r\n\r\n";
     ASSERT_EQ(head.size(), kRawAreaSize);
     TestOrigin origin = Answering(Reply().Send(head + "ok"));
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
     ReadToEnd(client);
     EXPECT_EQ(Body(), "ok");
 }
@@ -83,14 +84,14 @@ TEST_F(ReaderTest, HeaderOfExactlyTheRawAreaIsAccepted) {
 TEST_F(ReaderTest, HeaderFillingTheRawAreaWithoutEndFails) {
     std::string head = "HTTP/1.0 200 OK\r\nX-Pad: " + std::string(kRawAreaSize, 'p');
     TestOrigin origin = Answering(Reply().Send(head).Hold());
-    EXPECT_EQ(Fetch(origin.Url("/")), kReceiveFailed);
+    EXPECT_EQ(Fetch(origin.Url("/")), Failed(ChannelCode::kReceiveFailed));
     EXPECT_EQ(client.State(), kReaderFailed);
 }
 
 TEST_F(ReaderTest, FragmentedHeaderAndBodyArriveWhole) {
     std::string response = HttpResponse("HTTP/1.1 200 OK", "fragmented body");
     TestOrigin origin = Answering(Reply().SendFragmented(response, 1));
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
     ReadToEnd(client);
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_EQ(TempFileText(client), response);
@@ -99,7 +100,7 @@ TEST_F(ReaderTest, FragmentedHeaderAndBodyArriveWhole) {
 TEST_F(ReaderTest, StatusTokenAndVersion) {
     TestOrigin origin =
         Answering(Reply().Send("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n"));
-    EXPECT_EQ(Fetch(origin.Url("/")), 404);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{404});
     EXPECT_EQ(client.Buffer().status_token, "404");
     EXPECT_EQ(client.Buffer().version, 10);
     EXPECT_EQ(client.Kind(), kResponse);
@@ -107,7 +108,7 @@ TEST_F(ReaderTest, StatusTokenAndVersion) {
 
 TEST_F(ReaderTest, StatusThatIsNotANumberFails) {
     TestOrigin origin = Answering(Reply().Send("HTTP/1.0 abc Huh\r\n\r\n").Close());
-    EXPECT_EQ(Fetch(origin.Url("/")), kReceiveFailed);
+    EXPECT_EQ(Fetch(origin.Url("/")), Failed(ChannelCode::kReceiveFailed));
 }
 
 // --- interim answers ------------------------------------------------------------------------
@@ -115,7 +116,7 @@ TEST_F(ReaderTest, StatusThatIsNotANumberFails) {
 TEST_F(ReaderTest, ContinueIsSkippedAndLeavesOnlyTheRealResponseInTheFile) {
     std::string real = HttpResponse("HTTP/1.1 200 OK", "after continue");
     TestOrigin origin = Answering(Reply().Send("HTTP/1.1 100 Continue\r\n\r\n" + real));
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
     ReadToEnd(client);
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_EQ(TempFileText(client), real);
@@ -129,14 +130,14 @@ TEST_F(ReaderTest, ContinueInItsOwnSegmentThenResponseLater) {
                                       .Send("HTTP/1.1 102 Processing\r\n\r\n")
                                       .Delay(50)
                                       .Send(real));
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
     ReadToEnd(client);
     EXPECT_EQ(TempFileText(client), real);
 }
 
 TEST_F(ReaderTest, InterimAnswerFollowedByCloseIsAFailure) {
     TestOrigin origin = Answering(Reply().Send("HTTP/1.1 100 Continue\r\n\r\n").Close());
-    EXPECT_EQ(Fetch(origin.Url("/")), 0);  // the peer closed before a real header
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{});  // the peer closed before a real header
     EXPECT_EQ(client.State(), kReaderFailed);
 }
 
@@ -146,7 +147,7 @@ TEST_F(ReaderTest, NotModifiedNeverWaitsForABody) {
     // The peer stays silent after the header: a reader waiting for 100 bytes would time out.
     TestOrigin origin =
         Answering(Reply().Send("HTTP/1.1 304 Not Modified\r\nContent-Length: 100\r\n\r\n").Hold());
-    EXPECT_EQ(Fetch(origin.Url("/")), 304);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{304});
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_EQ(client.Buffer().content_length, 0);
 }
@@ -154,9 +155,9 @@ TEST_F(ReaderTest, NotModifiedNeverWaitsForABody) {
 TEST_F(ReaderTest, Http11WithoutLengthIsReadUntilClose) {
     TestOrigin origin =
         Answering(Reply().Send("HTTP/1.1 200 OK\r\n\r\nuntil").Delay(20).Send(" the end").Close());
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
     EXPECT_FALSE(client.Buffer().keep_alive);
-    EXPECT_EQ(ReadToEnd(client), kChannelOk);
+    EXPECT_EQ(ReadToEnd(client), ChannelCode::kOk);
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_EQ(Body(), "until the end");
     EXPECT_TRUE(client.BodyComplete());
@@ -164,7 +165,7 @@ TEST_F(ReaderTest, Http11WithoutLengthIsReadUntilClose) {
 
 TEST_F(ReaderTest, KeptErrorAnswerWithoutLengthHasNoBody) {
     TestOrigin origin = Answering(Reply().Send("HTTP/1.1 404 Not Found\r\n\r\n").Hold());
-    EXPECT_EQ(Fetch(origin.Url("/")), 404);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{404});
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_TRUE(client.Buffer().keep_alive);
 }
@@ -172,8 +173,8 @@ TEST_F(ReaderTest, KeptErrorAnswerWithoutLengthHasNoBody) {
 TEST_F(ReaderTest, AnswerToHeadHasNoBodyWhateverItsLength) {
     TestOrigin origin =
         Answering(Reply().Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n").Hold());
-    ASSERT_EQ(client.SendRequest(kMethodHead, origin.Url("/"), nullptr, ""), kChannelOk);
-    EXPECT_EQ(client.ReadStatus(), 200);
+    ASSERT_EQ(client.SendRequest(kMethodHead, origin.Url("/"), nullptr, ""), ChannelCode::kOk);
+    EXPECT_EQ(client.ReadStatus().status, 200);
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_EQ(client.Buffer().content_length, 1000);  // announced size stays for comparison
 }
@@ -191,7 +192,7 @@ TEST_P(BadLengthTest, FailsTheMessage) {
     std::string head =
         std::string("HTTP/1.1 200 OK\r\nContent-Length: ") + GetParam().value + "\r\n\r\n";
     TestOrigin origin = Answering(Reply().Send(head + "body").Hold());
-    EXPECT_EQ(Fetch(origin.Url("/")), kReceiveFailed);
+    EXPECT_EQ(Fetch(origin.Url("/")), Failed(ChannelCode::kReceiveFailed));
     EXPECT_EQ(client.State(), kReaderFailed);
 }
 
@@ -207,14 +208,14 @@ INSTANTIATE_TEST_SUITE_P(Values, BadLengthTest,
 TEST_F(ReaderTest, LengthOf2To62IsAccepted) {
     TestOrigin origin = Answering(
         Reply().Send("HTTP/1.1 200 OK\r\nContent-Length: 4611686018427387904\r\n\r\n").Hold());
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
     EXPECT_EQ(client.Buffer().content_length, kMaxBodyLength);
 }
 
 TEST_F(ReaderTest, ShortBodyEndsAtCloseAndIsReportedIncomplete) {
     TestOrigin origin =
         Answering(Reply().Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabc").Close());
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
     ReadToEnd(client);
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_FALSE(client.BodyComplete());
@@ -227,7 +228,7 @@ TEST_F(ReaderTest, LongBodyInManyBlocksIsCopiedExactly) {
     for (int i = 0; i < 100000; ++i) body += static_cast<char>('a' + i % 26);
     TestOrigin origin =
         Answering(Reply().SendFragmented(HttpResponse("HTTP/1.1 200 OK", body), 7000));
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
     ReadToEnd(client);
     EXPECT_TRUE(client.BodyComplete());
     EXPECT_EQ(Body(), body);
@@ -239,7 +240,7 @@ TEST_F(ReaderTest, ChunkWithExtensionLeavesHeaderAndDecodedDataInFile) {
     const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     const std::string data = "abcdefghijklmnopqrstuvwxyz";
     TestOrigin origin = Answering(Reply().Send(head + "1a;name=abc\r\n" + data + "\r\n0\r\n\r\n"));
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
     ReadToEnd(client);
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_EQ(client.Buffer().content_length, 26);
@@ -252,7 +253,7 @@ TEST_F(ReaderTest, ChunkedBodySentByteByByteDecodes) {
     std::vector<std::string> pieces = {"first,", std::string(3000, 'x'), "last"};
     TestOrigin origin =
         Answering(Reply().SendFragmented(head + ChunkedBody(pieces, " ; ext=\"q\""), 1));
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
     ReadToEnd(client);
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_EQ(Body(), pieces[0] + pieces[1] + pieces[2]);
@@ -262,7 +263,7 @@ TEST_F(ReaderTest, ChunkedWinsOverContentLength) {
     const std::string head =
         "HTTP/1.1 200 OK\r\nContent-Length: 999\r\nTransfer-Encoding: chunked\r\n\r\n";
     TestOrigin origin = Answering(Reply().Send(head + ChunkedBody({"abc"})).Hold());
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
     ReadToEnd(client);
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_EQ(Body(), "abc");
@@ -271,7 +272,7 @@ TEST_F(ReaderTest, ChunkedWinsOverContentLength) {
 TEST_F(ReaderTest, LfOnlyChunkLines) {
     const std::string head = "HTTP/1.1 200 OK\nTransfer-Encoding: chunked\n\n";
     TestOrigin origin = Answering(Reply().Send(head + "3\nabc\n2\nde\n0\n\n").Hold());
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
     ReadToEnd(client);
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_EQ(Body(), "abcde");
@@ -288,11 +289,11 @@ TEST_P(BadChunkTest, FailsTheMessage) {
     const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     TestOrigin origin = Answering(Reply().Send(head + GetParam().body).Hold());
     // The bad line may arrive with the header (ReadStatus fails) or after it (the body does).
-    int status = Fetch(origin.Url("/"));
-    if (status == 200)
-        EXPECT_EQ(ReadToEnd(client), kReceiveFailed);
+    const ResponseStatus status = Fetch(origin.Url("/"));
+    if (status.status == 200)
+        EXPECT_EQ(ReadToEnd(client), ChannelCode::kReceiveFailed);
     else
-        EXPECT_EQ(status, kReceiveFailed);
+        EXPECT_EQ(status, Failed(ChannelCode::kReceiveFailed));
     EXPECT_EQ(client.State(), kReaderFailed);
 }
 
@@ -315,13 +316,13 @@ TEST_F(ReaderTest, TwoChunkedResponsesWithTrailersOnOneKeptConnection) {
         Reply().Send(head + ChunkedBody({"one"}, "", "Expires: 0\r\nX-Sum: abc\r\n")),
         Reply().Send(head + ChunkedBody({"two", "!"}))});
     ConnectionSetting keep{1, 11};
-    EXPECT_EQ(Fetch(origin.Url("/1"), &keep), 200);
+    EXPECT_EQ(Fetch(origin.Url("/1"), &keep), ResponseStatus{200});
     ReadToEnd(client);
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_EQ(Body(), "one");
     EXPECT_EQ(client.HeldBackBytes(), 0u);
 
-    EXPECT_EQ(Fetch(origin.Url("/2"), &keep), 200);
+    EXPECT_EQ(Fetch(origin.Url("/2"), &keep), ResponseStatus{200});
     EXPECT_TRUE(client.WasReused());
     ReadToEnd(client);
     EXPECT_EQ(client.State(), kMessageComplete);
@@ -343,14 +344,14 @@ TEST_P(PipelinedTest, SecondResponseIsReadFromWhatFollowedTheFirst) {
     const std::string second = HttpResponse("HTTP/1.1 200 OK", "second");
     TestOrigin origin(std::vector<Reply>{Reply().Send(GetParam().first + second), Reply()});
     ConnectionSetting keep{2, 11};
-    ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/1"), &keep, ""), kChannelOk);
-    ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/2"), &keep, ""), kChannelOk);
-    ASSERT_GT(client.ReadStatus(), 0);
+    ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/1"), &keep, ""), ChannelCode::kOk);
+    ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/2"), &keep, ""), ChannelCode::kOk);
+    ASSERT_TRUE(client.ReadStatus().Arrived());
     ReadToEnd(client);
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_EQ(TempFileText(client), GetParam().first_file);
 
-    EXPECT_EQ(client.ReadStatus(), 200);
+    EXPECT_EQ(client.ReadStatus().status, 200);
     ReadToEnd(client);
     EXPECT_EQ(TempFileText(client), second);
 }
@@ -372,12 +373,12 @@ TEST_F(ReaderTest, PipelinedHeadThenGetEachFramedByItsOwnRequest) {
     const std::string get_answer = HttpResponse("HTTP/1.1 200 OK", "hello");
     TestOrigin origin(std::vector<Reply>{Reply().Send(head_answer + get_answer), Reply()});
     ConnectionSetting keep{2, 11};
-    ASSERT_EQ(client.SendRequest(kMethodHead, origin.Url("/1"), &keep, ""), kChannelOk);
-    ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/2"), &keep, ""), kChannelOk);
-    EXPECT_EQ(client.ReadStatus(), 200);
+    ASSERT_EQ(client.SendRequest(kMethodHead, origin.Url("/1"), &keep, ""), ChannelCode::kOk);
+    ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/2"), &keep, ""), ChannelCode::kOk);
+    EXPECT_EQ(client.ReadStatus().status, 200);
     EXPECT_EQ(client.State(), kMessageComplete);
     EXPECT_EQ(TempFileText(client), head_answer);
-    EXPECT_EQ(client.ReadStatus(), 200);
+    EXPECT_EQ(client.ReadStatus().status, 200);
     ReadToEnd(client);
     EXPECT_TRUE(client.BodyComplete());
     EXPECT_EQ(TempFileText(client), get_answer);
@@ -393,11 +394,11 @@ TEST(SlotChannelClose, ForgetsTheRequestsOfTheClosedConnection) {
     const std::string get_answer = HttpResponse("HTTP/1.1 200 OK", "hello");
     TestOrigin origin(std::vector<Reply>{Reply().Hold(), Reply().Send(get_answer)});
     ConnectionSetting keep{2, 11};
-    ASSERT_EQ(client.Request(kMethodHead, origin.Url("/1"), &keep, ""), kChannelOk);
+    ASSERT_EQ(client.Request(kMethodHead, origin.Url("/1"), &keep, ""), ChannelCode::kOk);
     ASSERT_TRUE(origin.WaitForRequests(1));
     client.Close();
-    ASSERT_EQ(client.Request(kMethodGet, origin.Url("/2"), &keep, ""), kChannelOk);
-    EXPECT_EQ(client.ReadStatus(), 200);
+    ASSERT_EQ(client.Request(kMethodGet, origin.Url("/2"), &keep, ""), ChannelCode::kOk);
+    EXPECT_EQ(client.ReadStatus().status, 200);
     ReadToEnd(client);
     EXPECT_EQ(client.Consumed(), 5);
     EXPECT_EQ(TempFileText(client), get_answer);
@@ -408,7 +409,7 @@ TEST(SlotChannelClose, ForgetsTheRequestsOfTheClosedConnection) {
 struct CloseCase {
     const char* name;
     std::string bytes;  // sent before the close
-    int status;         // ReadStatus result
+    int status;         // ReadStatus result; 0: the peer closed before a header
     int final_state;    // after reading on to the end
     bool body_complete;
 };
@@ -418,7 +419,7 @@ class PeerCloseTest : public ReaderTest, public ::testing::WithParamInterface<Cl
 TEST_P(PeerCloseTest, EndsAsExpected) {
     const CloseCase& c = GetParam();
     TestOrigin origin = Answering(Reply().Send(c.bytes).Close());
-    EXPECT_EQ(Fetch(origin.Url("/")), c.status);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{c.status});
     ReadToEnd(client);
     EXPECT_EQ(client.State(), c.final_state);
     EXPECT_EQ(client.BodyComplete(), c.body_complete);
@@ -464,7 +465,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ReaderTest, SilentPeerTimesOut) {
     TestOrigin origin = Answering(Reply().Hold());
     client.SetTimeout(1);
-    EXPECT_EQ(Fetch(origin.Url("/")), kTimedOut);
+    EXPECT_EQ(Fetch(origin.Url("/")), Failed(ChannelCode::kTimedOut));
     EXPECT_EQ(client.State(), kReaderFailed);
 }
 
@@ -472,13 +473,13 @@ TEST_F(ReaderTest, SilentPeerTimesOutInTheBody) {
     TestOrigin origin =
         Answering(Reply().Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nab").Hold());
     client.SetTimeout(1);
-    EXPECT_EQ(Fetch(origin.Url("/")), 200);
-    EXPECT_EQ(ReadToEnd(client), kTimedOut);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{200});
+    EXPECT_EQ(ReadToEnd(client), ChannelCode::kTimedOut);
 }
 
 TEST_F(ReaderTest, PollReportsNothingThenTheHeader) {
     TestOrigin origin = Answering(Reply().Delay(300).Send(HttpResponse("HTTP/1.1 200 OK", "p")));
-    ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/"), nullptr, ""), kChannelOk);
+    ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/"), nullptr, ""), ChannelCode::kOk);
     ASSERT_TRUE(client.OpenTempFile());
     client.Reset(kScanHeader);
     EXPECT_EQ(client.Poll(0), 0);
@@ -491,7 +492,7 @@ TEST_F(ReaderTest, PollReportsNothingThenTheHeader) {
 
 TEST_F(ReaderTest, PollAfterFailureIsMinusOne) {
     TestOrigin origin = Answering(Reply().Send("HTTP/1.1 200").Close());
-    EXPECT_EQ(Fetch(origin.Url("/")), 0);
+    EXPECT_EQ(Fetch(origin.Url("/")), ResponseStatus{});
     EXPECT_EQ(client.Poll(0), -1);
 }
 

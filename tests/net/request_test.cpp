@@ -29,8 +29,8 @@ struct RequestTest : ClientFixture {
     // Sends one request and returns the bytes the origin received.
     std::string Sent(TestOrigin& origin, int method, const std::string& url,
                      const ConnectionSetting* setting = nullptr, std::string_view extra = "") {
-        EXPECT_EQ(client.SendRequest(method, url, setting, extra), kChannelOk);
-        EXPECT_EQ(client.ReadStatus(), 200);
+        EXPECT_EQ(client.SendRequest(method, url, setting, extra), ChannelCode::kOk);
+        EXPECT_EQ(client.ReadStatus().status, 200);
         EXPECT_TRUE(origin.WaitForRequests(1));
         return origin.Requests().empty() ? std::string() : origin.Requests().back().bytes;
     }
@@ -149,17 +149,18 @@ TEST_F(RequestTest, RequestBeyondItsBufferFailsWithoutSending) {
         "X-Long: " + std::string(kRequestBufferSize - head.size() - 10, 'a') + "\r\n";
     ASSERT_EQ(head.size() + extra.size(), kRequestBufferSize);
     // exactly the buffer: sent
-    EXPECT_EQ(client.SendRequest(kMethodGet, origin.Url("/"), nullptr, extra), kChannelOk);
-    EXPECT_EQ(client.ReadStatus(), 200);
+    EXPECT_EQ(client.SendRequest(kMethodGet, origin.Url("/"), nullptr, extra), ChannelCode::kOk);
+    EXPECT_EQ(client.ReadStatus().status, 200);
     // one byte more: refused before connecting
     client.Close();
-    EXPECT_EQ(client.SendRequest(kMethodGet, origin.Url("/"), nullptr, extra + "b"), kSendFailed);
+    EXPECT_EQ(client.SendRequest(kMethodGet, origin.Url("/"), nullptr, extra + "b"),
+              ChannelCode::kSendFailed);
     EXPECT_EQ(origin.Connections(), 1);
 }
 
 TEST_F(RequestTest, UnresolvableHost) {
     EXPECT_EQ(client.SendRequest(kMethodGet, "http://no-such-host.invalid/", nullptr, ""),
-              kHostUnknown);
+              ChannelCode::kHostUnknown);
 }
 
 TEST_F(RequestTest, RefusedConnection) {
@@ -172,7 +173,7 @@ TEST_F(RequestTest, RefusedConnection) {
     ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length), 0);
     ::close(probe);  // nobody listens on that port now
     std::string url = "http://127.0.0.1:" + std::to_string(ntohs(local.sin_port)) + "/";
-    EXPECT_EQ(client.SendRequest(kMethodGet, url, nullptr, ""), kConnectFailed);
+    EXPECT_EQ(client.SendRequest(kMethodGet, url, nullptr, ""), ChannelCode::kConnectFailed);
     EXPECT_TRUE(client.IsClosed());
 }
 
@@ -180,17 +181,17 @@ TEST_F(RequestTest, OpenConnectionToTheSamePeerIsReused) {
     TestOrigin origin = OkOrigin();
     ConnectionSetting keep{1, 11};
     for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/"), &keep, ""), kChannelOk);
+        ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/"), &keep, ""), ChannelCode::kOk);
         EXPECT_EQ(client.WasReused(), i > 0);
-        EXPECT_EQ(client.ReadStatus(), 200);
+        EXPECT_EQ(client.ReadStatus().status, 200);
         testing::ReadToEnd(client);
     }
     EXPECT_EQ(origin.Connections(), 1);
     // an explicit close is never followed by reuse
     client.Close();
-    ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/"), &keep, ""), kChannelOk);
+    ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/"), &keep, ""), ChannelCode::kOk);
     EXPECT_FALSE(client.WasReused());
-    EXPECT_EQ(client.ReadStatus(), 200);
+    EXPECT_EQ(client.ReadStatus().status, 200);
     EXPECT_EQ(origin.Connections(), 2);
 }
 
@@ -200,15 +201,15 @@ TEST_F(RequestTest, SendingToAClosedPeerFailsWithoutSignal) {
         connection.ReadRequest(request);
         connection.Close();
     });
-    ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/"), nullptr, ""), kChannelOk);
+    ASSERT_EQ(client.SendRequest(kMethodGet, origin.Url("/"), nullptr, ""), ChannelCode::kOk);
     ASSERT_TRUE(origin.WaitForConnections(1));
     ASSERT_EQ(client.Peek(2000000), -1);  // the peer has gone
     std::string big(1 << 20, 'x');
-    int code = kChannelOk;
+    ChannelCode code = ChannelCode::kOk;
     bool sent = true;
     for (int i = 0; i < 8 && sent; ++i) sent = client.SendAll(big.data(), big.size(), code);
     EXPECT_FALSE(sent);
-    EXPECT_EQ(code, kSendFailed);
+    EXPECT_EQ(code, ChannelCode::kSendFailed);
 }
 
 }  // namespace

@@ -81,12 +81,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RouteTargetTest, UnresolvedTargetIsReportedAsUnknownHost) {
     TCPIPProxyClass channel;
     channel.DecideRoute("http://nowhere.invalid/");
-    EXPECT_EQ(channel.ConnectTarget(), kHostUnknown);
+    EXPECT_EQ(channel.ConnectTarget(), ChannelCode::kHostUnknown);
     ProxySetting setting{0, "proxy.invalid", 8080};
     channel.SetProxy(&setting, kHttpPort);
     channel.DecideRoute("http://10.1.2.3/");
     EXPECT_TRUE(channel.ViaProxy());
-    EXPECT_EQ(channel.ConnectTarget(), kHostUnknown);
+    EXPECT_EQ(channel.ConnectTarget(), ChannelCode::kHostUnknown);
 }
 
 TEST(RouteTargetTest, RequestTargetIsPathDirectAndWholeUrlThroughProxy) {

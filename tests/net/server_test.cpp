@@ -27,12 +27,12 @@ TEST(ListenTest, PortZeroReportsTheAssignedPortAndAcceptGivesTheLevel) {
     TCPIPServer server;
     server.SetBindAddress(kLoopbackAddress);
     int port = 0;
-    ASSERT_EQ(server.Listen(port, true), kChannelOk);
+    ASSERT_EQ(server.Listen(port, true), ChannelCode::kOk);
     ASSERT_GT(port, 0);
 
     TCPIPClient client;
     client.SetTimeout(5);
-    ASSERT_EQ(client.Connect(kLoopbackAddress, port, false), kChannelOk);
+    ASSERT_EQ(client.Connect(kLoopbackAddress, port, false), ChannelCode::kOk);
     int level = -1;
     int fd = server.Accept(&level);
     ASSERT_GE(fd, 0);
@@ -44,7 +44,7 @@ TEST(ListenTest, PortZeroReportsTheAssignedPortAndAcceptGivesTheLevel) {
     accepted.SetTimeout(5);
     InvestHeaderClass reader;
     reader.AttachSink(&accepted);
-    int code;
+    ChannelCode code;
     const std::string request = "get /where?x HTTP/1.0\r\nConnection: keep-alive\r\n\r\n";
     ASSERT_TRUE(client.SendAll(request.data(), request.size(), code));
     int polled = 0;
@@ -60,9 +60,9 @@ TEST(ListenTest, TableDecidesTheLevelOfALoopbackClient) {
     server.SetBindAddress(kLoopbackAddress);
     server.SetAccessTable(ParseAccessTable("0:127.0.0.1\n"));
     int port = 0;
-    ASSERT_EQ(server.Listen(port, false), kChannelOk);
+    ASSERT_EQ(server.Listen(port, false), ChannelCode::kOk);
     TCPIPClient client;
-    ASSERT_EQ(client.Connect(kLoopbackAddress, port, false), kChannelOk);
+    ASSERT_EQ(client.Connect(kLoopbackAddress, port, false), ChannelCode::kOk);
     int level = -1;
     TCPIPClass accepted;
     accepted.AdoptSocket(server.Accept(&level));
@@ -75,7 +75,7 @@ TEST(ListenTest, ManyConnectionsAtOnceWaitInTheQueue) {
     TCPIPServer server;
     server.SetBindAddress(kLoopbackAddress);
     int port = 0;
-    ASSERT_EQ(server.Listen(port, true), kChannelOk);
+    ASSERT_EQ(server.Listen(port, true), ChannelCode::kOk);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -105,8 +105,8 @@ TEST(ListenTest, PortInUseFailsToBind) {
     first.SetBindAddress(kLoopbackAddress);
     second.SetBindAddress(kLoopbackAddress);
     int port = 0;
-    ASSERT_EQ(first.Listen(port, false), kChannelOk);
-    EXPECT_EQ(second.Listen(port, false), kBindFailed);
+    ASSERT_EQ(first.Listen(port, false), ChannelCode::kOk);
+    EXPECT_EQ(second.Listen(port, false), ChannelCode::kBindFailed);
 }
 
 struct RequestKind {

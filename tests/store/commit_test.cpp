@@ -42,10 +42,10 @@ class CommitTest : public ::testing::Test {
         job.header_length = static_cast<std::int64_t>(header.size());
         job.content_length = announced;
         job.stop = stop_;
-        CommitResult result = CommitResult::Failed;
-        last_node_ = store_->Commit(url, response, job, result, flags);
+        const Committed committed = store_->Commit(url, response, job, flags);
+        last_node_ = committed.record;
         if (header_text) *header_text = job.header_text;
-        return result;
+        return committed.result;
     }
     std::string Record(const std::string& url) {
         const treelistnode* node = store_->FindRecord(url);
@@ -228,17 +228,18 @@ TEST_F(CommitTest, LongNamesAreReplaced) {
     EXPECT_EQ(ReadFile(LocalPath(url)), "long");
 }
 
-TEST_F(CommitTest, UnreadableHeaderLeavesResultAlone) {
+TEST_F(CommitTest, UnreadableHeaderStoresNothing) {
     const std::string response = responses_ / "short";
     WriteFile(response, "HTTP/1.1");
     ReceivedObject job;
     job.header_length = 100;
-    CommitResult result = CommitResult::NotNewer;
-    EXPECT_EQ(store_->Commit("http://h/x", response, job, result, 0), nullptr);
-    EXPECT_EQ(result, CommitResult::NotNewer);
+    Committed committed = store_->Commit("http://h/x", response, job, 0);
+    EXPECT_EQ(committed.record, nullptr);
+    EXPECT_EQ(committed.result, CommitResult::Failed);
     job.header_length = 0;
-    EXPECT_EQ(store_->Commit("http://h/x", response, job, result, 0), nullptr);
-    EXPECT_EQ(result, CommitResult::NotNewer);
+    committed = store_->Commit("http://h/x", response, job, 0);
+    EXPECT_EQ(committed.record, nullptr);
+    EXPECT_EQ(committed.result, CommitResult::Failed);
 }
 
 TEST_F(CommitTest, JournalHasEveryCommitAtOnce) {

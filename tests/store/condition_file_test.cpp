@@ -33,7 +33,7 @@ class ConditionFile : public ::testing::Test {
     std::string RoundTrip(const std::string& value) {
         {
             ConfigClass cf;
-            cf.Load(path_);
+            static_cast<void>(cf.Load(path_));  // names the file Save writes; it may not exist yet
             cf.SetValue("S", "k", value);
             EXPECT_TRUE(cf.Save());
         }
@@ -115,14 +115,14 @@ TEST_F(ConditionFile, OverlongValuesAreCut) {
 TEST_F(ConditionFile, SectionsOfNestedUrlsGetTheirOwnHeaders) {
     {
         ConfigClass cf;
-        cf.Load(path_);
+        static_cast<void>(cf.Load(path_));  // names the file Save writes; none exists yet
         cf.SetValue("http://h/a", "Classes", "1");
         cf.SetValue("http://h/a/b/", "Classes", "2");
         ASSERT_TRUE(cf.Save());
     }
     EXPECT_EQ(Read(), "[http://h/a]\nClasses=1\n[http://h/a/b/]\nClasses=2\n");
     ConfigClass back;
-    back.Load(path_);
+    ASSERT_TRUE(back.Load(path_));
     EXPECT_STREQ(back.GetValue("http://h/a", "Classes"), "1");
     EXPECT_STREQ(back.GetValue("http://h/a/b/", "Classes"), "2");
 }
@@ -135,14 +135,14 @@ TEST_F(ConditionFile, SaveOnlyWhenDirtyAndNeedsAName) {
     Write("[S]\nk=v\n");
     {
         ConfigClass cf;
-        cf.Load(path_);
+        ASSERT_TRUE(cf.Load(path_));
         Write("changed behind its back\n");
         EXPECT_TRUE(cf.Save());  // not dirty: the file is left alone
     }
     EXPECT_EQ(Read(), "changed behind its back\n");
     {
         ConfigClass cf;
-        cf.Load(path_);
+        ASSERT_TRUE(cf.Load(path_));
         cf.SetValue("T", "x", "1");
     }  // destruction saves
     EXPECT_EQ(Read(), "[T]\nx=1\n");
@@ -163,7 +163,7 @@ TEST_F(ConditionFile, WriteReadRoundTripOfARecord) {
     w.accept.Append("!h/d/p/");
     {
         GetConditionClass cf;
-        cf.Load(path_);
+        static_cast<void>(cf.Load(path_));  // names the file Save writes; none exists yet
         cf.WriteCondition("http://h/d/", w);
         ASSERT_TRUE(cf.Save());
     }
@@ -171,7 +171,7 @@ TEST_F(ConditionFile, WriteReadRoundTripOfARecord) {
     EXPECT_EQ(file.find("ExtraHeader"), std::string::npos);  // blank: not stored
     EXPECT_NE(file.find("Filters=0:.zip \\\n1:x\n"), std::string::npos);
     GetConditionClass cf;
-    cf.Load(path_);
+    ASSERT_TRUE(cf.Load(path_));
     AcquisitionCondition r;
     EXPECT_TRUE(cf.ReadCondition("http://h/d/", r, true));
     EXPECT_EQ(r.filters, "0:.zip\n1:x");
@@ -205,7 +205,7 @@ TEST_F(ConditionFile, PerKeyFallbackToDefaultSection) {
 TEST_F(ConditionFile, OnlyIfPresentLeavesRecordAlone) {
     Write("[Condition]\nClasses=5\n");
     GetConditionClass cf;
-    cf.Load(path_);
+    ASSERT_TRUE(cf.Load(path_));
     AcquisitionCondition r;
     r.classes = 9;
     EXPECT_FALSE(cf.ReadCondition("http://other/", r, true));
@@ -217,7 +217,7 @@ TEST_F(ConditionFile, OnlyIfPresentLeavesRecordAlone) {
 TEST_F(ConditionFile, EraseKeepsChildrenOfDeeperSections) {
     Write("[http://h/a]\nClasses=1\nb=value-and-parent\n[http://h/a/b/]\nClasses=2\n");
     GetConditionClass cf;
-    cf.Load(path_);
+    ASSERT_TRUE(cf.Load(path_));
     cf.EraseCondition("http://h/a");
     EXPECT_TRUE(cf.dirty());
     EXPECT_EQ(cf.GetValue("http://h/a", "Classes"), nullptr);
@@ -233,7 +233,7 @@ TEST_F(ConditionFile, UnknownKeysAndSectionsAreWrittenBack) {
     Write("[Other]\nX=1\n[Condition]\nZ=2\n");
     {
         GetConditionClass cf;
-        cf.Load(path_);
+        ASSERT_TRUE(cf.Load(path_));
         AcquisitionCondition r;
         cf.ReadCondition("", r, false);
         cf.SetValue("Condition", "Classes", "1");

@@ -31,8 +31,7 @@ class Confinement : public ::testing::Test {
         WriteFile(response, header + body);
         ReceivedObject job;
         job.header_length = static_cast<std::int64_t>(header.size());
-        CommitResult result = CommitResult::Failed;
-        static_cast<void>(store_->Commit(url, response, job, result, flags));  // result tells
+        const CommitResult result = store_->Commit(url, response, job, flags).result;
         std::filesystem::remove(response);
         return result;
     }

@@ -48,20 +48,20 @@ TEST_F(CookieJar, PathAttributeChoosesTheDirectory) {
 }
 
 TEST_F(CookieJar, SameNameAtSeveralLevelsIsSentDeepestFirst) {
-    store_.StoreCookie("id=top; path=/", "http://h/a/b/c.html");
-    store_.StoreCookie("id=deep", "http://h/a/b/c.html");
+    EXPECT_TRUE(store_.StoreCookie("id=top; path=/", "http://h/a/b/c.html"));
+    EXPECT_TRUE(store_.StoreCookie("id=deep", "http://h/a/b/c.html"));
     EXPECT_EQ(Header("http://h/a/b/d.html"), "Cookie: id=deep; id=top\r\n");
     EXPECT_EQ(Header("http://h/a/"), "Cookie: id=top\r\n");
 }
 
 TEST_F(CookieJar, LookupUsesTheKeyForm) {
-    store_.StoreCookie("s=1", "http://h/a/b.html");
+    EXPECT_TRUE(store_.StoreCookie("s=1", "http://h/a/b.html"));
     EXPECT_EQ(Header("http://user:pw@h/a/%7Ex.html?q=1"), "Cookie: s=1\r\n");
     EXPECT_EQ(Header("http://h:8080/a/x.html"), "");  // another port is another site
 }
 
 TEST_F(CookieJar, ValueEndsAtAControlByte) {
-    store_.StoreCookie(std::string("k=v\x01junk"), "http://h/a/b.html");
+    EXPECT_TRUE(store_.StoreCookie(std::string("k=v\x01junk"), "http://h/a/b.html"));
     EXPECT_EQ(Header("http://h/a/"), "Cookie: k=v\r\n");
 }
 
