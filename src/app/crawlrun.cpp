@@ -9,9 +9,21 @@ CrawlRun::CrawlRun(AppCore& core, crawl::CrawlDisplay& display)
 
 CrawlRun::~CrawlRun() = default;
 
-int CrawlRun::QueueStartUrls(const std::vector<std::string>& urls) {
-    const int accepted = RegisterStartUrls(core_, *crawl_, urls, registered_);
+int CrawlRun::QueueStartUrls(const std::vector<std::string>& urls,
+                             const std::function<void()>& every_eighth) {
+    const int accepted = RegisterStartUrls(core_, *crawl_, urls, registered_, every_eighth);
     if (accepted < 1) core_.Ui().Beep(Sound::kStop);
+    return accepted;
+}
+
+int CrawlRun::QueueStartUrl(const std::string& url, const store::AcquisitionCondition& condition) {
+    store::CrawlRequest request = StartJob(condition, {url});
+    const int accepted = crawl_->AddStartUrl(request);
+    if (accepted > 0) {
+        registered_.push_back(url);
+    } else {
+        core_.Ui().Beep(Sound::kStop);
+    }
     return accepted;
 }
 

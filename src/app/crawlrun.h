@@ -5,6 +5,7 @@
 // through the crawl display and the core's UserInterface.
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,6 +14,7 @@
 #include "app/appcore.h"
 #include "crawl/crawldisplay.h"
 #include "crawl/kelvra_log.h"
+#include "store/condition.h"
 
 namespace kelvra::app {
 
@@ -33,8 +35,11 @@ class CrawlRun final {
     CrawlRun& operator=(const CrawlRun&) = delete;
 
     // Queues start URLs with their stored or the default condition. Returns the number
-    // accepted; with none accepted it beeps.
-    int QueueStartUrls(const std::vector<std::string>& urls);
+    // accepted; with none accepted it beeps. every_eighth runs after every 8 URLs.
+    int QueueStartUrls(const std::vector<std::string>& urls,
+                       const std::function<void()>& every_eighth = {});
+    // Queues url as a start job of its own with condition. Returns 1 when accepted; else beeps.
+    int QueueStartUrl(const std::string& url, const store::AcquisitionCondition& condition);
     // Queues the jobs of a retry list. Returns their number, -1 when path is no retry list;
     // an empty list beeps.
     int QueueRetryList(const std::string& path);

@@ -13,6 +13,7 @@ constexpr unsigned char kRefusedMark = 0xFF;
 
 // Entered URLs are taken up to this many bytes, as the entry box holds them.
 constexpr std::size_t kMaxEnteredUrl = 2048;
+constexpr std::size_t kUrlsBetweenEvents = 8;
 
 bool Refused(const std::string& url) {
     return !url.empty() && static_cast<unsigned char>(url.front()) == kRefusedMark;
@@ -69,14 +70,17 @@ std::unique_ptr<crawl::KelvraClass_Log> CreateCrawl(AppCore& core, crawl::CrawlD
 }
 
 int RegisterStartUrls(AppCore& core, crawl::KelvraClass& crawl,
-                      const std::vector<std::string>& urls, std::vector<std::string>& registered) {
+                      const std::vector<std::string>& urls, std::vector<std::string>& registered,
+                      const std::function<void()>& every_eighth) {
     UserInterface& ui = core.Ui();
     store::GetConditionClass conditions;
     // Without a readable condition file every URL takes the default condition.
     static_cast<void>(conditions.Load(core.DataDirectoryPath() + kConditionFileName));
     int accepted = 0;
     std::vector<std::string> default_list;
+    std::size_t seen = 0;
     for (const std::string& url : urls) {
+        if (every_eighth && ++seen % kUrlsBetweenEvents == 0) every_eighth();
         ui.StatusText(url);
         store::AcquisitionCondition condition;
         if (!conditions.ReadCondition(url, condition, true)) {

@@ -3,6 +3,7 @@
 // condition from kelvraw.cf or else the default one; when the crawl ends the fetched start
 // URLs enter the [History] list.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,9 +43,11 @@ std::unique_ptr<crawl::KelvraClass_Log> CreateCrawl(AppCore& core, crawl::CrawlD
 
 // Hands urls to the crawl in order: a URL with its own section in kelvraw.cf goes as a start job
 // of its own, the others together as one start job with the default condition. Registered
-// (accepted) URLs are appended to registered. Returns the number of URLs accepted.
+// (accepted) URLs are appended to registered. every_eighth runs after every 8 URLs, so that a
+// long list leaves the window responsive. Returns the number of URLs accepted.
 int RegisterStartUrls(AppCore& core, crawl::KelvraClass& crawl,
-                      const std::vector<std::string>& urls, std::vector<std::string>& registered);
+                      const std::vector<std::string>& urls, std::vector<std::string>& registered,
+                      const std::function<void()>& every_eighth = {});
 
 // After a crawl: when something was fetched, every registered URL that now has a record in
 // the store enters the [History] list (most recent first). The list is cleared.

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/registrar.h"
 #include "app/userinterface.h"
+#include "crawl/plaindisplay.h"
 
 namespace kelvra::testing {
 
@@ -136,6 +139,67 @@ class ScriptedUserInterface final : public app::UserInterface {
             return std::nullopt;
         }
         std::optional<std::string> answer = list.front();
+        list.pop_front();
+        return answer;
+    }
+};
+
+// The registration dialogs for tests: scripted answers, recorded calls; running the crawl runs
+// it to its end after calling during_run (where a test registers more URLs), or stops it first.
+class ScriptedRegistrationDialogs final : public app::RegistrationDialogs {
+  public:
+    std::optional<app::UrlEntry> EnterUrl(std::string_view initial) override {
+        entry_initials.emplace_back(initial);
+        return Pop(entries, "URL entry");
+    }
+    std::optional<std::vector<std::string>> ChooseUrls(const std::vector<std::string>& urls,
+                                                       const std::string& file) override {
+        multi_calls.push_back({urls, file});
+        return Pop(url_lists, "multi-URL dialog");
+    }
+    bool EditCondition(const std::string& url, store::AcquisitionCondition& condition) override {
+        condition_urls.push_back(url);
+        std::optional<bool> edit = Pop(condition_answers, "condition dialog");
+        if (edit && *edit) condition.classes = edited_classes;
+        return edit.value_or(false);
+    }
+    void EnableMainWindow(bool enable) override { enabled.push_back(enable); }
+    void RunPendingEvents() override { ++pending_runs; }
+    crawl::CrawlDisplay& StatusDisplay() override { return display; }
+    app::CrawlOutcome RunCrawl(app::CrawlRun& run) override {
+        ++crawls;
+        if (during_run) during_run();
+        if (stop_before_run) run.Stop();
+        return run.Run();
+    }
+
+    struct MultiCall {
+        std::vector<std::string> urls;
+        std::string file;
+    };
+    crawl::PlainCrawlDisplay display;
+    std::vector<std::string> entry_initials;
+    std::vector<MultiCall> multi_calls;
+    std::vector<std::string> condition_urls;
+    std::vector<bool> enabled;
+    int pending_runs = 0;
+    int crawls = 0;
+    int edited_classes = 0;
+    std::function<void()> during_run;
+    bool stop_before_run = false;  // the crawl ends before it fetches anything
+
+    std::deque<std::optional<app::UrlEntry>> entries;
+    std::deque<std::optional<std::vector<std::string>>> url_lists;
+    std::deque<std::optional<bool>> condition_answers;
+
+  private:
+    template <typename T>
+    static std::optional<T> Pop(std::deque<std::optional<T>>& list, std::string_view what) {
+        if (list.empty()) {
+            ADD_FAILURE() << "unanswered dialog: " << what;
+            return std::nullopt;
+        }
+        std::optional<T> answer = list.front();
         list.pop_front();
         return answer;
     }
