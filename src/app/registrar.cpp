@@ -56,7 +56,8 @@ std::optional<UrlEntry> Registrar::AskUrls(const std::vector<std::string>& urls,
 
 int Registrar::QueueWithCondition(const std::string& url) {
     store::GetConditionClass conditions;
-    conditions.Load(core_.DataDirectoryPath() + kConditionFileName);
+    // Without a readable condition file the URL starts from the default condition.
+    static_cast<void>(conditions.Load(core_.DataDirectoryPath() + kConditionFileName));
     store::AcquisitionCondition condition;
     if (!conditions.ReadCondition(url, condition, true)) {
         conditions.ReadCondition(store::GetConditionClass::kDefaultSection, condition, false);
