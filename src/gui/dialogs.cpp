@@ -389,7 +389,12 @@ void AutoProxCfgDlg::LoadProfile(int number) {
 void AutoProxCfgDlg::SaveProfile() {
     const std::optional<std::string> name = ui_.AskText(kProfileNamePrompt);
     if (!name || name->find_first_not_of(" \t\r\n") == std::string::npos) return;
-    server::SaveProxyProfile(*name, Environment(), ini_path_);
+    if (server::SaveProxyProfile(*name, Environment(), ini_path_) < 0) {
+        // Every profile number taken or kelvraw.ini not writable: say so rather than lose it.
+        app::ShowMessage(ui_, "Proxy profile \"" + *name + "\" could not be saved.", "Proxy",
+                         app::MessageIcon::kExclamation);
+        return;
+    }
     BuildLoadMenu();
 }
 
