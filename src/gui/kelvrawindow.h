@@ -3,8 +3,10 @@
 // URL tree, the list, the menus, the tray icon and the dialogs to the core's operations; the
 // logic itself lives in src/app.
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QPointer>
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -191,6 +193,8 @@ class KelvraWindow final : public QMainWindow {
     QSplitter* splitter_ = nullptr;
     QTreeWidget* tree_ = nullptr;
     QTreeWidget* list_ = nullptr;
+    static constexpr int kImageCount = 8;
+    std::array<QIcon, kImageCount> images_;  // indexed by app::ListImage and the tree images
     QTimer* selection_timer_ = nullptr;
     QMenuBar* mode_bar_ = nullptr;
     QMenu* mode_menu_ = nullptr;

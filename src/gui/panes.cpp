@@ -2,6 +2,7 @@
 // deep, and the list of the selected directory's entries in report or list view.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QPainter>
@@ -23,8 +24,11 @@ namespace {
 // while the list is still filling.
 constexpr int kSelectionDelayMs = 150;
 constexpr int kFillRetryMs = 50;
-// Pending events run after every this many rows.
-constexpr std::size_t kRowsPerStep = 16;
+// Rows are made this many at a time and added to the list in one insert; pending events run
+// once a time slice of filling is used up. A layout of the list per few rows would make a long
+// fill quadratic.
+constexpr std::size_t kRowsPerStep = 128;
+constexpr qint64 kFillSliceMs = 25;
 constexpr int kNameRole = Qt::UserRole;       // the node's name bytes (tree and list)
 constexpr int kImageRole = Qt::UserRole + 1;  // the list image of a row
 constexpr int kColumnBytesRole = Qt::UserRole + 2;
@@ -58,8 +62,8 @@ QIcon WithPage(const QIcon& base) {
     return QIcon(pixmap);
 }
 
-// The eight images shared by the tree and the list.
-QIcon Image(int image) {
+// The eight images shared by the tree and the list, as the style draws them.
+QIcon StyleImage(int image) {
     QStyle* style = QApplication::style();
     switch (image) {
         case app::kImageDirectoryWithDocument:
@@ -102,11 +106,11 @@ class ListItem final : public QTreeWidgetItem {
     }
 };
 
-void AddRow(QTreeWidget& list, const app::ListRow& row) {
-    auto* item = new ListItem(&list);
+QTreeWidgetItem* MakeRow(const app::ListRow& row, const QIcon& image) {
+    auto* item = new ListItem();
     item->setData(0, kNameRole, Bytes(row.name));
     item->setData(0, kImageRole, row.image);
-    item->setIcon(0, Image(row.image));
+    item->setIcon(0, image);
     const std::span<const app::ListColumn> columns = app::ListColumns();
     for (std::size_t column = 0; column < columns.size(); ++column) {
         const int index = static_cast<int>(column);
@@ -118,11 +122,14 @@ void AddRow(QTreeWidget& list, const app::ListRow& row) {
             item->setTextAlignment(index, Qt::AlignRight | Qt::AlignVCenter);
         }
     }
+    return item;
 }
 
 }  // namespace
 
 void KelvraWindow::CreatePanes() {
+    // Looked up once: the style makes a new icon, decoding its pictures, on every call.
+    for (int image = 0; image < kImageCount; ++image) images_[image] = StyleImage(image);
     tree_ = new QTreeWidget(splitter_);
     tree_->setObjectName("URLTreeWindow");
     tree_->setHeaderHidden(true);
@@ -131,6 +138,8 @@ void KelvraWindow::CreatePanes() {
     list_ = new QTreeWidget(splitter_);
     list_->setObjectName("URLListView");
     list_->setRootIsDecorated(false);
+    // Every row is one line with a 16-pixel image: the view need not measure each one.
+    list_->setUniformRowHeights(true);
     list_->setMinimumWidth(kMinimumPaneWidth);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -249,8 +258,8 @@ void KelvraWindow::FillBelow(QTreeWidgetItem* item) {
                     found->setData(0, kNameRole, Bytes(child.name));
                     found->setText(0, DisplayName(child.name));
                 }
-                QIcon icon = Image(child.image);
-                icon.addPixmap(Image(child.selected_image).pixmap(kImageSize), QIcon::Selected);
+                QIcon icon = images_[child.image];
+                icon.addPixmap(images_[child.selected_image].pixmap(kImageSize), QIcon::Selected);
                 found->setIcon(0, icon);
                 merge(found, child.children);
             }
@@ -297,13 +306,20 @@ void KelvraWindow::FillList(const std::string& directory_url) {
     const bool report = !(core_.Settings().flags & app::kFlagSimpleList);
     app::ListFill fill(core_.Store(), directory_url, report);
     std::vector<app::ListRow> rows;
+    QList<QTreeWidgetItem*> items;
+    QElapsedTimer slice;
+    slice.start();
     bool more = fill.Found();
     while (more) {
         rows.clear();
+        items.clear();
         more = fill.Next(rows, kRowsPerStep);
-        for (const app::ListRow& row : rows) AddRow(*list_, row);
+        for (const app::ListRow& row : rows) items.append(MakeRow(row, images_[row.image]));
+        list_->addTopLevelItems(items);
         if (!more) break;
+        if (!slice.hasExpired(kFillSliceMs)) continue;
         QApplication::processEvents();
+        slice.restart();
         // A newer request, or the end of the program, ends this fill.
         if (generation != fill_generation_ || !core_.Started()) break;
     }
