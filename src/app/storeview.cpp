@@ -2,7 +2,9 @@
 
 #include <iconv.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -99,13 +101,14 @@ std::optional<std::string> RawTitle(std::string_view page) {
 
 // The start of a page, read block by block until its title is closed (or the search limit or
 // the end of the file is reached), so that a long page costs only its head.
-std::string ReadPageHead(std::FILE* file) {
+std::string ReadPageHead(int fd, std::int64_t file_size) {
     std::string page;
-    while (page.size() < kTitleSearchLimit) {
+    while (page.size() < kTitleSearchLimit && static_cast<std::int64_t>(page.size()) < file_size) {
         const std::size_t had = page.size();
         page.resize(had + kTitleReadBlock);
-        page.resize(had + std::fread(page.data() + had, 1, kTitleReadBlock, file));
-        if (page.size() == had) break;
+        const ssize_t got = ::read(fd, page.data() + had, kTitleReadBlock);
+        page.resize(had + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        if (got <= 0) break;
         const std::size_t tag = util::LowerCopy(page).find(kTitleTag);
         if (tag != std::string::npos &&
             page.find("</", tag + kTitleTag.size()) != std::string::npos) {
@@ -252,11 +255,14 @@ std::optional<ObjectColumns> StoredObjectColumns(store::headerlistmanager& store
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
     ObjectColumns columns;
-    if (std::optional<std::string> title = NodeTitle(store, data, type_part)) {
+    std::string type;
+    store.GetNodeContentType(&data, type);
+    // The path is known already: NodeTitle would derive it again.
+    std::optional<std::string> title;
+    if (type.find(type_part) != std::string::npos) title = PageTitle(path);
+    if (title) {
         columns.title = std::move(*title);
     } else {
-        std::string type;
-        store.GetNodeContentType(&data, type);
         columns.title = type.empty() ? std::string(kNoDate) : "(" + type + ")";
     }
     columns.web_date = FormatWebDate(store.NodeField(&data, "LM:"));
@@ -330,9 +336,10 @@ std::string FormatSizeKB(std::int64_t size) {
 // ---- titles ---------------------------------------------------------------------------------
 
 std::optional<std::string> PageTitle(const std::string& path) {
-    store::FilePtr file = store::OpenRegularFile(path, "rb");
-    if (!file) return std::nullopt;
-    std::optional<std::string> title = RawTitle(ReadPageHead(file.get()));
+    struct stat info {};
+    const platform::UniqueFd fd = store::OpenRegularForReading(path, info);
+    if (!fd) return std::nullopt;
+    std::optional<std::string> title = RawTitle(ReadPageHead(fd.get(), info.st_size));
     if (!title) return std::nullopt;
     std::string converted;
     if (util::ToShiftJis(converted, *title)) *title = std::move(converted);
@@ -352,6 +359,11 @@ std::optional<std::string> NodeTitle(store::headerlistmanager& store,
 }
 
 std::string Cp932ToUtf8(std::string_view text) {
+    // ASCII is the same in both; a list shows thousands of such texts.
+    if (std::all_of(text.begin(), text.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        return std::string(text);
+    }
     iconv_t cd = ::iconv_open("UTF-8", "CP932");
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
     std::string out;

@@ -86,23 +86,32 @@ bool SameText(std::FILE* a, std::FILE* b) {
     }
 }
 
+// open(2) with flags for a regular file only; the descriptor is left non-blocking.
+platform::UniqueFd OpenRegular(const std::string& path, int flags, struct stat& info) {
+    // Without O_NONBLOCK, opening a FIFO waits for its other end.
+    platform::UniqueFd fd(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+    return fd;
+}
+
 }  // namespace
 
 FilePtr OpenRegularFile(const std::string& path, const char* mode) {
     const int flags = OpenFlags(mode);
     if (flags < 0) return nullptr;
-    // Without O_NONBLOCK, opening a FIFO waits for its other end.
-    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        ::close(fd);
+    platform::UniqueFd fd = OpenRegular(path, flags, info);
+    if (!fd || ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK) != 0) {
         return nullptr;
     }
-    FilePtr file(::fdopen(fd, mode));
-    if (!file) ::close(fd);
+    FilePtr file(::fdopen(fd.get(), mode));
+    if (file) fd.release();
     return file;
+}
+
+platform::UniqueFd OpenRegularForReading(const std::string& path, struct stat& info) {
+    // Non-blocking makes no difference to reading a regular file.
+    return OpenRegular(path, O_RDONLY, info);
 }
 
 bool CloseChecked(FilePtr& file) {

@@ -1,6 +1,8 @@
 #pragma once
 // Stream helpers of the store: owned FILE handles, block copies and content comparison.
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -16,6 +18,9 @@ using platform::FilePtr;
 // FIFO, device, socket or directory in its place is refused at once: opening them could wait
 // for a peer that never comes, or write the data where nothing keeps it.
 FilePtr OpenRegularFile(const std::string& path, const char* mode);
+// The same refusal for a plain descriptor opened for reading, with the file's status in info:
+// what reads a small part of many files uses it to save the stream's set-up.
+platform::UniqueFd OpenRegularForReading(const std::string& path, struct stat& info);
 
 // Closes an owned file and reports whether everything written reached the system.
 [[nodiscard]] bool CloseChecked(FilePtr& file);

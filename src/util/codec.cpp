@@ -248,6 +248,13 @@ Encoding DetectEncoding(std::string_view text) {
 
 bool ToShiftJis(std::string& dst, std::string_view src) {
     src = UpToNul(src);
+    // Plain ASCII reads the same in every encoding here; most titles are, and a list of
+    // thousands of them should not pay a converter each.
+    if (std::all_of(src.begin(), src.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != kEsc; })) {
+        dst.assign(src);
+        return true;
+    }
     switch (DetectEncoding(src)) {
         case Encoding::Jis:
             dst = JisToShiftJis(src);
