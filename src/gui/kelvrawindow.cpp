@@ -21,6 +21,7 @@
 #include "app/csvexport.h"
 #include "app/servermode.h"
 #include "crawl/auth.h"
+#include "gui/conditiondialogs.h"
 #include "server/pac.h"
 #include "store/pluginhost.h"
 
@@ -350,6 +351,9 @@ bool KelvraWindow::RunCommand(app::CommandId id) {
         case app::CommandId::kProxySettings:
             ProxySettings();
             break;
+        case app::CommandId::kConditionSettings:
+            ConditionSettings({});
+            break;
         case app::CommandId::kAbout:
             About();
             break;
@@ -453,6 +457,8 @@ long KelvraWindow::CommandMessage(unsigned code, const CommandArgument& argument
         case kMessageOpenWithProgram:
             OpenWithProgram(records);
             return 1;
+        case kMessageCondition:
+            return ConditionSettings(argument.url);
         case kMessageProxySettings:
             ProxySettings();
             return 1;
@@ -586,6 +592,12 @@ void KelvraWindow::ProxySettings() {
                          server::kPacHintCaption, app::MessageIcon::kInformation);
     }
     SetServerMode(previous, true);
+}
+
+bool KelvraWindow::ConditionSettings(const std::string& url) {
+    // Also during a crawl, which reads the condition file only when URLs are registered.
+    store::AcquisitionCondition condition;
+    return EditConditionDialog(this, core_, url, condition);
 }
 
 void KelvraWindow::About() {
