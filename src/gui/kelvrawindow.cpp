@@ -19,9 +19,11 @@
 #include <algorithm>
 
 #include "app/csvexport.h"
+#include "app/registration.h"
 #include "app/servermode.h"
 #include "crawl/auth.h"
 #include "gui/conditiondialogs.h"
+#include "gui/multiurldialog.h"
 #include "server/pac.h"
 #include "store/pluginhost.h"
 
@@ -642,6 +644,24 @@ void KelvraWindow::SaveScreenshots() {
     }
     ShowMonitor();
     if (monitor_) save(*monitor_, "monitor.png");
+    store::AcquisitionCondition condition;
+    SubConfigDialog condition_dialog(ui_, core_.DataDirectoryPath() + app::kConditionFileName, {},
+                                     condition, {}, this);
+    condition_dialog.show();
+    save(condition_dialog, "condition.png");
+    condition_dialog.hide();
+    MultiUrlDlg multi_url(ui_, core_.History(), this);
+    std::vector<std::string> urls;
+    for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+        urls.push_back(TreeUrl(tree_->topLevelItem(i)));
+    }
+    for (std::size_t i = 0; i < core_.History().Count(); ++i) {
+        urls.push_back(*core_.History().Get(i));
+    }
+    multi_url.AddUrls(urls);
+    multi_url.show();
+    save(multi_url, "multi-url.png");
+    multi_url.hide();
     close();
 }
 

@@ -115,7 +115,8 @@ class KelvraWindow final : public QMainWindow {
     // The text of the right-aligned server menu.
     QString ServerMenuTitle() const;
     // Once started, saves PNGs of the main window (report and list view), the settings
-    // dialog, the proxy dialog and the monitor into directory, then closes the window.
+    // dialog, the proxy dialog, the monitor, the condition dialog and the multi-URL dialog into
+    // directory, then closes the window.
     void ScreenshotsWhenStarted(const QString& directory) { screenshot_directory_ = directory; }
 
   protected:
