@@ -284,6 +284,7 @@ HomeConfigDialog::HomeConfigDialog(app::UserInterface& ui, const store::listmana
     edit_ = new QComboBox(this);
     edit_->setObjectName("Url");
     edit_->setEditable(true);
+    edit_->setInsertPolicy(QComboBox::NoInsert);  // Enter does not grow the drop-down
     edit_->setMinimumWidth(360);
     for (const std::string& url : known_urls) edit_->addItem(ToQt(url));
     edit_->setEditText({});

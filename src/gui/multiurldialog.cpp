@@ -66,6 +66,7 @@ MultiUrlDlg::MultiUrlDlg(app::UserInterface& ui, const app::LIFOClass& history, 
     url_ = new QComboBox(this);
     url_->setObjectName("Url");
     url_->setEditable(true);
+    url_->setInsertPolicy(QComboBox::NoInsert);  // Enter does not grow the drop-down
     url_->setMinimumWidth(420);
     for (std::size_t i = 0; i < history.Count(); ++i) url_->addItem(ToQt(*history.Get(i)));
     url_->setEditText({});
