@@ -138,7 +138,7 @@ TEST_F(ConditionDialogTest, AcceptListAddsNormalisedEntriesAndRemovesOnDoubleCli
     EXPECT_EQ(app::AcceptEntries(record.accept), std::vector<std::string>{"!h/Private/"});
 }
 
-TEST_F(WindowTest, ConditionCommandStoresTheDefaultCondition) {
+TEST_F(WindowTest, ConditionCommandAndMessageOpenTheConditionDialog) {
     gui::KelvraWindow& window = Start();
     OnModal<gui::SubConfigDialog>([](gui::SubConfigDialog& dialog) {
         Find<QCheckBox>(dialog, "SendCookie")->setChecked(true);
@@ -148,6 +148,19 @@ TEST_F(WindowTest, ConditionCommandStoresTheDefaultCondition) {
     const std::string file = platform::ReadFileContents(data_ + "kelvraw.cf").value_or("");
     EXPECT_NE(file.find("[Condition]\n"), std::string::npos);
     EXPECT_NE(file.find("SendCookie=1\n"), std::string::npos);
+
+    // The command message opens it for one URL, whose condition only 記憶 stores.
+    OnModal<gui::SubConfigDialog>([this](gui::SubConfigDialog& dialog) {
+        EXPECT_EQ(dialog.windowTitle(), kUrl);
+        ui_.answers = {DialogResult::kOk};
+        Find<QAbstractButton>(dialog, "Store")->click();
+        dialog.reject();
+    });
+    gui::CommandArgument argument;
+    argument.url = kUrl;
+    EXPECT_EQ(window.CommandMessage(gui::kMessageCondition, argument), 0);
+    EXPECT_NE(platform::ReadFileContents(data_ + "kelvraw.cf")->find("[http://h/a/]\n"),
+              std::string::npos);
 }
 
 TEST_F(WindowTest, MultiUrlDialogLoadsAndSavesMultiUrlFiles) {
