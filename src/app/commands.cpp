@@ -224,9 +224,8 @@ bool CommandChecked(CommandId id, int flags) {
 
 bool CommandUnavailable(CommandId id) {
     return IsDataManagement(id) ||
-           Among(id,
-                 {C::kFetchWebPage, C::kFetchMultiUrl, C::kFetchSelected, C::kFetchClipboard,
-                  C::kRefetchRetryList, C::kConditionSettings, C::kShowBookmarks, C::kAddBookmark});
+           Among(id, {C::kFetchWebPage, C::kFetchMultiUrl, C::kFetchSelected, C::kFetchClipboard,
+                      C::kRefetchRetryList, C::kShowBookmarks, C::kAddBookmark});
 }
 
 }  // namespace kelvra::app

@@ -11,7 +11,7 @@
 
 namespace kelvra::app {
 
-enum class MessageIcon { kNone, kInformation, kExclamation, kStop };
+enum class MessageIcon { kNone, kInformation, kExclamation, kStop, kQuestion };
 
 // The button sets of the message boxes the program shows.
 enum class MessageButtons { kOk, kOkCancel, kYesNo, kYesNoCancel };

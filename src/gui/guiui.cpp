@@ -48,6 +48,8 @@ QMessageBox::Icon BoxIcon(app::MessageIcon icon) {
             return QMessageBox::Warning;
         case app::MessageIcon::kStop:
             return QMessageBox::Critical;
+        case app::MessageIcon::kQuestion:
+            return QMessageBox::Question;
         case app::MessageIcon::kNone:
             break;
     }

@@ -19,8 +19,11 @@
 #include <algorithm>
 
 #include "app/csvexport.h"
+#include "app/registration.h"
 #include "app/servermode.h"
 #include "crawl/auth.h"
+#include "gui/conditiondialogs.h"
+#include "gui/multiurldialog.h"
 #include "server/pac.h"
 #include "store/pluginhost.h"
 
@@ -350,6 +353,9 @@ bool KelvraWindow::RunCommand(app::CommandId id) {
         case app::CommandId::kProxySettings:
             ProxySettings();
             break;
+        case app::CommandId::kConditionSettings:
+            ConditionSettings({});
+            break;
         case app::CommandId::kAbout:
             About();
             break;
@@ -453,6 +459,8 @@ long KelvraWindow::CommandMessage(unsigned code, const CommandArgument& argument
         case kMessageOpenWithProgram:
             OpenWithProgram(records);
             return 1;
+        case kMessageCondition:
+            return ConditionSettings(argument.url);
         case kMessageProxySettings:
             ProxySettings();
             return 1;
@@ -588,6 +596,12 @@ void KelvraWindow::ProxySettings() {
     SetServerMode(previous, true);
 }
 
+bool KelvraWindow::ConditionSettings(const std::string& url) {
+    // Also during a crawl, which reads the condition file only when URLs are registered.
+    store::AcquisitionCondition condition;
+    return EditConditionDialog(this, core_, url, condition);
+}
+
 void KelvraWindow::About() {
     app::ShowMessage(ui_, AboutText(), kAboutCaption, app::MessageIcon::kInformation);
 }
@@ -630,6 +644,24 @@ void KelvraWindow::SaveScreenshots() {
     }
     ShowMonitor();
     if (monitor_) save(*monitor_, "monitor.png");
+    store::AcquisitionCondition condition;
+    SubConfigDialog condition_dialog(ui_, core_.DataDirectoryPath() + app::kConditionFileName, {},
+                                     condition, {}, this);
+    condition_dialog.show();
+    save(condition_dialog, "condition.png");
+    condition_dialog.hide();
+    MultiUrlDlg multi_url(ui_, core_.History(), this);
+    std::vector<std::string> urls;
+    for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+        urls.push_back(TreeUrl(tree_->topLevelItem(i)));
+    }
+    for (std::size_t i = 0; i < core_.History().Count(); ++i) {
+        urls.push_back(*core_.History().Get(i));
+    }
+    multi_url.AddUrls(urls);
+    multi_url.show();
+    save(multi_url, "multi-url.png");
+    multi_url.hide();
     close();
 }
 

@@ -56,6 +56,7 @@ enum CommandCode : unsigned {
     kMessageCopyFileNames = 5,
     kMessageUrlInfo = 6,
     kMessageOpenWithProgram = 10,
+    kMessageCondition = 11,
     kMessageProxySettings = 13,
     kMessageDoubleClick = 0x20,
     kMessageServerMode = 0x30,
@@ -101,7 +102,7 @@ class KelvraWindow final : public QMainWindow {
     bool SelectUrl(std::string_view url);
     // The internal command message through which the bookmark window and the list drive the
     // window. Returns the command's result; -1 for a code it does not know, and for the
-    // registration, condition and data-management codes until those operations exist here.
+    // registration and data-management codes until those operations exist here.
     long CommandMessage(unsigned code, const CommandArgument& argument);
     // The URLs selected in the pane used last.
     std::vector<app::SelectedUrl> SelectedUrls() const;
@@ -116,7 +117,8 @@ class KelvraWindow final : public QMainWindow {
     // The text of the right-aligned server menu.
     QString ServerMenuTitle() const;
     // Once started, saves PNGs of the main window (report and list view), the settings
-    // dialog, the proxy dialog and the monitor into directory, then closes the window.
+    // dialog, the proxy dialog, the monitor, the condition dialog and the multi-URL dialog into
+    // directory, then closes the window.
     void ScreenshotsWhenStarted(const QString& directory) { screenshot_directory_ = directory; }
 
   protected:
@@ -163,6 +165,8 @@ class KelvraWindow final : public QMainWindow {
     void SaveMainGeometry();
     void Settings();
     void ProxySettings();
+    // The condition dialog for url; empty: the default condition.
+    bool ConditionSettings(const std::string& url);
     void About();
     void ShowMonitor();
     void OpenWithProgram(const std::vector<app::SelectedUrl>& urls);

@@ -34,10 +34,10 @@ TEST(MenuState, BusyStateSelectionAndClipboardDecide) {
         {C::kOpenWithProgram, idle_one, true, "exactly one"},
         {C::kOpenWithProgram, {BusyState::kIdle, 2, false}, false, "two selected"},
         {C::kHelp, {BusyState::kClosing, 0, false}, true, "always"},
+        {C::kConditionSettings, {BusyState::kCrawling, 0, false}, true, "also while crawling"},
         // Features this program does not offer yet stay disabled whatever the state.
         {C::kFetchClipboard, idle_one, false, "registration"},
         {C::kFetchWebPage, idle_one, false, "registration"},
-        {C::kConditionSettings, idle_one, false, "condition dialog"},
         {C::kHierarchyRemove, idle_one, false, "data management"},
         {C::kUnrecordedMove, idle_one, false, "data management"},
         {C::kAddBookmark, idle_one, false, "bookmarks"},
