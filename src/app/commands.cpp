@@ -223,10 +223,8 @@ bool CommandChecked(CommandId id, int flags) {
 }
 
 bool CommandUnavailable(CommandId id) {
-    return IsDataManagement(id) ||
-           Among(id,
-                 {C::kFetchWebPage, C::kFetchMultiUrl, C::kFetchSelected, C::kFetchClipboard,
-                  C::kRefetchRetryList, C::kConditionSettings, C::kShowBookmarks, C::kAddBookmark});
+    return IsDataManagement(id) || Among(id, {C::kFetchMultiUrl, C::kConditionSettings,
+                                              C::kShowBookmarks, C::kAddBookmark});
 }
 
 }  // namespace kelvra::app

@@ -34,9 +34,11 @@ TEST(MenuState, BusyStateSelectionAndClipboardDecide) {
         {C::kOpenWithProgram, idle_one, true, "exactly one"},
         {C::kOpenWithProgram, {BusyState::kIdle, 2, false}, false, "two selected"},
         {C::kHelp, {BusyState::kClosing, 0, false}, true, "always"},
+        {C::kFetchWebPage, {BusyState::kCrawling, 0, false}, true, "joins a running crawl"},
+        {C::kFetchClipboard, {BusyState::kIdle, 0, false}, false, "no text in the clipboard"},
+        {C::kFetchClipboard, idle_one, true, "text in the clipboard"},
+        {C::kRefetchRetryList, {BusyState::kCrawling, 0, false}, false, "a crawl runs"},
         // Features this program does not offer yet stay disabled whatever the state.
-        {C::kFetchClipboard, idle_one, false, "registration"},
-        {C::kFetchWebPage, idle_one, false, "registration"},
         {C::kConditionSettings, idle_one, false, "condition dialog"},
         {C::kHierarchyRemove, idle_one, false, "data management"},
         {C::kUnrecordedMove, idle_one, false, "data management"},
