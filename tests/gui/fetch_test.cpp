@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 #include "app/urlsources.h"
 #include "gui/crawldialogs.h"
@@ -294,6 +295,25 @@ TEST_F(FetchTest, BasicChallengeIsAnsweredThroughTheCredentialDialog) {
     EXPECT_EQ(RequestsFor("/secret"), 2u);
     EXPECT_TRUE(Shown("取得作業が完了しました"));
     EXPECT_EQ(window.Core().History().Count(), 1u);
+}
+
+TEST_F(FetchTest, TheServersFetchCommandOpensTheUrlDialogAndCrawls) {
+    gui::KelvraWindow& window = Start();
+    gate_.Open();
+    std::string offered;
+    Poller run([&] {
+        gui::UrlDialog* dialog = Modal<gui::UrlDialog>();
+        if (!dialog) return false;
+        offered = gui::FromQt(dialog->findChild<QComboBox*>("URL")->currentText());
+        dialog->RunButton()->click();
+        return true;
+    });
+    // As a server worker reports it, from its own thread.
+    std::thread([&] { window.Monitor()->AcquireUrl(origin_.Url("/p3.html")); }).join();
+
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Shown("取得作業が完了しました"); }, kWindowWaitMs));
+    EXPECT_EQ(offered, origin_.Url("/p3.html"));
+    EXPECT_EQ(RequestsFor("/p3.html"), 1u);
 }
 
 TEST_F(FetchTest, AMultiUrlFileDroppedOnTheWindowRegistersItsUrls) {
