@@ -8,9 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
@@ -26,7 +26,8 @@ namespace {
 constexpr int kMaxCredentialLength = 32;
 constexpr int kUrlLineWidth = 420;
 constexpr int kStatusWidth = 110;
-constexpr int kProgressWidth = 90;
+constexpr int kRefreshIntervalMs = 100;
+constexpr std::int64_t kPercent = 100;
 constexpr char kIdle[] = "idle";
 constexpr char kIdleInvestigation[] = "idle.";
 
@@ -46,7 +47,7 @@ app::MessageIcon BoxIcon(crawl::MessageIcon icon) {
 QLineEdit* ReadOnlyLine(QWidget* parent, int width) {
     auto* line = new QLineEdit(parent);
     line->setReadOnly(true);
-    line->setMinimumWidth(width);
+    line->setFixedWidth(width);
     return line;
 }
 
@@ -117,19 +118,16 @@ KelvraDialog::KelvraDialog(app::UserInterface& ui, std::string ini_path, QWidget
         widgets.status = new QPushButton(kIdle, this);
         widgets.status->setFlat(true);
         widgets.status->setAutoDefault(false);
-        widgets.status->setMinimumWidth(kStatusWidth);
-        widgets.progress = new QProgressBar(this);
-        widgets.progress->setMaximumWidth(kProgressWidth);
-        widgets.progress->setValue(0);
+        // Fixed sizes: a new text must not lay the dialog out again.
+        widgets.status->setFixedWidth(kStatusWidth);
         connect(widgets.status, &QPushButton::clicked, this, [this, row] { AskKillWorker(row); });
         grid->addWidget(widgets.url, row, 0);
         grid->addWidget(widgets.status, row, 1);
-        grid->addWidget(widgets.progress, row, 2);
     }
-    grid->addWidget(new QLabel(ToQt("LINK 調査中の URL(ﾌｧｲﾙ)"), this), kMaxRows, 0, 1, 3);
+    grid->addWidget(new QLabel(ToQt("LINK 調査中の URL(ﾌｧｲﾙ)"), this), kMaxRows, 0, 1, 2);
     investigation_ = ReadOnlyLine(this, kUrlLineWidth);
     investigation_->setText(kIdleInvestigation);
-    grid->addWidget(investigation_, kMaxRows + 1, 0, 1, 3);
+    grid->addWidget(investigation_, kMaxRows + 1, 0, 1, 2);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(new QLabel(ToQt("URL 残量"), this));
     remaining_ = ReadOnlyLine(this, kStatusWidth);
@@ -138,9 +136,13 @@ KelvraDialog::KelvraDialog(app::UserInterface& ui, std::string ini_path, QWidget
     auto_hang_up_box_ = new QCheckBox(ToQt(kAutoHangUp), this);
     connect(auto_hang_up_box_, &QCheckBox::toggled, this, [this](bool on) { auto_hang_up_ = on; });
     bottom->addWidget(auto_hang_up_box_);
-    grid->addLayout(bottom, kMaxRows + 2, 0, 1, 3);
+    grid->addLayout(bottom, kMaxRows + 2, 0, 1, 2);
     shown_.investigation = kIdleInvestigation;
     for (RowState& row : shown_.rows) row.status = kIdle;
+    refresh_timer_ = new QTimer(this);
+    refresh_timer_->setSingleShot(true);
+    refresh_timer_->setInterval(kRefreshIntervalMs);
+    connect(refresh_timer_, &QTimer::timeout, this, [this] { Refresh(); });
 }
 
 KelvraDialog::~KelvraDialog() = default;
@@ -150,11 +152,8 @@ void KelvraDialog::Begin(app::CrawlRun& run, int rows) {
     rows_ = std::clamp(rows, 1, kMaxRows);
     for (int row = 0; row < kMaxRows; ++row) {
         const RowWidgets& widgets = row_widgets_[static_cast<std::size_t>(row)];
-        for (QWidget* widget :
-             {static_cast<QWidget*>(widgets.url), static_cast<QWidget*>(widgets.status),
-              static_cast<QWidget*>(widgets.progress)}) {
-            widget->setVisible(row < rows_);
-        }
+        widgets.url->setVisible(row < rows_);
+        widgets.status->setVisible(row < rows_);
     }
     app::WindowRect rect;
     app::RestoreWindowMetrics(kStatusWindow, true, rect, ini_path_);
@@ -201,17 +200,22 @@ void KelvraDialog::Refresh() {
             widgets.url->setText(url);
             widgets.url->setCursorPosition(0);
         }
-        widgets.status->setText(ToQt(state.status));
-        const bool known = state.total > 0;
-        widgets.progress->setRange(0, known ? 1000 : 0);
-        if (known) {
-            widgets.progress->setValue(static_cast<int>(
-                std::min<std::int64_t>(state.received, state.total) * 1000 / state.total));
-        }
+        const QString status = StatusText(state);
+        if (widgets.status->text() != status) widgets.status->setText(status);
     }
-    investigation_->setText(ToQt(shown.investigation));
+    const QString investigation = ToQt(shown.investigation);
+    if (investigation_->text() != investigation) investigation_->setText(investigation);
     remaining_->setText(QString::number(shown.remaining));
     if (!shown.caption.empty()) setWindowTitle(ToQt(shown.caption));
+}
+
+// The status, and while a transfer of known size runs, how much of it has arrived.
+QString KelvraDialog::StatusText(const RowState& row) {
+    QString text = ToQt(row.status);
+    if (row.total > 0 && row.received < row.total) {
+        text += QString(" %1%").arg(row.received * kPercent / row.total);
+    }
+    return text;
 }
 
 QString KelvraDialog::UrlLine(int row) const {

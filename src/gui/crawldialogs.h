@@ -19,8 +19,8 @@
 class QCheckBox;
 class QLineEdit;
 class QListWidget;
-class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace kelvra::gui {
 
@@ -59,8 +59,8 @@ class UrlListDialog final : public QDialog {
 
 // The acquisition status dialog. The crawl's scheduler runs on the GUI thread while it shows
 // (see GuiRegistrationDialogs); workers report from their threads. Every report only updates
-// what the rows are to show and asks for one queued refresh, so a busy crawl costs the event
-// loop one repaint per turn however many reports arrive.
+// what the rows are to show; the rows follow it a few times a second, so a busy crawl costs
+// the event loop the same few repaints however many reports arrive.
 class KelvraDialog final : public QDialog, public crawl::CrawlDisplay {
   public:
     static constexpr int kMaxRows = crawl::KelvraClass::kMaxThreads;
@@ -126,13 +126,13 @@ class KelvraDialog final : public QDialog, public crawl::CrawlDisplay {
     struct RowWidgets {
         QLineEdit* url = nullptr;
         QPushButton* status = nullptr;
-        QProgressBar* progress = nullptr;
     };
 
     // Applies change to the shown state and asks for a refresh.
     template <class F>
     void Update(F&& change);
     void Refresh();
+    static QString StatusText(const RowState& row);
     void AskStop();
     void SaveGeometry();
 
@@ -140,7 +140,8 @@ class KelvraDialog final : public QDialog, public crawl::CrawlDisplay {
     std::string ini_path_;
     std::mutex mutex_;  // shown_ against the workers' reports
     Shown shown_;
-    std::atomic<bool> refresh_posted_ = false;
+    std::atomic<bool> refresh_posted_ = false;  // a refresh is due (refresh_timer_)
+    QTimer* refresh_timer_ = nullptr;
     std::atomic<bool> auto_hang_up_ = false;
     std::array<RowWidgets, kMaxRows> row_widgets_{};
     QLineEdit* investigation_ = nullptr;

@@ -1,6 +1,5 @@
 #include "gui/guiregistration.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 
 #include "app/registration.h"
@@ -20,7 +19,7 @@ DialogCrawl::DialogCrawl(app::AppCore& core, KelvraDialog& dialog)
     : KelvraClass_Log(core.Store(), core.Settings().get_thread,
                       core.DataDirectoryPath() + app::kConnectionTableName, dialog),
       dialog_(dialog),
-      dispatcher_(QAbstractEventDispatcher::instance(qApp->thread())) {
+      waker_(std::make_unique<QObject>()) {
     Setup(app::CrawlEnvironmentFrom(core.Settings()));
     since_events_.start();
     dialog_.Attach(this);
@@ -34,13 +33,16 @@ DialogCrawl::~DialogCrawl() {
 
 void DialogCrawl::SignalManager() {
     KelvraClass_Log::SignalManager();
-    if (dispatcher_) dispatcher_->wakeUp();
+    if (!wake_posted_.exchange(true)) {
+        QMetaObject::invokeMethod(
+            waker_.get(), [this] { wake_posted_ = false; }, Qt::QueuedConnection);
+    }
 }
 
 bool DialogCrawl::WaitManager(bool block) {
     if (!block) return KelvraClass_Log::WaitManager(false);
     if (since_events_.hasExpired(kMaxEventGapMs)) RunEvents(false);
-    // A signal between the look and the wait wakes the event loop, so none is lost.
+    // A signal between the look and the wait posts its wake-up, so none is lost.
     while (!KelvraClass_Log::WaitManager(false)) RunEvents(true);
     return true;
 }

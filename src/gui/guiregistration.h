@@ -5,6 +5,7 @@
 // scheduler is a plain call on the GUI thread; the workers' calls are queued to it.
 
 #include <QElapsedTimer>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,13 +16,14 @@
 #include "app/registrar.h"
 #include "gui/crawldialogs.h"
 
-class QAbstractEventDispatcher;
+class QObject;
 class QWidget;
 
 namespace kelvra::gui {
 
 // The crawl engine of the status dialog: waiting for a worker runs the GUI thread's events,
-// and a worker's signal wakes that event loop.
+// and a worker's signal posts an event that ends that wait (one at a time: a wake-up still
+// pending covers every signal before it is handled).
 class DialogCrawl final : public crawl::KelvraClass_Log {
   public:
     // For core's settings and store; the dialog shows its workers while it exists.
@@ -35,7 +37,8 @@ class DialogCrawl final : public crawl::KelvraClass_Log {
     void RunEvents(bool wait);
 
     KelvraDialog& dialog_;
-    QAbstractEventDispatcher* dispatcher_;
+    std::unique_ptr<QObject> waker_;  // receives the wake-ups; gone, they are dropped
+    std::atomic<bool> wake_posted_ = false;
     QElapsedTimer since_events_;
 };
 
