@@ -85,6 +85,8 @@ class KelvraDialog final : public QDialog, public crawl::CrawlDisplay {
     QPushButton* StatusButton(int row) const;
     QString Investigation() const;
     QCheckBox* AutoHangUpBox() const { return auto_hang_up_box_; }
+    // Shows the latest reports now rather than at the next refresh.
+    void Refresh();
 
     // A click on a busy worker's status line: asks, then kills that worker.
     void AskKillWorker(int row);
@@ -131,7 +133,6 @@ class KelvraDialog final : public QDialog, public crawl::CrawlDisplay {
     // Applies change to the shown state and asks for a refresh.
     template <class F>
     void Update(F&& change);
-    void Refresh();
     static QString StatusText(const RowState& row);
     void AskStop();
     void SaveGeometry();

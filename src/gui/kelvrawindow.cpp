@@ -26,6 +26,7 @@
 #include "app/urlsources.h"
 #include "crawl/auth.h"
 #include "crawl/finishreport.h"
+#include "gui/urldialog.h"
 #include "server/pac.h"
 #include "store/pluginhost.h"
 
@@ -208,7 +209,10 @@ void KelvraWindow::StartUp() {
     if (!screenshot_directory_.isEmpty()) {
         QTimer::singleShot(0, this, [this] { SaveScreenshots(); });
     }
-    if (!start_urls_.empty()) QTimer::singleShot(0, this, [this] { FetchStartUrls(); });
+    // With screenshots the start URLs are fetched for the status dialog's picture.
+    if (!start_urls_.empty() && screenshot_directory_.isEmpty()) {
+        QTimer::singleShot(0, this, [this] { FetchStartUrls(); });
+    }
 }
 
 void KelvraWindow::ShutDown(bool fast) {
@@ -675,6 +679,25 @@ void KelvraWindow::SaveScreenshots() {
     }
     ShowMonitor();
     if (monitor_) save(*monitor_, "monitor.png");
+    UrlDialog url(core_.History(), start_urls_.empty() ? "" : start_urls_.front(), this);
+    url.show();
+    save(url, "url-dialog.png");
+    url.hide();
+    if (!start_urls_.empty()) {
+        // The status dialog as soon as a worker shows a URL, while the crawl runs.
+        KelvraDialog& status = registration_->StatusDialog();
+        QTimer grab;
+        connect(&grab, &QTimer::timeout, this, [&] {
+            status.Refresh();
+            if (status.isVisible() && !status.UrlLine(0).isEmpty()) {
+                grab.stop();
+                save(status, "status.png");
+            }
+        });
+        grab.start(1);
+        registration_->SetUnattended(true);
+        FetchUrls(std::exchange(start_urls_, {}));
+    }
     close();
 }
 

@@ -123,7 +123,8 @@ class KelvraWindow final : public QMainWindow {
     // The text of the right-aligned server menu.
     QString ServerMenuTitle() const;
     // Once started, saves PNGs of the main window (report and list view), the settings
-    // dialog, the proxy dialog and the monitor into directory, then closes the window.
+    // dialog, the proxy dialog, the monitor, the URL dialog and, when start URLs were given,
+    // the status dialog while it fetches them into directory, then closes the window.
     void ScreenshotsWhenStarted(const QString& directory) { screenshot_directory_ = directory; }
 
     // The registration's dialogs (the multi-URL and condition dialogs are set there).
