@@ -223,9 +223,7 @@ bool CommandChecked(CommandId id, int flags) {
 }
 
 bool CommandUnavailable(CommandId id) {
-    return IsDataManagement(id) ||
-           Among(id, {C::kFetchWebPage, C::kFetchMultiUrl, C::kFetchSelected, C::kFetchClipboard,
-                      C::kRefetchRetryList, C::kShowBookmarks, C::kAddBookmark});
+    return IsDataManagement(id) || Among(id, {C::kShowBookmarks, C::kAddBookmark});
 }
 
 }  // namespace kelvra::app

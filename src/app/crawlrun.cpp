@@ -5,7 +5,10 @@
 namespace kelvra::app {
 
 CrawlRun::CrawlRun(AppCore& core, crawl::CrawlDisplay& display)
-    : core_(core), crawl_(CreateCrawl(core, display)) {}
+    : CrawlRun(core, CreateCrawl(core, display)) {}
+
+CrawlRun::CrawlRun(AppCore& core, std::unique_ptr<crawl::KelvraClass_Log> crawl)
+    : core_(core), crawl_(std::move(crawl)) {}
 
 CrawlRun::~CrawlRun() = default;
 
@@ -46,6 +49,7 @@ CrawlOutcome CrawlRun::Run() {
             std::lock_guard lock(crawl_mutex_);
             crawl_.reset();
         }
+        if (outcome.processed > 0) outcome.first_registered = registered_.front();
         FinishCrawl(core_, registered_, outcome.processed > 0);
     }
     return outcome;

@@ -24,12 +24,16 @@ inline constexpr char kWaitingForThreads[] = "ただいまｽﾚｯﾄﾞ終了�
 struct CrawlOutcome {
     long processed = 0;   // over every round
     bool failed = false;  // URLs failed, or the crawl was stopped before it completed
+    // When something was fetched: the first start URL registered, which the tree may select.
+    std::string first_registered;
 };
 
 class CrawlRun final {
   public:
     // display must outlive the run.
     CrawlRun(AppCore& core, crawl::CrawlDisplay& display);
+    // Runs crawl, made for core (as CreateCrawl makes it).
+    CrawlRun(AppCore& core, std::unique_ptr<crawl::KelvraClass_Log> crawl);
     ~CrawlRun();
     CrawlRun(const CrawlRun&) = delete;
     CrawlRun& operator=(const CrawlRun&) = delete;

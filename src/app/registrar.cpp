@@ -5,6 +5,10 @@
 
 namespace kelvra::app {
 
+std::unique_ptr<crawl::KelvraClass_Log> RegistrationDialogs::NewCrawl(AppCore& core) {
+    return CreateCrawl(core, StatusDisplay());
+}
+
 Registrar::Registrar(AppCore& core, BusyState& busy, RegistrationDialogs& dialogs)
     : core_(core), busy_(busy), dialogs_(dialogs) {}
 
@@ -25,7 +29,7 @@ int Registrar::RegisterUrls(const std::vector<std::string>& urls, const std::str
     const std::optional<UrlEntry> entry = AskUrls(urls, multi_file, multi, chosen);
     if (!entry) return 0;
     const bool created = !run_;
-    if (created) run_ = std::make_unique<CrawlRun>(core_, dialogs_.StatusDisplay());
+    if (created) run_ = std::make_unique<CrawlRun>(core_, dialogs_.NewCrawl(core_));
     const int accepted = entry->button == EntryButton::kRunWithCondition
                              ? QueueWithCondition(chosen.front())
                              : QueueAll(chosen);
@@ -88,7 +92,7 @@ int Registrar::RefetchRetryList(const std::string& path) {
         return 0;
     }
     BusyGuard guard(busy_, BusyState::kCrawling);
-    run_ = std::make_unique<CrawlRun>(core_, dialogs_.StatusDisplay());
+    run_ = std::make_unique<CrawlRun>(core_, dialogs_.NewCrawl(core_));
     const int queued = run_->QueueRetryList(path);
     if (queued > 0) {
         RunCreated();

@@ -40,6 +40,8 @@ class RegistrationDialogs {
     virtual void RunPendingEvents() = 0;
     // The acquisition status display a new crawl reports to.
     virtual crawl::CrawlDisplay& StatusDisplay() = 0;
+    // A new crawl for core reporting to StatusDisplay; the base makes the plain engine.
+    virtual std::unique_ptr<crawl::KelvraClass_Log> NewCrawl(AppCore& core);
     // Runs the crawl with its status display shown until it ends.
     virtual CrawlOutcome RunCrawl(CrawlRun& run) = 0;
 };
@@ -59,6 +61,8 @@ class Registrar final {
                      bool multi = false);
     // Fetches the URLs of a retry list again. Returns the number of jobs queued.
     int RefetchRetryList(const std::string& path);
+    // Whether a crawl this registrar created is in its run loop.
+    bool CrawlRunning() const { return running_; }
 
   private:
     bool MayRegister() const;

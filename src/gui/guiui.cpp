@@ -4,41 +4,21 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QFormLayout>
 #include <QInputDialog>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QProcess>
 #include <QStatusBar>
-#include <QThread>
 #include <QUrl>
-#include <type_traits>
 
 #include "app/startup.h"
+#include "gui/crawldialogs.h"
 
 namespace kelvra::gui {
 
 namespace {
-
-// Runs f on the GUI thread: at once there, else queued and waited for (crawl and server
-// workers report through the same interface).
-template <class F>
-auto OnGuiThread(F&& f) -> decltype(f()) {
-    using Result = decltype(f());
-    if (QThread::currentThread() == qApp->thread()) return f();
-    if constexpr (std::is_void_v<Result>) {
-        QMetaObject::invokeMethod(qApp, f, Qt::BlockingQueuedConnection);
-    } else {
-        Result result{};
-        QMetaObject::invokeMethod(
-            qApp, [&] { result = f(); }, Qt::BlockingQueuedConnection);
-        return result;
-    }
-}
 
 QMessageBox::Icon BoxIcon(app::MessageIcon icon) {
     switch (icon) {
@@ -118,23 +98,10 @@ std::optional<std::string> GuiUserInterface::AskText(std::string_view prompt) {
 app::CredentialAnswer GuiUserInterface::AskCredentials(std::string_view prompt, std::string& user,
                                                        std::string& password) {
     return OnGuiThread([&] {
-        QDialog dialog(Owner());
-        dialog.setWindowTitle(ToQt(prompt));
-        auto* form = new QFormLayout(&dialog);
-        auto* user_edit = new QLineEdit(ToQt(user), &dialog);
-        auto* password_edit = new QLineEdit(&dialog);
-        password_edit->setEchoMode(QLineEdit::Password);
-        form->addRow(new QLabel(ToQt(prompt), &dialog));
-        form->addRow("User ID", user_edit);
-        form->addRow("Password", password_edit);
-        auto* buttons =
-            new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-        form->addRow(buttons);
+        CredentialDialog dialog(prompt, user, Owner());
         if (dialog.exec() != QDialog::Accepted) return app::CredentialAnswer::kCancelled;
-        user = FromQt(user_edit->text());
-        password = FromQt(password_edit->text());
+        user = dialog.User();
+        password = dialog.Password();
         return app::CredentialAnswer::kGiven;
     });
 }

@@ -3,9 +3,12 @@
 // over the main window, the status bar and title of that window. Callable from any thread: a
 // call from another thread runs on the GUI thread and waits for its answer there.
 
+#include <QApplication>
 #include <QMainWindow>
 #include <QPointer>
+#include <QThread>
 #include <functional>
+#include <type_traits>
 
 #include "app/userinterface.h"
 
@@ -14,6 +17,22 @@ namespace kelvra::gui {
 // Text of the core (UTF-8) for Qt, and back.
 QString ToQt(std::string_view text);
 std::string FromQt(const QString& text);
+
+// Runs f on the GUI thread: at once there, else queued and waited for (crawl and server
+// workers report through the same interfaces).
+template <class F>
+auto OnGuiThread(F&& f) -> decltype(f()) {
+    using Result = decltype(f());
+    if (QThread::currentThread() == qApp->thread()) return f();
+    if constexpr (std::is_void_v<Result>) {
+        QMetaObject::invokeMethod(qApp, f, Qt::BlockingQueuedConnection);
+    } else {
+        Result result{};
+        QMetaObject::invokeMethod(
+            qApp, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
+}
 
 class GuiUserInterface final : public app::UserInterface {
   public:

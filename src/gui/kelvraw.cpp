@@ -1,6 +1,11 @@
 // kelvraw: the desktop program. One instance per settings directory (shared with kelvrac);
 // SIGINT and SIGTERM close the main window as its close box does (a fast exit), as soon as no
 // modal command or fill holds it.
+//
+//   kelvraw [-cd] [URL...]        start URLs open the URL entry dialog (several: the multi-URL
+//                                 dialog) once the window has started
+//   kelvraw [-cd] --run URL...    fetches them without asking anything, then exits: 0 when
+//                                 something was fetched and nothing failed, else 1
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,10 +13,12 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <string>
 #include <vector>
 
+#include "app/registration.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "gui/guiui.h"
@@ -23,6 +30,7 @@ using namespace kelvra;
 
 // Hidden option for scripts/screenshots: save pictures of the windows into DIR, then exit.
 constexpr char kScreenshotOption[] = "--screenshot";
+constexpr char kRunOption[] = "--run";
 
 int signal_pipe[2] = {-1, -1};
 
@@ -61,6 +69,19 @@ QString ScreenshotDirectory(const std::vector<std::string>& args) {
     return {};
 }
 
+// The arguments that look like URLs, in order.
+std::vector<std::string> StartUrls(const std::vector<std::string>& args) {
+    std::vector<std::string> urls;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (app::LooksLikeUrl(args[i])) urls.push_back(args[i]);
+    }
+    return urls;
+}
+
+bool Unattended(const std::vector<std::string>& args) {
+    return args.size() > 1 && std::find(args.begin() + 1, args.end(), kRunOption) != args.end();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,10 +105,13 @@ int main(int argc, char** argv) {
     gui::KelvraWindow window(ui, *environment);
     ui.SetWindow(&window);
     ui.SetModeShower([&window](std::uint32_t mode) { window.ShowServerMode(mode); });
-    window.SetOnClosed([] { QCoreApplication::quit(); });
+    window.SetOnClosed([&window] { QCoreApplication::exit(window.ExitCode()); });
     WatchSignals(window);
     const QString screenshots = ScreenshotDirectory(args);
     if (!screenshots.isEmpty()) window.ScreenshotsWhenStarted(screenshots);
+    if (std::vector<std::string> urls = StartUrls(args); !urls.empty()) {
+        window.FetchWhenStarted(std::move(urls), Unattended(args));
+    }
     window.show();
     return application.exec();
 }

@@ -8,8 +8,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPainter>
 #include <QSplitter>
 #include <QStatusBar>
@@ -21,9 +24,12 @@
 #include "app/csvexport.h"
 #include "app/registration.h"
 #include "app/servermode.h"
+#include "app/urlsources.h"
 #include "crawl/auth.h"
 #include "gui/conditiondialogs.h"
 #include "gui/multiurldialog.h"
+#include "crawl/finishreport.h"
+#include "gui/urldialog.h"
 #include "server/pac.h"
 #include "store/pluginhost.h"
 
@@ -34,6 +40,8 @@ namespace {
 constexpr char kMainWindow[] = "Main";
 constexpr int kSplitterWidth = 2;
 constexpr int kTrayIconSize = 32;
+constexpr int kExitFailed = 1;
+constexpr char kRetryListTitle[] = "ﾘﾄﾗｲﾘｽﾄﾌｧｲﾙを選択してください";
 
 // Show states as kept in kelvraw.ini.
 constexpr int kShowHidden = 0;
@@ -130,6 +138,20 @@ KelvraWindow::KelvraWindow(app::UserInterface& ui, app::ProgramEnvironment envir
     const int separator = core_.Settings().separator;
     splitter_->setSizes({separator, std::max(rect.width - separator, 1)});
     CreateTray();
+    setAcceptDrops(true);
+    registration_ = std::make_unique<GuiRegistrationDialogs>(core_, ui_, this);
+    registration_->SetWindowEnabler([this](bool enable) { SetInputEnabled(enable); });
+    registration_->SetUrlChooser(
+        [this](const std::vector<std::string>& urls, const std::string& file) {
+            return ChooseUrlsDialog(this, core_, urls, file);
+        });
+    registration_->SetConditionEditor(
+        [this](const std::string& url, store::AcquisitionCondition& condition) {
+            return EditConditionDialog(this, core_, url, condition);
+        });
+    registration_->SetOnCrawlEnded(
+        [this](const app::CrawlOutcome& outcome) { CrawlEnded(outcome); });
+    registrar_ = std::make_unique<app::Registrar>(core_, busy_, *registration_);
 }
 
 KelvraWindow::~KelvraWindow() {
@@ -176,6 +198,8 @@ void KelvraWindow::StartUp() {
     const int rows = std::min<int>(core_.Settings().threads, kMaxMonitorRows);
     SrvStatusDiag::Handlers handlers;
     handlers.mode_changed = [this](std::uint32_t mode) { ShowServerMode(mode); };
+    // Posted by the monitor: it runs on the GUI thread.
+    handlers.acquire_url = [this](const std::string& url) { FetchUrls({url}); };
     handlers.open_proxy_setting = [this] {
         ProxySettings();
         CloseIfPending();
@@ -195,6 +219,10 @@ void KelvraWindow::StartUp() {
     SetBusy(app::BusyState::kIdle);
     if (!screenshot_directory_.isEmpty()) {
         QTimer::singleShot(0, this, [this] { SaveScreenshots(); });
+    }
+    // With screenshots the start URLs are fetched for the status dialog's picture.
+    if (!start_urls_.empty() && screenshot_directory_.isEmpty()) {
+        QTimer::singleShot(0, this, [this] { FetchStartUrls(); });
     }
 }
 
@@ -401,6 +429,24 @@ bool KelvraWindow::RunCommand(app::CommandId id) {
         case app::CommandId::kEnter:
             EnterKey();
             break;
+        case app::CommandId::kFetchWebPage:
+            registrar_->RegisterUrls({});
+            break;
+        case app::CommandId::kFetchSelected:
+            registrar_->RegisterUrls(urls);
+            break;
+        case app::CommandId::kFetchMultiUrl:
+            registrar_->RegisterUrls(urls, {}, /*multi=*/true);
+            break;
+        case app::CommandId::kFetchClipboard:
+            if (const std::vector<std::string> clipped = app::ClipboardUrls(ui_.ClipboardText());
+                !clipped.empty()) {
+                registrar_->RegisterUrls(clipped);
+            }
+            break;
+        case app::CommandId::kRefetchRetryList:
+            RefetchRetryList();
+            break;
         default:
             return false;
     }
@@ -432,7 +478,10 @@ void KelvraWindow::DoubleClickAction(const std::string& url, bool alt) {
         case 2:
             OpenWithProgram({{url, last_pane_}});
             break;
-        default:  // 3 (fetch) waits for the registration; others do nothing
+        case 3:
+            FetchUrls({url});
+            break;
+        default:  // nothing
             break;
     }
 }
@@ -443,6 +492,8 @@ long KelvraWindow::CommandMessage(unsigned code, const CommandArgument& argument
     std::vector<app::SelectedUrl> records;
     for (const std::string& url : argument.urls) records.push_back({url, app::Pane::kList});
     switch (code & kMessageCodeMask) {
+        case kMessageRegisterUrls:
+            return FetchUrls(argument.urls);
         case kMessageOpenAsUrl:
             return app::OpenAsUrl(core_, argument.url, alt);
         case kMessageOpenAsFile:
@@ -531,6 +582,15 @@ void KelvraWindow::CreateTray() {
 }
 
 void KelvraWindow::closeEvent(QCloseEvent* event) {
+    if (registrar_->CrawlRunning()) {
+        event->ignore();
+        if (ui_.MessageBox(kCrawlRunningQuestion, kCrawlRunningCaption,
+                           app::MessageIcon::kExclamation,
+                           app::MessageButtons::kYesNo) == app::DialogResult::kYes) {
+            registration_->StatusDialog().close();
+        }
+        return;
+    }
     if (busy_ != app::BusyState::kIdle || filling_tree_ || filling_list_) {
         event->ignore();
         return;
@@ -662,7 +722,115 @@ void KelvraWindow::SaveScreenshots() {
     multi_url.show();
     save(multi_url, "multi-url.png");
     multi_url.hide();
+    UrlDialog url(core_.History(), start_urls_.empty() ? "" : start_urls_.front(), this);
+    url.show();
+    save(url, "url-dialog.png");
+    url.hide();
+    if (!start_urls_.empty()) {
+        // The status dialog as soon as a worker shows a URL, while the crawl runs.
+        KelvraDialog& status = registration_->StatusDialog();
+        QTimer grab;
+        connect(&grab, &QTimer::timeout, this, [&] {
+            status.Refresh();
+            if (status.isVisible() && !status.UrlLine(0).isEmpty()) {
+                grab.stop();
+                save(status, "status.png");
+            }
+        });
+        grab.start(1);
+        registration_->SetUnattended(true);
+        FetchUrls(std::exchange(start_urls_, {}));
+    }
     close();
+}
+
+int KelvraWindow::FetchUrls(const std::vector<std::string>& urls, const std::string& multi_file,
+                            bool multi) {
+    const int accepted = registrar_->RegisterUrls(urls, multi_file, multi);
+    UpdateMenuState();
+    CloseIfPending();
+    return accepted;
+}
+
+void KelvraWindow::RefetchRetryList() {
+    app::FileQuestion question;
+    question.title = kRetryListTitle;
+    question.filter_text = crawl::FinishText::kFilterName;
+    question.pattern = crawl::FinishText::kFilterPattern;
+    question.default_extension = crawl::FinishText::kDefaultExtension;
+    if (const std::optional<std::string> path = ui_.ChooseFile(question)) {
+        registrar_->RefetchRetryList(*path);
+    }
+}
+
+void KelvraWindow::DropFiles(const std::vector<std::string>& files) {
+    const app::DroppedFiles dropped = app::ClassifyDrop(files);
+    switch (dropped.action) {
+        case app::DroppedFiles::Action::kMultiUrlFile:
+            FetchUrls({}, dropped.file, true);
+            break;
+        case app::DroppedFiles::Action::kRetryList:
+            registrar_->RefetchRetryList(dropped.file);
+            UpdateMenuState();
+            CloseIfPending();
+            break;
+        case app::DroppedFiles::Action::kEnterUrl:
+        case app::DroppedFiles::Action::kRegisterUrls:
+            FetchUrls(dropped.urls);
+            break;
+        case app::DroppedFiles::Action::kNone:
+            break;
+    }
+}
+
+void KelvraWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void KelvraWindow::dropEvent(QDropEvent* event) {
+    std::vector<std::string> files;
+    std::vector<std::string> urls;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            files.push_back(FromQt(url.toLocalFile()));
+        } else {
+            urls.push_back(FromQt(url.toString()));
+        }
+    }
+    event->acceptProposedAction();
+    // After the drop has ended: the registration may run a whole crawl.
+    QTimer::singleShot(0, this, [this, files = std::move(files), urls = std::move(urls)] {
+        if (!files.empty()) {
+            DropFiles(files);
+        } else if (!urls.empty()) {
+            FetchUrls(urls);
+        }
+    });
+}
+
+void KelvraWindow::FetchWhenStarted(std::vector<std::string> urls, bool unattended) {
+    start_urls_ = std::move(urls);
+    unattended_ = unattended;
+    registration_->SetUnattended(unattended);
+}
+
+void KelvraWindow::FetchStartUrls() {
+    const std::vector<std::string> urls = std::move(start_urls_);
+    start_urls_.clear();
+    const int accepted = FetchUrls(urls);
+    if (!unattended_) return;
+    if (accepted == 0) exit_code_ = kExitFailed;
+    RequestClose();
+}
+
+void KelvraWindow::CrawlEnded(const app::CrawlOutcome& outcome) {
+    if (unattended_) exit_code_ = outcome.failed || outcome.processed <= 0 ? kExitFailed : 0;
+    if (outcome.processed <= 0) return;
+    RefreshTree();
+    if ((core_.Settings().flags & app::kFlagSelectFetchedUrl) &&
+        !outcome.first_registered.empty()) {
+        SelectUrl(outcome.first_registered);
+    }
 }
 
 }  // namespace kelvra::gui

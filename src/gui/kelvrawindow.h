@@ -17,12 +17,16 @@
 #include "app/commands.h"
 #include "app/lifo.h"
 #include "app/opendata.h"
+#include "app/registrar.h"
 #include "app/startup.h"
 #include "app/storeview.h"
 #include "gui/dialogs.h"
+#include "gui/guiregistration.h"
 #include "gui/guiui.h"
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
 class QMenu;
 class QMenuBar;
 class QSplitter;
@@ -50,6 +54,7 @@ struct CommandArgument {
 
 // Codes of the internal command message (low 12 bits; bits 12 to 15 carry the Alt flag).
 enum CommandCode : unsigned {
+    kMessageRegisterUrls = 1,
     kMessageOpenAsUrl = 2,
     kMessageOpenAsFile = 3,
     kMessageCopyUrls = 4,
@@ -67,6 +72,10 @@ enum CommandCode : unsigned {
 };
 inline constexpr unsigned kMessageCodeMask = 0xFFF;
 inline constexpr unsigned kMessageAltShift = 12;
+
+inline constexpr char kCrawlRunningQuestion[] =
+    "取得作業を終了した後に、\n再度ﾌﾟﾛｸﾞﾗﾑを終了させてください.\n\n取得作業を終了させますか？";
+inline constexpr char kCrawlRunningCaption[] = "取得作業中に付きﾌﾟﾛｸﾞﾗﾑを終了できません";
 
 // The About box's text: the NTLM library in use and the Flash plug-in's version when it loads.
 std::string AboutText();
@@ -117,9 +126,24 @@ class KelvraWindow final : public QMainWindow {
     // The text of the right-aligned server menu.
     QString ServerMenuTitle() const;
     // Once started, saves PNGs of the main window (report and list view), the settings
-    // dialog, the proxy dialog, the monitor, the condition dialog and the multi-URL dialog into
+    // dialog, the proxy dialog, the monitor, the condition dialog, the multi-URL dialog, the URL
+    // dialog and, when start URLs were given, the status dialog while it fetches them into
     // directory, then closes the window.
     void ScreenshotsWhenStarted(const QString& directory) { screenshot_directory_ = directory; }
+
+    // The registration's dialogs (the multi-URL and condition dialogs are set there).
+    GuiRegistrationDialogs& Registration() { return *registration_; }
+    // Registers urls (with multi_file or multi: through the multi-URL dialog) as the fetch
+    // commands do. Returns the number of URLs accepted.
+    int FetchUrls(const std::vector<std::string>& urls, const std::string& multi_file = {},
+                  bool multi = false);
+    // What dropping these local files on the window does.
+    void DropFiles(const std::vector<std::string>& files);
+    // Once started, registers urls. Unattended, nobody is asked anything and the window
+    // closes when the crawl has ended; ExitCode then tells how it went.
+    void FetchWhenStarted(std::vector<std::string> urls, bool unattended);
+    // 0 when the unattended crawl fetched something and nothing failed, else 1.
+    int ExitCode() const { return exit_code_; }
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -127,6 +151,8 @@ class KelvraWindow final : public QMainWindow {
     void changeEvent(QEvent* event) override;
     // Focus on a pane makes it the pane used last.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     const std::string& IniPath() const;
@@ -171,6 +197,10 @@ class KelvraWindow final : public QMainWindow {
     void ShowMonitor();
     void OpenWithProgram(const std::vector<app::SelectedUrl>& urls);
     void SaveScreenshots();
+    void RefetchRetryList();
+    void FetchStartUrls();
+    // The end of a crawl: the tree shows what it fetched.
+    void CrawlEnded(const app::CrawlOutcome& outcome);
 
     app::UserInterface& ui_;
     app::AppCore core_;
@@ -205,6 +235,12 @@ class KelvraWindow final : public QMainWindow {
     QMenu* context_menu_ = nullptr;
     QMenu* tray_menu_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
+    std::vector<std::string> start_urls_;
+    bool unattended_ = false;
+    int exit_code_ = 0;
+    // The registrar uses the dialogs: it goes first.
+    std::unique_ptr<GuiRegistrationDialogs> registration_;
+    std::unique_ptr<app::Registrar> registrar_;
 };
 
 }  // namespace kelvra::gui

@@ -35,13 +35,15 @@ TEST(MenuState, BusyStateSelectionAndClipboardDecide) {
         {C::kOpenWithProgram, {BusyState::kIdle, 2, false}, false, "two selected"},
         {C::kHelp, {BusyState::kClosing, 0, false}, true, "always"},
         {C::kConditionSettings, {BusyState::kCrawling, 0, false}, true, "also while crawling"},
+        {C::kFetchWebPage, {BusyState::kCrawling, 0, false}, true, "joins a running crawl"},
+        {C::kFetchClipboard, {BusyState::kIdle, 0, false}, false, "no text in the clipboard"},
+        {C::kFetchClipboard, idle_one, true, "text in the clipboard"},
+        {C::kRefetchRetryList, {BusyState::kCrawling, 0, false}, false, "a crawl runs"},
         // Features this program does not offer yet stay disabled whatever the state.
-        {C::kFetchClipboard, idle_one, false, "registration"},
-        {C::kFetchWebPage, idle_one, false, "registration"},
         {C::kHierarchyRemove, idle_one, false, "data management"},
         {C::kUnrecordedMove, idle_one, false, "data management"},
         {C::kAddBookmark, idle_one, false, "bookmarks"},
-        {C::kFetchMultiUrl, idle_one, false, "multi-URL lists"},
+        {C::kFetchMultiUrl, {BusyState::kCrawling, 0, false}, true, "joins a running crawl"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CommandEnabled(c.id, c.context), c.enabled)

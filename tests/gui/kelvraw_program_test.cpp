@@ -12,6 +12,7 @@
 #include <string>
 
 #include "console/child_process.h"
+#include "support/test_origin.h"
 #include "util/tempdir.h"
 
 namespace kelvra::testing {
@@ -92,6 +93,29 @@ TEST_F(KelvrawProgramTest, StartsWithCdOverTheCurrentDirectoryAndSharesTheOneIns
     EXPECT_EQ(late->Out() + late->Err(), "");
     console->Signal(SIGTERM);
     EXPECT_EQ(console->Wait(kTimeoutMs), 0);
+}
+
+TEST_F(KelvrawProgramTest, RunFetchesTheStartUrlsUnattendedAndExitsWithTheOutcome) {
+    test::TestOrigin origin([](const test::Request& request) {
+        if (request.RequestLine().starts_with("GET /page ")) {
+            return test::Reply().Send(test::HttpResponse("HTTP/1.1 200 OK", "page"));
+        }
+        return test::Reply().Send(test::HttpResponse("HTTP/1.1 404 Not Found", ""));
+    });
+    const struct {
+        const char* path;
+        int exit_code;
+        const char* report;  // the finish report as printed
+    } cases[] = {
+        {"/page", 0, "[終了報告] 取得作業が完了しました\n"},
+        {"/missing", 1, "[取得ｴﾗｰ] 全く取得できません\nURLを確認してください\n"},
+    };
+    for (const auto& c : cases) {
+        auto window = Start("kelvraw", {"-cd", "--run", origin.Url(c.path)});
+        EXPECT_EQ(window->Wait(kTimeoutMs), c.exit_code) << c.path << window->Err();
+        EXPECT_EQ(window->Out(), c.report);
+    }
+    EXPECT_EQ(ReadWhole(dir_.Path(origin.HostPort().replace(9, 1, "_") + "/page")), "page");
 }
 
 }  // namespace
