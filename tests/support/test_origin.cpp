@@ -295,21 +295,29 @@ void TestOrigin::ServeRequests(Connection& connection) {
     for (int index = 0;; ++index) {
         Request request{connection.Index(), index, {}};
         if (!connection.ReadRequest(request.bytes)) return;
-        RecordRequest(request);
         bool have = false;
-        Reply reply = NextReply(request, have);
+        Reply reply = NextReply(std::move(request), have);
         if (!have || !connection.Play(reply)) return;
     }
 }
 
-Reply TestOrigin::NextReply(const Request& request, bool& have) {
+// A canned reply is taken under the same lock that records its request: a test that saw the
+// request may rely on the reply being spoken for, even when another connection asks next.
+Reply TestOrigin::NextReply(Request request, bool& have) {
     if (!use_canned_) {
+        RecordRequest(request);
         have = static_cast<bool>(handler_);
         return have ? handler_(request) : Reply();
     }
-    std::lock_guard lock(mutex_);
-    have = next_canned_ < canned_.size();
-    return have ? canned_[next_canned_++] : Reply();
+    Reply reply;
+    {
+        std::lock_guard lock(mutex_);
+        have = next_canned_ < canned_.size();
+        if (have) reply = canned_[next_canned_++];
+        requests_.push_back(std::move(request));
+    }
+    changed_.notify_all();
+    return reply;
 }
 
 void TestOrigin::Record(int connection, std::string_view bytes) {

@@ -157,7 +157,7 @@ class TestOrigin {
     void AcceptLoop();
     void Serve(int fd, int index);
     void ServeRequests(Connection& connection);
-    Reply NextReply(const Request& request, bool& have);
+    Reply NextReply(Request request, bool& have);
     void Record(int connection, std::string_view bytes);
     void RecordRequest(Request request);
     int StopFd() const { return stop_fd_; }
