@@ -1,5 +1,10 @@
 #include "console/commands.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "app/crawlrun.h"
@@ -73,6 +78,26 @@ int RunServe(app::AppCore& core, SignalWatcher& signals, std::FILE* out, std::FI
 
 }  // namespace
 
+std::optional<std::string> UsableDataDirectory(const std::string& given, std::string& error) {
+    std::error_code code;
+    std::filesystem::path path = std::filesystem::absolute(given, code);
+    if (!code) std::filesystem::create_directories(path, code);
+    if (!code && !std::filesystem::is_directory(path, code) && !code) {
+        code = std::make_error_code(std::errc::not_a_directory);
+    }
+    if (!code && ::access(path.c_str(), R_OK | W_OK | X_OK) != 0) {
+        code = std::error_code(errno, std::generic_category());
+    }
+    if (code) {
+        error = "cannot use data directory " + given + ": " + code.message() + " (errno " +
+                std::to_string(code.value()) + ")";
+        return std::nullopt;
+    }
+    std::string directory = path.lexically_normal().string();
+    if (directory.back() != '/') directory += '/';
+    return directory;
+}
+
 std::uint32_t StartMode(const CommandLine& line, const app::AppSettings& settings) {
     if (line.command != Command::kServe) return server::kModeStopped;
     return line.mode.value_or(static_cast<std::uint32_t>(settings.run_at_start));
@@ -87,6 +112,9 @@ int RunCommand(app::AppCore& core, const CommandLine& line, SignalWatcher& signa
             return RunRetry(core, line, signals, out, err);
         case Command::kServe:
             return RunServe(core, signals, out, err);
+        case Command::kHelp:
+        case Command::kVersion:
+            break;  // answered before start-up
     }
     return kExitStartup;
 }

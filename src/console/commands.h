@@ -2,6 +2,8 @@
 // What kelvrac's commands do once the program has started up.
 
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "app/appcore.h"
 #include "console/commandline.h"
@@ -10,9 +12,14 @@
 namespace kelvra::console {
 
 // Exit codes.
-inline constexpr int kExitDone = 0;     // nothing failed and something was processed
-inline constexpr int kExitFailed = 1;   // URLs failed, or nothing could be fetched
-inline constexpr int kExitStartup = 2;  // usage or start-up error
+inline constexpr int kExitDone = 0;        // nothing failed and something was processed
+inline constexpr int kExitFailed = 1;      // URLs failed, or nothing could be fetched
+inline constexpr int kExitStartup = 2;     // usage or start-up error
+inline constexpr int kExitHttpErrors = 3;  // every fetch worked, some answers were 4xx/5xx
+
+// The data directory of -d, absolute with a trailing '/': created when missing. None, with
+// the path and the system's reason in error, when it cannot be used.
+std::optional<std::string> UsableDataDirectory(const std::string& given, std::string& error);
 
 // The RunAtStart value kelvrac starts the server with: serve's mode (or the setting); the
 // crawling commands leave the server stopped.

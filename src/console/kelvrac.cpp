@@ -33,13 +33,32 @@ int Fail(const std::string& message) {
     return console::kExitStartup;
 }
 
+// --help and --version need nothing of the program's files.
+bool AnswersAtOnce(const console::CommandLine& line) {
+    if (line.command == console::Command::kHelp) {
+        std::fputs(console::HelpText(line.help_topic).c_str(), stdout);
+    } else if (line.command == console::Command::kVersion) {
+        std::fputs(console::kVersionText, stdout);
+    } else {
+        return false;
+    }
+    return true;
+}
+
 int Run(int argc, const char* const* argv, console::SignalWatcher& signals) {
+    std::string error;
+    std::optional<console::CommandLine> line = console::ParseCommandLine(argc, argv, error);
+    if (!line) return Fail(error + "\n" + console::UsageText() + "(kelvrac --help tells more)");
+    if (AnswersAtOnce(*line)) return console::kExitDone;
+    if (!line->data_directory.empty()) {
+        std::optional<std::string> directory =
+            console::UsableDataDirectory(line->data_directory, error);
+        if (!directory) return Fail(error);
+        line->overrides.data_directory = std::move(*directory);
+    }
     console::ConsoleUserInterface ui(stdin, stdout, stderr);
     std::optional<app::ProgramEnvironment> environment = app::PrepareProgram(ui, argc, argv);
     if (!environment) return console::kExitStartup;
-    std::string error;
-    std::optional<console::CommandLine> line = console::ParseCommandLine(argc, argv, error);
-    if (!line) return Fail(error + "\n" + console::kUsage);
     if (line->command == console::Command::kRetry &&
         access(line->retry_list_in.c_str(), R_OK) != 0) {
         return Fail("cannot read " + line->retry_list_in);
@@ -51,6 +70,7 @@ int Run(int argc, const char* const* argv, console::SignalWatcher& signals) {
     app::AppCore core(ui, *environment);
     core.SetServerMonitor(monitor);
     core.SetHasMainWindow(false);
+    core.SetRunOverrides(line->overrides);
     core.LoadSettings();
     const std::uint32_t mode = console::StartMode(*line, core.Settings());
     if (line->command == console::Command::kServe && !server::IsServingMode(mode)) {
