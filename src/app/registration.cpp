@@ -1,5 +1,6 @@
 #include "app/registration.h"
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -69,6 +70,9 @@ std::unique_ptr<crawl::KelvraClass_Log> CreateCrawl(AppCore& core, crawl::CrawlD
     const std::string mcf_path = core.DataDirectoryPath() + kConnectionTableName;
     auto crawl = std::make_unique<crawl::KelvraClass_Log>(
         core.Store(), overrides.workers.value_or(core.Settings().get_thread), mcf_path, display);
+    for (const std::string& unclear : crawl->limits().Unclear()) {
+        std::fprintf(stderr, "warning: %s: %s\n", mcf_path.c_str(), unclear.c_str());
+    }
     const std::string line = ConnectionLine(overrides);
     if (!line.empty()) {
         // The first matching line wins, so this one rules every server for this run.

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -31,25 +32,80 @@ app::CrawlOutcome RunCrawl(app::CrawlRun& run, SignalWatcher& signals, std::FILE
     return outcome;
 }
 
-int ExitCodeOf(const app::CrawlOutcome& outcome) {
-    return outcome.failed || outcome.processed <= 0 ? kExitFailed : kExitDone;
+// 1 (something failed) wins over 3 (the server said no).
+int ExitCodeOf(const app::CrawlOutcome& outcome, const CrawlTally& tally) {
+    if (outcome.failed || outcome.processed <= 0) return kExitFailed;
+    return tally.http_errors > 0 ? kExitHttpErrors : kExitDone;
+}
+
+std::string SummaryLine(const CrawlTally& tally, std::chrono::steady_clock::duration took,
+                        const std::string& data_directory, const std::string& retry_list) {
+    const double seconds = std::chrono::duration<double>(took).count();
+    char time[32];
+    std::snprintf(time, sizeof time, "%.1f", seconds);
+    std::string line =
+        "kelvrac: " + std::to_string(tally.stored) + " stored, " + std::to_string(tally.unchanged) +
+        " unchanged, " + std::to_string(tally.failed + tally.http_errors) + " failed (" +
+        std::to_string(tally.http_errors) + " answered 4xx/5xx), " + std::to_string(tally.bytes) +
+        " bytes in " + time + " s; data in " + data_directory;
+    if (!retry_list.empty()) line += "; retry list " + retry_list;
+    return line + "\n";
+}
+
+// Runs the queued crawl, then prints the summary line.
+int RunQueued(app::AppCore& core, app::CrawlRun& run, const ConsoleCrawlDisplay& display,
+              const CommandLine& line, SignalWatcher& signals, std::FILE* out) {
+    const auto start = std::chrono::steady_clock::now();
+    const app::CrawlOutcome outcome = RunCrawl(run, signals, out);
+    const CrawlTally tally = display.Tally();
+    // The list that holds what is left: get's own, else the one of -r.
+    const std::string unfinished = core.DataDirectoryPath() + kUnfinishedListName;
+    const bool kept = line.command == Command::kGet && ::access(unfinished.c_str(), F_OK) == 0;
+    Print(out, SummaryLine(tally, std::chrono::steady_clock::now() - start,
+                           core.DataDirectoryPath(), kept ? unfinished : line.retry_list_out));
+    return ExitCodeOf(outcome, tally);
+}
+
+// With --continue the unfinished list first; else a word that there is one.
+bool QueueUnfinished(app::CrawlRun& run, const CommandLine& line, const std::string& path,
+                     std::FILE* out, std::FILE* err) {
+    const bool exists = ::access(path.c_str(), F_OK) == 0;
+    if (!line.resume) {
+        if (exists) {
+            Print(out, "kelvrac: an earlier get left " + path +
+                           "; this get replaces it (kelvrac get --continue finishes it)\n");
+        }
+        return true;
+    }
+    if (!exists) {
+        Print(err, "kelvrac: nothing to continue: " + path + " is not there\n");
+        return !line.urls.empty();
+    }
+    const int queued = run.QueueRetryList(path);
+    if (queued < 0) Print(err, "kelvrac: not a retry list: " + path + "\n");
+    return queued > 0 || !line.urls.empty();
 }
 
 int RunGet(app::AppCore& core, const CommandLine& line, SignalWatcher& signals, std::FILE* out,
            std::FILE* err) {
-    ConsoleCrawlDisplay display(out, core.Ui());
+    ConsoleCrawlDisplay display(out, core.Ui(), line.quiet);
     display.SetRetryListPath(line.retry_list_out);
     app::CrawlRun run(core, display);
-    if (run.QueueStartUrls(line.urls) < 1) {
+    const std::string unfinished = core.DataDirectoryPath() + kUnfinishedListName;
+    if (!QueueUnfinished(run, line, unfinished, out, err)) return kExitFailed;
+    if (!line.urls.empty() && run.QueueStartUrls(line.urls) < 1 && !line.resume) {
         Print(err, "kelvrac: no URL was accepted for fetching\n");
         return kExitFailed;
     }
-    return ExitCodeOf(RunCrawl(run, signals, out));
+    Print(out, "kelvrac: storing into " + core.DataDirectoryPath() +
+                   "; what is left unfinished is kept in " + unfinished + "\n");
+    run.KeepUnfinishedList(unfinished);
+    return RunQueued(core, run, display, line, signals, out);
 }
 
 int RunRetry(app::AppCore& core, const CommandLine& line, SignalWatcher& signals, std::FILE* out,
              std::FILE* err) {
-    ConsoleCrawlDisplay display(out, core.Ui());
+    ConsoleCrawlDisplay display(out, core.Ui(), line.quiet);
     display.SetRetryListPath(line.retry_list_out);
     app::CrawlRun run(core, display);
     const int queued = run.QueueRetryList(line.retry_list_in);
@@ -61,7 +117,7 @@ int RunRetry(app::AppCore& core, const CommandLine& line, SignalWatcher& signals
         Print(err, "kelvrac: the retry list holds no job: " + line.retry_list_in + "\n");
         return kExitFailed;
     }
-    return ExitCodeOf(RunCrawl(run, signals, out));
+    return RunQueued(core, run, display, line, signals, out);
 }
 
 int RunServe(app::AppCore& core, SignalWatcher& signals, std::FILE* out, std::FILE* err) {

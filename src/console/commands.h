@@ -11,6 +11,9 @@
 
 namespace kelvra::console {
 
+// In the data directory: what the last get has not finished, for get --continue.
+inline constexpr char kUnfinishedListName[] = "unfinished.rlf";
+
 // Exit codes.
 inline constexpr int kExitDone = 0;        // nothing failed and something was processed
 inline constexpr int kExitFailed = 1;      // URLs failed, or nothing could be fetched

@@ -35,6 +35,12 @@ class TestSite final {
         std::lock_guard lock(mutex_);
         held_ = path;
     }
+    // True once the held path was asked for (within timeout_ms).
+    bool WaitUntilHeld(int timeout_ms) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                 [&] { return holding_; });
+    }
     void Release() {
         std::lock_guard lock(mutex_);
         held_.clear();
@@ -76,6 +82,10 @@ class TestSite final {
         const std::size_t start = line.find(' ') + 1;
         const std::string path(line.substr(start, line.find(' ', start) - start));
         std::unique_lock lock(mutex_);
+        if (held_ == path) {
+            holding_ = true;
+            changed_.notify_all();
+        }
         changed_.wait_for(lock, std::chrono::seconds(60), [&] { return held_ != path; });
         const auto found = objects_.find(path);
         if (found == objects_.end()) {
@@ -98,6 +108,7 @@ class TestSite final {
     std::map<std::string, int> fetched_;
     int not_modified_ = 0;
     std::string held_;
+    bool holding_ = false;
     test::TestOrigin origin_;  // last: its threads stop before the members they use go
 };
 
