@@ -32,6 +32,12 @@ app::CrawlOutcome RunCrawl(app::CrawlRun& run, SignalWatcher& signals, std::FILE
     return outcome;
 }
 
+// The live view on a terminal unless -v asks for the line log.
+ViewMode ViewModeOf(const CommandLine& line, std::FILE* out) {
+    if (line.quiet) return ViewMode::kQuiet;
+    return !line.verbose && TerminalColumns(out) > 0 ? ViewMode::kLive : ViewMode::kLines;
+}
+
 // 1 (something failed) wins over 3 (the server said no).
 int ExitCodeOf(const app::CrawlOutcome& outcome, const CrawlTally& tally) {
     if (outcome.failed || outcome.processed <= 0) return kExitFailed;
@@ -53,10 +59,11 @@ std::string SummaryLine(const CrawlTally& tally, std::chrono::steady_clock::dura
 }
 
 // Runs the queued crawl, then prints the summary line.
-int RunQueued(app::AppCore& core, app::CrawlRun& run, const ConsoleCrawlDisplay& display,
+int RunQueued(app::AppCore& core, app::CrawlRun& run, ConsoleCrawlDisplay& display,
               const CommandLine& line, SignalWatcher& signals, std::FILE* out) {
     const auto start = std::chrono::steady_clock::now();
     const app::CrawlOutcome outcome = RunCrawl(run, signals, out);
+    display.EndView();
     const CrawlTally tally = display.Tally();
     // The list that holds what is left: get's own, else the one of -r.
     const std::string unfinished = core.DataDirectoryPath() + kUnfinishedListName;
@@ -88,7 +95,7 @@ bool QueueUnfinished(app::CrawlRun& run, const CommandLine& line, const std::str
 
 int RunGet(app::AppCore& core, const CommandLine& line, SignalWatcher& signals, std::FILE* out,
            std::FILE* err) {
-    ConsoleCrawlDisplay display(out, core.Ui(), line.quiet);
+    ConsoleCrawlDisplay display(out, core.Ui(), ViewModeOf(line, out), TerminalColumns(out));
     display.SetRetryListPath(line.retry_list_out);
     app::CrawlRun run(core, display);
     const std::string unfinished = core.DataDirectoryPath() + kUnfinishedListName;
@@ -105,7 +112,7 @@ int RunGet(app::AppCore& core, const CommandLine& line, SignalWatcher& signals, 
 
 int RunRetry(app::AppCore& core, const CommandLine& line, SignalWatcher& signals, std::FILE* out,
              std::FILE* err) {
-    ConsoleCrawlDisplay display(out, core.Ui(), line.quiet);
+    ConsoleCrawlDisplay display(out, core.Ui(), ViewModeOf(line, out), TerminalColumns(out));
     display.SetRetryListPath(line.retry_list_out);
     app::CrawlRun run(core, display);
     const int queued = run.QueueRetryList(line.retry_list_in);

@@ -7,23 +7,56 @@
 
 namespace kelvra::console {
 
-ConsoleCrawlDisplay::ConsoleCrawlDisplay(std::FILE* out, app::UserInterface& ui, bool quiet)
-    : PlainCrawlDisplay(out), ui_(ui), quiet_(quiet) {}
+ConsoleCrawlDisplay::ConsoleCrawlDisplay(std::FILE* out, app::UserInterface& ui, ViewMode mode,
+                                         int columns)
+    : PlainCrawlDisplay(out),
+      ui_(ui),
+      mode_(mode),
+      view_(mode == ViewMode::kLive ? std::make_unique<LiveView>(out, columns) : nullptr) {}
+
+void ConsoleCrawlDisplay::Keep(const std::string& line) {
+    if (view_) {
+        view_->Above(line);
+    } else {
+        Print(line);
+    }
+}
 
 void ConsoleCrawlDisplay::SlotLine(int slot, std::string_view text) {
-    if (!quiet_) PlainCrawlDisplay::SlotLine(slot, text);
+    if (mode_ == ViewMode::kLines) PlainCrawlDisplay::SlotLine(slot, text);
 }
 
 void ConsoleCrawlDisplay::SlotLineQueued(int slot, std::string_view text, long queued) {
-    if (!quiet_) PlainCrawlDisplay::SlotLineQueued(slot, text, queued);
+    if (view_) view_->Started(slot, text, queued);
+    if (mode_ == ViewMode::kLines) PlainCrawlDisplay::SlotLineQueued(slot, text, queued);
 }
 
 void ConsoleCrawlDisplay::SlotStatus(int slot, std::string_view text) {
-    if (!quiet_) PlainCrawlDisplay::SlotStatus(slot, text);
+    if (view_) view_->Finished(slot, Tally());
+    if (mode_ == ViewMode::kLines) PlainCrawlDisplay::SlotStatus(slot, text);
+}
+
+void ConsoleCrawlDisplay::Progress(int slot, std::int64_t received, std::int64_t) {
+    if (view_) view_->Progress(slot, received);
 }
 
 void ConsoleCrawlDisplay::Log(std::string_view message) {
-    if (!quiet_) PlainCrawlDisplay::Log(message);
+    if (mode_ == ViewMode::kLines) PlainCrawlDisplay::Log(message);
+}
+
+void ConsoleCrawlDisplay::ShowMessage(std::string_view text, std::string_view caption,
+                                      crawl::MessageIcon) {
+    Keep("[" + std::string(caption) + "] " + std::string(text) + "\n");
+}
+
+bool ConsoleCrawlDisplay::ChooseUrls(const std::vector<std::string>& urls,
+                                     std::vector<std::size_t>&) {
+    for (const std::string& url : urls) Keep(url + "\n");
+    return false;
+}
+
+void ConsoleCrawlDisplay::EndView() {
+    if (view_) view_->End();
 }
 
 void ConsoleCrawlDisplay::Outcome(int slot, const crawl::FetchOutcome& outcome) {
@@ -41,9 +74,10 @@ void ConsoleCrawlDisplay::Outcome(int slot, const crawl::FetchOutcome& outcome) 
             ++tally_.failed;
         }
     }
+    if (view_) view_->Finished(slot, Tally());
     if (!outcome.cause.Failed()) return;
-    Print("(No." + std::to_string(slot) + ")" + (outcome.again ? "Will retry " : "Failed ") +
-          std::string(outcome.url) + ": " + outcome.cause.Text() + "\n");
+    Keep("(No." + std::to_string(slot) + ")" + (outcome.again ? "Will retry " : "Failed ") +
+         std::string(outcome.url) + ": " + outcome.cause.Text() + "\n");
 }
 
 CrawlTally ConsoleCrawlDisplay::Tally() const {

@@ -4,39 +4,50 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 
 #include "app/userinterface.h"
+#include "console/liveview.h"
 #include "crawl/plaindisplay.h"
 #include "server/servermonitor.h"
 
 namespace kelvra::console {
 
-// What a crawl has done so far, by the outcomes of its transactions.
-struct CrawlTally {
-    long stored = 0;       // new or changed objects
-    long unchanged = 0;    // 304, same data, stored copy current
-    long failed = 0;       // failed for good (no answer, local error, stopped)
-    long http_errors = 0;  // answered 4xx/5xx
-    std::int64_t bytes = 0;
+enum class ViewMode {
+    kLines,  // the line log
+    kQuiet,  // failures and the finish report only
+    kLive,   // the live view of a terminal, failures above it
 };
 
-// The plain display, plus the cause of every failure and the tally; quiet leaves out
-// everything but failures and the finish report.
+// The plain display, plus the cause of every failure and the tally.
 class ConsoleCrawlDisplay final : public crawl::PlainCrawlDisplay {
   public:
-    ConsoleCrawlDisplay(std::FILE* out, app::UserInterface& ui, bool quiet = false);
+    // columns: the terminal's width, for the live view.
+    ConsoleCrawlDisplay(std::FILE* out, app::UserInterface& ui, ViewMode mode = ViewMode::kLines,
+                        int columns = 0);
     bool AskCredentials(std::string_view prompt, std::string& user, std::string& password) override;
     void SlotLine(int slot, std::string_view text) override;
     void SlotLineQueued(int slot, std::string_view text, long queued) override;
     void SlotStatus(int slot, std::string_view text) override;
+    void Progress(int slot, std::int64_t received, std::int64_t total) override;
     void Log(std::string_view message) override;
     void Outcome(int slot, const crawl::FetchOutcome& outcome) override;
+    void ShowMessage(std::string_view text, std::string_view caption,
+                     crawl::MessageIcon icon) override;
+    bool ChooseUrls(const std::vector<std::string>& urls,
+                    std::vector<std::size_t>& chosen) override;
     CrawlTally Tally() const;
+    // Removes the live view before the lines that follow the crawl.
+    void EndView();
 
   private:
+    // A line that stays: above the live view, or in the log.
+    void Keep(const std::string& line);
+
     app::UserInterface& ui_;
-    bool quiet_;
+    ViewMode mode_;
+    std::unique_ptr<LiveView> view_;  // in kLive
     mutable std::mutex tally_mutex_;
     CrawlTally tally_;
 };
