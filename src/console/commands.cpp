@@ -9,7 +9,9 @@
 #include <string>
 
 #include "app/crawlrun.h"
+#include "app/registrar.h"
 #include "console/consoledisplay.h"
+#include "console/servefetch.h"
 #include "server/serversettings.h"
 
 namespace kelvra::console {
@@ -18,18 +20,6 @@ namespace {
 void Print(std::FILE* stream, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fflush(stream);
-}
-
-// A signal raises the stop level by one, as closing the status dialog does.
-app::CrawlOutcome RunCrawl(app::CrawlRun& run, SignalWatcher& signals, std::FILE* out) {
-    if (signals.Count() > 0) run.Stop();  // interrupted before it began
-    signals.SetAction([&run, out](int count) {
-        if (count == 1) Print(out, app::kWaitingForThreads);
-        run.Stop();
-    });
-    const app::CrawlOutcome outcome = run.Run();
-    signals.SetAction(nullptr);
-    return outcome;
 }
 
 // The live view on a terminal unless -v asks for the line log.
@@ -127,7 +117,24 @@ int RunRetry(app::AppCore& core, const CommandLine& line, SignalWatcher& signals
     return RunQueued(core, run, display, line, signals, out);
 }
 
-int RunServe(app::AppCore& core, SignalWatcher& signals, std::FILE* out, std::FILE* err) {
+// Crawls what browsers ask for, one request after the other, until a signal arrives.
+void FetchRequested(app::AppCore& core, SignalWatcher& signals, UrlInbox& inbox, std::FILE* out) {
+    ConsoleRegistrationDialogs dialogs(core.Ui(), signals, out);
+    app::BusyState busy = app::BusyState::kIdle;
+    app::Registrar registrar(core, busy, dialogs);
+    for (;;) {
+        // Set again after every crawl, which has an action of its own.
+        signals.SetAction([&inbox](int) { inbox.Close(); });
+        if (signals.Count() > 0) break;
+        const std::optional<std::string> url = inbox.Next();
+        if (!url) break;
+        registrar.RegisterUrls({*url});
+    }
+    signals.SetAction(nullptr);
+}
+
+int RunServe(app::AppCore& core, SignalWatcher& signals, UrlInbox& inbox, std::FILE* out,
+             std::FILE* err) {
     if (core.ServerMode() == server::kModeStopped) {
         Print(err, "kelvrac: the local server cannot listen on port " +
                        std::to_string(core.Settings().port) + "\n");
@@ -135,11 +142,22 @@ int RunServe(app::AppCore& core, SignalWatcher& signals, std::FILE* out, std::FI
     }
     Print(out, "Orvane serves " + core.DataDirectoryPath() + " on port " +
                    std::to_string(core.ServerPort()) + "\n");
-    signals.WaitForSignal();
+    FetchRequested(core, signals, inbox, out);
     return kExitDone;
 }
 
 }  // namespace
+
+app::CrawlOutcome RunCrawl(app::CrawlRun& run, SignalWatcher& signals, std::FILE* out) {
+    if (signals.Count() > 0) run.Stop();  // interrupted before it began
+    signals.SetAction([&run, out](int count) {
+        if (count == 1) Print(out, app::kWaitingForThreads);
+        run.Stop();
+    });
+    const app::CrawlOutcome outcome = run.Run();
+    signals.SetAction(nullptr);
+    return outcome;
+}
 
 std::optional<std::string> UsableDataDirectory(const std::string& given, std::string& error) {
     std::error_code code;
@@ -166,15 +184,15 @@ std::uint32_t StartMode(const CommandLine& line, const app::AppSettings& setting
     return line.mode.value_or(static_cast<std::uint32_t>(settings.run_at_start));
 }
 
-int RunCommand(app::AppCore& core, const CommandLine& line, SignalWatcher& signals, std::FILE* out,
-               std::FILE* err) {
+int RunCommand(app::AppCore& core, const CommandLine& line, SignalWatcher& signals, UrlInbox& inbox,
+               std::FILE* out, std::FILE* err) {
     switch (line.command) {
         case Command::kGet:
             return RunGet(core, line, signals, out, err);
         case Command::kRetry:
             return RunRetry(core, line, signals, out, err);
         case Command::kServe:
-            return RunServe(core, signals, out, err);
+            return RunServe(core, signals, inbox, out, err);
         case Command::kHelp:
         case Command::kVersion:
             break;  // answered before start-up

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/servermode.h"
+#include "console/servefetch.h"
 #include "crawl/fetchstatus.h"
 
 namespace kelvra::console {
@@ -90,8 +91,8 @@ bool ConsoleCrawlDisplay::AskCredentials(std::string_view prompt, std::string& u
     return ui_.AskCredentials(prompt, user, password) == app::CredentialAnswer::kGiven;
 }
 
-ConsoleServerMonitor::ConsoleServerMonitor(std::FILE* out, bool verbose)
-    : out_(out), verbose_(verbose) {}
+ConsoleServerMonitor::ConsoleServerMonitor(std::FILE* out, bool verbose, UrlInbox* inbox)
+    : out_(out), verbose_(verbose), inbox_(inbox) {}
 
 void ConsoleServerMonitor::Print(const std::string& text) {
     std::lock_guard lock(mutex_);
@@ -114,7 +115,11 @@ void ConsoleServerMonitor::ModeChanged(std::uint32_t mode) {
     Print("Orvane: " + std::string(app::ServerModeTip(mode)) + "\n");
 }
 
-void ConsoleServerMonitor::AcquireUrl(std::string_view) {}
+void ConsoleServerMonitor::AcquireUrl(std::string_view url) {
+    if (!inbox_) return;
+    Print("Orvane: fetching " + std::string(url) + "\n");
+    inbox_->Post(std::string(url));
+}
 
 void ConsoleServerMonitor::OpenProxySetting() {}
 

@@ -14,6 +14,8 @@
 
 namespace kelvra::console {
 
+class UrlInbox;
+
 enum class ViewMode {
     kLines,  // the line log
     kQuiet,  // failures and the finish report only
@@ -55,10 +57,11 @@ class ConsoleCrawlDisplay final : public crawl::PlainCrawlDisplay {
 // Status texts are printed only when verbose; mode changes made by a browser always.
 class ConsoleServerMonitor final : public server::ServerMonitor {
   public:
-    ConsoleServerMonitor(std::FILE* out, bool verbose);
+    // inbox: where "/get?" URLs go (serve); nullptr: nowhere.
+    ConsoleServerMonitor(std::FILE* out, bool verbose, UrlInbox* inbox = nullptr);
     void StatusText(int row, int column, std::string_view text) override;
     void ModeChanged(std::uint32_t mode) override;
-    // kelvrac has no window to fetch a page or open the proxy settings in.
+    // kelvrac has no window to open the proxy settings in.
     void AcquireUrl(std::string_view url) override;
     void OpenProxySetting() override;
     // Printed when verbose, like the status texts.
@@ -69,6 +72,7 @@ class ConsoleServerMonitor final : public server::ServerMonitor {
 
     std::FILE* out_;
     bool verbose_;
+    UrlInbox* inbox_;
     std::mutex mutex_;
 };
 
