@@ -17,7 +17,8 @@ void AppCore::LoadSettings() {
 
 void AppCore::StartUp(std::uint32_t start_mode) {
     ui_.SetTitle(kStartingTitle);
-    data_directory_ = DataDirectory(settings_, start_directory_);
+    data_directory_ = overrides_.data_directory.empty() ? DataDirectory(settings_, start_directory_)
+                                                        : overrides_.data_directory;
     store_ = std::make_unique<store::headerlist_cookie>(data_directory_, settings_.root_file_name,
                                                         kJournalName, environment_.mime_table_path);
     store_->SetCookiesEnabled(settings_.save_cookie);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/lifo.h"
+#include "app/runoverrides.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/userinterface.h"
@@ -36,6 +37,9 @@ class AppCore final {
     void SetServerMonitor(server::ServerMonitor& monitor) { monitor_ = &monitor; }
     // Whether a main window receives the "/get?" requests of browsers.
     void SetHasMainWindow(bool has) { has_main_window_ = has; }
+    // What this run takes instead of the settings; set before StartUp, never saved.
+    void SetRunOverrides(RunOverrides overrides) { overrides_ = std::move(overrides); }
+    const RunOverrides& Overrides() const { return overrides_; }
 
     // Creates the store over the data directory, loads kelvra.hif, repairs it from the journal
     // of a run that ended abnormally, deletes the old progress log, creates the local server
@@ -84,6 +88,7 @@ class AppCore final {
     server::NullMonitor null_monitor_;
     server::ServerMonitor* monitor_ = &null_monitor_;
     bool has_main_window_ = true;
+    RunOverrides overrides_;
     std::unique_ptr<server::HtmlServer> server_;
     std::uint32_t shown_mode_ = 0xFFFFFFFF;  // none shown yet
 };

@@ -36,6 +36,10 @@ int CrawlRun::QueueRetryList(const std::string& path) {
     return queued;
 }
 
+void CrawlRun::KeepUnfinishedList(const std::string& path) {
+    crawl_->KeepUnfinishedList(path);
+}
+
 CrawlOutcome CrawlRun::Run() {
     CrawlOutcome outcome;
     if (stops_ > 0) {

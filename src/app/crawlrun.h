@@ -47,6 +47,8 @@ class CrawlRun final {
     // Queues the jobs of a retry list. Returns their number, -1 when path is no retry list;
     // an empty list beeps.
     int QueueRetryList(const std::string& path);
+    // Keeps what is not finished in the retry list at path while the crawl runs.
+    void KeepUnfinishedList(const std::string& path);
 
     // Runs until the finish report queues nothing more or a stop was asked for; a stop asked
     // for before it began runs nothing and counts as failed. Afterwards the fetched start URLs

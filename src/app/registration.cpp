@@ -1,5 +1,9 @@
 #include "app/registration.h"
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
 #include "net/url.h"
 #include "store/configclass.h"
 #include "util/strutil.h"
@@ -62,9 +66,20 @@ store::CrawlRequest StartJob(const store::AcquisitionCondition& condition,
 }
 
 std::unique_ptr<crawl::KelvraClass_Log> CreateCrawl(AppCore& core, crawl::CrawlDisplay& display) {
+    const RunOverrides& overrides = core.Overrides();
+    const std::string mcf_path = core.DataDirectoryPath() + kConnectionTableName;
     auto crawl = std::make_unique<crawl::KelvraClass_Log>(
-        core.Store(), core.Settings().get_thread, core.DataDirectoryPath() + kConnectionTableName,
-        display);
+        core.Store(), overrides.workers.value_or(core.Settings().get_thread), mcf_path, display);
+    for (const std::string& unclear : crawl->limits().Unclear()) {
+        std::fprintf(stderr, "warning: %s: %s\n", mcf_path.c_str(), unclear.c_str());
+    }
+    const std::string line = ConnectionLine(overrides);
+    if (!line.empty()) {
+        // The first matching line wins, so this one rules every server for this run.
+        std::ostringstream table;
+        table << line << std::ifstream(mcf_path, std::ios::binary).rdbuf();
+        crawl->limits().Parse(table.str());
+    }
     crawl->Setup(CrawlEnvironmentFrom(core.Settings()));
     return crawl;
 }
@@ -87,6 +102,7 @@ int RegisterStartUrls(AppCore& core, crawl::KelvraClass& crawl,
             default_list.push_back(url);
             continue;
         }
+        ApplyOverrides(core.Overrides(), condition);
         store::CrawlRequest request = StartJob(condition, {url});
         const int queued = crawl.AddStartUrl(request);
         if (queued > 0) registered.push_back(url);
@@ -96,6 +112,7 @@ int RegisterStartUrls(AppCore& core, crawl::KelvraClass& crawl,
     if (!default_list.empty()) {
         store::AcquisitionCondition condition;
         conditions.ReadCondition(store::GetConditionClass::kDefaultSection, condition, false);
+        ApplyOverrides(core.Overrides(), condition);
         store::CrawlRequest request = StartJob(condition, default_list);
         accepted += crawl.AddStartUrl(request);
         for (std::size_t i = 0; i < default_list.size() && i < request.urls.size(); ++i) {

@@ -185,8 +185,22 @@ std::string Cut(std::string text) {
     return text;
 }
 
+bool IsWholeNumber(std::string_view text) {
+    text = WithoutLeadingWhite(text);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20) text.remove_suffix(1);
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// A number the program read otherwise than it is written (not a number, or out of range).
+void WarnUnclear(const std::string& file, const SettingKey& k, const std::string& text, long used) {
+    std::fprintf(stderr, "warning: %s: [%s] %s=%s not understood, %ld used\n", file.c_str(),
+                 k.section, k.key, text.c_str(), used);
+}
+
 // The key's value as the profile holds it, or its default when missing or out of range.
-void LoadKey(const SettingKey& k, const platform::ProfileDocument& ini, AppSettings& s) {
+void LoadKey(const SettingKey& k, const platform::ProfileDocument& ini, AppSettings& s,
+             const std::string& file) {
     std::visit(
         [&](auto member) {
             using T = std::remove_cvref_t<decltype(s.*member)>;
@@ -197,7 +211,12 @@ void LoadKey(const SettingKey& k, const platform::ProfileDocument& ini, AppSetti
                 s.*member = ini.GetInt(k.section, k.key, k.number) != 0;
             } else {
                 const long value = ini.GetInt(k.section, k.key, k.number);
-                s.*member = static_cast<T>(value < k.min || value > k.max ? k.outside : value);
+                const bool outside = value < k.min || value > k.max;
+                s.*member = static_cast<T>(outside ? k.outside : value);
+                const std::string text = ini.GetString(k.section, k.key, "");
+                if (!text.empty() && (outside || !IsWholeNumber(text))) {
+                    WarnUnclear(file, k, text, static_cast<long>(s.*member));
+                }
             }
         },
         k.member);
@@ -261,7 +280,7 @@ AppSettings::AppSettings() {
 
 void LoadSettings(AppSettings& settings, LIFOClass& history, const std::string& ini_path) {
     const platform::ProfileDocument ini = LoadOrEmpty(ini_path);
-    for (const SettingKey& key : kSettingKeys) LoadKey(key, ini, settings);
+    for (const SettingKey& key : kSettingKeys) LoadKey(key, ini, settings, ini_path);
     settings.connect_ports = ParsePortList(ini.GetString(kOrvaneSection, "ConnectPorts", ""));
     settings.proxy = server::LoadProxyEnvironment(ini);
     history.Load(kHistorySection, ini);
@@ -289,6 +308,10 @@ std::string DataDirectory(const AppSettings& settings, const std::string& start_
     std::error_code error;
     const bool usable = !base.empty() && std::filesystem::is_directory(base, error) &&
                         ::access(base.c_str(), R_OK | W_OK | X_OK) == 0;
+    if (!base.empty() && !usable) {
+        std::fprintf(stderr, "warning: BaseDirectory=%s cannot be used, %s used\n", base.c_str(),
+                     start_directory.c_str());
+    }
     std::string directory = usable ? base : start_directory;
     if (directory.empty() || directory.back() != '/') directory += '/';
     return directory;

@@ -8,11 +8,13 @@
 #include <string>
 
 #include "app/appcore.h"
+#include "app/settings.h"
 #include "app/startup.h"
 #include "console/commandline.h"
 #include "console/commands.h"
 #include "console/consoledisplay.h"
 #include "console/consoleui.h"
+#include "console/servefetch.h"
 #include "console/signalwatch.h"
 #include "server/serversettings.h"
 
@@ -33,24 +35,68 @@ int Fail(const std::string& message) {
     return console::kExitStartup;
 }
 
+// Another instance holds these settings: when it serves, it fetches the URLs itself.
+int HandOver(const console::CommandLine& line, const app::ProgramEnvironment& environment) {
+    if (line.HasRunOptions() || line.resume) {
+        return Fail(
+            "another instance runs with the same settings; its crawl cannot take this get's "
+            "per-run options (-d -c -w -j -l --update --continue): run get without them, or "
+            "after it ends");
+    }
+    app::AppSettings settings;
+    app::LIFOClass history{app::kHistoryCapacity};
+    app::LoadSettings(settings, history, environment.ini_path);
+    const int accepted = console::HandOverUrls(settings.port, line.urls);
+    if (accepted == 0) return Fail("another instance runs with the same settings");
+    std::printf(
+        "kelvrac: a serve runs with the same settings; %d of %zu URLs handed to it on "
+        "port %d, which fetches them\n",
+        accepted, line.urls.size(), static_cast<int>(settings.port));
+    return accepted == static_cast<int>(line.urls.size()) ? console::kExitDone
+                                                          : console::kExitFailed;
+}
+
+// --help and --version need nothing of the program's files.
+bool AnswersAtOnce(const console::CommandLine& line) {
+    if (line.command == console::Command::kHelp) {
+        std::fputs(console::HelpText(line.help_topic).c_str(), stdout);
+    } else if (line.command == console::Command::kVersion) {
+        std::fputs(console::kVersionText, stdout);
+    } else {
+        return false;
+    }
+    return true;
+}
+
 int Run(int argc, const char* const* argv, console::SignalWatcher& signals) {
+    std::string error;
+    std::optional<console::CommandLine> line = console::ParseCommandLine(argc, argv, error);
+    if (!line) return Fail(error + "\n" + console::UsageText() + "(kelvrac --help tells more)");
+    if (AnswersAtOnce(*line)) return console::kExitDone;
+    if (!line->data_directory.empty()) {
+        std::optional<std::string> directory =
+            console::UsableDataDirectory(line->data_directory, error);
+        if (!directory) return Fail(error);
+        line->overrides.data_directory = std::move(*directory);
+    }
     console::ConsoleUserInterface ui(stdin, stdout, stderr);
     std::optional<app::ProgramEnvironment> environment = app::PrepareProgram(ui, argc, argv);
     if (!environment) return console::kExitStartup;
-    std::string error;
-    std::optional<console::CommandLine> line = console::ParseCommandLine(argc, argv, error);
-    if (!line) return Fail(error + "\n" + console::kUsage);
     if (line->command == console::Command::kRetry &&
         access(line->retry_list_in.c_str(), R_OK) != 0) {
         return Fail("cannot read " + line->retry_list_in);
     }
     const auto lock = app::InstanceLock::Acquire(DirectoryOf(environment->ini_path));
+    if (!lock && line->command == console::Command::kGet) return HandOver(*line, *environment);
     if (!lock) return Fail("another instance runs with the same settings");
 
-    console::ConsoleServerMonitor monitor(stdout, line->verbose);
+    console::UrlInbox inbox;
+    console::ConsoleServerMonitor monitor(stdout, line->verbose, &inbox);
     app::AppCore core(ui, *environment);
     core.SetServerMonitor(monitor);
-    core.SetHasMainWindow(false);
+    // serve takes the "/get?" requests of browsers, as the main window does.
+    core.SetHasMainWindow(line->command == console::Command::kServe);
+    core.SetRunOverrides(line->overrides);
     core.LoadSettings();
     const std::uint32_t mode = console::StartMode(*line, core.Settings());
     if (line->command == console::Command::kServe && !server::IsServingMode(mode)) {
@@ -59,7 +105,7 @@ int Run(int argc, const char* const* argv, console::SignalWatcher& signals) {
     core.StartUp(mode);
     // An abort that has to end the process at once still leaves kelvra.hif saved.
     signals.SetLastResort([&core] { core.SaveBeforeForcedEnd(); });
-    int code = console::RunCommand(core, *line, signals, stdout, stderr);
+    int code = console::RunCommand(core, *line, signals, inbox, stdout, stderr);
     if (!core.ShutDown(true) && code == console::kExitDone) code = console::kExitFailed;
     signals.SetLastResort(nullptr);
     return code;

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "crawl/failurecause.h"
+
 namespace kelvra::crawl {
 
 enum class MessageIcon { kInformation, kError, kExclamation, kQuestion };
@@ -20,6 +22,15 @@ struct SaveFileRequest {
     std::string pattern;      // "*.rlf"
     std::string title;
     std::string default_extension;  // "rlf"
+};
+
+// How one transaction ended, as the status line shows it and with the cause of a failure.
+struct FetchOutcome {
+    std::string_view url;
+    int status = 0;          // FetchStatus
+    std::int64_t bytes = 0;  // body bytes received
+    bool again = false;      // the URL is queued for another attempt
+    FailureCause cause;      // kind kNone when nothing failed
 };
 
 class CrawlDisplay {
@@ -36,6 +47,8 @@ class CrawlDisplay {
     virtual void Progress(int slot, std::int64_t received, std::int64_t total) = 0;
     // "%s\n": the crawl's log line (investigation, errors, phase texts).
     virtual void Log(std::string_view message) = 0;
+    // Right after the status line of a finished transaction. Nothing by default.
+    virtual void Outcome(int slot, const FetchOutcome& outcome);
     // Every status line "idle", the investigation line "idle.".
     virtual void Clear() = 0;
 

@@ -1,5 +1,7 @@
 #include "crawl/fetch.h"
 
+#include <cerrno>
+
 #include <cstdio>
 
 #include "crawl/auth.h"
@@ -116,13 +118,17 @@ WorkerResult FetchTransaction::RunFetch() {
     slot_.header_arrived = false;
     slot_.keep_response = false;
     slot_.worker_commit = {};
+    slot_.cause = {};
     if (slot_.job == nullptr) return WorkerResult::kSendFailed;
     slot_.connection->transport().ArmStallGuard(crawl_.environment_.timeout);
     bool reused_kept = (slot_.flags & SlotFlag::kKeep) != 0 && ReuseKeptConnection();
     if (!reused_kept) {
         ShowFreshStart();
         if (!PauseBeforeRequest()) return WorkerState::kEnding;
-        if (SendCurrent() != net::ChannelCode::kOk) {
+        const net::ChannelCode sent = SendCurrent();
+        if (sent != net::ChannelCode::kOk) {
+            NoteFailure(sent, sent == net::ChannelCode::kSendFailed ? FetchPhase::kSend
+                                                                    : FetchPhase::kConnect);
             slot_.connection->Close();
             return WorkerResult::kSendFailed;
         }
@@ -142,6 +148,13 @@ WorkerResult FetchTransaction::RunFetch() {
     }
     net::ChannelCode code = net::ChannelCode::kOk;
     ReadOutcome outcome = ReadBody(code);
+    // The temporary file is buffered: a full disk shows only when it is flushed.
+    std::FILE* stream = slot_.connection->TempStream();
+    if (outcome == ReadOutcome::kComplete && stream != nullptr && std::fflush(stream) != 0) {
+        outcome = ReadOutcome::kFailed;
+        code = net::ChannelCode::kTempFileFailed;
+    }
+    if (outcome == ReadOutcome::kFailed) NoteFailure(code, FetchPhase::kBody);
     return FinishFetch(outcome, code);
 }
 
@@ -184,6 +197,7 @@ WorkerResult FetchTransaction::ReadHeaderResult(bool reused_kept) {
     // A redirection whose header was cut short after its Location line counts as arrived.
     slot_.header_arrived = slot_.connection->State() >= net::kHeaderComplete;
     if (read.Arrived()) return WorkerResult::kHeaderRead;
+    NoteFailure(read.failure, FetchPhase::kHeader);
     slot_.connection->Close();
     if (read.failure == net::ChannelCode::kTempFileFailed) return WorkerResult::kTempFileFailed;
     if (read.PeerClosed() && reused_kept) return WorkerResult::kKeptClosed;
@@ -295,7 +309,10 @@ store::Committed FetchTransaction::CommitNow(unsigned flags) {
     object.content_length = buffer.content_length;
     object.cut_short = !slot_.connection->BodyComplete();
     std::FILE* stream = slot_.connection->TempStream();
-    if (stream == nullptr) return {};
+    if (stream == nullptr) {
+        slot_.cause = LocalFileFailure(slot_.connection->TempFileLocation(), 0);
+        return {};
+    }
     // A robots.txt past its limit is taken as if it ended there.
     if ((slot_.job->flags & kRobots) != 0 &&
         store::StreamSize(stream) - object.header_length > kMaxRobotsBytes) {
@@ -305,7 +322,29 @@ store::Committed FetchTransaction::CommitNow(unsigned flags) {
     object.stop = [this] {
         return crawl_.StopRequested(index_) || crawl_.stop_level_.load() == StopLevel::kAbort;
     };
-    return crawl_.store_.Commit(slot_.url, stream, object, flags);
+    store::Committed committed = crawl_.store_.Commit(slot_.url, stream, object, flags);
+    if (committed.record == nullptr) NoteStoreFailure();
+    return committed;
+}
+
+// Right after the failed call, before anything else can change errno.
+void FetchTransaction::NoteFailure(net::ChannelCode code, FetchPhase phase) {
+    const int error = errno;
+    slot_.cause = code == net::ChannelCode::kTempFileFailed
+                      ? LocalFileFailure(slot_.connection->TempFileLocation(), error)
+                      : ChannelFailure(code, phase, error);
+}
+
+void FetchTransaction::NoteStoreFailure() {
+    const int error = errno;
+    if (crawl_.StopRequested(index_)) {
+        slot_.cause.kind = FailureKind::kStopped;
+        return;
+    }
+    // The object's own file when it has one already, else the directory it goes into.
+    std::string path;
+    if (!crawl_.store_.GetUrlLocalPath(slot_.url, path)) path = crawl_.store_.DataDirectory();
+    slot_.cause = LocalFileFailure(std::move(path), error);
 }
 
 int FetchTransaction::HandleResponse(Requeue& requeue) {

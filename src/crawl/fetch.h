@@ -55,6 +55,9 @@ class FetchTransaction {
     int HandleOther();
     store::Committed CommitSlot(unsigned flags);
     store::Committed CommitNow(unsigned flags);
+    // Why the transaction failed, into the slot for the scheduler.
+    void NoteFailure(net::ChannelCode code, FetchPhase phase);
+    void NoteStoreFailure();
     std::optional<unsigned> LeadingCommitFlags() const;
     void RetryPartial(Requeue& requeue);
 

@@ -12,6 +12,7 @@
 //   ... Stop() from another thread (SIGINT, dialog close) ends it early.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -21,6 +22,7 @@
 
 #include "crawl/auth.h"
 #include "crawl/crawldisplay.h"
+#include "crawl/failurecause.h"
 #include "crawl/maxconnect.h"
 #include "crawl/requestheaders.h"
 #include "crawl/slotconnection.h"
@@ -68,6 +70,7 @@ struct WorkerSlot {
     int response_status = 0;  // HTTP status of the answer; 0 when none arrived
     bool header_arrived = false;
     bool keep_response = false;
+    FailureCause cause;  // why the last transaction failed
     // The commit the worker made itself right after a whole answer (see
     // FetchTransaction::CommitOnWorker), for the scheduler's handler to take instead of
     // committing again.
@@ -104,6 +107,10 @@ class KelvraClass : public ThreadClass {
     void Stop();
     void Stop(StopLevel level);
     int WriteRetryList(const std::string& path);
+    // Keeps the URLs not finished yet (failed, running, queued) in a retry list at path while
+    // the crawl runs, so that a killed run can be finished: rewritten whole at most once a
+    // second and when the crawl ends, removed when nothing is left. Empty: none kept.
+    void KeepUnfinishedList(std::string path) { unfinished_path_ = std::move(path); }
     int ReadRetryList(const std::string& path);
 
     void CrawlLoop();
@@ -165,6 +172,12 @@ class KelvraClass : public ThreadClass {
     bool StartIdleWorkers();
     bool CollectResults();
     int DecideStatus(int i, Requeue& requeue);
+    // Tells the display how slot i's transaction ended; again: its URL is queued once more.
+    void ReportOutcome(int i, int status, bool again);
+    // The unfinished list now (final) or when a second has passed since the last write.
+    void SaveUnfinished(bool final);
+    int WriteJobList(const std::string& path, const std::vector<std::string>& urls,
+                     bool unfinished);
     void TakeExclusiveRight(int i, int status);
     void RegisterUnfinished();
     void CloseAllConnections();
@@ -183,6 +196,8 @@ class KelvraClass : public ThreadClass {
     std::atomic<StopLevel> stop_level_{StopLevel::kNone};
     long processed_ = 0;
     std::vector<std::string> error_urls_;
+    std::string unfinished_path_;
+    std::chrono::steady_clock::time_point unfinished_saved_{};
     std::size_t error_cursor_ = 0;
     int auth_holder_ = -1;
     AcceptedCredentials accepted_;

@@ -31,6 +31,16 @@ std::string_view NextPart(std::string_view& rest) {
     return part;
 }
 
+// What a line's connection count that the table cannot take reads as, for a warning.
+std::string UnclearConnections(std::string_view value) {
+    NextPart(value);
+    long number = 0;
+    if (!ParsePart(NextPart(value), number) || number <= ServerLimit::kMaxConnections) return {};
+    return "connections " + std::to_string(number) + " beyond " +
+           std::to_string(ServerLimit::kMaxConnections) + ", " +
+           std::to_string(ServerLimit::kDefaultConnections) + " used";
+}
+
 }  // namespace
 
 int ServerLimit::PauseMs() const {
@@ -75,6 +85,7 @@ bool MaxConnectClass::Load(const std::string& path) {
 
 void MaxConnectClass::Parse(std::string_view text) {
     entries_.clear();
+    unclear_.clear();
     while (!text.empty()) {
         std::size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
@@ -92,8 +103,11 @@ void MaxConnectClass::ParseLine(std::string_view line) {
     filter_text.append(line.substr(0, word_end));
     Entry entry;
     entry.pattern = std::make_unique<store::ExtFilterClass>(filter_text);
-    entry.limit = ParseServerLimit(util::Trim(line.substr(word_end)));
+    const std::string_view value = util::Trim(line.substr(word_end));
+    entry.limit = ParseServerLimit(value);
     entries_.push_back(std::move(entry));
+    const std::string unclear = UnclearConnections(value);
+    if (!unclear.empty()) unclear_.push_back(std::string(line) + ": " + unclear);
 }
 
 ServerLimit MaxConnectClass::Lookup(std::string_view url) const {

@@ -66,6 +66,8 @@ class MaxConnectClass final {
     // The setting for a URL (scheme optional; patterns see it without scheme).
     ServerLimit Lookup(std::string_view url) const;
     std::size_t size() const { return entries_.size(); }
+    // The lines whose values were replaced by defaults, each with what was used instead.
+    const std::vector<std::string>& Unclear() const { return unclear_; }
 
   private:
     struct Entry {
@@ -75,6 +77,7 @@ class MaxConnectClass final {
     void ParseLine(std::string_view line);
 
     std::vector<Entry> entries_;
+    std::vector<std::string> unclear_;
 };
 
 }  // namespace kelvra::crawl

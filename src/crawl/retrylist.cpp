@@ -1,4 +1,5 @@
 // Saving the failed jobs of a crawl with everything needed to go on later, and loading them.
+#include <cstdio>
 #include <map>
 
 #include "crawl/kelvra.h"
@@ -35,6 +36,29 @@ RetryRulesBlock BlockOf(const store::CrawlRules& rules) {
 }  // namespace
 
 int KelvraClass::WriteRetryList(const std::string& path) {
+    return WriteJobList(path, error_urls_, false);
+}
+
+void KelvraClass::SaveUnfinished(bool final) {
+    if (unfinished_path_.empty()) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!final && now - unfinished_saved_ < std::chrono::seconds(1)) return;
+    unfinished_saved_ = now;
+    std::vector<std::string> urls = error_urls_;
+    for (const WorkerSlot& slot : slots_) {
+        if (slot.job != nullptr) urls.push_back(slot.url);
+        if (slot.next_job != nullptr) urls.push_back(slot.next_url);
+    }
+    for (std::string& url : url_table_->QueuedUrls()) urls.push_back(std::move(url));
+    if (urls.empty()) {
+        std::remove(unfinished_path_.c_str());
+        return;
+    }
+    WriteJobList(unfinished_path_, urls, true);
+}
+
+int KelvraClass::WriteJobList(const std::string& path, const std::vector<std::string>& urls,
+                              bool unfinished) {
     RetryListData data;
     std::map<const store::CrawlRules*, std::uint16_t> index_of;
     for (const store::CrawlRules* rules : Contexts(*url_table_)) {
@@ -55,7 +79,7 @@ int KelvraClass::WriteRetryList(const std::string& path) {
             }
         }
     }
-    for (const std::string& url : error_urls_) {
+    for (const std::string& url : urls) {
         const store::FetchJob* job = url_table_->GetJob(url);
         if (job == nullptr) continue;
         RetryFailedJob failed;
@@ -69,6 +93,9 @@ int KelvraClass::WriteRetryList(const std::string& path) {
         failed.rules_index = found != index_of.end() ? found->second : 0;
         failed.flags = job->flags;
         failed.trace = job->trace;
+        // The list may be a second old: a page below it that the killed run stored already
+        // answers 304 next time, and its links are still to be followed, all the way down.
+        if (unfinished) failed.trace = -1;
         data.failed.push_back(std::move(failed));
     }
     return WriteRetryListFile(path, data);

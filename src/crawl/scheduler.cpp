@@ -179,6 +179,7 @@ void KelvraClass::CrawlLoop() {
         bool started = StartIdleWorkers();
         if (started && stop_level_.load() != StopLevel::kAbort) WaitManager(true);
         bool busy = CollectResults() || started;
+        SaveUnfinished(false);
         if (!busy && (url_table_->QueueCount() == 0 || stop_level_.load() != StopLevel::kNone))
             break;
         if (stop_level_.load() == StopLevel::kAbort) {
@@ -196,6 +197,7 @@ void KelvraClass::CrawlLoop() {
     LogMessage("Closing all sockets ...");
     CloseAllConnections();
     if (stop_level_.load() != StopLevel::kNone) RegisterUnfinished();
+    SaveUnfinished(true);
     LogMessage("Done.");
 }
 
@@ -288,13 +290,54 @@ bool KelvraClass::CollectResults() {
             LogMessage(std::string(FetchStatusName(status)) + ": " + slot.url);
             requeue = Requeue::kLater;
         }
+        const std::size_t errors = error_urls_.size();
         if (requeue != Requeue::kNone && !slot.url.empty()) {
             RegisterRetry(slot.url, requeue == Requeue::kFailed);
         }
+        ReportOutcome(i, status, requeue != Requeue::kNone && error_urls_.size() == errors);
         ReleaseSlot(i);
         if (slot.job != nullptr || slot.next_job != nullptr) busy = true;
     }
     return busy;
+}
+
+void KelvraClass::ReportOutcome(int i, int status, bool again) {
+    WorkerSlot& slot = slots_[i];
+    FetchOutcome outcome;
+    outcome.url = slot.url;
+    outcome.status = status;
+    outcome.bytes = slot.connection->Consumed();
+    outcome.again = again || (slot.flags & SlotFlag::kRetryNow) != 0;
+    switch (status) {
+        case kStatusNoGood:
+        case kStatusUnAuth:
+            // A site without robots.txt is the usual case, not a failure.
+            if (slot.job == nullptr || (slot.job->flags & store::JobFlag::kRobots) == 0) {
+                outcome.cause =
+                    HttpFailure(slot.response_status, slot.connection->Buffer().Header());
+            }
+            break;
+        case kStatusKilled:
+            outcome.cause.kind = FailureKind::kStopped;
+            break;
+        case kStatusTooLong:
+            outcome.cause.kind = FailureKind::kTooLarge;
+            break;
+        case kStatusBadSize:
+            // The reader may take the end of the connection for the end of the body.
+            outcome.cause = slot.cause.Failed()
+                                ? slot.cause
+                                : ChannelFailure(net::ChannelCode::kOk, FetchPhase::kBody, 0);
+            break;
+        case kStatusError:
+        case kStatusIOError:
+        case kStatusAbnormal:
+            outcome.cause = slot.cause;
+            break;
+        default:
+            break;  // it worked, or goes on at once
+    }
+    display_.Outcome(i, outcome);
 }
 
 int KelvraClass::DecideStatus(int i, Requeue& requeue) {

@@ -134,6 +134,11 @@ int TCPIPClass::Peek(long timeout_us) {
     return transport_->Peek(socket_);
 }
 
+std::string TCPIPClass::TempFileLocation() const {
+    if (!temp_path_.empty()) return temp_path_;
+    return temp_directory_.empty() ? TempDirectory() : temp_directory_;
+}
+
 bool TCPIPClass::MakeTempName() {
     if (!temp_path_.empty()) return true;
     char prefix[8];

@@ -73,6 +73,8 @@ class TCPIPClass {
     void SetTee(bool on) { tee_ = on; }
     bool Tee() const { return tee_; }
     const std::string& TempPath() const { return temp_path_; }
+    // The temporary response file, or the directory it is made in while there is none.
+    std::string TempFileLocation() const;
     // Directory for the temporary file when it is first made ($TMPDIR or /tmp unless set).
     void SetTempDirectory(std::string directory) { temp_directory_ = std::move(directory); }
     // Removes the last count bytes of the temporary file and positions the stream at the new

@@ -27,6 +27,7 @@ ChannelCode PlainTransport::Established(int fd) {
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) < 0 || error != 0) {
+        if (error != 0) errno = error;  // the caller tells the user why
         return ChannelCode::kConnectFailed;
     }
     return ChannelCode::kOk;

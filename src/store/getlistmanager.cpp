@@ -139,6 +139,14 @@ std::optional<std::string> getlistmanager::Dequeue(bool remove) {
     return url;
 }
 
+std::vector<std::string> getlistmanager::QueuedUrls() {
+    util::MutexLock lock(mutex_);
+    std::vector<std::string> urls;
+    urls.reserve(queue_.size());
+    for (const QueueEntry& entry : queue_) urls.push_back(EntryText(entry));
+    return urls;
+}
+
 bool getlistmanager::MoveFirstToEnd() {
     util::MutexLock lock(mutex_);
     if (queue_.empty()) return false;

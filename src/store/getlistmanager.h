@@ -93,6 +93,8 @@ class getlistmanager : public treelistmanager {
     // moving it, in one pass under one lock.
     std::size_t MoveHostsToEnd(const std::vector<const treelistnode*>& hosts, std::size_t limit);
     std::size_t QueueCount();
+    // The URLs of the queue in order, left in it.
+    std::vector<std::string> QueuedUrls();
     // How many entries were ever appended to the queue; a change means there may be entries
     // nobody has examined yet.
     std::uint64_t EnqueueCount();

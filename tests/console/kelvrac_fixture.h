@@ -68,6 +68,7 @@ class KelvracTest : public ::testing::Test {
         argv.insert(argv.end(), args.begin(), args.end());
         ChildProcess::Options options;
         options.env = {"XDG_CONFIG_HOME=" + config_};
+        options.env.insert(options.env.end(), env_.begin(), env_.end());
         options.directory = directory;
         auto child = std::make_unique<ChildProcess>(argv, options);
         EXPECT_TRUE(child->Started());
@@ -85,6 +86,7 @@ class KelvracTest : public ::testing::Test {
     }
 
     TempDir dir_;
+    std::vector<std::string> env_;  // more "NAME=value" for the program
     std::string config_;
     std::string data_;
 };

@@ -97,13 +97,70 @@ TEST_F(KelvracServe, AnswersFromTheStoredCopiesAndEndsCleanlyOnASignal) {
     EXPECT_TRUE(DataExists("kelvra.hif"));
 }
 
-TEST_F(KelvracServe, ASecondInstanceWithTheSameSettingsIsRefused) {
+// A port nobody listens on now.
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+constexpr char kCrawlDone[] = "[終了報告] 取得作業が完了しました\n";
+
+TEST_F(KelvracServe, FetchesWhatABrowserAsksForAndServesIt) {
+    test::TestOrigin origin([](const test::Request&) {
+        return test::Reply().Send(
+            test::HttpResponse("HTTP/1.1 200 OK", "fetched", "Content-Type: text/plain\r\n"));
+    });
+    const std::string url = origin.Url("/asked.txt");
+    int port = 0;
+    auto child = Serve({"serve", "local"}, port);
+    ASSERT_GT(port, 0) << child->Out() << child->Err();
+    // The link of the page a browser gets for what is not stored.
+    const std::string answer = Ask(port, "GET /get?" + url + " HTTP/1.0\r\n\r\n");
+    EXPECT_NE(answer.find("202 Request Success"), std::string::npos) << answer;
+    ASSERT_TRUE(child->WaitForOutput(kCrawlDone, kRunTimeoutMs)) << child->Out();
+    EXPECT_NE(Ask(port, "GET " + url + " HTTP/1.0\r\n\r\n").find("\r\n\r\nfetched"),
+              std::string::npos);
+    child->Signal(SIGTERM);
+    EXPECT_EQ(child->Wait(kRunTimeoutMs), 0) << child->Err();
+}
+
+TEST_F(KelvracServe, AGetWhileServeRunsHandsItsUrlsOver) {
+    test::TestOrigin origin([](const test::Request&) {
+        return test::Reply().Send(
+            test::HttpResponse("HTTP/1.1 200 OK", "handed", "Content-Type: text/plain\r\n"));
+    });
+    const int fixed = FreePort();
+    ASSERT_GT(fixed, 0);
+    WriteIni("[General]\nBaseDirectory=" + data_ + "\n[Orvane]\nPort=" + std::to_string(fixed) +
+             "\n");
     int port = 0;
     auto child = Serve({"serve", "1"}, port);
-    ASSERT_GT(port, 0) << child->Out() << child->Err();
+    ASSERT_EQ(port, fixed) << child->Out() << child->Err();
+
+    std::string out;
     std::string err;
-    EXPECT_EQ(Run({"get", "http://127.0.0.1:1/"}, nullptr, &err), 2);
+    EXPECT_EQ(Run({"get", "-c", "2", origin.Url("/a.txt")}, &out, &err), 2);
+    EXPECT_NE(err.find("per-run options"), std::string::npos) << err;
+    EXPECT_EQ(Run({"serve", "1"}, &out, &err), 2);
     EXPECT_NE(err.find("another instance"), std::string::npos) << err;
+
+    ASSERT_EQ(Run({"get", origin.Url("/a.txt")}, &out, &err), 0) << out << err;
+    EXPECT_NE(out.find("1 of 1 URLs handed to it on port " + std::to_string(fixed)),
+              std::string::npos)
+        << out;
+    ASSERT_TRUE(child->WaitForOutput(kCrawlDone, kRunTimeoutMs)) << child->Out();
+    EXPECT_NE(Ask(port, "GET " + origin.Url("/a.txt") + " HTTP/1.0\r\n\r\n").find("\r\n\r\nhanded"),
+              std::string::npos);
     child->Signal(SIGINT);
     EXPECT_EQ(child->Wait(kRunTimeoutMs), 0) << child->Err();
 }
