@@ -3,7 +3,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -112,12 +115,53 @@ Connection::~Connection() {
 }
 
 void Connection::Close() {
+    if (ssl_ != nullptr) {
+        SSL_shutdown(ssl_);
+        SSL_free(ssl_);
+        ssl_ = nullptr;
+    }
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
 }
 
+bool Connection::AcceptTls(ssl_ctx_st* context) {
+    // A client that neither shakes hands nor leaves must not hold the origin's shutdown.
+    timeval limit{10, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ssl_ = SSL_new(context);
+    if (ssl_ == nullptr || SSL_set_fd(ssl_, fd_) != 1) return false;
+    ERR_clear_error();
+    if (SSL_accept(ssl_) == 1) {
+        timeval none{0, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
+        return true;
+    }
+    SSL_free(ssl_);
+    ssl_ = nullptr;
+    return false;
+}
+
+bool Connection::Resumed() const {
+    return ssl_ != nullptr && SSL_session_reused(ssl_) == 1;
+}
+
+long Connection::ReceiveSome(char* data, std::size_t capacity) {
+    if (ssl_ == nullptr) return static_cast<long>(::recv(fd_, data, capacity, 0));
+    ERR_clear_error();
+    return SSL_read(ssl_, data, static_cast<int>(capacity));
+}
+
+long Connection::SendSome(std::string_view bytes) {
+    if (ssl_ == nullptr) {
+        return static_cast<long>(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+    }
+    ERR_clear_error();
+    return SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size()));
+}
+
 int Connection::WaitReadable(int timeout_ms) {
     if (fd_ < 0) return -1;
+    if (ssl_ != nullptr && SSL_pending(ssl_) > 0) return 1;
     pollfd fds[2] = {{fd_, POLLIN, 0}, {origin_.StopFd(), POLLIN, 0}};
     int rc;
     do {
@@ -140,7 +184,7 @@ bool Connection::WaitWritable() {
 bool Connection::FillBuffer(int timeout_ms) {
     if (WaitReadable(timeout_ms) != 1) return false;
     char block[kReadBlock];
-    ssize_t n = ::recv(fd_, block, sizeof block, 0);
+    long n = ReceiveSome(block, sizeof block);
     if (n <= 0) return false;
     origin_.Record(index_, std::string_view(block, static_cast<std::size_t>(n)));
     pending_.append(block, static_cast<std::size_t>(n));
@@ -173,7 +217,7 @@ bool Connection::ReadUntil(std::string_view delimiter, std::string& out, int tim
 
 bool Connection::Send(std::string_view bytes) {
     while (!bytes.empty() && fd_ >= 0) {
-        ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        long n = SendSome(bytes);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -214,7 +258,7 @@ bool Connection::Play(const Reply& reply) {
 void Connection::WaitForClientClose() {
     char block[kReadBlock];
     while (WaitReadable(-1) == 1) {
-        ssize_t n = ::recv(fd_, block, sizeof block, 0);
+        long n = ReceiveSome(block, sizeof block);
         if (n <= 0) return;
         origin_.Record(index_, std::string_view(block, static_cast<std::size_t>(n)));
     }
@@ -234,6 +278,29 @@ TestOrigin::TestOrigin(ConnectionHandler handler) : connection_handler_(std::mov
 
 TestOrigin::~TestOrigin() {
     Stop();
+    SSL_CTX_free(tls_);
+}
+
+TestOrigin& TestOrigin::UseTls(TestCertificate certificate) {
+    // A client that leaves mid-reply must not end the test process (OpenSSL writes with write(2)).
+    ::signal(SIGPIPE, SIG_IGN);
+    const CertificateFiles files = CertificateFor(certificate);
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    if (context == nullptr ||
+        SSL_CTX_use_certificate_chain_file(context, files.certificate.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(context, files.key.c_str(), SSL_FILETYPE_PEM) != 1) {
+        SSL_CTX_free(context);
+        throw std::runtime_error("test origin: cannot load " + files.certificate);
+    }
+    std::lock_guard lock(mutex_);
+    SSL_CTX_free(tls_);
+    tls_ = context;
+    return *this;
+}
+
+int TestOrigin::ResumedHandshakes() const {
+    std::lock_guard lock(mutex_);
+    return resumed_;
 }
 
 void TestOrigin::Start() {
@@ -287,6 +354,16 @@ void TestOrigin::AcceptLoop() {
 
 void TestOrigin::Serve(int fd, int index) {
     Connection connection(fd, index, *this);
+    SSL_CTX* tls = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        tls = tls_;
+    }
+    if (tls != nullptr) {
+        if (!connection.AcceptTls(tls)) return;
+        std::lock_guard lock(mutex_);
+        resumed_ += connection.Resumed() ? 1 : 0;
+    }
     if (connection_handler_) return connection_handler_(connection);
     ServeRequests(connection);
 }
@@ -329,7 +406,8 @@ void TestOrigin::RecordRequest(Request request) {
 }
 
 std::string TestOrigin::Url(std::string_view path) const {
-    return "http://" + HostPort() + std::string(path);
+    std::lock_guard lock(mutex_);
+    return (tls_ != nullptr ? "https://" : "http://") + HostPort() + std::string(path);
 }
 
 std::string TestOrigin::HostPort() const {

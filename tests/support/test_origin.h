@@ -27,6 +27,9 @@
 // bytes until then (Repeat: a body without end).
 //
 // Requests are read up to the blank line that ends the header, plus a Content-Length body.
+//
+// UseTls makes it an https origin (certificates from support/test_pki.h); what it records is
+// then the decrypted bytes, and ResumedHandshakes counts the connections that resumed a session.
 
 #include <atomic>
 #include <condition_variable>
@@ -37,6 +40,11 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "support/test_pki.h"
+
+struct ssl_st;
+struct ssl_ctx_st;
 
 namespace kelvra::test {
 
@@ -107,8 +115,13 @@ class Connection {
     void WaitForClientClose();
     void Close();
     bool Closed() const { return fd_ < 0; }
+    // The server side of a TLS handshake; false when it failed (the client refused us).
+    bool AcceptTls(ssl_ctx_st* context);
+    bool Resumed() const;
 
   private:
+    long ReceiveSome(char* data, std::size_t capacity);
+    long SendSome(std::string_view bytes);
     // 1 readable, 0 time-out, -1 origin stopping.
     int WaitReadable(int timeout_ms);
     // True when bytes can be sent and the origin is not stopping.
@@ -121,6 +134,7 @@ class Connection {
     int index_;
     TestOrigin& origin_;
     std::string pending_;  // received, not yet handed out
+    ssl_st* ssl_ = nullptr;
 };
 
 class TestOrigin {
@@ -136,8 +150,11 @@ class TestOrigin {
     TestOrigin& operator=(const TestOrigin&) = delete;
 
     int Port() const { return port_; }
-    // "http://127.0.0.1:<port>" + path.
+    // "http://127.0.0.1:<port>" + path ("https://" after UseTls).
     std::string Url(std::string_view path = "/") const;
+    // Serves https with certificate from now on (before any client connects).
+    TestOrigin& UseTls(TestCertificate certificate);
+    int ResumedHandshakes() const;
     // "127.0.0.1:<port>".
     std::string HostPort() const;
 
@@ -177,6 +194,8 @@ class TestOrigin {
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
+    ssl_ctx_st* tls_ = nullptr;
+    int resumed_ = 0;
     std::vector<std::string> received_;
     std::vector<Request> requests_;
 };
