@@ -14,10 +14,9 @@
 #include <string_view>
 
 #include "net/transport.h"
+#include "net/url.h"
 
 namespace kelvra::net {
-
-inline constexpr int kHttpsPort = 443;
 
 // Why a server's certificate was refused (kNone: it was not, or there was no handshake).
 enum class CertificateProblem { kNone, kExpired, kWrongHost, kUnknownIssuer, kOther };

@@ -11,7 +11,8 @@ namespace kelvra::store {
 
 namespace {
 
-constexpr std::array<std::string_view, 2> kSchemes = {"http://", "ftp://"};
+// Indexed by getlistmanager::Scheme.
+constexpr std::array<std::string_view, 3> kSchemes = {"http://", "ftp://", "https://"};
 
 std::optional<std::uint16_t> SchemeIndex(std::string_view url) {
     for (std::size_t i = 0; i < kSchemes.size(); ++i) {

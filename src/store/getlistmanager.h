@@ -48,7 +48,8 @@ struct JobPayload final : NodePayload {
 
 class getlistmanager : public treelistmanager {
   public:
-    enum Scheme : std::uint16_t { kHttp = 0, kFtp = 1 };
+    // http and https URLs of a host share its keys, as http and ftp do.
+    enum Scheme : std::uint16_t { kHttp = 0, kFtp = 1, kHttps = 2 };
     enum State : std::uint16_t { kUnexamined = 0, kMustFetch = 1 };
     struct QueueEntry {
         std::uint16_t scheme = kHttp;
@@ -66,7 +67,7 @@ class getlistmanager : public treelistmanager {
     // job is copied from. Returns an AdmitResult.
     virtual int AdmitUrl(std::string_view url, const FetchJob& job, int mode);
     // Appends a queue entry for a URL already in the tree; false for a scheme other than
-    // http:// and ftp://, a URL without host, or a URL that is not in the tree.
+    // http://, https:// and ftp://, a URL without host, or a URL that is not in the tree.
     virtual bool Enqueue(std::string_view url, bool already_decoded);
     // The job stored for a URL, or nullptr.
     virtual FetchJob* GetJob(std::string_view url);
