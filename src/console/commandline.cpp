@@ -35,6 +35,10 @@ class Arguments final {
 };
 
 bool TakeRetryListOption(Arguments& args, CommandLine& line, std::string& error) {
+    if (!args.Done() && args.Peek() == "--insecure") {
+        args.Take();
+        line.insecure = true;
+    }
     if (args.Done() || args.Peek() != "-r") return true;
     args.Take();
     if (args.Done()) {

@@ -20,11 +20,12 @@ struct CommandLine {
     std::string retry_list_in;          // retry: the list to fetch again
     std::optional<std::uint32_t> mode;  // serve: the mode; none: the "RunAtStart" setting
     bool verbose = false;               // serve -v: print the server's status texts
+    bool insecure = false;              // --insecure: https certificates accepted unchecked
 };
 
 inline constexpr char kUsage[] =
-    "usage: kelvrac [-cd] get [-r FILE.rlf] URL...\n"
-    "       kelvrac [-cd] retry [-r FILE.rlf] FILE.rlf\n"
+    "usage: kelvrac [-cd] get [--insecure] [-r FILE.rlf] URL...\n"
+    "       kelvrac [-cd] retry [--insecure] [-r FILE.rlf] FILE.rlf\n"
     "       kelvrac [-cd] serve [-v] [MODE]\n";
 
 // None on a usage error, with a one-line reason in error.

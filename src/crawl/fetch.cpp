@@ -116,6 +116,7 @@ WorkerResult FetchTransaction::RunFetch() {
     slot_.header_arrived = false;
     slot_.keep_response = false;
     slot_.worker_commit = {};
+    slot_.certificate = net::CertificateProblem::kNone;
     if (slot_.job == nullptr) return WorkerResult::kSendFailed;
     slot_.connection->transport().ArmStallGuard(crawl_.environment_.timeout);
     bool reused_kept = (slot_.flags & SlotFlag::kKeep) != 0 && ReuseKeptConnection();
@@ -123,6 +124,7 @@ WorkerResult FetchTransaction::RunFetch() {
         ShowFreshStart();
         if (!PauseBeforeRequest()) return WorkerState::kEnding;
         if (SendCurrent() != net::ChannelCode::kOk) {
+            slot_.certificate = slot_.connection->Tls().Problem();
             slot_.connection->Close();
             return WorkerResult::kSendFailed;
         }
@@ -173,8 +175,7 @@ net::ChannelCode FetchTransaction::SendCurrent() {
     std::string text;
     BuildRequestHeaders(slot_.url, slot_.job, text, (slot_.flags & SlotFlag::kAttemptMask) != 0);
     slot_.sent = CredentialsIn(text);
-    return slot_.connection->Request(ChooseMethod(slot_.job->flags), slot_.url, SettingOf(slot_),
-                                     text);
+    return SendJob(slot_.url, *slot_.job, text);
 }
 
 WorkerResult FetchTransaction::ReadHeaderResult(bool reused_kept) {
@@ -239,12 +240,18 @@ bool FetchTransaction::PipelineNext() {
     return SendOn(slot_.next_url, slot_.next_job);
 }
 
+net::ChannelCode FetchTransaction::SendJob(const std::string& url, const store::FetchJob& job,
+                                           std::string_view text) {
+    slot_.connection->SetCertificateCheck(crawl_.environment_.check_certificates &&
+                                          (job.flags & store::JobFlag::kAcceptAnyCertificate) == 0);
+    return slot_.connection->Request(ChooseMethod(job.flags), url, SettingOf(slot_), text);
+}
+
 bool FetchTransaction::SendOn(const std::string& url, store::FetchJob* job) {
     std::string text;
     BuildRequestHeaders(url, job, text, false);
     slot_.next_sent = CredentialsIn(text);
-    return slot_.connection->Request(ChooseMethod(job->flags), url, SettingOf(slot_), text) ==
-           net::ChannelCode::kOk;
+    return SendJob(url, *job, text) == net::ChannelCode::kOk;
 }
 
 bool FetchTransaction::KeepAliveResponse() const {

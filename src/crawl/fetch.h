@@ -42,6 +42,9 @@ class FetchTransaction {
     WorkerResult FinishFetch(ReadOutcome outcome, net::ChannelCode code);
     bool PipelineNext();
     bool SendOn(const std::string& url, store::FetchJob* job);
+    // Sends the request for url with the job's method and certificate checking.
+    net::ChannelCode SendJob(const std::string& url, const store::FetchJob& job,
+                             std::string_view text);
     bool KeepAliveResponse() const;
 
     // HandleResponse by status.

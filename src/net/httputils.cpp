@@ -72,7 +72,7 @@ httputils::httputils(std::unique_ptr<Transport> transport)
     AttachSink(this);
 }
 
-void httputils::PrepareLayer(std::string_view url) {
+bool httputils::PrepareLayer(std::string_view url) {
     tunnel_ = false;
     if (IsHttps(url)) {
         std::string host;
@@ -84,7 +84,10 @@ void httputils::PrepareLayer(std::string_view url) {
         Tls().PreparePlain();
     }
     // A kept connection is reused by address; over TLS it must also be the same server.
-    if (!IsClosed() && Tls().OpenKey() != Tls().PreparedKey()) Close();
+    if (IsClosed() || Tls().OpenKey() == Tls().PreparedKey()) return true;
+    if (!unanswered_.empty()) return false;
+    Close();
+    return true;
 }
 
 ChannelCode httputils::OpenTunnel(std::string_view url, std::string_view proxy_authorization) {
@@ -149,7 +152,7 @@ ChannelCode httputils::SendRequest(int method, std::string_view url,
                                    const ConnectionSetting* setting, std::string_view extra) {
     if (method < kMethodGet || method > kMethodHead) method = kMethodGet;
     DecideRoute(url);
-    PrepareLayer(url);
+    if (!PrepareLayer(url)) return ChannelCode::kSendFailed;
     // Through a tunnel the proxy's credentials go with CONNECT, never to the origin.
     const std::string proxy_authorization(tunnel_ ? util::FindHeader(extra, "Proxy-Authorization:")
                                                   : std::string_view());

@@ -62,8 +62,9 @@ class httputils : public TCPIPProxyClass, public InvestHeaderClass {
   private:
     bool BuildRequest(int method, std::string_view url, const ConnectionSetting* setting,
                       std::string_view extra);
-    // Readies the TLS layer for url, closing a kept connection that speaks to another server.
-    void PrepareLayer(std::string_view url);
+    // Readies the TLS layer for url, closing a kept connection that speaks to another server;
+    // false when that connection still owes answers (the request must not go out).
+    bool PrepareLayer(std::string_view url);
     // CONNECT through the proxy to url's server, then the TLS handshake.
     ChannelCode OpenTunnel(std::string_view url, std::string_view proxy_authorization);
     bool Tunnelled() const { return tunnel_; }

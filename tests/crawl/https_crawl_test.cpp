@@ -41,5 +41,51 @@ TEST_F(HttpsCrawlTest, MirrorsASiteWithRobotsTxtOverHttps) {
     EXPECT_FALSE(crawl->HasErrorUrls());
 }
 
+struct RefusalCase {
+    TestCertificate certificate;
+    const char* note;  // what the log and the progress log say after "Error"
+};
+
+TEST_F(HttpsCrawlTest, BadCertificatesFailWithTheirReasonUnlessAcceptedKnowingly) {
+    const RefusalCase cases[] = {
+        {TestCertificate::kWrongHost, "Certificate refused: wrong host"},
+        {TestCertificate::kExpired, "Certificate refused: expired"},
+        {TestCertificate::kSelfSigned, "Certificate refused: unknown issuer"},
+    };
+    WriteMcf("* 0/1/11\n");
+    for (const RefusalCase& c : cases) {
+        SCOPED_TRACE(c.note);
+        Site site;
+        site.Page("/", Html("<p>x</p>"));
+        TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
+        origin.UseTls(c.certificate);
+        environment.check_certificates = true;
+        ClearStatuses();
+        NewCrawl();
+        ASSERT_EQ(Start(origin.Url("/"), kPlainFlags), 1);
+        RunCrawl();
+        EXPECT_EQ(StatusNames(), (std::vector<std::string>{"Error"}));
+        const std::vector<std::string> logs = display.Logs();
+        EXPECT_NE(std::find(logs.begin(), logs.end(), origin.Url("/") + ": " + c.note), logs.end());
+        EXPECT_TRUE(crawl->HasErrorUrls());
+        EXPECT_TRUE(origin.Requests().empty());
+        EXPECT_EQ(crawl->ErrorUrls().size(), 2u);  // robots.txt and the page, for the retry list
+
+        // Accepted knowingly: for the whole run (kelvrac --insecure), or by the condition.
+        for (const bool whole_run : {true, false}) {
+            environment.check_certificates = !whole_run;
+            ClearStatuses();
+            NewCrawl();
+            ASSERT_EQ(Start(origin.Url("/"),
+                            kPlainFlags | (whole_run ? 0 : store::JobFlag::kAcceptAnyCertificate)),
+                      1);
+            const std::size_t before = PageRequests(origin).size();
+            RunCrawl();
+            EXPECT_EQ(PageRequests(origin).size(), before + 1) << whole_run;
+            EXPECT_FALSE(crawl->HasErrorUrls()) << whole_run;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kelvra::crawl::testing
