@@ -40,12 +40,13 @@ struct AcquisitionCondition {
     bool strict_modify_check = false;
     bool send_cookie = false;
     bool preserve_old_data = false;
-    bool accept_any_certificate = false;  // https without certificate checks
-    std::uint8_t trace_moved = 1;         // 0 off, 2 on, 1 undetermined
-    std::uint8_t src_object = 1;          // 0 off, 2 on, 1 undetermined
-    std::int16_t reget_level = 1;         // 0..3
-    std::int16_t classes = 0;             // link levels, 0 = unlimited
-    listmanager accept;                   // "host/dir/" or "!host/dir/"
+    // https: certificates accepted without checks.
+    bool accept_any_certificate = false;
+    std::uint8_t trace_moved = 1;  // 0 off, 2 on, 1 undetermined
+    std::uint8_t src_object = 1;   // 0 off, 2 on, 1 undetermined
+    std::int16_t reget_level = 1;  // 0..3
+    std::int16_t classes = 0;      // link levels, 0 = unlimited
+    listmanager accept;            // "host/dir/" or "!host/dir/"
 };
 
 // The flag word that every fetch job of a crawl started from the condition carries.
