@@ -260,13 +260,22 @@ bool FetchTransaction::KeepAliveResponse() const {
 
 // ---- scheduler side -------------------------------------------------------------------------
 
+namespace {
+
+// The answers whose Location is followed (RFC 9110 §15.4; 300 and 305 name no single target).
+bool IsRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+}  // namespace
+
 // The flags the handler of the slot's answer commits it with, when committing is the first thing
 // that handler does and depends on nothing but the answer and the job; none otherwise (a 304
 // commits nothing, an authorization answer first changes the stored challenge).
 std::optional<unsigned> FetchTransaction::LeadingCommitFlags() const {
     const int status = slot_.response_status;
     if (slot_.job == nullptr || status == 304 || IsAuthorizationStatus(status)) return std::nullopt;
-    if (status == 301 || status == 302) return CommitFlags::MovedBody;
+    if (IsRedirect(status)) return CommitFlags::MovedBody;
     if (status == 206 && (slot_.job->flags & kResume) != 0) return CommitFlags::Resume;
     if (status == 200 || status == 206) return FullCommitFlags(*slot_.job);
     if ((slot_.job->flags & kSaveErrorPage) != 0) return 0u;
@@ -320,7 +329,7 @@ int FetchTransaction::HandleResponse(Requeue& requeue) {
     bool resume = (slot_.job->flags & kResume) != 0;
     NoteAcceptedCredentials();
     if (status == 304) return HandleNotModified(requeue);
-    if (status == 301 || status == 302) return HandleMoved();
+    if (IsRedirect(status)) return HandleMoved();
     if (status == 206 && resume) return HandleResumed(requeue);
     if (status == 200 || status == 206) return HandleFull(requeue);
     if (IsAuthorizationStatus(status)) return HandleAuthorization(requeue);

@@ -125,6 +125,18 @@ bool getlistmanager::EnqueueNode(std::string_view url, treelistnode* node, bool 
     return true;
 }
 
+bool getlistmanager::RequeueWithScheme(std::string_view url) {
+    const auto scheme = SchemeIndex(url);
+    if (!scheme) return false;
+    const std::string_view key = UrlKey(url);
+    util::MutexLock lock(mutex_);
+    treelistnode* node = FindPath(key, SplitEnd(key));
+    auto* payload = node ? node->value().ObjectAs<JobPayload>() : nullptr;
+    if (!payload || payload->scheme == *scheme || payload->scheme_switched) return false;
+    payload->scheme_switched = true;
+    return EnqueueNode(url, node, true);
+}
+
 std::string getlistmanager::EntryText(const QueueEntry& entry) const {
     std::string url(kSchemes[entry.scheme]);
     if (entry.user_info) url += entry.user_info->name();

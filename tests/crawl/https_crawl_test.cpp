@@ -87,5 +87,64 @@ TEST_F(HttpsCrawlTest, BadCertificatesFailWithTheirReasonUnlessAcceptedKnowingly
     }
 }
 
+struct RedirectCase {
+    const char* from;  // scheme and path of the start URL
+    int status;
+    const char* to;  // scheme and path of the Location
+};
+
+// "https /p" for a request over TLS for /p.
+std::string SchemeAndPath(const Request& request) {
+    const std::string_view line = request.RequestLine();
+    const std::size_t start = line.find(' ') + 1;
+    return std::string(request.tls ? "https " : "http ") +
+           std::string(line.substr(start, line.find(' ', start) - start));
+}
+
+TEST_F(HttpsCrawlTest, RedirectsBetweenTheSchemesAreFollowedOnce) {
+    const RedirectCase cases[] = {
+        // The same key under the other scheme: fetched again with the new scheme, no loop.
+        {"http /", 301, "https /"},
+        {"https /", 308, "http /"},
+        {"http /", 302, "https /"},
+        // Another key under the other scheme: an ordinary redirect.
+        {"http /old", 307, "https /new"},
+        {"https /old", 303, "http /new"},
+    };
+    WriteMcf("* 0/1/11\n");
+    for (const RedirectCase& c : cases) {
+        SCOPED_TRACE(std::string(c.from) + " " + std::to_string(c.status));
+        std::string location;
+        TestOrigin origin([&](const Request& r) {
+            const std::string at = SchemeAndPath(r);
+            if (IsRobots(at)) return NoRobots();
+            if (at == c.from) {
+                return Reply().Send(HttpResponse("HTTP/1.1 " + std::to_string(c.status) + " Moved",
+                                                 "", "Location: " + location + "\r\n"));
+            }
+            if (at == c.to) return Reply().Send(Html("<p>t</p>"));
+            return Reply().Send(HttpResponse("HTTP/1.1 404 Not Found", "none"));
+        });
+        origin.UseTls(TestCertificate::kGood, true);
+        const auto url = [&origin](std::string_view at) {
+            const std::size_t space = at.find(' ');
+            return (at.substr(0, space) == "https" ? origin.Url(at.substr(space + 1))
+                                                   : origin.HttpUrl(at.substr(space + 1)));
+        };
+        location = url(c.to);
+        ClearStatuses();
+        OpenStore();
+        NewCrawl();
+        ASSERT_EQ(Start(url(c.from), kPlainFlags | store::JobFlag::kTraceMoved), 1);
+        RunCrawl();
+        std::vector<std::string> seen;
+        for (const Request& r : PageRequests(origin)) seen.push_back(SchemeAndPath(r));
+        EXPECT_EQ(seen, (std::vector<std::string>{c.from, c.to}));
+        EXPECT_EQ(StatusNames(), (std::vector<std::string>{"Moved", "Success"}));
+        EXPECT_EQ(LocalFile(location), "<p>t</p>");
+        EXPECT_FALSE(crawl->HasErrorUrls());
+    }
+}
+
 }  // namespace
 }  // namespace kelvra::crawl::testing

@@ -141,6 +141,13 @@ bool Connection::AcceptTls(ssl_ctx_st* context) {
     return false;
 }
 
+bool Connection::StartsWithHandshake() {
+    constexpr unsigned char kHandshakeRecord = 0x16;  // TLS record type (RFC 8446 §5.1)
+    unsigned char first = 0;
+    return WaitReadable(10000) == 1 && ::recv(fd_, &first, 1, MSG_PEEK) == 1 &&
+           first == kHandshakeRecord;
+}
+
 bool Connection::Resumed() const {
     return ssl_ != nullptr && SSL_session_reused(ssl_) == 1;
 }
@@ -281,7 +288,7 @@ TestOrigin::~TestOrigin() {
     SSL_CTX_free(tls_);
 }
 
-TestOrigin& TestOrigin::UseTls(TestCertificate certificate) {
+TestOrigin& TestOrigin::UseTls(TestCertificate certificate, bool plain_too) {
     // A client that leaves mid-reply must not end the test process (OpenSSL writes with write(2)).
     ::signal(SIGPIPE, SIG_IGN);
     const CertificateFiles files = CertificateFor(certificate);
@@ -295,6 +302,7 @@ TestOrigin& TestOrigin::UseTls(TestCertificate certificate) {
     std::lock_guard lock(mutex_);
     SSL_CTX_free(tls_);
     tls_ = context;
+    plain_too_ = plain_too;
     return *this;
 }
 
@@ -355,11 +363,13 @@ void TestOrigin::AcceptLoop() {
 void TestOrigin::Serve(int fd, int index) {
     Connection connection(fd, index, *this);
     SSL_CTX* tls = nullptr;
+    bool plain_too = false;
     {
         std::lock_guard lock(mutex_);
         tls = tls_;
+        plain_too = plain_too_;
     }
-    if (tls != nullptr) {
+    if (tls != nullptr && (!plain_too || connection.StartsWithHandshake())) {
         if (!connection.AcceptTls(tls)) return;
         std::lock_guard lock(mutex_);
         resumed_ += connection.Resumed() ? 1 : 0;
@@ -370,7 +380,7 @@ void TestOrigin::Serve(int fd, int index) {
 
 void TestOrigin::ServeRequests(Connection& connection) {
     for (int index = 0;; ++index) {
-        Request request{connection.Index(), index, {}};
+        Request request{connection.Index(), index, {}, connection.Secure()};
         if (!connection.ReadRequest(request.bytes)) return;
         RecordRequest(request);
         bool have = false;
@@ -408,6 +418,10 @@ void TestOrigin::RecordRequest(Request request) {
 std::string TestOrigin::Url(std::string_view path) const {
     std::lock_guard lock(mutex_);
     return (tls_ != nullptr ? "https://" : "http://") + HostPort() + std::string(path);
+}
+
+std::string TestOrigin::HttpUrl(std::string_view path) const {
+    return "http://" + HostPort() + std::string(path);
 }
 
 std::string TestOrigin::HostPort() const {

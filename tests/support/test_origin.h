@@ -53,6 +53,7 @@ struct Request {
     int connection = 0;  // 0-based, in accept order
     int index = 0;       // 0-based position on its connection
     std::string bytes;   // header block and body exactly as received
+    bool tls = false;    // it came over TLS
 
     std::string_view Head() const;         // up to and including the blank line
     std::string_view Body() const;         // after the blank line
@@ -115,8 +116,11 @@ class Connection {
     void WaitForClientClose();
     void Close();
     bool Closed() const { return fd_ < 0; }
+    bool Secure() const { return ssl_ != nullptr; }
     // The server side of a TLS handshake; false when it failed (the client refused us).
     bool AcceptTls(ssl_ctx_st* context);
+    // Whether the client's first byte opens a TLS handshake (waits for it).
+    bool StartsWithHandshake();
     bool Resumed() const;
 
   private:
@@ -152,8 +156,11 @@ class TestOrigin {
     int Port() const { return port_; }
     // "http://127.0.0.1:<port>" + path ("https://" after UseTls).
     std::string Url(std::string_view path = "/") const;
-    // Serves https with certificate from now on (before any client connects).
-    TestOrigin& UseTls(TestCertificate certificate);
+    // Serves https with certificate from now on (before any client connects); with
+    // plain_too, a connection that does not begin with a TLS handshake is served as http.
+    TestOrigin& UseTls(TestCertificate certificate, bool plain_too = false);
+    // "http://127.0.0.1:<port>" + path, whatever the origin speaks.
+    std::string HttpUrl(std::string_view path) const;
     int ResumedHandshakes() const;
     // "127.0.0.1:<port>".
     std::string HostPort() const;
@@ -195,6 +202,7 @@ class TestOrigin {
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     ssl_ctx_st* tls_ = nullptr;
+    bool plain_too_ = false;
     int resumed_ = 0;
     std::vector<std::string> received_;
     std::vector<Request> requests_;
