@@ -88,5 +88,29 @@ TEST_F(TlsTest, KeptPipelinedAndResumed) {
     EXPECT_EQ(origin.ResumedHandshakes(), 1);
 }
 
+TEST_F(TlsTest, ThroughAProxyInATunnelThatCarriesTheProxyCredentials) {
+    TestOrigin origin(Ok);
+    origin.UseTls(TestCertificate::kGood);
+    std::string connect;
+    TestOrigin proxy([&](kelvra::test::Connection& client) {
+        if (!client.ReadUntil("\r\n\r\n", connect)) return;
+        client.Send("HTTP/1.1 200 Connection established\r\n\r\n");
+        client.Tunnel(origin.Port());
+    });
+    ProxySetting setting{0, "127.0.0.1", proxy.Port()};
+    client.SetProxy(&setting, kHttpsPort);
+    // 127.0.0.1 is always reached directly; 127.0.0.2 goes through the proxy, whose tunnel
+    // leads to the origin.
+    const std::string url = "https://127.0.0.2:" + std::to_string(origin.Port()) + "/t";
+    ASSERT_EQ(client.SendRequest(kMethodGet, url, nullptr, "Proxy-Authorization: Basic cDpx\r\n"),
+              ChannelCode::kOk);
+    ASSERT_EQ(client.ReadStatus(), ResponseStatus{200});
+    const std::string authority = "127.0.0.2:" + std::to_string(origin.Port());
+    EXPECT_EQ(connect, "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority +
+                           "\r\nProxy-Authorization: Basic cDpx\r\n\r\n");
+    ASSERT_TRUE(origin.WaitForRequests(1));
+    EXPECT_EQ(origin.Requests()[0].bytes, "GET /t HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
+}
+
 }  // namespace
 }  // namespace kelvra::net

@@ -148,6 +148,31 @@ bool Connection::StartsWithHandshake() {
            first == kHandshakeRecord;
 }
 
+void Connection::Tunnel(int port) {
+    const int upstream = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    peer.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (upstream < 0 || ::connect(upstream, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0 ||
+        ::send(upstream, pending_.data(), pending_.size(), MSG_NOSIGNAL) < 0) {
+        if (upstream >= 0) ::close(upstream);
+        return;
+    }
+    pending_.clear();
+    char block[kReadBlock];
+    for (;;) {
+        pollfd fds[3] = {{fd_, POLLIN, 0}, {upstream, POLLIN, 0}, {origin_.StopFd(), POLLIN, 0}};
+        if (::poll(fds, 3, -1) < 0 && errno != EINTR) break;
+        if (fds[2].revents & POLLIN) break;
+        const int from = (fds[0].revents & (POLLIN | POLLHUP)) ? fd_ : upstream;
+        const int to = from == fd_ ? upstream : fd_;
+        const ssize_t n = ::recv(from, block, sizeof block, 0);
+        if (n <= 0 || ::send(to, block, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n) break;
+    }
+    ::close(upstream);
+}
+
 bool Connection::Resumed() const {
     return ssl_ != nullptr && SSL_session_reused(ssl_) == 1;
 }

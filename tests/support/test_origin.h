@@ -117,6 +117,9 @@ class Connection {
     void Close();
     bool Closed() const { return fd_ < 0; }
     bool Secure() const { return ssl_ != nullptr; }
+    // Passes bytes both ways between this (plain) connection and a new one to 127.0.0.1:port
+    // until either side closes or the origin stops: a proxy's tunnel after CONNECT.
+    void Tunnel(int port);
     // The server side of a TLS handshake; false when it failed (the client refused us).
     bool AcceptTls(ssl_ctx_st* context);
     // Whether the client's first byte opens a TLS handshake (waits for it).

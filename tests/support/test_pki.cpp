@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <stdexcept>
@@ -17,7 +18,7 @@ namespace {
 // EC keys: made in milliseconds, unlike RSA.
 constexpr const char* kMakeAll = R"(set -e
 key="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
-san="subjectAltName=IP:127.0.0.1,DNS:localhost"
+san="subjectAltName=IP:127.0.0.1,IP:127.0.0.2,DNS:localhost"
 openssl req -x509 $key -keyout ca.key -out ca.pem -days 3650 -subj "/CN=Kelvra Test Authority" \
   -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
 for name in good wrong expired; do
@@ -74,13 +75,24 @@ std::string MakeIn(const std::string& parent) {
     return dir;
 }
 
+// A directory of this process alone, removed when the process ends.
+struct OwnDirectory {
+    ~OwnDirectory() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+};
+
 // The directory holding the files: shared by the run when possible (made aside, then renamed
 // into place, so concurrent test processes never see half of it).
 std::string Directory() {
     const char* bin = std::getenv("KELVRA_BIN");
     if (bin == nullptr || *bin == '\0') {
+        static OwnDirectory own;
         const char* tmp = std::getenv("TMPDIR");
-        return MakeIn(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp");
+        own.path = MakeIn(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp");
+        return own.path;
     }
     const std::string shared = std::string(bin) + "/test-pki";
     struct stat info {};
@@ -88,7 +100,8 @@ std::string Directory() {
     const std::string made = MakeIn(bin);
     if (::rename(made.c_str(), shared.c_str()) != 0) {
         // Another test process was first.
-        [[maybe_unused]] int removed = std::system(("rm -rf " + ShellQuote(made)).c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(made, ignored);
     }
     return shared;
 }

@@ -10,7 +10,7 @@
 namespace kelvra::test {
 
 enum class TestCertificate {
-    kGood,        // for 127.0.0.1 and localhost, issued by the test authority
+    kGood,        // for 127.0.0.1, 127.0.0.2 and localhost, issued by the test authority
     kWrongHost,   // for wrong.invalid only, issued by the test authority
     kExpired,     // for 127.0.0.1 and localhost, validity ended in 2020
     kSelfSigned,  // for 127.0.0.1 and localhost, issued by itself
