@@ -24,8 +24,8 @@ struct CommandLine {
 };
 
 inline constexpr char kUsage[] =
-    "usage: kelvrac [-cd] get [--insecure] [-r FILE.rlf] URL...\n"
-    "       kelvrac [-cd] retry [--insecure] [-r FILE.rlf] FILE.rlf\n"
+    "usage: kelvrac [-cd] get [-r FILE.rlf] URL...\n"
+    "       kelvrac [-cd] retry [-r FILE.rlf] FILE.rlf\n"
     "       kelvrac [-cd] serve [-v] [MODE]\n";
 
 // None on a usage error, with a one-line reason in error.
