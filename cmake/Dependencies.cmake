@@ -13,6 +13,12 @@ if(NOT ZLIB_FOUND)
   kelvra_missing("zlib (zlib.h, libz)" zlib1g-dev)
 endif()
 
+# https: the TLS channel needs OpenSSL 3.
+find_package(OpenSSL 3 QUIET)
+if(NOT OPENSSL_FOUND)
+  kelvra_missing("OpenSSL 3 (openssl/ssl.h, libssl)" libssl-dev)
+endif()
+
 # libntlm ships no CMake or pkg-config file that Debian's build finds reliably: header and library.
 find_path(NTLM_INCLUDE_DIR ntlm.h)
 find_library(NTLM_LIBRARY ntlm)
@@ -46,6 +52,11 @@ if(KELVRA_TESTS)
     RESULT_VARIABLE pyftpdlib_status OUTPUT_QUIET ERROR_QUIET)
   if(NOT pyftpdlib_status EQUAL 0)
     kelvra_missing("python3 with pyftpdlib (KELVRA_TESTS=ON)" python3-pyftpdlib)
+  endif()
+  # The https tests make their certificate authority and certificates with the openssl command.
+  find_program(KELVRA_OPENSSL openssl)
+  if(NOT KELVRA_OPENSSL)
+    kelvra_missing("openssl (KELVRA_TESTS=ON)" openssl)
   endif()
 endif()
 

@@ -43,6 +43,8 @@ crawl::CrawlEnvironment CrawlEnvironmentFrom(const AppSettings& settings) {
     crawl::CrawlEnvironment environment;
     environment.http_proxy = settings.HttpProxySetting();
     environment.ftp_proxy = settings.FtpProxySetting();
+    environment.https_proxy = settings.HttpsProxySetting();
+    environment.check_certificates = settings.check_certificates;
     environment.ftp_user = settings.ftp_userid;
     environment.ftp_password = settings.ftp_password;
     environment.timeout = settings.get_timeout;

@@ -262,6 +262,10 @@ net::ProxySetting AppSettings::HttpProxySetting() const {
     return server::MakeProxySetting(proxy, server::ProxyProtocol::kHttp);
 }
 
+net::ProxySetting AppSettings::HttpsProxySetting() const {
+    return server::MakeProxySetting(proxy, server::ProxyProtocol::kHttps);
+}
+
 net::ProxySetting AppSettings::FtpProxySetting() const {
     return server::MakeProxySetting(proxy, server::ProxyProtocol::kFtp);
 }

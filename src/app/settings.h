@@ -85,11 +85,15 @@ struct AppSettings {
     // [AutoProxyConfig]
     server::ProxyEnvironment proxy;
 
+    // For this run only, never written: false accepts https certificates unchecked.
+    bool check_certificates = true;
+
     // The largest body a crawl fetches, in bytes; 0 = no limit.
     std::int64_t SizeLimitBytes() const;
     // The http or ftp route setting handed to every crawl.
     net::ProxySetting HttpProxySetting() const;
     net::ProxySetting FtpProxySetting() const;
+    net::ProxySetting HttpsProxySetting() const;
 
     bool operator==(const AppSettings&) const = default;
 };

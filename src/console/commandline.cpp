@@ -169,6 +169,8 @@ class Parser final {
             line_.verbose = true;
         } else if (word == "-q" && (bit & kCrawling)) {
             line_.quiet = true;
+        } else if (word == "--insecure" && (bit & kCrawling)) {
+            line_.insecure = true;
         } else if (word == "--update" && line_.command == Command::kGet) {
             line_.overrides.update = true;
         } else if (word == "--continue" && line_.command == Command::kGet) {
@@ -251,7 +253,7 @@ std::optional<Command> CommandNamed(std::string_view name) {
 bool CommandLine::HasRunOptions() const {
     const app::RunOverrides& o = overrides;
     return !data_directory.empty() || o.workers || o.connections || o.pause_ms || o.depth ||
-           o.update;
+           o.update || insecure;
 }
 
 std::optional<std::uint32_t> ParseMode(std::string_view text) {

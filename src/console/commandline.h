@@ -26,10 +26,11 @@ struct CommandLine {
     std::optional<std::uint32_t> mode;  // serve: the mode; none: the "RunAtStart" setting
     bool verbose = false;               // -v: the line log; serve: the server's status texts
     bool quiet = false;                 // -q: failures and the summary only
+    bool insecure = false;              // --insecure: https certificates accepted unchecked
     std::string data_directory;         // -d, as given
     app::RunOverrides overrides;        // -c -w -j -l --update
 
-    // Whether an option changes how the crawl runs (-d -c -w -j -l --update).
+    // Whether an option changes how the crawl runs (-d -c -w -j -l --update --insecure).
     bool HasRunOptions() const;
 };
 

@@ -186,6 +186,7 @@ std::uint32_t StartMode(const CommandLine& line, const app::AppSettings& setting
 
 int RunCommand(app::AppCore& core, const CommandLine& line, SignalWatcher& signals, UrlInbox& inbox,
                std::FILE* out, std::FILE* err) {
+    core.Settings().check_certificates = !line.insecure;
     switch (line.command) {
         case Command::kGet:
             return RunGet(core, line, signals, out, err);

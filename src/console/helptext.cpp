@@ -29,6 +29,7 @@ constexpr char kCrawlOptions[] =
     "  -r FILE     where the URLs that failed are saved as a retry list\n"
     "  -q          print failures and the summary only\n"
     "  -v          print the line log even on a terminal\n"
+    "  --insecure  accept https certificates that do not verify, for this run\n"
     "Options of get only:\n"
     "  -l N        link levels to fetch, 0-20, 0 = unlimited (default: Classes)\n"
     "  --update    re-check everything that is stored, below unchanged pages too\n"

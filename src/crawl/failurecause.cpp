@@ -58,6 +58,8 @@ std::string FailureCause::Text() const {
             return "network error " + phase_text + ": " + SystemText(error_number);
         case FailureKind::kProtocol:
             return "protocol error: " + detail;
+        case FailureKind::kCertificate:
+            return "certificate refused: " + detail;
         case FailureKind::kLocalFile:
             return "local file error: " + detail + ": " + SystemText(error_number);
         case FailureKind::kTooLarge:
@@ -111,6 +113,13 @@ FailureCause LocalFileFailure(std::string path, int error_number) {
     cause.kind = FailureKind::kLocalFile;
     cause.detail = std::move(path);
     cause.error_number = error_number;
+    return cause;
+}
+
+FailureCause CertificateFailure(std::string_view why) {
+    FailureCause cause;
+    cause.kind = FailureKind::kCertificate;
+    cause.detail = std::string(why);
     return cause;
 }
 

@@ -20,6 +20,7 @@ enum class FailureKind {
     kClosed,        // the server closed the connection in phase
     kNetwork,       // sending or receiving failed (error_number tells why)
     kProtocol,      // the peer's bytes broke the protocol (detail)
+    kCertificate,   // the server's https certificate was refused (detail: why)
     kLocalFile,     // writing detail (a path) failed with error_number
     kTooLarge,      // beyond the size limit
     kStopped,       // the user stopped the crawl
@@ -44,5 +45,6 @@ FailureCause HttpFailure(int status, std::string_view header);
 // What a channel code of phase means; error_number is errno right after the failure.
 FailureCause ChannelFailure(net::ChannelCode code, FetchPhase phase, int error_number);
 FailureCause LocalFileFailure(std::string path, int error_number);
+FailureCause CertificateFailure(std::string_view why);
 
 }  // namespace kelvra::crawl

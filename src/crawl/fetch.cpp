@@ -119,6 +119,7 @@ WorkerResult FetchTransaction::RunFetch() {
     slot_.keep_response = false;
     slot_.worker_commit = {};
     slot_.cause = {};
+    slot_.certificate = net::CertificateProblem::kNone;
     if (slot_.job == nullptr) return WorkerResult::kSendFailed;
     slot_.connection->transport().ArmStallGuard(crawl_.environment_.timeout);
     bool reused_kept = (slot_.flags & SlotFlag::kKeep) != 0 && ReuseKeptConnection();
@@ -129,6 +130,7 @@ WorkerResult FetchTransaction::RunFetch() {
         if (sent != net::ChannelCode::kOk) {
             NoteFailure(sent, sent == net::ChannelCode::kSendFailed ? FetchPhase::kSend
                                                                     : FetchPhase::kConnect);
+            NoteCertificateRefusal();
             slot_.connection->Close();
             return WorkerResult::kSendFailed;
         }
@@ -186,8 +188,7 @@ net::ChannelCode FetchTransaction::SendCurrent() {
     std::string text;
     BuildRequestHeaders(slot_.url, slot_.job, text, (slot_.flags & SlotFlag::kAttemptMask) != 0);
     slot_.sent = CredentialsIn(text);
-    return slot_.connection->Request(ChooseMethod(slot_.job->flags), slot_.url, SettingOf(slot_),
-                                     text);
+    return SendJob(slot_.url, *slot_.job, text);
 }
 
 WorkerResult FetchTransaction::ReadHeaderResult(bool reused_kept) {
@@ -253,12 +254,18 @@ bool FetchTransaction::PipelineNext() {
     return SendOn(slot_.next_url, slot_.next_job);
 }
 
+net::ChannelCode FetchTransaction::SendJob(const std::string& url, const store::FetchJob& job,
+                                           std::string_view text) {
+    slot_.connection->SetCertificateCheck(crawl_.environment_.check_certificates &&
+                                          (job.flags & store::JobFlag::kAcceptAnyCertificate) == 0);
+    return slot_.connection->Request(ChooseMethod(job.flags), url, SettingOf(slot_), text);
+}
+
 bool FetchTransaction::SendOn(const std::string& url, store::FetchJob* job) {
     std::string text;
     BuildRequestHeaders(url, job, text, false);
     slot_.next_sent = CredentialsIn(text);
-    return slot_.connection->Request(ChooseMethod(job->flags), url, SettingOf(slot_), text) ==
-           net::ChannelCode::kOk;
+    return SendJob(url, *job, text) == net::ChannelCode::kOk;
 }
 
 bool FetchTransaction::KeepAliveResponse() const {
@@ -267,13 +274,22 @@ bool FetchTransaction::KeepAliveResponse() const {
 
 // ---- scheduler side -------------------------------------------------------------------------
 
+namespace {
+
+// The answers whose Location is followed (RFC 9110 §15.4; 300 and 305 name no single target).
+bool IsRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+}  // namespace
+
 // The flags the handler of the slot's answer commits it with, when committing is the first thing
 // that handler does and depends on nothing but the answer and the job; none otherwise (a 304
 // commits nothing, an authorization answer first changes the stored challenge).
 std::optional<unsigned> FetchTransaction::LeadingCommitFlags() const {
     const int status = slot_.response_status;
     if (slot_.job == nullptr || status == 304 || IsAuthorizationStatus(status)) return std::nullopt;
-    if (status == 301 || status == 302) return CommitFlags::MovedBody;
+    if (IsRedirect(status)) return CommitFlags::MovedBody;
     if (status == 206 && (slot_.job->flags & kResume) != 0) return CommitFlags::Resume;
     if (status == 200 || status == 206) return FullCommitFlags(*slot_.job);
     if ((slot_.job->flags & kSaveErrorPage) != 0) return 0u;
@@ -335,6 +351,13 @@ void FetchTransaction::NoteFailure(net::ChannelCode code, FetchPhase phase) {
                       : ChannelFailure(code, phase, error);
 }
 
+void FetchTransaction::NoteCertificateRefusal() {
+    slot_.certificate = slot_.connection->Tls().Problem();
+    if (slot_.certificate != net::CertificateProblem::kNone) {
+        slot_.cause = CertificateFailure(net::CertificateProblemText(slot_.certificate));
+    }
+}
+
 void FetchTransaction::NoteStoreFailure() {
     const int error = errno;
     if (crawl_.StopRequested(index_)) {
@@ -352,7 +375,7 @@ int FetchTransaction::HandleResponse(Requeue& requeue) {
     bool resume = (slot_.job->flags & kResume) != 0;
     NoteAcceptedCredentials();
     if (status == 304) return HandleNotModified(requeue);
-    if (status == 301 || status == 302) return HandleMoved();
+    if (IsRedirect(status)) return HandleMoved();
     if (status == 206 && resume) return HandleResumed(requeue);
     if (status == 200 || status == 206) return HandleFull(requeue);
     if (IsAuthorizationStatus(status)) return HandleAuthorization(requeue);

@@ -42,6 +42,9 @@ class FetchTransaction {
     WorkerResult FinishFetch(ReadOutcome outcome, net::ChannelCode code);
     bool PipelineNext();
     bool SendOn(const std::string& url, store::FetchJob* job);
+    // Sends the request for url with the job's method and certificate checking.
+    net::ChannelCode SendJob(const std::string& url, const store::FetchJob& job,
+                             std::string_view text);
     bool KeepAliveResponse() const;
 
     // HandleResponse by status.
@@ -57,6 +60,8 @@ class FetchTransaction {
     store::Committed CommitNow(unsigned flags);
     // Why the transaction failed, into the slot for the scheduler.
     void NoteFailure(net::ChannelCode code, FetchPhase phase);
+    // A refused certificate replaces the channel's cause: it says what to do about it.
+    void NoteCertificateRefusal();
     void NoteStoreFailure();
     std::optional<unsigned> LeadingCommitFlags() const;
     void RetryPartial(Requeue& requeue);

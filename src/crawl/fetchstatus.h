@@ -17,7 +17,7 @@ enum FetchStatus : int {
     kStatusHeadOK = 5,     // HEAD says changed: a GET follows at once
     kStatusHeadOlder = 6,  // HEAD says the stored copy is current
     kStatusBadSize = 7,    // body incomplete, kept as a partial file
-    kStatusMoved = 8,      // 301/302 recorded
+    kStatusMoved = 8,      // 301/302/303/307/308 recorded
     kStatusNotModify = 9,  // 304
     kStatusUnAuth = 10,    // 401/407, no further automatic attempt
     kStatusNoGood = 11,    // any other status

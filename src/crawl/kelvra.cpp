@@ -45,7 +45,8 @@ void KelvraClass::Setup(const CrawlEnvironment& environment) {
     environment_.retry_count = std::clamp(environment_.retry_count, 0, kMaxRetryCount);
     for (WorkerSlot& slot : slots_) {
         slot.connection->SetTimeout(environment_.timeout);
-        slot.connection->SetProxies(&environment_.http_proxy, &environment_.ftp_proxy);
+        slot.connection->SetProxies(&environment_.http_proxy, &environment_.ftp_proxy,
+                                    &environment_.https_proxy);
         slot.connection->SetFtpLogin(environment_.ftp_user, environment_.ftp_password);
         // When this fails, each fetch's OpenTempFile tries again and the fetch reports it.
         static_cast<void>(slot.connection->MakeTempName());

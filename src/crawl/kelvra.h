@@ -40,7 +40,9 @@ class FetchTransaction;
 struct CrawlEnvironment {
     net::ProxySetting http_proxy;
     net::ProxySetting ftp_proxy;
-    std::string ftp_user;  // empty: "anonymous"
+    net::ProxySetting https_proxy;   // CONNECT tunnels for https
+    bool check_certificates = true;  // false: https certificates accepted unchecked (--insecure)
+    std::string ftp_user;            // empty: "anonymous"
     std::string ftp_password;
     int timeout = 0;              // seconds per receive (GetTimeout); 0: no limit
     int retry_count = 0;          // RetryCount, 0..255
@@ -68,6 +70,8 @@ struct WorkerSlot {
     bool on_hold = false;
     // The last transaction as the worker left it.
     int response_status = 0;  // HTTP status of the answer; 0 when none arrived
+    // Why the server's https certificate was refused, when that failed the request.
+    net::CertificateProblem certificate = net::CertificateProblem::kNone;
     bool header_arrived = false;
     bool keep_response = false;
     FailureCause cause;  // why the last transaction failed

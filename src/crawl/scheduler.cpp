@@ -279,12 +279,19 @@ bool KelvraClass::CollectResults() {
         int status = DecideStatus(i, requeue);
         bool retrying = (slot.flags & SlotFlag::kRetryNow) != 0;
         if (!retrying && slot.job != nullptr) {
-            url_table_->RobotsFetched(slot.url, *slot.job, requeue != Requeue::kFailed);
+            // A refused certificate refuses every URL of the host: each fails with that reason
+            // (and goes to the retry list) rather than being skipped as disallowed.
+            const bool refused = slot.certificate != net::CertificateProblem::kNone;
+            url_table_->RobotsFetched(slot.url, *slot.job, requeue != Requeue::kFailed || refused);
         }
         ShowSlotStatus(i, FetchStatusName(status));
         if (status == kStatusMoved && !store::FollowsRedirect(*slot.job)) {
             ShowStatusNote(i, "Location not followed: " + std::to_string(store::kMaxRedirects) +
                                   " redirects in a row");
+        }
+        if (status == kStatusError && slot.certificate != net::CertificateProblem::kNone) {
+            ShowStatusNote(i, "Certificate refused: " +
+                                  std::string(net::CertificateProblemText(slot.certificate)));
         }
         if (status == kStatusIOError) {
             LogMessage(std::string(FetchStatusName(status)) + ": " + slot.url);
@@ -360,7 +367,11 @@ int KelvraClass::DecideStatus(int i, Requeue& requeue) {
             break;
         case WorkerResult::kSendFailed:
             status = kStatusError;
-            if (slot.job != nullptr) requeue = Requeue::kLater;
+            // A refused certificate stays refused: trying later again would change nothing.
+            if (slot.job != nullptr) {
+                requeue = slot.certificate == net::CertificateProblem::kNone ? Requeue::kLater
+                                                                             : Requeue::kFailed;
+            }
             break;
         case WorkerResult::kTempFileFailed:
             status = kStatusIOError;

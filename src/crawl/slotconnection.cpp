@@ -140,8 +140,7 @@ void SlotTransport::CountReceived(long bytes) {
 SlotConnection::SlotConnection() : SlotConnection(std::make_unique<SlotTransport>()) {}
 
 SlotConnection::SlotConnection(std::unique_ptr<SlotTransport> transport)
-    : inetutils(std::move(transport)),
-      transport_(static_cast<SlotTransport*>(&TCPIPClass::transport())) {}
+    : inetutils(std::move(transport)), transport_(static_cast<SlotTransport*>(&Tls().Inner())) {}
 
 net::ChannelCode SlotConnection::Request(int method, std::string_view url,
                                          const net::ConnectionSetting& setting,

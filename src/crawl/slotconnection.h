@@ -78,15 +78,16 @@ class SlotConnection final : public net::inetutils {
     SlotConnection();
 
     using net::inetutils::Request;
-    // The SendRequest of the slot: a channel code, kUnknownScheme for a scheme other than http
-    // and ftp.
+    // The SendRequest of the slot: a channel code, kUnknownScheme for a scheme other than http,
+    // https and ftp.
     [[nodiscard]] net::ChannelCode Request(int method, std::string_view url,
                                            const net::ConnectionSetting& setting,
                                            std::string_view extra);
     SlotTransport& transport() { return *transport_; }
 
-    void SetProxies(const net::ProxySetting* http, const net::ProxySetting* ftp) {
-        SetEnvironment(http, ftp);
+    void SetProxies(const net::ProxySetting* http, const net::ProxySetting* ftp,
+                    const net::ProxySetting* https) {
+        SetEnvironment(http, ftp, https);
     }
 
   private:

@@ -8,16 +8,17 @@ namespace kelvra::net {
 // The control connection shares this channel's transport with the data connection.
 inetutils::inetutils(std::unique_ptr<Transport> transport)
     : httputils(std::move(transport)),
-      ftp_(std::make_unique<ftputils>(
-          *this, std::make_unique<SharedTransport>(TCPIPClass::transport()))) {}
+      ftp_(std::make_unique<ftputils>(*this, std::make_unique<SharedTransport>(Tls().Inner()))) {}
 
 inetutils::~inetutils() {
     ftp_->Quit();
 }
 
-void inetutils::SetEnvironment(const ProxySetting* http, const ProxySetting* ftp) {
+void inetutils::SetEnvironment(const ProxySetting* http, const ProxySetting* ftp,
+                               const ProxySetting* https) {
     http_proxy_ = http;
     ftp_proxy_ = ftp;
+    https_proxy_ = https;
 }
 
 void inetutils::SetFtpLogin(std::string user, std::string password) {
@@ -29,9 +30,10 @@ ChannelCode inetutils::Request(int method, std::string_view url, const Connectio
     std::string escaped = EscapeUnsafeBytes(url);
     keep_control_ = false;
     ftp_transfer_ = false;
-    if (escaped.starts_with("http://")) {
+    const bool https = escaped.starts_with("https://");
+    if (https || escaped.starts_with("http://")) {
         ftp_->Quit();
-        SetProxy(http_proxy_, kHttpPort);
+        SetProxy(https ? https_proxy_ : http_proxy_, https ? kHttpsPort : kHttpPort);
         return SendRequest(method, escaped, setting, extra);
     }
     if (!escaped.starts_with("ftp://")) return ChannelCode::kUnknownScheme;

@@ -1,7 +1,7 @@
 #pragma once
-// The connection a worker slot owns: http URLs (and ftp URLs through an FTP-capable proxy) go
-// out as HTTP, ftp URLs otherwise through the FTP client, whose data connection then becomes
-// this channel's socket so that the body is read like an HTTP body.
+// The connection a worker slot owns: http and https URLs (and ftp URLs through an FTP-capable
+// proxy) go out as HTTP, ftp URLs otherwise through the FTP client, whose data connection then
+// becomes this channel's socket so that the body is read like an HTTP body.
 
 #include <memory>
 #include <string>
@@ -18,11 +18,12 @@ class inetutils : public httputils {
     ~inetutils() override;
 
     // The proxy settings in force (not owned; may be null) and the FTP log-in defaults.
-    void SetEnvironment(const ProxySetting* http, const ProxySetting* ftp);
+    void SetEnvironment(const ProxySetting* http, const ProxySetting* ftp,
+                        const ProxySetting* https = nullptr);
     void SetFtpLogin(std::string user, std::string password);
 
-    // Sends the request for url: a channel code, kUnknownScheme for a scheme other than http
-    // and ftp.
+    // Sends the request for url: a channel code, kUnknownScheme for a scheme other than http,
+    // https and ftp.
     [[nodiscard]] virtual ChannelCode Request(int method, std::string_view url,
                                               const ConnectionSetting* setting,
                                               std::string_view extra);
@@ -47,6 +48,7 @@ class inetutils : public httputils {
   private:
     const ProxySetting* http_proxy_ = nullptr;
     const ProxySetting* ftp_proxy_ = nullptr;
+    const ProxySetting* https_proxy_ = nullptr;
     std::unique_ptr<ftputils> ftp_;
     bool ftp_transfer_ = false;  // the current request went out over FTP
     bool keep_control_ = false;  // the next Close leaves the control connection open

@@ -7,7 +7,7 @@ namespace kelvra::net {
 
 enum class ChannelCode : int {
     kOk = 0,
-    kUnknownScheme = -1,      // a request for a URL that is neither http nor ftp
+    kUnknownScheme = -1,      // a request for a URL that is not http, https or ftp
     kNoSocket = 0x8002,       // socket not created, or no target address
     kConnectFailed = 0x8003,  // refused, or failed while waiting
     kCloseFailed = 0x8004,
@@ -20,6 +20,7 @@ enum class ChannelCode : int {
     kTempFileFailed = 0x800D,      // writing the temporary response file
     kBlockingModeFailed = 0x800E,  // switching (non-)blocking mode
     kSocketOptionFailed = 0x800F,  // server sockets
+    kCertificateRefused = 0x8010,  // https: the server's certificate did not verify
 };
 
 // What reading a response header found: the answer's status, or why there is none.

@@ -1,7 +1,7 @@
 #pragma once
 // The one seam through which a channel's bytes pass: connect, send, receive, wait/peek, close.
-// Plain TCP is the only transport today; an encrypting one (TLS for https) derives from
-// Transport and is handed to the channel without touching the protocol code above it.
+// TLS for https (net/tls.h) is a Transport layered over the plain one, so the protocol code
+// above it does not know which it talks through.
 
 #include <netinet/in.h>
 

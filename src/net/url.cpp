@@ -60,6 +60,7 @@ std::size_t HostEnd(std::string_view url, std::size_t start) {
 
 int DefaultPortOf(std::string_view url) {
     if (url.starts_with("http://")) return kHttpPort;
+    if (url.starts_with("https://")) return kHttpsPort;
     if (url.starts_with("ftp://")) return kFtpPort;
     return 0;
 }
@@ -282,9 +283,11 @@ int ResolveLink(std::string& dst, const BaseUrl& base, std::string_view link) {
         return kResolved;
     }
     if (scheme_length == 1) return kNotFollowable;
-    // Only the two fetched schemes, spelled exactly; a prefix ("f:", "ht:") is no scheme of ours.
+    // Only the fetched schemes, spelled exactly; a prefix ("f:", "ht:") is no scheme of ours.
     std::string_view name = link.substr(0, scheme_length - 1);
-    if (!SchemeIs(name, "http") && !SchemeIs(name, "ftp")) return kNotFollowable;
+    if (!SchemeIs(name, "http") && !SchemeIs(name, "https") && !SchemeIs(name, "ftp")) {
+        return kNotFollowable;
+    }
     std::string_view rest = link.substr(scheme_length);
     if (!rest.starts_with("//")) {
         JoinToBase(dst, base, rest);

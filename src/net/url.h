@@ -12,6 +12,7 @@ namespace kelvra::net {
 inline constexpr std::size_t kUrlBuffer = 2048;
 inline constexpr std::size_t kMaxUrl = kUrlBuffer - 1;
 inline constexpr int kHttpPort = 80;
+inline constexpr int kHttpsPort = 443;
 inline constexpr int kFtpPort = 21;
 
 // The pieces of a URL as views into its text.
@@ -28,7 +29,7 @@ UrlParts SplitUrl(std::string_view url);
 // the text after "scheme://" (0 when there is no scheme).
 std::size_t NormalizeUrl(std::string& url);
 
-// Removes ":80" from an http URL and ":21" from an ftp URL.
+// Removes ":80" from an http URL, ":443" from an https URL and ":21" from an ftp URL.
 void StripDefaultPort(std::string& url);
 
 // Offsets into text.

@@ -22,6 +22,7 @@ std::uint32_t ConditionFlags(const AcquisitionCondition& c) {
     if (c.strict_modify_check) f |= JobFlag::kStrictModifyCheck;
     if (c.modify_check) f |= JobFlag::kModifyCheck;
     if (c.preserve_old_data) f |= JobFlag::kPreserveOldData;
+    if (c.accept_any_certificate) f |= JobFlag::kAcceptAnyCertificate;
     return f;
 }
 

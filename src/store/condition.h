@@ -40,6 +40,8 @@ struct AcquisitionCondition {
     bool strict_modify_check = false;
     bool send_cookie = false;
     bool preserve_old_data = false;
+    // https: certificates accepted without checks.
+    bool accept_any_certificate = false;
     std::uint8_t trace_moved = 1;  // 0 off, 2 on, 1 undetermined
     std::uint8_t src_object = 1;   // 0 off, 2 on, 1 undetermined
     std::int16_t reget_level = 1;  // 0..3

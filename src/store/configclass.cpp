@@ -218,6 +218,7 @@ bool GetConditionClass::ReadCondition(std::string_view section_arg, AcquisitionC
     r.strict_modify_check = flag("StrictModifyCheck", false);
     r.send_cookie = flag("SendCookie", false);
     r.preserve_old_data = flag("PreserveOldData", false);
+    r.accept_any_certificate = flag("AcceptAnyCertificate", false);
     r.trace_moved = u8("TraceMoved", 1);
     r.src_object = u8("SRCobject", 1);
     r.reget_level = i16("RegetLevel", 1);
@@ -261,6 +262,8 @@ void GetConditionClass::WriteCondition(std::string_view section_arg,
     number("Classes", r.classes);
     number("SendCookie", r.send_cookie);
     number("PreserveOldData", r.preserve_old_data);
+    // Written only when chosen, so conditions without it stay as they were.
+    if (r.accept_any_certificate) number("AcceptAnyCertificate", 1);
     int i = 0;
     for (const std::string& entry : r.accept) {
         SetValue(section, "Accept" + std::to_string(i++), util::SkipWhite(entry));

@@ -32,6 +32,8 @@ inline constexpr std::uint32_t kSrcObjectAll = 0x4000;     // with kSrcObject: S
 inline constexpr std::uint32_t kTraceMovedStart = 0x8000;  // TraceMoved = 1
 inline constexpr std::uint32_t kGetAllUndetermined = 0x10000;
 inline constexpr std::uint32_t kPreserveOldData = 0x20000;
+// https: a certificate that does not verify is accepted (chosen knowingly per condition).
+inline constexpr std::uint32_t kAcceptAnyCertificate = 0x40000;
 inline constexpr std::uint32_t kConditionMask = 0xFFFFF;  // the low 20 bits
 inline constexpr std::uint32_t kRobots = 0x2000000;       // the robots.txt request itself
 inline constexpr std::uint32_t kResume = 0x10000000;

@@ -11,7 +11,8 @@ namespace kelvra::store {
 
 namespace {
 
-constexpr std::array<std::string_view, 2> kSchemes = {"http://", "ftp://"};
+// Indexed by getlistmanager::Scheme.
+constexpr std::array<std::string_view, 3> kSchemes = {"http://", "ftp://", "https://"};
 
 std::optional<std::uint16_t> SchemeIndex(std::string_view url) {
     for (std::size_t i = 0; i < kSchemes.size(); ++i) {
@@ -122,6 +123,18 @@ bool getlistmanager::EnqueueNode(std::string_view url, treelistnode* node, bool 
         payload->user_info = user;
     }
     return true;
+}
+
+bool getlistmanager::RequeueWithScheme(std::string_view url) {
+    const auto scheme = SchemeIndex(url);
+    if (!scheme) return false;
+    const std::string_view key = UrlKey(url);
+    util::MutexLock lock(mutex_);
+    treelistnode* node = FindPath(key, SplitEnd(key));
+    auto* payload = node ? node->value().ObjectAs<JobPayload>() : nullptr;
+    if (!payload || payload->scheme == *scheme || payload->scheme_switched) return false;
+    payload->scheme_switched = true;
+    return EnqueueNode(url, node, true);
 }
 
 std::string getlistmanager::EntryText(const QueueEntry& entry) const {

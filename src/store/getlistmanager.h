@@ -44,11 +44,14 @@ struct JobPayload final : NodePayload {
     // A marker set on the URL's node after its job was handed out: the job stays where the
     // scheduler holds it, and the marker is read beside it (see getlistmanager::Marker).
     long marker = 0;
+    // Queued once more because a redirect named its key under the other scheme.
+    bool scheme_switched = false;
 };
 
 class getlistmanager : public treelistmanager {
   public:
-    enum Scheme : std::uint16_t { kHttp = 0, kFtp = 1 };
+    // http and https URLs of a host share its keys, as http and ftp do.
+    enum Scheme : std::uint16_t { kHttp = 0, kFtp = 1, kHttps = 2 };
     enum State : std::uint16_t { kUnexamined = 0, kMustFetch = 1 };
     struct QueueEntry {
         std::uint16_t scheme = kHttp;
@@ -66,8 +69,12 @@ class getlistmanager : public treelistmanager {
     // job is copied from. Returns an AdmitResult.
     virtual int AdmitUrl(std::string_view url, const FetchJob& job, int mode);
     // Appends a queue entry for a URL already in the tree; false for a scheme other than
-    // http:// and ftp://, a URL without host, or a URL that is not in the tree.
+    // http://, https:// and ftp://, a URL without host, or a URL that is not in the tree.
     virtual bool Enqueue(std::string_view url, bool already_decoded);
+    // A redirect to url, whose key is that of the redirecting URL under the other scheme (a
+    // site moving to https or back): queues the key's node once more with url's scheme. False
+    // when it was so queued before (a site redirecting both ways) or url is not in the tree.
+    bool RequeueWithScheme(std::string_view url);
     // The job stored for a URL, or nullptr.
     virtual FetchJob* GetJob(std::string_view url);
     virtual CrawlRules* AddCrawlContext(const std::vector<std::string>& allowed_urls,

@@ -11,11 +11,28 @@ namespace kelvra::store {
 namespace {
 
 constexpr std::string_view kCookieNode = "#";
+// Secure cookies (RFC 6265 §4.1.2.5) have a jar of their own beside the plain one, so that a
+// data directory read by a copy that knows nothing of https never sends them over http.
+constexpr std::string_view kSecureCookieNode = "#s";
 
 std::string_view TrimBlanks(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
     return text;
+}
+
+bool IsHttps(std::string_view url) {
+    return url.starts_with("https://");
+}
+
+// Whether the attributes hold the value-less attribute name (case ignored).
+bool HasFlagAttribute(std::string_view attributes, std::string_view name) {
+    while (!attributes.empty()) {
+        const std::size_t end = std::min(attributes.find(';'), attributes.size());
+        if (util::EqualsNoCase(TrimBlanks(attributes.substr(0, end)), name)) return true;
+        attributes.remove_prefix(std::min(end + 1, attributes.size()));
+    }
+    return false;
 }
 
 // The value of attribute name among "; name=value" attributes; none when absent.
@@ -82,10 +99,12 @@ bool headerlist_cookie::StoreCookie(std::string_view set_cookie_value, std::stri
         set_cookie_value.find(';') == std::string_view::npos
             ? std::string_view()
             : set_cookie_value.substr(set_cookie_value.find(';') + 1);
+    const bool secure = HasFlagAttribute(attributes, "secure");
+    if (secure && !IsHttps(url)) return true;  // only https may set it
     std::string key = CookieDirectory(KeyOfUrl(url), attributes);
     key.erase(0, net::HostStart(key));
     if (key.empty() || key.back() != '/') key += '/';
-    key += kCookieNode;
+    key += secure ? kSecureCookieNode : kCookieNode;
 
     util::MutexLock lock(Mutex());
     std::string text = "#\n";
@@ -117,25 +136,30 @@ std::string& headerlist_cookie::BuildCookieHeader(std::string_view url, std::str
         path = path.substr(0, slash);
         node = FindKey(path);
     }
+    const bool secure = IsHttps(url);
     bool any = false;
     for (; node && !node->IsRoot(); node = node->parent()) {
-        const treelistnode* jar = node->FindChild(kCookieNode);
-        const char* text = jar ? jar->value().text() : nullptr;
-        if (!text || text[0] != '#') continue;
-        std::string_view lines(text + 1);
-        while (!lines.empty()) {
-            const std::size_t lf = std::min(lines.find('\n'), lines.size());
-            const std::string_view line = lines.substr(0, lf);
-            if (!line.empty()) {
-                out += any ? "; " : "Cookie: ";
-                out.append(line);
-                any = true;
-            }
-            lines.remove_prefix(std::min(lf + 1, lines.size()));
-        }
+        AppendJar(node->FindChild(kCookieNode), out, any);
+        if (secure) AppendJar(node->FindChild(kSecureCookieNode), out, any);
     }
     if (any) out += "\r\n";
     return out;
+}
+
+void headerlist_cookie::AppendJar(const treelistnode* jar, std::string& out, bool& any) {
+    const char* text = jar ? jar->value().text() : nullptr;
+    if (!text || text[0] != '#') return;
+    std::string_view lines(text + 1);
+    while (!lines.empty()) {
+        const std::size_t lf = std::min(lines.find('\n'), lines.size());
+        const std::string_view line = lines.substr(0, lf);
+        if (!line.empty()) {
+            out += any ? "; " : "Cookie: ";
+            out.append(line);
+            any = true;
+        }
+        lines.remove_prefix(std::min(lf + 1, lines.size()));
+    }
 }
 
 }  // namespace kelvra::store

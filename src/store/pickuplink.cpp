@@ -276,12 +276,16 @@ PickupLinkClass::PickupLinkClass(StoredObjects* store, const std::string& plugin
 
 PickupLinkClass::~PickupLinkClass() = default;
 
-int PickupLinkClass::QueueLink(std::string_view url, FetchJob& job, int mode,
-                               bool clear_link_flags) {
-    std::string text(url.substr(0, url.find('#')));
-    text = net::PercentDecode(text);
+std::string PickupLinkClass::QueueForm(std::string_view url) {
+    std::string text = net::PercentDecode(url.substr(0, url.find('#')));
     net::NormalizeUrl(text);
     util::TrimRight(text);
+    return text;
+}
+
+int PickupLinkClass::QueueLink(std::string_view url, FetchJob& job, int mode,
+                               bool clear_link_flags) {
+    const std::string text = QueueForm(url);
     const std::uint32_t saved = job.flags;
     if (clear_link_flags) job.flags &= JobFlag::kConditionMask;
     const int result = AdmitUrl(text, job, mode);
@@ -543,7 +547,10 @@ bool PickupLinkClass::ProcessObject(std::string_view url, const treelistnode* re
             const int mode = (job.flags & (JobFlag::kSrcObjectAll | JobFlag::kGetAll))
                                  ? kModeForced
                                  : kModeOrdinary;
-            QueueLink(target, moved, mode, false);
+            if (QueueLink(target, moved, mode, false) == kAdmitKnown) {
+                const std::string queued = QueueForm(target);
+                if (UrlKey(queued) == UrlKey(url)) RequeueWithScheme(queued);
+            }
         }
     }
     FetchJob copy = job;

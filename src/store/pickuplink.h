@@ -115,6 +115,8 @@ class PickupLinkClass : public getlistmanager {
     // node receives that URL's store record.
     virtual std::optional<FetchJob> NextUnprocessed(const treelistnode*& node);
     virtual int QueueLink(std::string_view url, FetchJob& job, int mode, bool clear_link_flags);
+    // The form QueueLink files url under: fragment cut, decoded, normalised.
+    static std::string QueueForm(std::string_view url);
     virtual int AddLink(const net::BaseUrl& base, std::string_view link, const FetchJob& job,
                         int kind);
     virtual void ScanHtml(PageReader& page, const net::BaseUrl& base, const FetchJob& job,

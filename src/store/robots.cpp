@@ -40,12 +40,14 @@ std::string PickupLinkClassEx::LowerHost(std::string_view url) {
 
 int PickupLinkClassEx::AdmitUrl(std::string_view url, const FetchJob& job, int mode) {
     const int result = PickupLinkClass::AdmitUrl(url, job, mode);
-    if (result != kAdmitQueued || url.substr(0, 7) != "http://") return result;
+    // robots.txt comes over the scheme the host is first reached with.
+    const std::string_view scheme = url.starts_with("https://") ? "https://" : "http://";
+    if (result != kAdmitQueued || !url.starts_with(scheme)) return result;
     const std::string host = LowerHost(url);
     FetchJob robots = job;
     robots.flags = (job.flags & 0x3FFFFFFF) | JobFlag::kRobots;
     robots.trace = 1;
-    const std::string robots_url = "http://" + host + "/" + std::string(kRobotsName);
+    const std::string robots_url = std::string(scheme) + host + "/" + std::string(kRobotsName);
     if (PickupLinkClass::AdmitUrl(robots_url, robots, kModeForced) == kAdmitQueued) {
         util::MutexLock lock(mutex());
         if (treelistnode* node = FindPath(host, 0))

@@ -72,7 +72,9 @@ TEST(StripDefaultPort, OnlyTheSchemeDefault) {
         {"ftp://h:80/", "ftp://h:80/"},
         {"http://h:8080/", "http://h:8080/"},
         {"http://u:p@h:80/", "http://u:p@h/"},
-        // not one of the two schemes
+        {"https://h:443/x", "https://h/x"},
+        {"https://h:80/x", "https://h:80/x"},
+        // not one of our schemes
         {"gopher://h:80/", "gopher://h:80/"},
     };
     for (const auto& c : cases) {
@@ -163,6 +165,7 @@ TEST_F(ResolveLinkTest, AgainstPage) {
         {"http:q.html", kResolved, "http://h/d/q.html"},
         {"http://o/x", kAbsolute, "http://o/x"},
         {"ftp://f/pub/", kAbsolute, "ftp://f/pub/"},
+        {"https://s/", kAbsolute, "https://s/"},
         {"../up.html", kResolved, "http://h/d/../up.html"},  // folded later by NormalizeUrl
     };
     for (const auto& r : rows) {
@@ -173,9 +176,9 @@ TEST_F(ResolveLinkTest, AgainstPage) {
 }
 
 TEST_F(ResolveLinkTest, NotFollowable) {
-    const char* links[] = {"mailto:x", "https://s/", "javascript:void(0)", "HTTP://h/", ":x",
+    const char* links[] = {"mailto:x", "javascript:void(0)", "HTTP://h/", ":x",
                            // a prefix of a scheme of ours is not that scheme
-                           "f:page", "ht:page"};
+                           "f:page", "ht:page", "httpss://s/"};
     for (const char* link : links) {
         std::string dst = "untouched";
         EXPECT_EQ(ResolveLink(dst, base_, link), kNotFollowable) << link;

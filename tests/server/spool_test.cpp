@@ -29,6 +29,13 @@ TEST_F(LocalModeTest, StoredObjectWithItsRecordHeader) {
                   "\r\nContent-type: text/html\r\nContent-length: 13\r\n\r\n<p>stored</p>");
 }
 
+TEST_F(LocalModeTest, HttpAddressReadsTheStoredHttpsCopy) {
+    Put("https://s/secure.html", "CT:text/html\n", "<p>tls</p>");
+    Start(kModeLocal);
+    EXPECT_EQ(Ask("GET http://s/secure.html HTTP/1.0\r\n\r\n"),
+              "HTTP/1.0 200 OK\r\nContent-type: text/html\r\nContent-length: 10\r\n\r\n<p>tls</p>");
+}
+
 TEST_F(LocalModeTest, HeadGetsTheSameHeaderWithoutBody) {
     Start(kModeLocal);
     EXPECT_EQ(Ask("HEAD http://h/page.html HTTP/1.0\r\n\r\n"),

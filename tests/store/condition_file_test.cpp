@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "store/condition.h"
 #include "store/configclass.h"
+#include "store/fetchjob.h"
 
 namespace kelvra::store {
 namespace {
@@ -184,6 +186,27 @@ TEST_F(ConditionFile, WriteReadRoundTripOfARecord) {
     EXPECT_TRUE(r.send_cookie);
     ASSERT_EQ(r.accept.Count(), 2u);
     EXPECT_EQ(*r.accept.First(), "h/d/");
+}
+
+TEST_F(ConditionFile, UncheckedCertificatesOnlyWrittenWhenChosen) {
+    for (const bool chosen : {false, true}) {
+        AcquisitionCondition w;
+        w.accept_any_certificate = chosen;
+        {
+            GetConditionClass cf;
+            static_cast<void>(cf.Load(path_));
+            cf.WriteCondition("https://h/", w);
+            ASSERT_TRUE(cf.Save());
+        }
+        // Without the choice the file is what it always was.
+        EXPECT_EQ(Read().find("AcceptAnyCertificate=1\n") != std::string::npos, chosen);
+        GetConditionClass cf;
+        ASSERT_TRUE(cf.Load(path_));
+        AcquisitionCondition r;
+        EXPECT_TRUE(cf.ReadCondition("https://h/", r, true));
+        EXPECT_EQ(r.accept_any_certificate, chosen);
+        EXPECT_EQ((ConditionFlags(r) & JobFlag::kAcceptAnyCertificate) != 0, chosen);
+    }
 }
 
 TEST_F(ConditionFile, PerKeyFallbackToDefaultSection) {

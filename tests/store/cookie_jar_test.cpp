@@ -36,7 +36,8 @@ TEST_F(CookieJar, PathAttributeChoosesTheDirectory) {
         {"http://h/x.html", "c=2; Path = /a/b ", "h/a/b/#", "case, blanks, no trailing slash"},
         {"http://h/a/b.cgi?q=/y/z", "c=3", "h/a/#", "the query's slashes do not count"},
         {"http://u:p@H/a/b.html", "c=4", "h/a/#", "user information and host case dropped"},
-        {"http://h/a/b.html", "c=5; domain=h; secure", "h/a/#", "other attributes ignored"},
+        {"http://h/a/b.html", "c=5; domain=h; max-age=9", "h/a/#", "other attributes ignored"},
+        {"https://h/a/b.html", "c=6; Secure", "h/a/#s", "a Secure cookie in a jar of its own"},
     };
     for (const Row& row : rows) {
         EXPECT_TRUE(store_.StoreCookie(row.set_cookie, row.url)) << row.why;

@@ -50,6 +50,14 @@ TEST_F(CookieStore, SeveralCookiesDeepestFirst) {
     EXPECT_EQ(Header("http://h/a/x.html"), "Cookie: a=1; b=2; t=0\r\n");
 }
 
+TEST_F(CookieStore, SecureCookiesGoOnlyOverHttps) {
+    store_.Add("https://h/a/b.html", "Set-Cookie: s=1; Secure\r\nSet-Cookie: p=2\r\n", true);
+    // Set over http, a Secure cookie is refused (it could overwrite an https one).
+    store_.Add("http://h/a/b.html", "Set-Cookie: t=3;secure\r\n", true);
+    EXPECT_EQ(Header("http://h/a/c.html"), "Cookie: p=2\r\n");
+    EXPECT_EQ(Header("https://h/a/c.html"), "Cookie: p=2; s=1\r\n");
+}
+
 TEST_F(CookieStore, NothingForUnknownHostOrWhenDisabled) {
     EXPECT_EQ(Header("http://nowhere/"), "");
     store_.SetCookiesEnabled(false);

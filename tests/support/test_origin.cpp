@@ -3,7 +3,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -112,12 +115,85 @@ Connection::~Connection() {
 }
 
 void Connection::Close() {
+    if (ssl_ != nullptr) {
+        SSL_shutdown(ssl_);
+        SSL_free(ssl_);
+        ssl_ = nullptr;
+    }
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
 }
 
+bool Connection::AcceptTls(ssl_ctx_st* context) {
+    // A client that neither shakes hands nor leaves must not hold the origin's shutdown.
+    timeval limit{10, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ssl_ = SSL_new(context);
+    if (ssl_ == nullptr || SSL_set_fd(ssl_, fd_) != 1) return false;
+    ERR_clear_error();
+    if (SSL_accept(ssl_) == 1) {
+        timeval none{0, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
+        return true;
+    }
+    SSL_free(ssl_);
+    ssl_ = nullptr;
+    return false;
+}
+
+bool Connection::StartsWithHandshake() {
+    constexpr unsigned char kHandshakeRecord = 0x16;  // TLS record type (RFC 8446 §5.1)
+    unsigned char first = 0;
+    return WaitReadable(10000) == 1 && ::recv(fd_, &first, 1, MSG_PEEK) == 1 &&
+           first == kHandshakeRecord;
+}
+
+void Connection::Tunnel(int port) {
+    const int upstream = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    peer.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (upstream < 0 || ::connect(upstream, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0 ||
+        ::send(upstream, pending_.data(), pending_.size(), MSG_NOSIGNAL) < 0) {
+        if (upstream >= 0) ::close(upstream);
+        return;
+    }
+    pending_.clear();
+    char block[kReadBlock];
+    for (;;) {
+        pollfd fds[3] = {{fd_, POLLIN, 0}, {upstream, POLLIN, 0}, {origin_.StopFd(), POLLIN, 0}};
+        if (::poll(fds, 3, -1) < 0 && errno != EINTR) break;
+        if (fds[2].revents & POLLIN) break;
+        const int from = (fds[0].revents & (POLLIN | POLLHUP)) ? fd_ : upstream;
+        const int to = from == fd_ ? upstream : fd_;
+        const ssize_t n = ::recv(from, block, sizeof block, 0);
+        if (n <= 0 || ::send(to, block, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n) break;
+    }
+    ::close(upstream);
+}
+
+bool Connection::Resumed() const {
+    return ssl_ != nullptr && SSL_session_reused(ssl_) == 1;
+}
+
+long Connection::ReceiveSome(char* data, std::size_t capacity) {
+    if (ssl_ == nullptr) return static_cast<long>(::recv(fd_, data, capacity, 0));
+    ERR_clear_error();
+    return SSL_read(ssl_, data, static_cast<int>(capacity));
+}
+
+long Connection::SendSome(std::string_view bytes) {
+    if (ssl_ == nullptr) {
+        return static_cast<long>(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+    }
+    ERR_clear_error();
+    return SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size()));
+}
+
 int Connection::WaitReadable(int timeout_ms) {
     if (fd_ < 0) return -1;
+    if (ssl_ != nullptr && SSL_pending(ssl_) > 0) return 1;
     pollfd fds[2] = {{fd_, POLLIN, 0}, {origin_.StopFd(), POLLIN, 0}};
     int rc;
     do {
@@ -140,7 +216,7 @@ bool Connection::WaitWritable() {
 bool Connection::FillBuffer(int timeout_ms) {
     if (WaitReadable(timeout_ms) != 1) return false;
     char block[kReadBlock];
-    ssize_t n = ::recv(fd_, block, sizeof block, 0);
+    long n = ReceiveSome(block, sizeof block);
     if (n <= 0) return false;
     origin_.Record(index_, std::string_view(block, static_cast<std::size_t>(n)));
     pending_.append(block, static_cast<std::size_t>(n));
@@ -173,7 +249,7 @@ bool Connection::ReadUntil(std::string_view delimiter, std::string& out, int tim
 
 bool Connection::Send(std::string_view bytes) {
     while (!bytes.empty() && fd_ >= 0) {
-        ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        long n = SendSome(bytes);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -214,7 +290,7 @@ bool Connection::Play(const Reply& reply) {
 void Connection::WaitForClientClose() {
     char block[kReadBlock];
     while (WaitReadable(-1) == 1) {
-        ssize_t n = ::recv(fd_, block, sizeof block, 0);
+        long n = ReceiveSome(block, sizeof block);
         if (n <= 0) return;
         origin_.Record(index_, std::string_view(block, static_cast<std::size_t>(n)));
     }
@@ -234,6 +310,30 @@ TestOrigin::TestOrigin(ConnectionHandler handler) : connection_handler_(std::mov
 
 TestOrigin::~TestOrigin() {
     Stop();
+    SSL_CTX_free(tls_);
+}
+
+TestOrigin& TestOrigin::UseTls(TestCertificate certificate, bool plain_too) {
+    // A client that leaves mid-reply must not end the test process (OpenSSL writes with write(2)).
+    ::signal(SIGPIPE, SIG_IGN);
+    const CertificateFiles files = CertificateFor(certificate);
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    if (context == nullptr ||
+        SSL_CTX_use_certificate_chain_file(context, files.certificate.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(context, files.key.c_str(), SSL_FILETYPE_PEM) != 1) {
+        SSL_CTX_free(context);
+        throw std::runtime_error("test origin: cannot load " + files.certificate);
+    }
+    std::lock_guard lock(mutex_);
+    SSL_CTX_free(tls_);
+    tls_ = context;
+    plain_too_ = plain_too;
+    return *this;
+}
+
+int TestOrigin::ResumedHandshakes() const {
+    std::lock_guard lock(mutex_);
+    return resumed_;
 }
 
 void TestOrigin::Start() {
@@ -287,13 +387,25 @@ void TestOrigin::AcceptLoop() {
 
 void TestOrigin::Serve(int fd, int index) {
     Connection connection(fd, index, *this);
+    SSL_CTX* tls = nullptr;
+    bool plain_too = false;
+    {
+        std::lock_guard lock(mutex_);
+        tls = tls_;
+        plain_too = plain_too_;
+    }
+    if (tls != nullptr && (!plain_too || connection.StartsWithHandshake())) {
+        if (!connection.AcceptTls(tls)) return;
+        std::lock_guard lock(mutex_);
+        resumed_ += connection.Resumed() ? 1 : 0;
+    }
     if (connection_handler_) return connection_handler_(connection);
     ServeRequests(connection);
 }
 
 void TestOrigin::ServeRequests(Connection& connection) {
     for (int index = 0;; ++index) {
-        Request request{connection.Index(), index, {}};
+        Request request{connection.Index(), index, {}, connection.Secure()};
         if (!connection.ReadRequest(request.bytes)) return;
         bool have = false;
         Reply reply = NextReply(std::move(request), have);
@@ -337,6 +449,11 @@ void TestOrigin::RecordRequest(Request request) {
 }
 
 std::string TestOrigin::Url(std::string_view path) const {
+    std::lock_guard lock(mutex_);
+    return (tls_ != nullptr ? "https://" : "http://") + HostPort() + std::string(path);
+}
+
+std::string TestOrigin::HttpUrl(std::string_view path) const {
     return "http://" + HostPort() + std::string(path);
 }
 

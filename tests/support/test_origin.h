@@ -27,6 +27,9 @@
 // bytes until then (Repeat: a body without end).
 //
 // Requests are read up to the blank line that ends the header, plus a Content-Length body.
+//
+// UseTls makes it an https origin (certificates from support/test_pki.h); what it records is
+// then the decrypted bytes, and ResumedHandshakes counts the connections that resumed a session.
 
 #include <atomic>
 #include <condition_variable>
@@ -38,6 +41,11 @@
 #include <thread>
 #include <vector>
 
+#include "support/test_pki.h"
+
+struct ssl_st;
+struct ssl_ctx_st;
+
 namespace kelvra::test {
 
 // One request as the origin read it.
@@ -45,6 +53,7 @@ struct Request {
     int connection = 0;  // 0-based, in accept order
     int index = 0;       // 0-based position on its connection
     std::string bytes;   // header block and body exactly as received
+    bool tls = false;    // it came over TLS
 
     std::string_view Head() const;         // up to and including the blank line
     std::string_view Body() const;         // after the blank line
@@ -107,8 +116,19 @@ class Connection {
     void WaitForClientClose();
     void Close();
     bool Closed() const { return fd_ < 0; }
+    bool Secure() const { return ssl_ != nullptr; }
+    // Passes bytes both ways between this (plain) connection and a new one to 127.0.0.1:port
+    // until either side closes or the origin stops: a proxy's tunnel after CONNECT.
+    void Tunnel(int port);
+    // The server side of a TLS handshake; false when it failed (the client refused us).
+    bool AcceptTls(ssl_ctx_st* context);
+    // Whether the client's first byte opens a TLS handshake (waits for it).
+    bool StartsWithHandshake();
+    bool Resumed() const;
 
   private:
+    long ReceiveSome(char* data, std::size_t capacity);
+    long SendSome(std::string_view bytes);
     // 1 readable, 0 time-out, -1 origin stopping.
     int WaitReadable(int timeout_ms);
     // True when bytes can be sent and the origin is not stopping.
@@ -121,6 +141,7 @@ class Connection {
     int index_;
     TestOrigin& origin_;
     std::string pending_;  // received, not yet handed out
+    ssl_st* ssl_ = nullptr;
 };
 
 class TestOrigin {
@@ -136,8 +157,14 @@ class TestOrigin {
     TestOrigin& operator=(const TestOrigin&) = delete;
 
     int Port() const { return port_; }
-    // "http://127.0.0.1:<port>" + path.
+    // "http://127.0.0.1:<port>" + path ("https://" after UseTls).
     std::string Url(std::string_view path = "/") const;
+    // Serves https with certificate from now on (before any client connects); with
+    // plain_too, a connection that does not begin with a TLS handshake is served as http.
+    TestOrigin& UseTls(TestCertificate certificate, bool plain_too = false);
+    // "http://127.0.0.1:<port>" + path, whatever the origin speaks.
+    std::string HttpUrl(std::string_view path) const;
+    int ResumedHandshakes() const;
     // "127.0.0.1:<port>".
     std::string HostPort() const;
 
@@ -177,6 +204,9 @@ class TestOrigin {
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
+    ssl_ctx_st* tls_ = nullptr;
+    bool plain_too_ = false;
+    int resumed_ = 0;
     std::vector<std::string> received_;
     std::vector<Request> requests_;
 };
