@@ -223,7 +223,7 @@ bool CommandChecked(CommandId id, int flags) {
 }
 
 bool CommandUnavailable(CommandId id) {
-    return IsDataManagement(id) ||
+    return InRange(id, C::kLinkedCopy, C::kLinkedRemove) ||
            Among(id, {C::kFetchWebPage, C::kFetchMultiUrl, C::kFetchSelected, C::kFetchClipboard,
                       C::kRefetchRetryList, C::kShowBookmarks, C::kAddBookmark});
 }

@@ -23,6 +23,7 @@
 #include "app/servermode.h"
 #include "crawl/auth.h"
 #include "gui/conditiondialogs.h"
+#include "gui/datadialogs.h"
 #include "gui/multiurldialog.h"
 #include "server/pac.h"
 #include "store/pluginhost.h"
@@ -394,6 +395,16 @@ bool KelvraWindow::RunCommand(app::CommandId id) {
             break;
         case app::CommandId::kExportList:
             app::ExportList(core_, busy_, urls);
+            break;
+        case app::CommandId::kFetchedCopy:
+        case app::CommandId::kFetchedMove:
+        case app::CommandId::kFetchedRemove:
+        case app::CommandId::kHierarchyCopy:
+        case app::CommandId::kHierarchyMove:
+        case app::CommandId::kHierarchyRemove:
+        case app::CommandId::kUnrecordedMove:
+        case app::CommandId::kUnrecordedRemove:
+            if (RunDataCommand(this, core_, busy_, id, urls)) RefreshTree();
             break;
         case app::CommandId::kHelp:
             app::OpenHelp(core_);

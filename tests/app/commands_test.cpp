@@ -38,8 +38,9 @@ TEST(MenuState, BusyStateSelectionAndClipboardDecide) {
         // Features this program does not offer yet stay disabled whatever the state.
         {C::kFetchClipboard, idle_one, false, "registration"},
         {C::kFetchWebPage, idle_one, false, "registration"},
-        {C::kHierarchyRemove, idle_one, false, "data management"},
-        {C::kUnrecordedMove, idle_one, false, "data management"},
+        {C::kHierarchyRemove, idle_one, true, "data management"},
+        {C::kUnrecordedMove, {BusyState::kCrawling, 0, false}, false, "data needs idle"},
+        {C::kLinkedCopy, idle_one, false, "all-link data"},
         {C::kAddBookmark, idle_one, false, "bookmarks"},
         {C::kFetchMultiUrl, idle_one, false, "multi-URL lists"},
     };
