@@ -210,4 +210,53 @@ bool BookmarkFile::RemovePage(std::string_view page) {
     return true;
 }
 
+bool MoveEntry(std::vector<std::string>& entries, std::size_t index, EntryMove move) {
+    if (index >= entries.size()) return false;
+    std::size_t target = 0;
+    switch (move) {
+        case EntryMove::kTop:
+            break;
+        case EntryMove::kUp:
+            if (index == 0) return false;
+            target = index - 1;
+            break;
+        case EntryMove::kDown:
+            target = index + 1;
+            break;
+        case EntryMove::kBottom:
+            target = entries.size() - 1;
+            break;
+    }
+    if (target >= entries.size()) return false;
+    std::string entry = std::move(entries[index]);
+    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
+    entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(target), std::move(entry));
+    return true;
+}
+
+bool CopyToPage(BookmarkFile& file, std::string_view page, std::vector<std::string>& entries,
+                const std::vector<std::size_t>& selected, std::string_view target, bool move) {
+    while (!target.empty() && IsBlank(target.back())) target.remove_suffix(1);
+    if (SameName(target, page)) return false;
+    for (auto index = selected.rbegin(); index != selected.rend(); ++index) {
+        if (*index >= entries.size()) continue;
+        file.AppendEntry(target, entries[*index]);
+        if (move) entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(*index));
+    }
+    if (move) file.WritePage(page, entries);
+    return true;
+}
+
+bool AddToDirectoryBookmarks(const std::string& directory, std::string_view page,
+                             const std::vector<std::string>& entries) {
+    std::string path = directory;
+    if (!path.ends_with('/')) path += '/';
+    BookmarkFile file(path + kBookmarkFileName);
+    if (!file.Open()) return false;
+    for (const std::string& entry : entries) {
+        if (!file.HasUrl(page, BookmarkUrl(entry))) file.AppendEntry(page, entry);
+    }
+    return file.Close();
+}
+
 }  // namespace kelvra::app

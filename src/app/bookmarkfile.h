@@ -72,4 +72,22 @@ class BookmarkFile {
     std::vector<Line> original_;
 };
 
+enum class EntryMove { kTop, kUp, kDown, kBottom };
+
+// Moves the entry at index to the top, up one, down one or to the bottom; false (nothing
+// moved) when the target lies outside the list.
+bool MoveEntry(std::vector<std::string>& entries, std::size_t index, EntryMove move);
+
+// "ﾍﾟｰｼﾞ間ｺﾋﾟｰ/移動": appends the selected entries (indices into entries, ascending) to the
+// section of target, taken from the bottom up; a move also takes them out of entries, the
+// displayed page, which is written back. target loses trailing blanks; the displayed page's
+// own name (ignoring ASCII case) does nothing and answers false.
+bool CopyToPage(BookmarkFile& file, std::string_view page, std::vector<std::string>& entries,
+                const std::vector<std::size_t>& selected, std::string_view target, bool move);
+
+// After the all-link copy or move: the entries go to page of directory's kelvraw.bm, those
+// whose URL that page holds already skipped. False when that file could not be read or written.
+bool AddToDirectoryBookmarks(const std::string& directory, std::string_view page,
+                             const std::vector<std::string>& entries);
+
 }  // namespace kelvra::app

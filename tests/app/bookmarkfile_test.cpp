@@ -97,3 +97,47 @@ TEST_F(BookmarkFileTest, AMissingFileIsOnePageAndWrittenOnlyAfterAChange) {
 
 }  // namespace
 }  // namespace kelvra::app
+
+namespace kelvra::app {
+namespace {
+
+TEST(BookmarkEntriesTest, MovesStayInsideTheList) {
+    struct Case {
+        std::size_t index;
+        EntryMove move;
+        bool moved;
+        Names result;
+    };
+    const Case cases[] = {
+        {2, EntryMove::kTop, true, {"c", "a", "b"}},
+        {1, EntryMove::kUp, true, {"b", "a", "c"}},
+        {0, EntryMove::kUp, false, {"a", "b", "c"}},
+        {1, EntryMove::kDown, true, {"a", "c", "b"}},
+        {2, EntryMove::kDown, false, {"a", "b", "c"}},
+        {0, EntryMove::kBottom, true, {"b", "c", "a"}},
+    };
+    for (const Case& c : cases) {
+        Names entries{"a", "b", "c"};
+        EXPECT_EQ(MoveEntry(entries, c.index, c.move), c.moved) << c.index;
+        EXPECT_EQ(entries, c.result) << c.index;
+    }
+}
+
+TEST_F(BookmarkFileTest, MovingToAnotherPageTakesTheSelectionBottomUp) {
+    Write("[p]\na\t1\nb\t2\nc\t3\n[Q]\nq\t0\n");
+    BookmarkFile file(Path());
+    ASSERT_TRUE(file.Open());
+    Names entries = file.Entries("p");
+    EXPECT_FALSE(CopyToPage(file, "p", entries, {0}, "P  ", true));
+    EXPECT_TRUE(CopyToPage(file, "p", entries, {0, 2}, "q ", true));
+    EXPECT_TRUE(CopyToPage(file, "p", entries, {0}, "new", false));
+    ASSERT_TRUE(file.Close());
+    EXPECT_EQ(Read(), "[p]\nb\t2\n[Q]\nq\t0\nc\t3\na\t1\n[new]\nb\t2\n");
+
+    EXPECT_TRUE(AddToDirectoryBookmarks(dir_.Path(), "p", {"b\tother", "d\t4"}));
+    ASSERT_TRUE(file.Open());
+    EXPECT_EQ(file.Entries("p"), (Names{"b\t2", "d\t4"}));
+}
+
+}  // namespace
+}  // namespace kelvra::app
