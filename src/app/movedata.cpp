@@ -10,6 +10,7 @@
 
 #include "app/startup.h"
 #include "net/url.h"
+#include "store/store_names.h"
 #include "store/store_record.h"
 #include "util/fileutil.h"
 
@@ -107,7 +108,7 @@ TransferResult MoveDataCore::Transfer(const std::optional<std::string>& destinat
             key = source_.NodeKey(node);
         }
         progress_.Report(kProcessing, key);
-        if (to && !CopyNode(*to, node, key)) {
+        if (to && !CopyNode(*to, node, key, delete_from_source)) {
             progress_.Report(kErrorPrefix, std::string(kStoreFailed) + key);
             result.outcome = TransferResult::Outcome::kFailed;
             break;
@@ -123,9 +124,11 @@ TransferResult MoveDataCore::Transfer(const std::optional<std::string>& destinat
     return result;
 }
 
-bool MoveDataCore::CopyNode(Destination& to, store::treelistnode* node, const std::string& key) {
+bool MoveDataCore::CopyNode(Destination& to, store::treelistnode* node, const std::string& key,
+                            bool move) {
     std::string path;
     std::string header;
+    bool replaces = false;
     {
         util::MutexLock lock(source_.Mutex());
         if (!source_.LocalFileExists(node)) return true;  // a record without data: nothing to copy
@@ -135,25 +138,52 @@ bool MoveDataCore::CopyNode(Destination& to, store::treelistnode* node, const st
         store::treelistnode* existing = to.FindRecordByKey(key);
         if (!NeedsCopy(source_, node, to, existing)) return true;
         // A file the destination already keeps for this key is replaced in place.
-        if (existing) {
+        replaces = existing != nullptr;
+        if (replaces) {
             while (store::DeleteHeaderLine(header, "XF:") > 0) {
             }
             to.CarryOverFields(key, header);
         }
     }
     struct stat info {};
+    if (move && !replaces && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        LinkNode(to, path, header)) {
+        Record(to, key, header, info.st_mtim);
+        return true;
+    }
     store::FilePtr in = store::OpenRegularFile(path, "rb");
     if (!in || ::fstat(::fileno(in.get()), &info) != 0) return false;
     if (to.StoreBody(key, header, in.get(), 0, {}) < 0) return false;
-    const store::treelistnode* added = to.Add(key, header, true);
-    if (!added) return false;
-    to.SetChanged(true);
-    std::string copy;
-    to.GetNodeLocalPath(added, copy);
-    const timespec times[2] = {info.st_mtim, info.st_mtim};
-    ::utimensat(AT_FDCWD, copy.c_str(), times, 0);
-    to.Journal(key, header);
+    Record(to, key, header, info.st_mtim);
     return true;
+}
+
+bool MoveDataCore::LinkNode(Destination& to, const std::string& path, std::string& header) {
+    const std::string& data = source_.DataDirectory();
+    if (!path.starts_with(data)) return false;
+    const std::string name = path.substr(data.size());
+    if (!store::IsConfinedName(name)) return false;
+    const std::size_t slash = name.rfind('/');
+    if (slash == std::string::npos || to.MakeDirectories(name.substr(0, slash)) >= 0) return false;
+    if (::link(path.c_str(), to.DataPath(name).c_str()) != 0) return false;
+    while (store::DeleteHeaderLine(header, "XF:") > 0) {
+    }
+    store::AppendHeaderLine(header, "XF:" + name + "\n");
+    return true;
+}
+
+// The record goes into the destination and its journal, the copy dated as the source file.
+void MoveDataCore::Record(Destination& to, const std::string& key, const std::string& header,
+                          const struct timespec& modified) {
+    const store::treelistnode* added = to.Add(key, header, true);
+    to.SetChanged(true);
+    if (added) {
+        std::string copy;
+        to.GetNodeLocalPath(added, copy);
+        const timespec times[2] = {modified, modified};
+        ::utimensat(AT_FDCWD, copy.c_str(), times, 0);
+    }
+    to.Journal(key, header);
 }
 
 void MoveDataCore::TakeOut(store::treelistnode* node) {

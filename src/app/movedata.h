@@ -51,7 +51,12 @@ class MoveDataCore {
   private:
     class Destination;
     // False when the copy could not be stored (the transfer stops).
-    bool CopyNode(Destination& to, store::treelistnode* node, const std::string& key);
+    bool CopyNode(Destination& to, store::treelistnode* node, const std::string& key, bool move);
+    // A move within one file system: a second link to the source file under the same name in
+    // the destination, so that no byte is copied. False when that is not possible.
+    bool LinkNode(Destination& to, const std::string& path, std::string& header);
+    void Record(Destination& to, const std::string& key, const std::string& header,
+                const struct timespec& modified);
     void TakeOut(store::treelistnode* node);
     bool Refused(const std::string& destination) const;
 

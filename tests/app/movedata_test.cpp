@@ -126,6 +126,8 @@ TEST_F(MoveDataTest, MoveLeavesTheSourceAndRecordsEverythingInTheDestination) {
     source_->Put("http://other/c.txt", kOld, "c");
     std::string moved_path;
     ASSERT_TRUE(source_->Store().GetUrlLocalPath("http://h/d/b.txt", moved_path));
+    struct stat before {};
+    ASSERT_EQ(::stat(moved_path.c_str(), &before), 0);
 
     EXPECT_EQ(Run({"http://h/"}, DataOperation::kMove).handled, 3);
 
@@ -143,6 +145,7 @@ TEST_F(MoveDataTest, MoveLeavesTheSourceAndRecordsEverythingInTheDestination) {
     struct stat info {};
     ASSERT_EQ(::stat(copy.c_str(), &info), 0);
     EXPECT_EQ(info.st_mtime, kSourceTime);
+    EXPECT_EQ(info.st_ino, before.st_ino);  // one file system: linked, not copied
 }
 
 TEST_F(MoveDataTest, RemoveDeletesFilesAndMarksRecordsWithoutDestination) {
