@@ -223,7 +223,8 @@ bool CommandChecked(CommandId id, int flags) {
 }
 
 bool CommandUnavailable(CommandId id) {
-    return IsDataManagement(id) || Among(id, {C::kShowBookmarks, C::kAddBookmark});
+    return InRange(id, C::kLinkedCopy, C::kLinkedRemove) ||
+           Among(id, {C::kShowBookmarks, C::kAddBookmark});
 }
 
 }  // namespace kelvra::app

@@ -27,6 +27,7 @@
 #include "app/urlsources.h"
 #include "crawl/auth.h"
 #include "gui/conditiondialogs.h"
+#include "gui/datadialogs.h"
 #include "gui/multiurldialog.h"
 #include "crawl/finishreport.h"
 #include "gui/urldialog.h"
@@ -422,6 +423,16 @@ bool KelvraWindow::RunCommand(app::CommandId id) {
             break;
         case app::CommandId::kExportList:
             app::ExportList(core_, busy_, urls);
+            break;
+        case app::CommandId::kFetchedCopy:
+        case app::CommandId::kFetchedMove:
+        case app::CommandId::kFetchedRemove:
+        case app::CommandId::kHierarchyCopy:
+        case app::CommandId::kHierarchyMove:
+        case app::CommandId::kHierarchyRemove:
+        case app::CommandId::kUnrecordedMove:
+        case app::CommandId::kUnrecordedRemove:
+            if (RunDataCommand(this, core_, busy_, id, urls)) RefreshTree();
             break;
         case app::CommandId::kHelp:
             app::OpenHelp(core_);

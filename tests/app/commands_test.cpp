@@ -40,8 +40,9 @@ TEST(MenuState, BusyStateSelectionAndClipboardDecide) {
         {C::kFetchClipboard, idle_one, true, "text in the clipboard"},
         {C::kRefetchRetryList, {BusyState::kCrawling, 0, false}, false, "a crawl runs"},
         // Features this program does not offer yet stay disabled whatever the state.
-        {C::kHierarchyRemove, idle_one, false, "data management"},
-        {C::kUnrecordedMove, idle_one, false, "data management"},
+        {C::kHierarchyRemove, idle_one, true, "data management"},
+        {C::kUnrecordedMove, {BusyState::kCrawling, 0, false}, false, "data needs idle"},
+        {C::kLinkedCopy, idle_one, false, "all-link data"},
         {C::kAddBookmark, idle_one, false, "bookmarks"},
         {C::kFetchMultiUrl, {BusyState::kCrawling, 0, false}, true, "joins a running crawl"},
     };

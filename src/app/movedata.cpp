@@ -1,0 +1,243 @@
+#include "app/movedata.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <utility>
+
+#include "app/startup.h"
+#include "net/url.h"
+#include "store/store_names.h"
+#include "store/store_record.h"
+#include "util/fileutil.h"
+
+namespace kelvra::app {
+
+namespace {
+
+constexpr char kReadingDestination[] = "Now reading destination .hif";
+constexpr char kProcessing[] = "Processing ";
+constexpr char kWritingHif[] = "Writing .hif file ...";
+
+std::optional<std::string> RealPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    if (!real) return std::nullopt;
+    return std::string(real.get());
+}
+
+bool IsValidObject(const store::headerlistex& store, const store::treelistnode* node) {
+    return !node->value().IsRemoved() && store.HasRecord(node);
+}
+
+store::treelistnode* SelectedNode(store::headerlistex& store, std::string_view url) {
+    url.remove_prefix(net::SkipScheme(url));
+    if (net::PathEnd(url) == url.size() && url.ends_with('/')) url.remove_suffix(1);
+    if (url.empty()) return store.Root();
+    return store.FindKey(net::PercentDecode(url));
+}
+
+// Copy unless the destination holds a complete copy at least as new.
+bool NeedsCopy(store::headerlistex& from, const store::treelistnode* node, store::headerlistex& to,
+               const store::treelistnode* existing) {
+    if (!existing || !to.NodeField(existing, "XRange:").empty()) return true;
+    const std::time_t held = to.GetNodeModifiedTime(existing);
+    return held == 0 || held < from.GetNodeModifiedTime(node);
+}
+
+}  // namespace
+
+// The destination's store, with its journal: each copied record is written there before the
+// source gives the object up.
+class MoveDataCore::Destination : public store::headerlistex {
+  public:
+    using store::headerlistex::headerlistex;
+    void Journal(std::string_view key, const std::string& text) {
+        AppendToJournal(key, text, true);
+    }
+};
+
+MoveDataCore::MoveDataCore(store::headerlistex& source, std::string mime_table_path,
+                           ProgressSink& progress)
+    : source_(source), mime_table_path_(std::move(mime_table_path)), progress_(progress) {}
+
+void MoveDataCore::Add(const std::vector<store::treelistnode*>& nodes) {
+    nodes_.insert(nodes_.end(), nodes.begin(), nodes.end());
+}
+
+bool MoveDataCore::Refused(const std::string& destination) const {
+    if (util::IsDirectory(destination) != 1) {
+        progress_.Report(kErrorPrefix, kNotADirectory);
+        return true;
+    }
+    // By the real paths: another spelling, a link or a case-insensitive match is not proof.
+    const std::optional<std::string> to = RealPath(destination);
+    const std::optional<std::string> from = RealPath(source_.DataDirectory());
+    if (!to || !from || *to == *from) {
+        progress_.Report(kErrorPrefix, kSameDirectory);
+        return true;
+    }
+    return false;
+}
+
+TransferResult MoveDataCore::Transfer(const std::optional<std::string>& destination,
+                                      std::string_view hif_name, bool delete_from_source) {
+    TransferResult result;
+    std::unique_ptr<Destination> to;
+    if (destination) {
+        if (Refused(*destination)) return {0, TransferResult::Outcome::kRefused};
+        progress_.Report(kReadingDestination);
+        to = std::make_unique<Destination>(*destination, source_.RootFileName(), kJournalName,
+                                           mime_table_path_);
+        if (LoadWithJournal(*to, hif_name) < 0) {
+            progress_.Report(kErrorPrefix, kBrokenDestination);
+            return {0, TransferResult::Outcome::kRefused};
+        }
+    }
+    for (store::treelistnode* node : nodes_) {
+        if (!progress_.Pace(1)) {
+            result.outcome = TransferResult::Outcome::kCancelled;
+            break;
+        }
+        std::string key;
+        {
+            util::MutexLock lock(source_.Mutex());
+            if (node->value().IsRemoved()) continue;
+            key = source_.NodeKey(node);
+        }
+        progress_.Report(kProcessing, key);
+        if (to && !CopyNode(*to, node, key, delete_from_source)) {
+            progress_.Report(kErrorPrefix, std::string(kStoreFailed) + key);
+            result.outcome = TransferResult::Outcome::kFailed;
+            break;
+        }
+        if (delete_from_source) TakeOut(node);
+        ++result.handled;
+    }
+    if (to && result.handled > 0) {
+        progress_.Report(kWritingHif);
+        if (to->Save(hif_name, true) < 0) result.outcome = TransferResult::Outcome::kFailed;
+    }
+    progress_.Report(std::to_string(result.handled), kProcessedSuffix);
+    return result;
+}
+
+bool MoveDataCore::CopyNode(Destination& to, store::treelistnode* node, const std::string& key,
+                            bool move) {
+    std::string path;
+    std::string header;
+    bool replaces = false;
+    {
+        util::MutexLock lock(source_.Mutex());
+        if (!source_.LocalFileExists(node)) return true;  // a record without data: nothing to copy
+        source_.GetNodeLocalPath(node, path);
+        const char* text = node->value().text();
+        header = text ? text : "";
+        store::treelistnode* existing = to.FindRecordByKey(key);
+        if (!NeedsCopy(source_, node, to, existing)) return true;
+        // A file the destination already keeps for this key is replaced in place.
+        replaces = existing != nullptr;
+        if (replaces) {
+            while (store::DeleteHeaderLine(header, "XF:") > 0) {
+            }
+            to.CarryOverFields(key, header);
+        }
+    }
+    struct stat info {};
+    if (move && !replaces && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        LinkNode(to, path, header)) {
+        Record(to, key, header, info.st_mtim);
+        return true;
+    }
+    store::FilePtr in = store::OpenRegularFile(path, "rb");
+    if (!in || ::fstat(::fileno(in.get()), &info) != 0) return false;
+    if (to.StoreBody(key, header, in.get(), 0, {}) < 0) return false;
+    Record(to, key, header, info.st_mtim);
+    return true;
+}
+
+bool MoveDataCore::LinkNode(Destination& to, const std::string& path, std::string& header) {
+    const std::string& data = source_.DataDirectory();
+    if (!path.starts_with(data)) return false;
+    const std::string name = path.substr(data.size());
+    if (!store::IsConfinedName(name)) return false;
+    const std::size_t slash = name.rfind('/');
+    if (slash == std::string::npos || to.MakeDirectories(name.substr(0, slash)) >= 0) return false;
+    if (::link(path.c_str(), to.DataPath(name).c_str()) != 0) return false;
+    while (store::DeleteHeaderLine(header, "XF:") > 0) {
+    }
+    store::AppendHeaderLine(header, "XF:" + name + "\n");
+    return true;
+}
+
+// The record goes into the destination and its journal, the copy dated as the source file.
+void MoveDataCore::Record(Destination& to, const std::string& key, const std::string& header,
+                          const struct timespec& modified) {
+    const store::treelistnode* added = to.Add(key, header, true);
+    to.SetChanged(true);
+    if (added) {
+        std::string copy;
+        to.GetNodeLocalPath(added, copy);
+        const timespec times[2] = {modified, modified};
+        ::utimensat(AT_FDCWD, copy.c_str(), times, 0);
+    }
+    to.Journal(key, header);
+}
+
+void MoveDataCore::TakeOut(store::treelistnode* node) {
+    util::MutexLock lock(source_.Mutex());
+    std::string path;
+    const bool has_file = source_.LocalFileExists(node) && source_.GetNodeLocalPath(node, path);
+    source_.SetChanged(true);
+    node->value() = store::NodeValue::Removed();
+    if (has_file) ::unlink(path.c_str());
+}
+
+long LoadWithJournal(store::headerlistex& store, std::string_view hif_name) {
+    const long loaded = store.Load(hif_name);
+    if (loaded < 0 || store.LoadStoppedEarly(hif_name)) return loaded < 0 ? loaded : -1;
+    if (store.AccessFile(kJournalFileName, R_OK) == 0 && ReplayJournal(store) != 0) {
+        store.SetChanged(true);
+    }
+    return loaded;
+}
+
+std::vector<store::treelistnode*> SelectBelow(store::headerlistex& store,
+                                              const std::vector<std::string>& urls) {
+    std::vector<store::treelistnode*> nodes;
+    util::MutexLock lock(store.Mutex());
+    for (const std::string& url : urls) {
+        store::treelistnode* top = SelectedNode(store, url);
+        if (!top) continue;
+        if (IsValidObject(store, top)) nodes.push_back(top);
+        for (store::treelistnode* node : store.ListNodes(top)) {
+            if (IsValidObject(store, node)) nodes.push_back(node);
+        }
+    }
+    return nodes;
+}
+
+std::vector<std::string> FetchedSinceStart(const store::headerlistex& store) {
+    store::headerlistex journal(store.DataDirectory(), store.RootFileName(), std::nullopt, "");
+    if (!journal.Load(kJournalFileName)) return {};
+    std::vector<std::string> keys;
+    for (const store::treelistnode* node : journal.ListNodes(journal.Root())) {
+        if (IsValidObject(journal, node)) keys.push_back(journal.NodeKey(node));
+    }
+    return keys;
+}
+
+std::vector<store::treelistnode*> FindChosen(store::headerlistex& store,
+                                             const std::vector<std::string>& keys) {
+    std::vector<store::treelistnode*> nodes;
+    util::MutexLock lock(store.Mutex());
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+        store::treelistnode* node = store.FindRecordByKey(*key);
+        if (node && IsValidObject(store, node)) nodes.push_back(node);
+    }
+    return nodes;
+}
+
+}  // namespace kelvra::app
