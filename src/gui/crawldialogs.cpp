@@ -164,6 +164,7 @@ void KelvraDialog::Begin(app::CrawlRun& run, int rows) {
 
 void KelvraDialog::End() {
     run_ = nullptr;
+    refresh_timer_->stop();
     Refresh();
     SaveGeometry();
     hide();
@@ -179,9 +180,11 @@ void KelvraDialog::Update(F&& change) {
         std::lock_guard lock(mutex_);
         change(shown_);
     }
+    // At most one repaint per interval: a busy crawl changes the rows thousands of times a
+    // second, and painting each change would cost the scheduler, which shares this thread.
     if (!refresh_posted_.exchange(true)) {
-        QMetaObject::invokeMethod(
-            this, [this] { Refresh(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(refresh_timer_, qOverload<>(&QTimer::start),
+                                  Qt::QueuedConnection);
     }
 }
 
