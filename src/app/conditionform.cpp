@@ -163,7 +163,10 @@ bool ConditionForm::Reset() {
 }
 
 bool ConditionForm::ConfirmHeaderEdit() {
-    return Agreed(ui_, kHeaderWarning, kHeaderWarningCaption);
+    // A wrong header stops every fetch: Enter must not agree by accident.
+    return ui_.AskWithDefault(kHeaderWarning, kHeaderWarningCaption, MessageIcon::kNone,
+                              MessageButtons::kOkCancel,
+                              DialogResult::kCancel) == DialogResult::kOk;
 }
 
 std::optional<std::string> AcceptEntry(std::string_view text) {

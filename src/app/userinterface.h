@@ -57,10 +57,11 @@ class UserInterface {
     // 3 Proxy Mode 2, 4 Proxy Mode 3): the tray icon and menu bar follow it.
     virtual void ShowServerMode(std::uint32_t mode) = 0;
 
-    // A Yes/No/Cancel question whose default_button (kYes, kNo or kCancel) is the one Enter
-    // presses, and the answer when no one can answer.
-    virtual DialogResult AskYesNoCancel(std::string_view text, std::string_view caption,
-                                        MessageIcon icon, DialogResult default_button) = 0;
+    // A question whose default_button (one of buttons) is the one Enter presses, and the answer
+    // when no one can answer.
+    virtual DialogResult AskWithDefault(std::string_view text, std::string_view caption,
+                                        MessageIcon icon, MessageButtons buttons,
+                                        DialogResult default_button) = 0;
     // A folder, starting at start_folder; none when the user cancels.
     virtual std::optional<std::string> ChooseFolder(std::string_view title,
                                                     std::string_view start_folder) = 0;

@@ -140,16 +140,10 @@ std::optional<std::string> ConsoleUserInterface::ReadLine(bool hide_echo) {
 
 DialogResult ConsoleUserInterface::MessageBox(std::string_view text, std::string_view caption,
                                               app::MessageIcon icon, MessageButtons buttons) {
-    return Ask(text, caption, icon, buttons, ButtonsOf(buttons).front().result);
+    return AskWithDefault(text, caption, icon, buttons, ButtonsOf(buttons).front().result);
 }
 
-DialogResult ConsoleUserInterface::AskYesNoCancel(std::string_view text, std::string_view caption,
-                                                  app::MessageIcon icon,
-                                                  DialogResult default_button) {
-    return Ask(text, caption, icon, MessageButtons::kYesNoCancel, default_button);
-}
-
-DialogResult ConsoleUserInterface::Ask(std::string_view text, std::string_view caption,
+DialogResult ConsoleUserInterface::AskWithDefault(std::string_view text, std::string_view caption,
                                        app::MessageIcon icon, MessageButtons buttons,
                                        DialogResult default_button) {
     const bool warning = icon == app::MessageIcon::kStop || icon == app::MessageIcon::kExclamation;

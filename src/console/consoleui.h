@@ -25,8 +25,8 @@ class ConsoleUserInterface final : public app::UserInterface {
     void SetTitle(std::string_view title) override;
     void Beep(app::Sound sound) override;
     void ShowServerMode(std::uint32_t mode) override;
-    app::DialogResult AskYesNoCancel(std::string_view text, std::string_view caption,
-                                     app::MessageIcon icon,
+    app::DialogResult AskWithDefault(std::string_view text, std::string_view caption,
+                                     app::MessageIcon icon, app::MessageButtons buttons,
                                      app::DialogResult default_button) override;
     std::optional<std::string> ChooseFolder(std::string_view title,
                                             std::string_view start_folder) override;
@@ -37,8 +37,6 @@ class ConsoleUserInterface final : public app::UserInterface {
     bool StartProcess(const std::vector<std::string>& argv) override;
 
   private:
-    app::DialogResult Ask(std::string_view text, std::string_view caption, app::MessageIcon icon,
-                          app::MessageButtons buttons, app::DialogResult default_button);
     // One line without its line end; none at end of input.
     std::optional<std::string> ReadLine(bool hide_echo);
     bool Interactive() const;

@@ -50,6 +50,19 @@ QMessageBox::StandardButtons BoxButtons(app::MessageButtons buttons) {
     return QMessageBox::Ok;
 }
 
+QMessageBox::StandardButton BoxButton(app::DialogResult result) {
+    switch (result) {
+        case app::DialogResult::kOk:
+            return QMessageBox::Ok;
+        case app::DialogResult::kYes:
+            return QMessageBox::Yes;
+        case app::DialogResult::kNo:
+            return QMessageBox::No;
+        default:
+            return QMessageBox::Cancel;
+    }
+}
+
 app::DialogResult ResultOf(int button) {
     switch (button) {
         case QMessageBox::Ok:
@@ -143,15 +156,13 @@ void GuiUserInterface::ShowServerMode(std::uint32_t mode) {
     });
 }
 
-app::DialogResult GuiUserInterface::AskYesNoCancel(std::string_view text, std::string_view caption,
+app::DialogResult GuiUserInterface::AskWithDefault(std::string_view text, std::string_view caption,
                                                    app::MessageIcon icon,
+                                                   app::MessageButtons buttons,
                                                    app::DialogResult default_button) {
     return OnGuiThread([&] {
-        QMessageBox box(BoxIcon(icon), ToQt(caption), ToQt(text),
-                        BoxButtons(app::MessageButtons::kYesNoCancel), Owner());
-        box.setDefaultButton(default_button == app::DialogResult::kYes  ? QMessageBox::Yes
-                             : default_button == app::DialogResult::kNo ? QMessageBox::No
-                                                                        : QMessageBox::Cancel);
+        QMessageBox box(BoxIcon(icon), ToQt(caption), ToQt(text), BoxButtons(buttons), Owner());
+        box.setDefaultButton(BoxButton(default_button));
         return ResultOf(box.exec());
     });
 }

@@ -55,8 +55,8 @@ class GuiUserInterface final : public app::UserInterface {
     void SetTitle(std::string_view title) override;
     void Beep(app::Sound sound) override;
     void ShowServerMode(std::uint32_t mode) override;
-    app::DialogResult AskYesNoCancel(std::string_view text, std::string_view caption,
-                                     app::MessageIcon icon,
+    app::DialogResult AskWithDefault(std::string_view text, std::string_view caption,
+                                     app::MessageIcon icon, app::MessageButtons buttons,
                                      app::DialogResult default_button) override;
     std::optional<std::string> ChooseFolder(std::string_view title,
                                             std::string_view start_folder) override;

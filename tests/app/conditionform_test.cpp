@@ -192,6 +192,18 @@ TEST_F(ConditionFormTest, ResetErasesTheSectionAndReadsTheDefaultAgain) {
     EXPECT_EQ(Contents(), "");
 }
 
+TEST_F(ConditionFormTest, HeaderEditIsAWarningWhoseDefaultAnswerIsCancel) {
+    store::AcquisitionCondition record;
+    ConditionForm form(ui_, File(), kUrl, record);
+    ui_.answers = {DialogResult::kCancel, DialogResult::kOk};
+    EXPECT_FALSE(form.ConfirmHeaderEdit());
+    EXPECT_TRUE(form.ConfirmHeaderEdit());
+    EXPECT_EQ(ui_.defaults,
+              (std::vector<DialogResult>{DialogResult::kCancel, DialogResult::kCancel}));
+    EXPECT_EQ(ui_.Captions(), (std::vector<std::string>{"警告", "警告"}));
+    EXPECT_EQ(ui_.messages[0].buttons, MessageButtons::kOkCancel);
+}
+
 TEST(AcceptEntryTest, EnteredTextBecomesADirectoryWithoutScheme) {
     struct Row {
         const char* text;

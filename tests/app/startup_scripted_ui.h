@@ -73,11 +73,11 @@ class ScriptedUserInterface final : public app::UserInterface {
     void Beep(app::Sound sound) override { beeps.push_back(sound); }
     void ShowServerMode(std::uint32_t mode) override { modes.push_back(mode); }
 
-    app::DialogResult AskYesNoCancel(std::string_view text, std::string_view caption,
-                                     app::MessageIcon icon,
+    app::DialogResult AskWithDefault(std::string_view text, std::string_view caption,
+                                     app::MessageIcon icon, app::MessageButtons buttons,
                                      app::DialogResult default_button) override {
         defaults.push_back(default_button);
-        return MessageBox(text, caption, icon, app::MessageButtons::kYesNoCancel);
+        return MessageBox(text, caption, icon, buttons);
     }
     std::optional<std::string> ChooseFolder(std::string_view title,
                                             std::string_view start_folder) override {
@@ -117,7 +117,7 @@ class ScriptedUserInterface final : public app::UserInterface {
     std::vector<std::string> titles;
     std::vector<app::Sound> beeps;
     std::vector<std::uint32_t> modes;
-    std::vector<app::DialogResult> defaults;  // default buttons of Yes/No/Cancel questions
+    std::vector<app::DialogResult> defaults;  // default buttons of AskWithDefault questions
     std::vector<std::string> folder_starts;
     std::vector<std::string> opened;
     std::vector<std::vector<std::string>> started;

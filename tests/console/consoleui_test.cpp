@@ -128,7 +128,8 @@ TEST(ConsoleMessages, FileQuestionsTakeTheDefaultExtension) {
 TEST(ConsoleMessages, YesNoCancelFoldersClipboardAndPrograms) {
     ConsoleIo io("\n/srv/data\n");
     ConsoleUserInterface ui = io.Ui();
-    EXPECT_EQ(ui.AskYesNoCancel("q", "c", app::MessageIcon::kNone, app::DialogResult::kNo),
+    EXPECT_EQ(ui.AskWithDefault("q", "c", app::MessageIcon::kNone,
+                                app::MessageButtons::kYesNoCancel, app::DialogResult::kNo),
               app::DialogResult::kNo)
         << "nobody can answer: the default button";
     EXPECT_EQ(ui.ChooseFolder("folder", "/start"), "/start") << "Enter keeps the start";
