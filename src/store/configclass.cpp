@@ -79,7 +79,7 @@ bool ConfigClass::Load(const std::string& file_name) {
         if (open_value) {
             const bool more = EndsWith(line, kContinuation);
             if (more) line.replace(line.size() - kContinuation.size(), kContinuation.size(), "\n");
-            AppendLimited(value, line, kMaxText);
+            AppendLimited(value, line, kMaxValue);
             if (more) continue;
             open_value = false;
         } else if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
@@ -94,11 +94,11 @@ bool ConfigClass::Load(const std::string& file_name) {
             std::string first = line.substr(eq + 1);
             if (EndsWith(first, kContinuation)) {
                 first.replace(first.size() - kContinuation.size(), kContinuation.size(), "\n");
-                AppendLimited(value, first, kMaxText);
+                AppendLimited(value, first, kMaxValue);
                 open_value = true;
                 continue;
             }
-            AppendLimited(value, first, kMaxText);
+            AppendLimited(value, first, kMaxValue);
         }
         // The writer doubles a final '\' so that it is not taken for a continuation mark.
         if (EndsWith(value, "\\\\")) value.pop_back();

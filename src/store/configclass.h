@@ -16,8 +16,11 @@ namespace kelvra::store {
 
 class ConfigClass : public treelistmanager {
   public:
-    // The reader's limit for a line, a section name, a path and a joined value.
+    // The reader's limit for a line, a section name and a path.
     static constexpr std::size_t kMaxText = 4095;
+    // The limit for a value joined from continuation lines: the longest text the condition
+    // dialog lets the user edit (the filter), so that what was saved reads back whole.
+    static constexpr std::size_t kMaxValue = 16383;
 
     ConfigClass();
     // Saves first when something changed.
