@@ -137,6 +137,13 @@ bool getlistmanager::RequeueWithScheme(std::string_view url) {
     return EnqueueNode(url, node, true);
 }
 
+void getlistmanager::UseStoredScheme(QueueEntry& entry, bool fetched_over_https) {
+    auto* payload = entry.node->value().ObjectAs<JobPayload>();
+    if (entry.scheme == kFtp || !payload || payload->scheme_switched) return;
+    entry.scheme = fetched_over_https ? kHttps : kHttp;
+    payload->scheme = entry.scheme;
+}
+
 std::string getlistmanager::EntryText(const QueueEntry& entry) const {
     std::string url(kSchemes[entry.scheme]);
     if (entry.user_info) url += entry.user_info->name();

@@ -126,6 +126,9 @@ class getlistmanager : public treelistmanager {
     std::string EntryText(const QueueEntry& entry) const;
     // Enqueue for a URL whose node is already known (or nullptr to look it up).
     bool EnqueueNode(std::string_view url, treelistnode* node, bool already_decoded);
+    // A stored object is checked again over the scheme it was fetched with (https or not): a
+    // link or start URL may name its key under the other one. A redirect's choice stays.
+    static void UseStoredScheme(QueueEntry& entry, bool fetched_over_https);
     // The top-level ancestor of node.
     static treelistnode* HostNode(treelistnode* node);
 
