@@ -251,7 +251,8 @@ CrawlRules* getlistmanager::AddCrawlContext(const std::vector<std::string>& allo
 }
 
 std::string getlistmanager::EntryUrl(const treelistnode* node) const {
-    std::string url = "http://";
+    const auto* payload = node->value().ObjectAs<JobPayload>();
+    std::string url(kSchemes[payload ? payload->scheme : std::uint16_t{kHttp}]);
     for (const char ch : KeyOf(node)) {
         const auto c = static_cast<unsigned char>(ch);
         if (c < '!' || c == 0x7F) {

@@ -79,7 +79,8 @@ class getlistmanager : public treelistmanager {
     virtual FetchJob* GetJob(std::string_view url);
     virtual CrawlRules* AddCrawlContext(const std::vector<std::string>& allowed_urls,
                                         std::string_view filters, std::string_view extra_header);
-    // "http://" and the node's key, bytes below '!' and 0x7F escaped as %XX.
+    // The scheme the node's URL was last queued with ("http://" for a node without job) and
+    // the node's key, bytes below '!' and 0x7F escaped as %XX.
     virtual std::string EntryUrl(const treelistnode* node) const;
     virtual treelistnode* FindUrl(std::string_view url) const;
     // The top-level node of the first queue entry, or nullptr.

@@ -36,6 +36,9 @@ TEST_F(HttpsCrawlTest, MirrorsASiteWithRobotsTxtOverHttps) {
               (std::vector<std::string>{"GET /robots.txt HTTP/1.1", "GET / HTTP/1.1",
                                         "GET /a.html HTTP/1.1", "GET /i.gif HTTP/1.1"}));
     EXPECT_EQ(StatusNames(), (std::vector<std::string>{"Success", "Success", "Success"}));
+    // The page's links name it by its own address.
+    EXPECT_NE(origin.Requests().back().bytes.find("\r\nReferer: " + origin.Url("/") + "\r\n"),
+              std::string::npos);
     EXPECT_EQ(LocalFile(origin.Url("/a.html")), "<p>a</p>");
     EXPECT_EQ(LocalFile(origin.Url("/i.gif")), "GIF89a");
     EXPECT_FALSE(crawl->HasErrorUrls());
