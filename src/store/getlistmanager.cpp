@@ -137,6 +137,13 @@ bool getlistmanager::RequeueWithScheme(std::string_view url) {
     return EnqueueNode(url, node, true);
 }
 
+void getlistmanager::UseStoredScheme(QueueEntry& entry, bool fetched_over_https) {
+    auto* payload = entry.node->value().ObjectAs<JobPayload>();
+    if (entry.scheme == kFtp || !payload || payload->scheme_switched) return;
+    entry.scheme = fetched_over_https ? kHttps : kHttp;
+    payload->scheme = entry.scheme;
+}
+
 std::string getlistmanager::EntryText(const QueueEntry& entry) const {
     std::string url(kSchemes[entry.scheme]);
     if (entry.user_info) url += entry.user_info->name();
@@ -244,7 +251,8 @@ CrawlRules* getlistmanager::AddCrawlContext(const std::vector<std::string>& allo
 }
 
 std::string getlistmanager::EntryUrl(const treelistnode* node) const {
-    std::string url = "http://";
+    const auto* payload = node->value().ObjectAs<JobPayload>();
+    std::string url(kSchemes[payload ? payload->scheme : std::uint16_t{kHttp}]);
     for (const char ch : KeyOf(node)) {
         const auto c = static_cast<unsigned char>(ch);
         if (c < '!' || c == 0x7F) {

@@ -79,7 +79,8 @@ class getlistmanager : public treelistmanager {
     virtual FetchJob* GetJob(std::string_view url);
     virtual CrawlRules* AddCrawlContext(const std::vector<std::string>& allowed_urls,
                                         std::string_view filters, std::string_view extra_header);
-    // "http://" and the node's key, bytes below '!' and 0x7F escaped as %XX.
+    // The scheme the node's URL was last queued with ("http://" for a node without job) and
+    // the node's key, bytes below '!' and 0x7F escaped as %XX.
     virtual std::string EntryUrl(const treelistnode* node) const;
     virtual treelistnode* FindUrl(std::string_view url) const;
     // The top-level node of the first queue entry, or nullptr.
@@ -126,6 +127,9 @@ class getlistmanager : public treelistmanager {
     std::string EntryText(const QueueEntry& entry) const;
     // Enqueue for a URL whose node is already known (or nullptr to look it up).
     bool EnqueueNode(std::string_view url, treelistnode* node, bool already_decoded);
+    // A stored object is checked again over the scheme it was fetched with (https or not): a
+    // link or start URL may name its key under the other one. A redirect's choice stays.
+    static void UseStoredScheme(QueueEntry& entry, bool fetched_over_https);
     // The top-level ancestor of node.
     static treelistnode* HostNode(treelistnode* node);
 

@@ -70,9 +70,11 @@ std::string BackupName(std::string_view directory, std::string_view name, std::t
 }
 
 // Where an answer is stored is the store's choice alone: a name the server offers could be
-// the file of another host's page. Names only come from records (carried over below).
-void DropOfferedNames(std::string& header) {
-    for (const std::string_view key : {"XF:", "X-Fn:"}) {
+// the file of another host's page. Names only come from records (carried over below), the
+// scheme line only from the URL fetched.
+void DropOfferedLines(std::string& header) {
+    constexpr std::string_view kOffered[] = {"XF:", "X-Fn:", kSchemeKey};
+    for (const std::string_view key : kOffered) {
         while (DeleteHeaderLine(header, key) > 0) {
         }
     }
@@ -109,7 +111,11 @@ Committed headerlistex::Commit(std::string_view url, std::FILE* stream, Received
     if (std::fread(header.data(), 1, header.size(), stream) != header.size()) return {};
     header.resize(std::strlen(header.c_str()));
     job.header_text = std::move(header);
-    DropOfferedNames(job.header_text);
+    DropOfferedLines(job.header_text);
+    if (url.starts_with("https://")) {
+        AppendHeaderLine(job.header_text,
+                         std::string(kSchemeKey) + std::string(kHttpsValue) + "\n");
+    }
 
     const std::string key = KeyOfUrl(url);
     CarryOverFields(key, job.header_text);

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "store/store_files.h"
+#include "store/store_record.h"
 #include "util/fileutil.h"
 #include "util/strutil.h"
 
@@ -605,6 +606,7 @@ std::optional<FetchJob> PickupLinkClass::NextUnprocessed(const treelistnode*& no
             to_tail();
             continue;
         }
+        UseStoredScheme(entry, store_->Field(record, kSchemeKey).has_value());
         const FetchJob job = payload->job;
         const RegetLevel policy = RegetLevelOf(job.flags);
         bool use_stored =

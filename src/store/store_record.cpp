@@ -208,6 +208,7 @@ std::string BuildRecordText(std::string_view text, std::string_view type_for_ext
     AddContentType(record, text, type_for_extension);
     for (const FieldPair& pair : kCopiedFields) record.Line(pair.short_key, PairValue(text, pair));
     record.Line("XRange:", util::FindHeader(text, "XRange:"));
+    if (util::FindHeader(text, kSchemeKey) == kHttpsValue) record.Line(kSchemeKey, kHttpsValue);
     return record.Take();
 }
 
@@ -270,7 +271,8 @@ HifRecordReader::Result HifRecordReader::Next(std::string& record) {
             std::size_t run = position_;
             while (run < filled_ && buffer_[run] >= ' ') ++run;
             if (record.size() + (run - position_) > kMaxFileRecord) return Result::kError;
-            record.append(reinterpret_cast<const char*>(buffer_.data()) + position_, run - position_);
+            record.append(reinterpret_cast<const char*>(buffer_.data()) + position_,
+                          run - position_);
             position_ = run;
             if (position_ == filled_) continue;
         }

@@ -21,12 +21,18 @@ inline constexpr std::size_t kMaxFileRecord = 4095;  // characters the record re
 // A text starting "#\n" is a cookie record: stored as it is, never normalised.
 bool IsCookieText(std::string_view text);
 
+// The record line of an object fetched over https, so that it is checked again over https
+// (http and https share keys). Records of http objects have none and stay as older copies
+// write them; older readers drop the line.
+inline constexpr std::string_view kSchemeKey = "XS:";
+inline constexpr std::string_view kHttpsValue = "https";
+
 // Turns a raw response header (status line and header lines, CR LF or LF) or an earlier record
-// into normalised record text: at most the lines XR, CT, LM, XF, LO, WA, PA, CE, XRange in this
-// order. type_for_extension, when not empty, is the table type for the URL's extension; a
-// Content-type that agrees with it up to its '/' is left out. An "XF:"/"X-Fn:" value that is
-// not a confined local name is treated as absent. Lines that would take the text past
-// kMaxRecordText are left out.
+// into normalised record text: at most the lines XR, CT, LM, XF, LO, WA, PA, CE, XRange, XS in
+// this order (XS only with the value "https"). type_for_extension, when not empty, is the table
+// type for the URL's extension; a Content-type that agrees with it up to its '/' is left out. An
+// "XF:"/"X-Fn:" value that is not a confined local name is treated as absent. Lines that would take
+// the text past kMaxRecordText are left out.
 std::string BuildRecordText(std::string_view text, std::string_view type_for_extension);
 
 // Appends a line the way fetch results add to a header: trailing bytes below space dropped,

@@ -38,13 +38,17 @@ test::Reply Misbehave(const test::Request& request) {
 class KelvracCauses : public KelvracTest {};
 
 struct CauseCase {
-    std::vector<std::string> paths;  // on the origin; "refused" is a port nobody listens on
-    std::string cause;               // in the failure line
+    // Paths on the origin; "refused" is a port nobody listens on, "self-signed" the https
+    // origin's "/ok"; options as they are.
+    std::vector<std::string> paths;
+    std::string cause;  // in the failure line (or the finish report)
     int exit_code;
 };
 
 TEST_F(KelvracCauses, EveryFailureSaysWhy) {
     test::TestOrigin origin(Misbehave);
+    test::TestOrigin self_signed(Misbehave);
+    self_signed.UseTls(test::TestCertificate::kSelfSigned);
     // One second for every receive, no second attempt: the time-out row stays short.
     WriteIni("[General]\nBaseDirectory=" + data_ +
              "\nGetTimeout=1\nRetryCount=0\n[Orvane]\nPort=0\n");
@@ -58,11 +62,19 @@ TEST_F(KelvracCauses, EveryFailureSaysWhy) {
         {{"refused"}, ": connection refused\n", 1},
         // A failure wins over a refusal by the server.
         {{"/gone", "refused"}, ": connection refused\n", 1},
+        {{"self-signed"}, ": certificate refused: unknown issuer\n", 1},
+        {{"--insecure", "self-signed"}, "[終了報告] 取得作業が完了しました\n", 0},
     };
     for (const CauseCase& row : cases) {
         std::vector<std::string> args = {"get"};
         for (const std::string& path : row.paths) {
-            args.push_back(path == "refused" ? "http://127.0.0.1:1/x" : origin.Url(path));
+            if (path == "refused") {
+                args.push_back("http://127.0.0.1:1/x");
+            } else if (path == "self-signed") {
+                args.push_back(self_signed.Url("/ok"));
+            } else {
+                args.push_back(path.starts_with("--") ? path : origin.Url(path));
+            }
         }
         std::string out;
         EXPECT_EQ(Run(args, &out), row.exit_code) << row.cause << out;

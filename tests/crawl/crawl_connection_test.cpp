@@ -14,6 +14,7 @@ using kelvra::test::Connection;
 using kelvra::test::HttpResponse;
 using kelvra::test::Reply;
 using kelvra::test::Request;
+using kelvra::test::TestCertificate;
 using kelvra::test::TestOrigin;
 using Names = std::vector<std::string>;
 
@@ -76,6 +77,11 @@ TEST_F(CrawlFixture, ExtraHeaderOfTheCrawlGoesWithEveryRequest) {
 class KeepAliveTest : public CrawlFixture {
   protected:
     void CrawlTwo(const std::string& mcf, TestOrigin& origin) {
+        ClearStatuses();
+        {
+            std::lock_guard lock(display.mutex);
+            display.lines.clear();
+        }
         WriteMcf(mcf);
         NewCrawl();
         Start(origin.Url("/"), kPlainFlags);
@@ -96,65 +102,75 @@ TEST_F(KeepAliveTest, ZeroAsksNoKeepAliveAndUsesAConnectionPerRequest) {
 }
 
 TEST_F(KeepAliveTest, OneSendsTheNextRequestOnTheKeptConnection) {
-    Site site;
-    site.Page("/", KeptHtml("<a href=\"b.html\">b</a>"));
-    site.Page("/b.html", KeptHtml("<a href=\"c.html\">c</a>"));
-    site.Page("/c.html", KeptHtml("c"));
-    TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
-    CrawlTwo("* 1/1/11\n", origin);
-    auto requests = PageRequests(origin);
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_NE(requests[0].bytes.find("Connection: Keep-Alive\r\n"), std::string::npos);
-    EXPECT_EQ(origin.Connections(), 1);
-    EXPECT_EQ(StatusNames(), (Names{"Success", "Success", "Success"}));
-    EXPECT_EQ(LocalFile(origin.Url("/c.html")), "c");
-    // The slot line marks a request that went out on an open connection.
-    Names lines = display.Lines();
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "(No.0)" + origin.Url("/robots.txt") + " [1]");
-    EXPECT_EQ(lines[1].rfind("(No.0)+" + origin.Url("/"), 0), 0u);
-    EXPECT_EQ(lines[2].rfind("(No.0)+http://", 0), 0u);
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "https" : "http");
+        Site site;
+        site.Page("/", KeptHtml("<a href=\"b.html\">b</a>"));
+        site.Page("/b.html", KeptHtml("<a href=\"c.html\">c</a>"));
+        site.Page("/c.html", KeptHtml("c"));
+        TestOrigin origin([&site](const Request& r) { return site.Answer(r); });
+        if (tls) origin.UseTls(TestCertificate::kGood);
+        CrawlTwo("* 1/1/11\n", origin);
+        auto requests = PageRequests(origin);
+        ASSERT_EQ(requests.size(), 3u);
+        EXPECT_NE(requests[0].bytes.find("Connection: Keep-Alive\r\n"), std::string::npos);
+        EXPECT_EQ(requests[2].tls, tls);
+        EXPECT_EQ(origin.Connections(), 1);
+        EXPECT_EQ(StatusNames(), (Names{"Success", "Success", "Success"}));
+        EXPECT_EQ(LocalFile(origin.Url("/c.html")), "c");
+        // The slot line marks a request that went out on an open connection.
+        Names lines = display.Lines();
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[0], "(No.0)" + origin.Url("/robots.txt") + " [1]");
+        EXPECT_EQ(lines[1].rfind("(No.0)+" + origin.Url("/"), 0), 0u);
+        EXPECT_EQ(lines[2].rfind("(No.0)+" + origin.Url(""), 0), 0u);
+    }
 }
 
 TEST_F(KeepAliveTest, TwoPipelinesTheNextRequestBeforeTheBody) {
-    // The first answer's body is held back until the second request has arrived: only a
-    // pipelining client gets it.
-    std::atomic<bool> pipelined{false};
-    TestOrigin origin([&pipelined](Connection& c) {
-        std::string request;
-        if (!c.ReadRequest(request)) return;
-        if (IsRobots(request)) {
-            c.Send(HttpResponse("HTTP/1.1 404 Not Found", "none", "Connection: Keep-Alive\r\n"));
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "https" : "http");
+        // The first answer's body is held back until the second request has arrived: only a
+        // pipelining client gets it.
+        std::atomic<bool> pipelined{false};
+        TestOrigin origin([&pipelined](Connection& c) {
+            std::string request;
             if (!c.ReadRequest(request)) return;
-        }
-        if (request.find("GET / ") == 0) {
-            std::string page = "<a href=\"b.html\">b</a><a href=\"c.html\">c</a>";
+            if (IsRobots(request)) {
+                c.Send(
+                    HttpResponse("HTTP/1.1 404 Not Found", "none", "Connection: Keep-Alive\r\n"));
+                if (!c.ReadRequest(request)) return;
+            }
+            if (request.find("GET / ") == 0) {
+                std::string page = "<a href=\"b.html\">b</a><a href=\"c.html\">c</a>";
+                c.Send(
+                    "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: Keep-Alive\r\n"
+                    "Content-Length: " +
+                    std::to_string(page.size()) + "\r\n\r\n");
+                c.Send(page);
+            }
+            // Requests for b and c: b's header first, then wait for c's request.
+            std::string b;
+            if (!c.ReadRequest(b)) return;
             c.Send(
                 "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: Keep-Alive\r\n"
-                "Content-Length: " +
-                std::to_string(page.size()) + "\r\n\r\n");
-            c.Send(page);
-        }
-        // Requests for b and c: b's header first, then wait for c's request.
-        std::string b;
-        if (!c.ReadRequest(b)) return;
-        c.Send(
-            "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: Keep-Alive\r\n"
-            "Content-Length: 1\r\n\r\n");
-        std::string next;
-        pipelined = c.ReadRequest(next, 2000);
-        c.Send("b");
-        if (pipelined) c.Send(KeptHtml("c"));
-        c.WaitForClientClose();
-    });
-    CrawlTwo("* 2/1/11\n", origin);
-    EXPECT_TRUE(pipelined.load());
-    EXPECT_EQ(StatusNames(), (Names{"Success", "Success", "Success"}));
-    EXPECT_EQ(LocalFile(origin.Url("/b.html")), "b");
-    EXPECT_EQ(LocalFile(origin.Url("/c.html")), "c");
-    Names lines = display.Lines();
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[3].rfind("(No.0)*http://", 0), 0u);
+                "Content-Length: 1\r\n\r\n");
+            std::string next;
+            pipelined = c.ReadRequest(next, 2000);
+            c.Send("b");
+            if (pipelined) c.Send(KeptHtml("c"));
+            c.WaitForClientClose();
+        });
+        if (tls) origin.UseTls(TestCertificate::kGood);
+        CrawlTwo("* 2/1/11\n", origin);
+        EXPECT_TRUE(pipelined.load());
+        EXPECT_EQ(StatusNames(), (Names{"Success", "Success", "Success"}));
+        EXPECT_EQ(LocalFile(origin.Url("/b.html")), "b");
+        EXPECT_EQ(LocalFile(origin.Url("/c.html")), "c");
+        Names lines = display.Lines();
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[3].rfind("(No.0)*" + origin.Url(""), 0), 0u);
+    }
 }
 
 TEST_F(KeepAliveTest, PauseValuesWaitBetweenRequestsToOneServer) {

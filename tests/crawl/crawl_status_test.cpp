@@ -5,8 +5,8 @@
 #include <atomic>
 #include <thread>
 
-#include "crawl_fixture.h"
 #include "crawl/kelvra_log.h"
+#include "crawl_fixture.h"
 
 namespace kelvra::crawl::testing {
 namespace {
@@ -14,6 +14,7 @@ namespace {
 using kelvra::test::HttpResponse;
 using kelvra::test::Reply;
 using kelvra::test::Request;
+using kelvra::test::TestCertificate;
 using kelvra::test::TestOrigin;
 
 constexpr const char* kOld = "Sat, 01 Jan 2000 00:00:00 GMT";
@@ -164,33 +165,39 @@ TEST_F(StatusTest, BodyCutShortIsBadSizeAndFetchedWholeLater) {
 }
 
 TEST_F(StatusTest, UnchangedPartialFileIsResumedByRangeAtOnce) {
-    std::vector<Reply> replies = {
-        Reply()
-            .Send(std::string("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
-                              "Content-Length: 10\r\nLast-Modified: ") +
-                  kOld + "\r\n\r\n01234")
-            .Close(),
-        Reply().Send("HTTP/1.1 304 Not Modified\r\n\r\n"),
-        Reply().Send("HTTP/1.1 206 Partial Content\r\nContent-Type: text/plain\r\n"
-                     "Content-Length: 5\r\n\r\n56789"),
-    };
-    Canned canned(replies);
-    TestOrigin origin(canned.Handler());
-    EXPECT_EQ(CrawlOnce(origin.Url("/t.txt"), kPlainFlags), Names{"BadSize"});
-    std::string xrange;
-    ASSERT_TRUE(store->GetUrlField(origin.Url("/t.txt"), "XRange:", xrange));
-    EXPECT_EQ(xrange, "5");
-    // Next run: the date is compared first; unchanged, so the rest is asked for at once.
-    EXPECT_EQ(CrawlOnce(origin.Url("/t.txt"), kPlainFlags | kModifyCheck),
-              (Names{"NotModify", "Success"}));
-    EXPECT_EQ(LocalFile(origin.Url("/t.txt")), "0123456789");
-    auto requests = PageRequests(origin);
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_NE(requests[1].bytes.find(std::string("If-Modified-Since: ") + kOld), std::string::npos);
-    EXPECT_EQ(requests[1].bytes.find("Range:"), std::string::npos);
-    EXPECT_NE(requests[2].bytes.find("Range: bytes=5-\r\n"), std::string::npos);
-    EXPECT_EQ(requests[2].bytes.find("If-Modified-Since"), std::string::npos);
-    EXPECT_FALSE(store->GetUrlField(origin.Url("/t.txt"), "XRange:", xrange));
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "https" : "http");
+        std::vector<Reply> replies = {
+            Reply()
+                .Send(std::string("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+                                  "Content-Length: 10\r\nLast-Modified: ") +
+                      kOld + "\r\n\r\n01234")
+                .Close(),
+            Reply().Send("HTTP/1.1 304 Not Modified\r\n\r\n"),
+            Reply().Send("HTTP/1.1 206 Partial Content\r\nContent-Type: text/plain\r\n"
+                         "Content-Length: 5\r\n\r\n56789"),
+        };
+        Canned canned(replies);
+        TestOrigin origin(canned.Handler());
+        if (tls) origin.UseTls(TestCertificate::kGood);
+        EXPECT_EQ(CrawlOnce(origin.Url("/t.txt"), kPlainFlags), Names{"BadSize"});
+        std::string xrange;
+        ASSERT_TRUE(store->GetUrlField(origin.Url("/t.txt"), "XRange:", xrange));
+        EXPECT_EQ(xrange, "5");
+        // Next run: the date is compared first; unchanged, so the rest is asked for at once.
+        EXPECT_EQ(CrawlOnce(origin.Url("/t.txt"), kPlainFlags | kModifyCheck),
+                  (Names{"NotModify", "Success"}));
+        EXPECT_EQ(LocalFile(origin.Url("/t.txt")), "0123456789");
+        auto requests = PageRequests(origin);
+        ASSERT_EQ(requests.size(), 3u);
+        EXPECT_NE(requests[1].bytes.find(std::string("If-Modified-Since: ") + kOld),
+                  std::string::npos);
+        EXPECT_EQ(requests[1].bytes.find("Range:"), std::string::npos);
+        EXPECT_NE(requests[2].bytes.find("Range: bytes=5-\r\n"), std::string::npos);
+        EXPECT_EQ(requests[2].tls, tls);
+        EXPECT_EQ(requests[2].bytes.find("If-Modified-Since"), std::string::npos);
+        EXPECT_FALSE(store->GetUrlField(origin.Url("/t.txt"), "XRange:", xrange));
+    }
 }
 
 TEST_F(StatusTest, AnnouncedLengthOverTheLimitIsNotRead) {

@@ -36,9 +36,64 @@ TEST_F(HttpsCrawlTest, MirrorsASiteWithRobotsTxtOverHttps) {
               (std::vector<std::string>{"GET /robots.txt HTTP/1.1", "GET / HTTP/1.1",
                                         "GET /a.html HTTP/1.1", "GET /i.gif HTTP/1.1"}));
     EXPECT_EQ(StatusNames(), (std::vector<std::string>{"Success", "Success", "Success"}));
+    // The page's links name it by its own address.
+    EXPECT_NE(origin.Requests().back().bytes.find("\r\nReferer: " + origin.Url("/") + "\r\n"),
+              std::string::npos);
     EXPECT_EQ(LocalFile(origin.Url("/a.html")), "<p>a</p>");
     EXPECT_EQ(LocalFile(origin.Url("/i.gif")), "GIF89a");
     EXPECT_FALSE(crawl->HasErrorUrls());
+}
+
+// "https /p" for a request over TLS for /p.
+std::string SchemeAndPath(const Request& request) {
+    const std::string_view line = request.RequestLine();
+    const std::size_t start = line.find(' ') + 1;
+    return std::string(request.tls ? "https " : "http ") +
+           std::string(line.substr(start, line.find(' ', start) - start));
+}
+
+// A site that moved to https: every plain request is sent there, over TLS a page is answered 304
+// when asked whether it changed.
+TEST_F(HttpsCrawlTest, ReCheckOfAnHttpsCopyGoesOverTlsAndIsAnswered304) {
+    const std::string lm = "Last-Modified: Sat, 01 Jan 2000 00:00:00 GMT\r\n";
+    std::string plain_link;
+    std::string secure_base;
+    TestOrigin origin([&](const Request& r) {
+        if (IsRobots(r.RequestLine())) return NoRobots();
+        const std::string at = SchemeAndPath(r);
+        const std::string path = at.substr(at.find(' ') + 1);
+        if (!r.tls) {
+            return Reply().Send(
+                HttpResponse("HTTP/1.1 301 Moved", "", "Location: " + secure_base + path + "\r\n"));
+        }
+        if (r.bytes.find("If-Modified-Since: ") != std::string::npos) {
+            return Reply().Send("HTTP/1.1 304 Not Modified\r\n\r\n");
+        }
+        return Reply().Send(Html(path == "/" ? "<a href=\"" + plain_link + "\">a</a>" : "a", lm));
+    });
+    origin.UseTls(TestCertificate::kGood, true);
+    plain_link = origin.HttpUrl("/a.html");
+    secure_base = origin.Url("");
+    WriteMcf("* 0/1/11\n");
+    const std::uint32_t update =
+        kPlainFlags | kModifyCheck | kTraceMoved | 1u;  // text fetched again
+    NewCrawl();
+    Start(origin.Url("/"), update, 0, -1);
+    RunCrawl();
+    const std::size_t first_run = PageRequests(origin).size();
+    ClearStatuses();
+    // Started by its plain address, as the page links to it.
+    NewCrawl();
+    Start(origin.HttpUrl("/"), update, 0, -1);
+    RunCrawl();
+    const std::vector<Request> requests = PageRequests(origin);
+    std::vector<std::string> seen;
+    for (std::size_t k = first_run; k < requests.size(); ++k) {
+        seen.push_back(SchemeAndPath(requests[k]));
+        EXPECT_NE(requests[k].bytes.find("If-Modified-Since: "), std::string::npos);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"https /", "https /a.html"}));
+    EXPECT_EQ(StatusNames(), (std::vector<std::string>{"NotModify", "NotModify"}));
 }
 
 struct RefusalCase {
@@ -92,14 +147,6 @@ struct RedirectCase {
     int status;
     const char* to;  // scheme and path of the Location
 };
-
-// "https /p" for a request over TLS for /p.
-std::string SchemeAndPath(const Request& request) {
-    const std::string_view line = request.RequestLine();
-    const std::size_t start = line.find(' ') + 1;
-    return std::string(request.tls ? "https " : "http ") +
-           std::string(line.substr(start, line.find(' ', start) - start));
-}
 
 TEST_F(HttpsCrawlTest, RedirectsBetweenTheSchemesAreFollowedOnce) {
     const RedirectCase cases[] = {

@@ -219,6 +219,20 @@ TEST_F(CommitTest, ChallengesAndNameCarryOver) {
     EXPECT_EQ(Record("http://h/s/"), "CT:text/html\nXF:h/s/index.html\nWA:Basic realm=\"r\"\n");
 }
 
+TEST_F(CommitTest, SchemeLineForHttpsOnlyAndNeverFromTheServer) {
+    Commit("https://h/s.html", kHtml, "s");
+    EXPECT_EQ(Record("http://h/s.html"), "XS:https\n");
+    headerlistex fresh(dir_.path(), "index.html", std::nullopt, dir_ / "kelvra.mtf");
+    ASSERT_EQ(fresh.Load("kelvra.log.tmp"), 1);
+    const treelistnode* loaded = fresh.FindRecord("https://h/s.html");
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_STREQ(loaded->value().text(), "XS:https\n");
+    // Fetched over http last: the line goes, whatever the server sends.
+    Commit("http://h/s.html", "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nXS: https\r\n\r\n",
+           "t");
+    EXPECT_EQ(Record("http://h/s.html"), "");
+}
+
 TEST_F(CommitTest, LongNamesAreReplaced) {
     const std::string url = "http://h/" + std::string(300, 'n') + ".html";
     EXPECT_EQ(Commit(url, kHtml, "long"), CommitResult::Stored);

@@ -49,6 +49,9 @@ const BuildCase kBuildCases[] = {
      "LM:Sun, 06 Nov 1994 08:49:37 GMT\nXF:h/f.html\nLO:http://h/n\nWA:Basic realm=\"w\"\nPA:"
      "Basic realm=\"p\"\nCE:gzip\nXRange:12\n"},
     {"short key first", "LM:a\nLast-modified: b\n", "", "LM:a\n"},
+    // The scheme line comes last, and only for https.
+    {"scheme last", "XS:https\nXRange:3\nLM:a\n", "", "LM:a\nXRange:3\nXS:https\n"},
+    {"scheme other than https", "XS:http\n", "", ""},
     // Everything else is dropped.
     {"others dropped",
      "HTTP/1.1 200 OK\r\nDate: x\r\nServer: y\r\nSet-Cookie: a=1\r\nContent-Length: 3\r\n\r\n", "",
