@@ -26,10 +26,11 @@
 #include "app/servermode.h"
 #include "app/urlsources.h"
 #include "crawl/auth.h"
+#include "crawl/finishreport.h"
+#include "gui/bookmarkwin.h"
 #include "gui/conditiondialogs.h"
 #include "gui/datadialogs.h"
 #include "gui/multiurldialog.h"
-#include "crawl/finishreport.h"
 #include "gui/urldialog.h"
 #include "server/pac.h"
 #include "store/pluginhost.h"
@@ -216,6 +217,7 @@ void KelvraWindow::StartUp() {
     if (stored_show_state_ == kShowMinimised) showMinimized();
     if (stored_show_state_ == kShowMaximised) showMaximized();
     QApplication::restoreOverrideCursor();
+    bookmarks_ = std::make_unique<BookMarkWin>(*this);
     started_ = true;
     SetBusy(app::BusyState::kIdle);
     if (!screenshot_directory_.isEmpty()) {
@@ -231,6 +233,7 @@ void KelvraWindow::ShutDown(bool fast) {
     started_ = false;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     SetInputEnabled(false);
+    bookmarks_.reset();
     // The tree pane's width as it is now, also while the window is minimised.
     const QList<int> sizes = splitter_->sizes();
     if (!sizes.isEmpty() && sizes.front() > 0) core_.Settings().separator = sizes.front();
@@ -458,6 +461,12 @@ bool KelvraWindow::RunCommand(app::CommandId id) {
         case app::CommandId::kRefetchRetryList:
             RefetchRetryList();
             break;
+        case app::CommandId::kShowBookmarks:
+            ShowBookmarks();
+            break;
+        case app::CommandId::kAddBookmark:
+            if (bookmarks_) bookmarks_->AddFromMainWindow(urls, /*by_user=*/true);
+            break;
         default:
             return false;
     }
@@ -533,6 +542,8 @@ long KelvraWindow::CommandMessage(unsigned code, const CommandArgument& argument
             return core_.ServerMode();
         case kMessageSetServerMode:
             return SetServerMode(argument.mode, false);
+        case kMessageRemoveData:
+            return RemoveData(argument.url);
         case kMessageSelectUrl:
             return SelectUrl(argument.url);
         case kMessageStatusText:
@@ -838,10 +849,26 @@ void KelvraWindow::CrawlEnded(const app::CrawlOutcome& outcome) {
     if (unattended_) exit_code_ = outcome.failed || outcome.processed <= 0 ? kExitFailed : 0;
     if (outcome.processed <= 0) return;
     RefreshTree();
-    if ((core_.Settings().flags & app::kFlagSelectFetchedUrl) &&
-        !outcome.first_registered.empty()) {
-        SelectUrl(outcome.first_registered);
+    if ((core_.Settings().flags & app::kFlagSelectFetchedUrl) && !outcome.registered.empty()) {
+        SelectUrl(outcome.registered.front());
     }
+    if (bookmarks_ && bookmarks_->isVisible() && !unattended_) {
+        bookmarks_->AddFromMainWindow(outcome.registered, /*by_user=*/false);
+    }
+}
+
+void KelvraWindow::ShowBookmarks() {
+    if (!bookmarks_) return;
+    bookmarks_->showNormal();
+    bookmarks_->raise();
+    bookmarks_->activateWindow();
+}
+
+bool KelvraWindow::RemoveData(const std::string& url) {
+    if (busy_ != app::BusyState::kIdle) return false;
+    if (RunDataCommand(this, core_, busy_, app::CommandId::kHierarchyRemove, {url})) RefreshTree();
+    UpdateMenuState();
+    return true;
 }
 
 }  // namespace kelvra::gui
