@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -748,6 +749,7 @@ void KelvraWindow::SaveScreenshots() {
     url.show();
     save(url, "url-dialog.png");
     url.hide();
+    SaveBookmarkScreenshots(save);
     if (!start_urls_.empty()) {
         // The status dialog as soon as a worker shows a URL, while the crawl runs.
         KelvraDialog& status = registration_->StatusDialog();
@@ -764,6 +766,27 @@ void KelvraWindow::SaveScreenshots() {
         FetchUrls(std::exchange(start_urls_, {}));
     }
     close();
+}
+
+void KelvraWindow::SaveBookmarkScreenshots(const std::function<void(QWidget&, const char*)>& save) {
+    if (!bookmarks_) return;
+    ShowBookmarks();
+    if (bookmarks_->List()->count() > 0) bookmarks_->List()->item(0)->setSelected(true);
+    save(*bookmarks_, "bookmarks.png");
+    QMenu* menu = bookmarks_->PreparedMenu();
+    menu->adjustSize();
+    save(*menu, "bookmarks-menu.png");
+    const std::vector<std::string> urls = bookmarks_->Model().Urls({0});
+    EditBMDialog edit(ToQt("ﾌﾞｯｸﾏｰｸの変更"),
+                      {urls.empty() ? "" : urls.front(), "KelvraW example site"}, bookmarks_.get());
+    edit.show();
+    save(edit, "bookmark-edit.png");
+    edit.hide();
+    ChangePageDiag page(ToQt("ｺﾋﾟｰ先のﾍﾟｰｼﾞを選択してください"), bookmarks_->Model().PageNames(),
+                        bookmarks_.get());
+    page.show();
+    save(page, "bookmark-page.png");
+    page.hide();
 }
 
 int KelvraWindow::FetchUrls(const std::vector<std::string>& urls, const std::string& multi_file,

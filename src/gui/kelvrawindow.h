@@ -204,6 +204,7 @@ class KelvraWindow final : public QMainWindow {
     void ShowMonitor();
     void OpenWithProgram(const std::vector<app::SelectedUrl>& urls);
     void SaveScreenshots();
+    void SaveBookmarkScreenshots(const std::function<void(QWidget&, const char*)>& save);
     void RefetchRetryList();
     void FetchStartUrls();
     // The end of a crawl: the tree shows what it fetched, the bookmark window offers its start

@@ -81,9 +81,11 @@ class FetchTest : public WindowTest {
   protected:
     void SetUp() override {
         WindowTest::SetUp();
-        std::ofstream(IniPath()) << "[General]\nBaseDirectory=" << data_
-                                 << "\nGetThread=4\n[WindowMetrix]\nFlags=4\n[Orvane]\nPort=0\n";
-        // Four connections to the loopback origin.
+        std::ofstream(IniPath())
+            << "[General]\nBaseDirectory=" << data_
+            << "\nGetThread=4\n[WindowMetrix]\nFlags=4\nBookMark.Show=0\n[Orvane]\nPort=0\n";
+        // The bookmark window hidden: it would offer every new start URL. Four connections to
+        // the loopback origin.
         std::ofstream(data_ + "kelvra.mcf") << "* 1/4/11\n";
     }
 
@@ -360,6 +362,7 @@ TEST_F(FetchTest, AfterACrawlTheVisibleBookmarkWindowOffersStartUrlsOnNoPage) {
                                                   << origin_.Url("/p1.html") << "\tp1\n";
     gui::KelvraWindow& window = Start();
     gui::BookMarkWin& bookmarks = *window.Bookmarks();
+    ASSERT_TRUE(window.RunCommand(app::CommandId::kShowBookmarks));
     std::vector<app::Bookmark> offered;
     bookmarks.SetEditor([&](std::string_view, app::Bookmark& bookmark) {
         offered.push_back(bookmark);
