@@ -15,6 +15,7 @@
 #include "app/settings.h"
 #include "gui/bookmarkwin.h"
 #include "gui/window_fixture.h"
+#include "store/store_record.h"
 
 namespace kelvra::testing {
 namespace {
@@ -165,6 +166,32 @@ TEST_F(BookmarkWinTest, AddChangeAndMoveToANewPageGoThroughTheDialogs) {
     window_->close();
     EXPECT_EQ(ReadWhole(data_ + app::kBookmarkFileName),
               "[p]\r\nhttp://h/1\tOne\r\n[new]\r\nhttp://h/2\tSecond\r\n");
+}
+
+TEST_F(BookmarkWinTest, TheMainWindowsCommandBookmarksItsSelectionOnce) {
+    ::mkdir((data_ + "h").c_str(), 0755);
+    std::ofstream(data_ + "h/a.html") << "<html><title>Stored</title>";
+    std::ofstream(data_ + "kelvra.hif", std::ios::binary)
+        << store::FormatRecord("h/a.html", "CT:text/html\n", true);
+    gui::KelvraWindow& window = Start();
+    bookmarks_ = window.Bookmarks();
+    ASSERT_NE(bookmarks_, nullptr);
+    std::vector<std::string> captions;
+    std::vector<app::Bookmark> offered;
+    bookmarks_->SetEditor([&](std::string_view caption, app::Bookmark& bookmark) {
+        captions.emplace_back(caption);
+        offered.push_back(bookmark);
+        return true;
+    });
+    ASSERT_TRUE(window.SelectUrl("http://h/"));
+    ASSERT_TRUE(window.RunCommand(app::CommandId::kAddBookmark));
+    ASSERT_EQ(offered.size(), 1u);
+    EXPECT_EQ(captions.front(), "ﾌﾞｯｸﾏｰｸに登録します");
+    EXPECT_EQ(offered.front().url, "http://h/");
+    EXPECT_EQ(bookmarks_->List()->count(), 1);
+    ASSERT_TRUE(window.RunCommand(app::CommandId::kAddBookmark));
+    EXPECT_EQ(offered.size(), 1u);
+    EXPECT_EQ(ui_.Captions(), std::vector<std::string>{"http://h/"}) << "already there";
 }
 
 TEST(BookmarkDialogsTest, TheDialogsGiveWhatWasTyped) {
