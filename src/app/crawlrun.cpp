@@ -53,7 +53,7 @@ CrawlOutcome CrawlRun::Run() {
             std::lock_guard lock(crawl_mutex_);
             crawl_.reset();
         }
-        if (outcome.processed > 0) outcome.first_registered = registered_.front();
+        if (outcome.processed > 0) outcome.registered = registered_;
         FinishCrawl(core_, registered_, outcome.processed > 0);
     }
     return outcome;

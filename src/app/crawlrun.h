@@ -24,8 +24,9 @@ inline constexpr char kWaitingForThreads[] = "ただいまｽﾚｯﾄﾞ終了�
 struct CrawlOutcome {
     long processed = 0;   // over every round
     bool failed = false;  // URLs failed, or the crawl was stopped before it completed
-    // When something was fetched: the first start URL registered, which the tree may select.
-    std::string first_registered;
+    // When something was fetched: the start URLs registered, in order; the tree may select the
+    // first, the bookmark window offers them.
+    std::vector<std::string> registered;
 };
 
 class CrawlRun final {

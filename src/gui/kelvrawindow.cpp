@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -26,10 +27,11 @@
 #include "app/servermode.h"
 #include "app/urlsources.h"
 #include "crawl/auth.h"
+#include "crawl/finishreport.h"
+#include "gui/bookmarkwin.h"
 #include "gui/conditiondialogs.h"
 #include "gui/datadialogs.h"
 #include "gui/multiurldialog.h"
-#include "crawl/finishreport.h"
 #include "gui/urldialog.h"
 #include "server/pac.h"
 #include "store/pluginhost.h"
@@ -216,6 +218,7 @@ void KelvraWindow::StartUp() {
     if (stored_show_state_ == kShowMinimised) showMinimized();
     if (stored_show_state_ == kShowMaximised) showMaximized();
     QApplication::restoreOverrideCursor();
+    bookmarks_ = std::make_unique<BookMarkWin>(*this);
     started_ = true;
     SetBusy(app::BusyState::kIdle);
     if (!screenshot_directory_.isEmpty()) {
@@ -231,6 +234,7 @@ void KelvraWindow::ShutDown(bool fast) {
     started_ = false;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     SetInputEnabled(false);
+    bookmarks_.reset();
     // The tree pane's width as it is now, also while the window is minimised.
     const QList<int> sizes = splitter_->sizes();
     if (!sizes.isEmpty() && sizes.front() > 0) core_.Settings().separator = sizes.front();
@@ -458,6 +462,12 @@ bool KelvraWindow::RunCommand(app::CommandId id) {
         case app::CommandId::kRefetchRetryList:
             RefetchRetryList();
             break;
+        case app::CommandId::kShowBookmarks:
+            ShowBookmarks();
+            break;
+        case app::CommandId::kAddBookmark:
+            if (bookmarks_) bookmarks_->AddFromMainWindow(urls, /*by_user=*/true);
+            break;
         default:
             return false;
     }
@@ -533,6 +543,8 @@ long KelvraWindow::CommandMessage(unsigned code, const CommandArgument& argument
             return core_.ServerMode();
         case kMessageSetServerMode:
             return SetServerMode(argument.mode, false);
+        case kMessageRemoveData:
+            return RemoveData(argument.url);
         case kMessageSelectUrl:
             return SelectUrl(argument.url);
         case kMessageStatusText:
@@ -737,6 +749,7 @@ void KelvraWindow::SaveScreenshots() {
     url.show();
     save(url, "url-dialog.png");
     url.hide();
+    SaveBookmarkScreenshots(save);
     if (!start_urls_.empty()) {
         // The status dialog as soon as a worker shows a URL, while the crawl runs.
         KelvraDialog& status = registration_->StatusDialog();
@@ -753,6 +766,27 @@ void KelvraWindow::SaveScreenshots() {
         FetchUrls(std::exchange(start_urls_, {}));
     }
     close();
+}
+
+void KelvraWindow::SaveBookmarkScreenshots(const std::function<void(QWidget&, const char*)>& save) {
+    if (!bookmarks_) return;
+    ShowBookmarks();
+    if (bookmarks_->List()->count() > 0) bookmarks_->List()->item(0)->setSelected(true);
+    save(*bookmarks_, "bookmarks.png");
+    QMenu* menu = bookmarks_->PreparedMenu();
+    menu->adjustSize();
+    save(*menu, "bookmarks-menu.png");
+    const std::vector<std::string> urls = bookmarks_->Model().Urls({0});
+    EditBMDialog edit(ToQt("ﾌﾞｯｸﾏｰｸの変更"),
+                      {urls.empty() ? "" : urls.front(), "KelvraW example site"}, bookmarks_.get());
+    edit.show();
+    save(edit, "bookmark-edit.png");
+    edit.hide();
+    ChangePageDiag page(ToQt("ｺﾋﾟｰ先のﾍﾟｰｼﾞを選択してください"), bookmarks_->Model().PageNames(),
+                        bookmarks_.get());
+    page.show();
+    save(page, "bookmark-page.png");
+    page.hide();
 }
 
 int KelvraWindow::FetchUrls(const std::vector<std::string>& urls, const std::string& multi_file,
@@ -838,10 +872,26 @@ void KelvraWindow::CrawlEnded(const app::CrawlOutcome& outcome) {
     if (unattended_) exit_code_ = outcome.failed || outcome.processed <= 0 ? kExitFailed : 0;
     if (outcome.processed <= 0) return;
     RefreshTree();
-    if ((core_.Settings().flags & app::kFlagSelectFetchedUrl) &&
-        !outcome.first_registered.empty()) {
-        SelectUrl(outcome.first_registered);
+    if ((core_.Settings().flags & app::kFlagSelectFetchedUrl) && !outcome.registered.empty()) {
+        SelectUrl(outcome.registered.front());
     }
+    if (bookmarks_ && bookmarks_->isVisible() && !unattended_) {
+        bookmarks_->AddFromMainWindow(outcome.registered, /*by_user=*/false);
+    }
+}
+
+void KelvraWindow::ShowBookmarks() {
+    if (!bookmarks_) return;
+    bookmarks_->showNormal();
+    bookmarks_->raise();
+    bookmarks_->activateWindow();
+}
+
+bool KelvraWindow::RemoveData(const std::string& url) {
+    if (busy_ != app::BusyState::kIdle) return false;
+    if (RunDataCommand(this, core_, busy_, app::CommandId::kHierarchyRemove, {url})) RefreshTree();
+    UpdateMenuState();
+    return true;
 }
 
 }  // namespace kelvra::gui

@@ -37,6 +37,8 @@ class QTreeWidgetItem;
 
 namespace kelvra::gui {
 
+class BookMarkWin;
+
 inline constexpr char kReinitialiseQuestion[] =
     "全ての設定を直ちに反映するためには\nﾌﾟﾛｸﾞﾗﾑの再初期化が必要です.\n"
     "(一部の項目(*)は既に反映されました)";
@@ -49,7 +51,8 @@ struct CommandArgument {
     std::string url;  // a URL, or the text of 0x60
     std::vector<std::string> urls;
     std::uint32_t mode = 0;
-    std::string* title = nullptr;  // where 0x80 puts the page title
+    std::string* title = nullptr;        // where 0x80 puts the page title
+    std::string* destination = nullptr;  // where 0x40 to 0x42 put the chosen directory
 };
 
 // Codes of the internal command message (low 12 bits; bits 12 to 15 carry the Alt flag).
@@ -66,6 +69,8 @@ enum CommandCode : unsigned {
     kMessageDoubleClick = 0x20,
     kMessageServerMode = 0x30,
     kMessageSetServerMode = 0x31,
+    kMessageLinkedCopy = 0x40,  // 0x41 move, 0x42 remove
+    kMessageRemoveData = 0x50,
     kMessageSelectUrl = 0x51,
     kMessageStatusText = 0x60,
     kMessagePageTitle = 0x80,
@@ -93,6 +98,8 @@ class KelvraWindow final : public QMainWindow {
     SrvStatusDiag* Monitor() const { return monitor_.get(); }
     QTreeWidget* Tree() const { return tree_; }
     QTreeWidget* List() const { return list_; }
+    // The bookmark window; valid between StartUp and ShutDown.
+    BookMarkWin* Bookmarks() const { return bookmarks_.get(); }
     // True from the end of StartUp to the start of ShutDown.
     bool Started() const { return started_; }
 
@@ -127,8 +134,8 @@ class KelvraWindow final : public QMainWindow {
     QString ServerMenuTitle() const;
     // Once started, saves PNGs of the main window (report and list view), the settings
     // dialog, the proxy dialog, the monitor, the condition dialog, the multi-URL dialog, the URL
-    // dialog and, when start URLs were given, the status dialog while it fetches them into
-    // directory, then closes the window.
+    // dialog, the bookmark window with its two dialogs and, when start URLs were given, the status
+    // dialog while it fetches them into directory, then closes the window.
     void ScreenshotsWhenStarted(const QString& directory) { screenshot_directory_ = directory; }
 
     // The registration's dialogs (the multi-URL and condition dialogs are set there).
@@ -197,10 +204,15 @@ class KelvraWindow final : public QMainWindow {
     void ShowMonitor();
     void OpenWithProgram(const std::vector<app::SelectedUrl>& urls);
     void SaveScreenshots();
+    void SaveBookmarkScreenshots(const std::function<void(QWidget&, const char*)>& save);
     void RefetchRetryList();
     void FetchStartUrls();
-    // The end of a crawl: the tree shows what it fetched.
+    // The end of a crawl: the tree shows what it fetched, the bookmark window offers its start
+    // URLs when it is visible.
     void CrawlEnded(const app::CrawlOutcome& outcome);
+    void ShowBookmarks();
+    // 0x50: the data of url and below; false when busy.
+    bool RemoveData(const std::string& url);
 
     app::UserInterface& ui_;
     app::AppCore core_;
@@ -222,6 +234,7 @@ class KelvraWindow final : public QMainWindow {
     app::ListSortState sort_state_;
     QString screenshot_directory_;
     std::unique_ptr<SrvStatusDiag> monitor_;
+    std::unique_ptr<BookMarkWin> bookmarks_;
     std::map<app::CommandId, QAction*> actions_;
     std::vector<QMenu*> menus_;
     QSplitter* splitter_ = nullptr;

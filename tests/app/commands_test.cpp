@@ -43,7 +43,7 @@ TEST(MenuState, BusyStateSelectionAndClipboardDecide) {
         {C::kHierarchyRemove, idle_one, true, "data management"},
         {C::kUnrecordedMove, {BusyState::kCrawling, 0, false}, false, "data needs idle"},
         {C::kLinkedCopy, idle_one, false, "all-link data"},
-        {C::kAddBookmark, idle_one, false, "bookmarks"},
+        {C::kAddBookmark, {BusyState::kCrawling, 0, false}, true, "bookmarks, also while crawling"},
         {C::kFetchMultiUrl, {BusyState::kCrawling, 0, false}, true, "joins a running crawl"},
     };
     for (const Case& c : cases) {

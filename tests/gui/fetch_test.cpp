@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "app/urlsources.h"
+#include "gui/bookmarkwin.h"
 #include "gui/crawldialogs.h"
 #include "gui/urldialog.h"
 #include "support/test_origin.h"
@@ -80,9 +81,11 @@ class FetchTest : public WindowTest {
   protected:
     void SetUp() override {
         WindowTest::SetUp();
-        std::ofstream(IniPath()) << "[General]\nBaseDirectory=" << data_
-                                 << "\nGetThread=4\n[WindowMetrix]\nFlags=4\n[Orvane]\nPort=0\n";
-        // Four connections to the loopback origin.
+        std::ofstream(IniPath())
+            << "[General]\nBaseDirectory=" << data_
+            << "\nGetThread=4\n[WindowMetrix]\nFlags=4\nBookMark.Show=0\n[Orvane]\nPort=0\n";
+        // The bookmark window hidden: it would offer every new start URL. Four connections to
+        // the loopback origin.
         std::ofstream(data_ + "kelvra.mcf") << "* 1/4/11\n";
     }
 
@@ -352,6 +355,30 @@ TEST_F(FetchTest, AMultiUrlFileDroppedOnTheWindowRegistersItsUrls) {
     EXPECT_EQ(RequestsFor("/p1.html"), 1u);
     EXPECT_EQ(RequestsFor("/p2.html"), 1u);
     EXPECT_EQ(window.Core().History().Count(), 2u);
+}
+
+TEST_F(FetchTest, AfterACrawlTheVisibleBookmarkWindowOffersStartUrlsOnNoPage) {
+    std::ofstream(data_ + app::kBookmarkFileName) << "[a]\n[b]\n"
+                                                  << origin_.Url("/p1.html") << "\tp1\n";
+    gui::KelvraWindow& window = Start();
+    gui::BookMarkWin& bookmarks = *window.Bookmarks();
+    ASSERT_TRUE(window.RunCommand(app::CommandId::kShowBookmarks));
+    std::vector<app::Bookmark> offered;
+    bookmarks.SetEditor([&](std::string_view, app::Bookmark& bookmark) {
+        offered.push_back(bookmark);
+        return true;
+    });
+    gate_.Open();
+    EXPECT_EQ(Fetch(origin_.Url("/p1.html")), 1);
+    EXPECT_TRUE(offered.empty()) << "on page b already";
+    EXPECT_EQ(Fetch(origin_.Url("/p2.html")), 1);
+    ASSERT_EQ(offered.size(), 1u);
+    EXPECT_EQ(offered[0].url, origin_.Url("/p2.html"));
+    EXPECT_EQ(bookmarks.List()->count(), 1) << "added to the shown page a";
+
+    bookmarks.hide();
+    EXPECT_EQ(Fetch(origin_.Url("/p3.html")), 1);
+    EXPECT_EQ(offered.size(), 1u) << "a hidden window offers nothing";
 }
 
 }  // namespace
