@@ -223,8 +223,7 @@ bool CommandChecked(CommandId id, int flags) {
 }
 
 bool CommandUnavailable(CommandId id) {
-    return InRange(id, C::kLinkedCopy, C::kLinkedRemove) ||
-           Among(id, {C::kShowBookmarks, C::kAddBookmark});
+    return Among(id, {C::kShowBookmarks, C::kAddBookmark});
 }
 
 }  // namespace kelvra::app

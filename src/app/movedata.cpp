@@ -8,8 +8,11 @@
 #include <cstdlib>
 #include <utility>
 
+#include "app/registration.h"
 #include "app/startup.h"
+#include "crawl/urltable.h"
 #include "net/url.h"
+#include "store/configclass.h"
 #include "store/store_names.h"
 #include "store/store_record.h"
 #include "util/fileutil.h"
@@ -21,6 +24,9 @@ namespace {
 constexpr char kReadingDestination[] = "Now reading destination .hif";
 constexpr char kProcessing[] = "Processing ";
 constexpr char kWritingHif[] = "Writing .hif file ...";
+constexpr char kInvestigating[] = "Investigating ";
+// Link tracing with no end: the condition's follow-up count never runs out.
+constexpr std::int16_t kTraceWithoutEnd = -1;
 
 std::optional<std::string> RealPath(const std::string& path) {
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
@@ -45,6 +51,19 @@ bool NeedsCopy(store::headerlistex& from, const store::treelistnode* node, store
     if (!existing || !to.NodeField(existing, "XRange:").empty()) return true;
     const std::time_t held = to.GetNodeModifiedTime(existing);
     return held == 0 || held < from.GetNodeModifiedTime(node);
+}
+
+// The start job of url: its stored condition or the default one, never fetching.
+store::CrawlRequest LinkedStartJob(store::GetConditionClass& conditions, const std::string& url) {
+    store::AcquisitionCondition condition;
+    if (!conditions.ReadCondition(url, condition, true)) {
+        conditions.ReadCondition(store::GetConditionClass::kDefaultSection, condition, false);
+    }
+    store::CrawlRequest request = StartJob(condition, {url});
+    request.flags = (request.flags & ~store::JobFlag::kRegetMask) |
+                    static_cast<std::uint32_t>(store::RegetLevel::kUseStored);
+    request.trace = kTraceWithoutEnd;
+    return request;
 }
 
 }  // namespace
@@ -235,6 +254,37 @@ std::vector<store::treelistnode*> FindChosen(store::headerlistex& store,
     util::MutexLock lock(store.Mutex());
     for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
         store::treelistnode* node = store.FindRecordByKey(*key);
+        if (node && IsValidObject(store, node)) nodes.push_back(node);
+    }
+    return nodes;
+}
+
+std::vector<store::treelistnode*> SelectLinked(store::headerlist_cookie& store,
+                                               const std::string& condition_file,
+                                               const std::vector<std::string>& urls,
+                                               ProgressSink& progress) {
+    store::GetConditionClass conditions;
+    // Without a readable condition file every URL takes the default condition.
+    static_cast<void>(conditions.Load(condition_file));
+    crawl::StoreObjectsAdapter stored(store);
+    store::PickupLinkClass table(&stored);
+    for (const std::string& url : urls) {
+        store::CrawlRequest request = LinkedStartJob(conditions, url);
+        table.RegisterStartUrls(request);
+    }
+    const store::treelistnode* record = nullptr;
+    while (const std::optional<store::FetchJob> job = table.NextUnprocessed(record)) {
+        if (!progress.Pace(1)) return {};
+        const std::string key = store.NodeKey(record);
+        const std::string url = table.QueuedUrl(key).value_or("http://" + key);
+        progress.Report(kInvestigating, url);
+        table.ProcessObject(url, record, *job, true);
+    }
+    std::vector<store::treelistnode*> nodes;
+    util::MutexLock lock(store.Mutex());
+    for (const store::treelistnode* entry : store::treelistmanager::ListOrder(table.Root())) {
+        if (!entry->value().ObjectAs<store::JobPayload>()) continue;
+        store::treelistnode* node = store.FindRecordByKey(table.KeyOf(entry));
         if (node && IsValidObject(store, node)) nodes.push_back(node);
     }
     return nodes;

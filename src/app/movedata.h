@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/dataprogress.h"
+#include "store/headerlist_cookie.h"
 #include "store/headerlistex.h"
 
 namespace kelvra::app {
@@ -83,5 +84,14 @@ std::vector<std::string> FetchedSinceStart(const store::headerlistex& store);
 // chosen to the first.
 std::vector<store::treelistnode*> FindChosen(store::headerlistex& store,
                                              const std::vector<std::string>& keys);
+
+// "選択URLの全ﾘﾝｸ": the stored objects reachable by links from urls, found in the stored pages
+// only (nothing is fetched). Each URL follows its own condition in condition_file, or the
+// default one, but with every stored object used as it is and links traced without end. Empty
+// when cancelled.
+std::vector<store::treelistnode*> SelectLinked(store::headerlist_cookie& store,
+                                               const std::string& condition_file,
+                                               const std::vector<std::string>& urls,
+                                               ProgressSink& progress);
 
 }  // namespace kelvra::app

@@ -42,7 +42,8 @@ TEST(MenuState, BusyStateSelectionAndClipboardDecide) {
         // Features this program does not offer yet stay disabled whatever the state.
         {C::kHierarchyRemove, idle_one, true, "data management"},
         {C::kUnrecordedMove, {BusyState::kCrawling, 0, false}, false, "data needs idle"},
-        {C::kLinkedCopy, idle_one, false, "all-link data"},
+        {C::kLinkedCopy, idle_one, true, "all-link data"},
+        {C::kLinkedRemove, {BusyState::kCrawling, 1, false}, false, "data needs idle"},
         {C::kAddBookmark, idle_one, false, "bookmarks"},
         {C::kFetchMultiUrl, {BusyState::kCrawling, 0, false}, true, "joins a running crawl"},
     };
