@@ -1,17 +1,21 @@
 #include "app/movedata.h"
 
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <unordered_set>
 #include <utility>
 
 #include "app/registration.h"
 #include "app/startup.h"
 #include "crawl/urltable.h"
 #include "net/url.h"
+#include "platform/ownedfile.h"
 #include "store/configclass.h"
 #include "store/store_names.h"
 #include "store/store_record.h"
@@ -25,6 +29,8 @@ constexpr char kReadingDestination[] = "Now reading destination .hif";
 constexpr char kProcessing[] = "Processing ";
 constexpr char kWritingHif[] = "Writing .hif file ...";
 constexpr char kInvestigating[] = "Investigating ";
+// Copies whose journal lines go out in one write before their sources are deleted.
+constexpr std::size_t kCommitBatch = 32;
 // Link tracing with no end: the condition's follow-up count never runs out.
 constexpr std::int16_t kTraceWithoutEnd = -1;
 
@@ -43,6 +49,23 @@ store::treelistnode* SelectedNode(store::headerlistex& store, std::string_view u
     if (net::PathEnd(url) == url.size() && url.ends_with('/')) url.remove_suffix(1);
     if (url.empty()) return store.Root();
     return store.FindKey(net::PercentDecode(url));
+}
+
+// A new file at target (none may be there) with the bytes and dates of the regular file at
+// source, copied by the kernel. False, with nothing left at target, when that failed.
+bool CopyExclusive(const std::string& source, const std::string& target, const struct stat& info) {
+    const platform::UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) return false;
+    platform::UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!out) return false;
+    off_t offset = 0;
+    while (
+        offset<info.st_size&& ::sendfile(out.get(), in.get(), &offset, info.st_size - offset)> 0) {
+    }
+    const timespec times[2] = {info.st_mtim, info.st_mtim};
+    const bool copied = offset == info.st_size && ::futimens(out.get(), times) == 0 && out.Close();
+    if (!copied) ::unlink(target.c_str());
+    return copied;
 }
 
 // Copy unless the destination holds a complete copy at least as new.
@@ -69,13 +92,26 @@ store::CrawlRequest LinkedStartJob(store::GetConditionClass& conditions, const s
 }  // namespace
 
 // The destination's store, with its journal: each copied record is written there before the
-// source gives the object up.
+// source gives the object up. Its directories are made once each, not looked at per object.
 class MoveDataCore::Destination : public store::headerlistex {
   public:
     using store::headerlistex::headerlistex;
     void Journal(std::string_view key, const std::string& text) {
         AppendToJournal(key, text, true);
     }
+    using store::headerlistex::FlushJournal;
+    using store::headerlistex::HoldJournal;
+    bool MakeDirectoriesOnce(const std::string& directory) {
+        if (made_.contains(directory)) return true;
+        if (MakeDirectories(directory) >= 0) return false;
+        made_.insert(directory);
+        return true;
+    }
+    // After one link across file systems every other would fail as well.
+    bool cross_device = false;
+
+  private:
+    std::unordered_set<std::string> made_;
 };
 
 MoveDataCore::MoveDataCore(store::headerlistex& source, std::string mime_table_path,
@@ -114,7 +150,9 @@ TransferResult MoveDataCore::Transfer(const std::optional<std::string>& destinat
             progress_.Report(kErrorPrefix, kBrokenDestination);
             return {0, TransferResult::Outcome::kRefused};
         }
+        to->HoldJournal(true);
     }
+    std::vector<store::treelistnode*> copied;
     for (store::treelistnode* node : nodes_) {
         if (!progress_.Pace(1)) {
             result.outcome = TransferResult::Outcome::kCancelled;
@@ -132,9 +170,14 @@ TransferResult MoveDataCore::Transfer(const std::optional<std::string>& destinat
             result.outcome = TransferResult::Outcome::kFailed;
             break;
         }
-        if (delete_from_source) TakeOut(node);
+        if (delete_from_source) copied.push_back(node);
         ++result.handled;
+        if (copied.size() >= kCommitBatch && !Commit(to.get(), copied)) {
+            result.outcome = TransferResult::Outcome::kFailed;
+            break;
+        }
     }
+    if (!Commit(to.get(), copied)) result.outcome = TransferResult::Outcome::kFailed;
     if (to && result.handled > 0) {
         progress_.Report(kWritingHif);
         if (to->Save(hif_name, true) < 0) result.outcome = TransferResult::Outcome::kFailed;
@@ -143,15 +186,24 @@ TransferResult MoveDataCore::Transfer(const std::optional<std::string>& destinat
     return result;
 }
 
+bool MoveDataCore::Commit(Destination* to, std::vector<store::treelistnode*>& copied) {
+    if (to && !to->FlushJournal()) return false;
+    for (store::treelistnode* node : copied) TakeOut(node);
+    copied.clear();
+    return true;
+}
+
 bool MoveDataCore::CopyNode(Destination& to, store::treelistnode* node, const std::string& key,
                             bool move) {
     std::string path;
     std::string header;
     bool replaces = false;
+    struct stat info {};
     {
         util::MutexLock lock(source_.Mutex());
-        if (!source_.LocalFileExists(node)) return true;  // a record without data: nothing to copy
         source_.GetNodeLocalPath(node, path);
+        // A record without data: nothing to copy.
+        if (path.size() >= store::kMaxDataPath || ::stat(path.c_str(), &info) != 0) return true;
         const char* text = node->value().text();
         header = text ? text : "";
         store::treelistnode* existing = to.FindRecordByKey(key);
@@ -164,42 +216,48 @@ bool MoveDataCore::CopyNode(Destination& to, store::treelistnode* node, const st
             to.CarryOverFields(key, header);
         }
     }
-    struct stat info {};
-    if (move && !replaces && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        LinkNode(to, path, header)) {
-        Record(to, key, header, info.st_mtim);
+    if (move && !replaces && S_ISREG(info.st_mode) && PlaceAsIs(to, path, info, header)) {
+        Record(to, key, header, nullptr);
         return true;
     }
     store::FilePtr in = store::OpenRegularFile(path, "rb");
     if (!in || ::fstat(::fileno(in.get()), &info) != 0) return false;
     if (to.StoreBody(key, header, in.get(), 0, {}) < 0) return false;
-    Record(to, key, header, info.st_mtim);
+    Record(to, key, header, &info.st_mtim);
     return true;
 }
 
-bool MoveDataCore::LinkNode(Destination& to, const std::string& path, std::string& header) {
+bool MoveDataCore::PlaceAsIs(Destination& to, const std::string& path, const struct stat& info,
+                             std::string& header) {
     const std::string& data = source_.DataDirectory();
     if (!path.starts_with(data)) return false;
     const std::string name = path.substr(data.size());
     if (!store::IsConfinedName(name)) return false;
     const std::size_t slash = name.rfind('/');
-    if (slash == std::string::npos || to.MakeDirectories(name.substr(0, slash)) >= 0) return false;
-    if (::link(path.c_str(), to.DataPath(name).c_str()) != 0) return false;
+    if (slash == std::string::npos || !to.MakeDirectoriesOnce(name.substr(0, slash))) return false;
+    const std::string target = to.DataPath(name);
+    if (!to.cross_device) {
+        if (::link(path.c_str(), target.c_str()) != 0) {
+            if (errno != EXDEV) return false;
+            to.cross_device = true;
+        }
+    }
+    if (to.cross_device && !CopyExclusive(path, target, info)) return false;
     while (store::DeleteHeaderLine(header, "XF:") > 0) {
     }
     store::AppendHeaderLine(header, "XF:" + name + "\n");
     return true;
 }
 
-// The record goes into the destination and its journal, the copy dated as the source file.
+// The record goes into the destination and its journal; a copy is dated as its source file.
 void MoveDataCore::Record(Destination& to, const std::string& key, const std::string& header,
-                          const struct timespec& modified) {
+                          const struct timespec* modified) {
     const store::treelistnode* added = to.Add(key, header, true);
     to.SetChanged(true);
-    if (added) {
+    if (added && modified) {
         std::string copy;
         to.GetNodeLocalPath(added, copy);
-        const timespec times[2] = {modified, modified};
+        const timespec times[2] = {*modified, *modified};
         ::utimensat(AT_FDCWD, copy.c_str(), times, 0);
     }
     to.Journal(key, header);
@@ -208,10 +266,11 @@ void MoveDataCore::Record(Destination& to, const std::string& key, const std::st
 void MoveDataCore::TakeOut(store::treelistnode* node) {
     util::MutexLock lock(source_.Mutex());
     std::string path;
-    const bool has_file = source_.LocalFileExists(node) && source_.GetNodeLocalPath(node, path);
+    const bool has_path = source_.GetNodeLocalPath(node, path);
     source_.SetChanged(true);
     node->value() = store::NodeValue::Removed();
-    if (has_file) ::unlink(path.c_str());
+    // A record without its file leaves nothing to delete.
+    if (has_path) ::unlink(path.c_str());
 }
 
 long LoadWithJournal(store::headerlistex& store, std::string_view hif_name) {

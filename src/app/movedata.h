@@ -7,6 +7,8 @@
 // written to the destination's journal, and the destination's kelvra.hif is replaced in one
 // rename.
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,11 +55,15 @@ class MoveDataCore {
     class Destination;
     // False when the copy could not be stored (the transfer stops).
     bool CopyNode(Destination& to, store::treelistnode* node, const std::string& key, bool move);
-    // A move within one file system: a second link to the source file under the same name in
-    // the destination, so that no byte is copied. False when that is not possible.
-    bool LinkNode(Destination& to, const std::string& path, std::string& header);
+    // The source file under its own name in the destination: a second link within one file
+    // system, else a plain copy. False when neither is possible (the name is taken, ...).
+    bool PlaceAsIs(Destination& to, const std::string& path, const struct stat& info,
+                   std::string& header);
     void Record(Destination& to, const std::string& key, const std::string& header,
-                const struct timespec& modified);
+                const struct timespec* modified);
+    // The objects whose copies were recorded leave the source once their journal lines are
+    // written; false (all stay) when the journal failed.
+    bool Commit(Destination* to, std::vector<store::treelistnode*>& copied);
     void TakeOut(store::treelistnode* node);
     bool Refused(const std::string& destination) const;
 
