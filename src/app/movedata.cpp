@@ -7,7 +7,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdlib>
+#include <iterator>
+#include <mutex>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 
@@ -114,6 +118,52 @@ class MoveDataCore::Destination : public store::headerlistex {
     std::unordered_set<std::string> made_;
 };
 
+// Deletes source files on a thread of its own: a deletion costs about as much as a copy, and
+// the two overlap. Every file handed over is deleted before the remover is gone.
+class MoveDataCore::FileRemover final {
+  public:
+    FileRemover() : thread_([this] { Run(); }) {}
+    ~FileRemover() {
+        {
+            const std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        ready_.notify_one();
+        thread_.join();
+    }
+    FileRemover(const FileRemover&) = delete;
+    FileRemover& operator=(const FileRemover&) = delete;
+
+    void Remove(std::vector<std::string> paths) {
+        {
+            const std::lock_guard lock(mutex_);
+            paths_.insert(paths_.end(), std::make_move_iterator(paths.begin()),
+                          std::make_move_iterator(paths.end()));
+        }
+        ready_.notify_one();
+    }
+
+  private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            ready_.wait(lock, [this] { return done_ || !paths_.empty(); });
+            if (paths_.empty()) return;
+            std::vector<std::string> batch = std::move(paths_);
+            paths_.clear();
+            lock.unlock();
+            for (const std::string& path : batch) ::unlink(path.c_str());
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::vector<std::string> paths_;
+    bool done_ = false;
+    std::thread thread_;  // last: it starts once the rest is ready
+};
+
 MoveDataCore::MoveDataCore(store::headerlistex& source, std::string mime_table_path,
                            ProgressSink& progress)
     : source_(source), mime_table_path_(std::move(mime_table_path)), progress_(progress) {}
@@ -153,6 +203,8 @@ TransferResult MoveDataCore::Transfer(const std::optional<std::string>& destinat
         to->HoldJournal(true);
     }
     std::vector<store::treelistnode*> copied;
+    bool committed = true;
+    FileRemover remover;
     for (store::treelistnode* node : nodes_) {
         if (!progress_.Pace(1)) {
             result.outcome = TransferResult::Outcome::kCancelled;
@@ -172,12 +224,14 @@ TransferResult MoveDataCore::Transfer(const std::optional<std::string>& destinat
         }
         if (delete_from_source) copied.push_back(node);
         ++result.handled;
-        if (copied.size() >= kCommitBatch && !Commit(to.get(), copied)) {
-            result.outcome = TransferResult::Outcome::kFailed;
-            break;
+        if (copied.size() >= kCommitBatch) {
+            committed = Commit(to.get(), remover, copied);
+            if (!committed) break;
         }
     }
-    if (!Commit(to.get(), copied)) result.outcome = TransferResult::Outcome::kFailed;
+    // After a failed journal write the batch stays in the source: its lines may be lost.
+    if (committed) committed = Commit(to.get(), remover, copied);
+    if (!committed) result.outcome = TransferResult::Outcome::kFailed;
     if (to && result.handled > 0) {
         progress_.Report(kWritingHif);
         if (to->Save(hif_name, true) < 0) result.outcome = TransferResult::Outcome::kFailed;
@@ -186,9 +240,14 @@ TransferResult MoveDataCore::Transfer(const std::optional<std::string>& destinat
     return result;
 }
 
-bool MoveDataCore::Commit(Destination* to, std::vector<store::treelistnode*>& copied) {
+bool MoveDataCore::Commit(Destination* to, FileRemover& remover,
+                          std::vector<store::treelistnode*>& copied) {
     if (to && !to->FlushJournal()) return false;
-    for (store::treelistnode* node : copied) TakeOut(node);
+    std::vector<std::string> paths;
+    for (store::treelistnode* node : copied) {
+        if (std::string path = TakeOut(node); !path.empty()) paths.push_back(std::move(path));
+    }
+    remover.Remove(std::move(paths));
     copied.clear();
     return true;
 }
@@ -263,14 +322,14 @@ void MoveDataCore::Record(Destination& to, const std::string& key, const std::st
     to.Journal(key, header);
 }
 
-void MoveDataCore::TakeOut(store::treelistnode* node) {
+std::string MoveDataCore::TakeOut(store::treelistnode* node) {
     util::MutexLock lock(source_.Mutex());
     std::string path;
-    const bool has_path = source_.GetNodeLocalPath(node, path);
+    // A record without its file leaves nothing to delete.
+    if (!source_.GetNodeLocalPath(node, path)) path.clear();
     source_.SetChanged(true);
     node->value() = store::NodeValue::Removed();
-    // A record without its file leaves nothing to delete.
-    if (has_path) ::unlink(path.c_str());
+    return path;
 }
 
 long LoadWithJournal(store::headerlistex& store, std::string_view hif_name) {

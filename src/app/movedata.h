@@ -53,6 +53,7 @@ class MoveDataCore {
 
   private:
     class Destination;
+    class FileRemover;
     // False when the copy could not be stored (the transfer stops).
     bool CopyNode(Destination& to, store::treelistnode* node, const std::string& key, bool move);
     // The source file under its own name in the destination: a second link within one file
@@ -63,8 +64,9 @@ class MoveDataCore {
                 const struct timespec* modified);
     // The objects whose copies were recorded leave the source once their journal lines are
     // written; false (all stay) when the journal failed.
-    bool Commit(Destination* to, std::vector<store::treelistnode*>& copied);
-    void TakeOut(store::treelistnode* node);
+    bool Commit(Destination* to, FileRemover& remover, std::vector<store::treelistnode*>& copied);
+    // Marks node's record removed; returns its file's path (empty for none).
+    std::string TakeOut(store::treelistnode* node);
     bool Refused(const std::string& destination) const;
 
     store::headerlistex& source_;
