@@ -62,12 +62,14 @@ bool CopyExclusive(const std::string& source, const std::string& target, const s
     if (!in) return false;
     platform::UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!out) return false;
+    const off_t size = info.st_size;
     off_t offset = 0;
-    while (
-        offset<info.st_size&& ::sendfile(out.get(), in.get(), &offset, info.st_size - offset)> 0) {
+    while (offset < size) {
+        const auto left = static_cast<std::size_t>(size - offset);
+        if (::sendfile(out.get(), in.get(), &offset, left) <= 0) break;
     }
     const timespec times[2] = {info.st_mtim, info.st_mtim};
-    const bool copied = offset == info.st_size && ::futimens(out.get(), times) == 0 && out.Close();
+    const bool copied = offset == size && ::futimens(out.get(), times) == 0 && out.Close();
     if (!copied) ::unlink(target.c_str());
     return copied;
 }
