@@ -210,7 +210,6 @@ CommandId ServerModeCommand(std::uint32_t mode) {
 }
 
 bool CommandEnabled(CommandId id, const MenuContext& context) {
-    if (CommandUnavailable(id)) return false;
     if (context.busy != BusyState::kIdle && NeedsIdle(id)) return false;
     if (NeedsOneSelected(id) && context.selected != 1) return false;
     if (id == C::kFetchClipboard && !context.clipboard_has_text) return false;
@@ -220,10 +219,6 @@ bool CommandEnabled(CommandId id, const MenuContext& context) {
 bool CommandChecked(CommandId id, int flags) {
     const CommandInfo* info = FindCommand(id);
     return info && (info->check_flag & flags) != 0;
-}
-
-bool CommandUnavailable(CommandId id) {
-    return InRange(id, C::kLinkedCopy, C::kLinkedRemove);
 }
 
 }  // namespace kelvra::app

@@ -119,12 +119,9 @@ struct MenuContext {
     bool clipboard_has_text = false;
 };
 
-// Whether a command's menu item is enabled now. Commands whose feature is not available are
-// never enabled.
+// Whether a command's menu item is enabled now.
 bool CommandEnabled(CommandId id, const MenuContext& context);
 // Whether a check item is checked for a "Flags" value; false for other commands.
 bool CommandChecked(CommandId id, int flags);
-// The commands whose feature this program does not offer yet: they stay disabled.
-bool CommandUnavailable(CommandId id);
 
 }  // namespace kelvra::app

@@ -1,6 +1,7 @@
 #include "app/datacommands.h"
 
 #include "app/deleteunlink.h"
+#include "app/registration.h"
 
 namespace kelvra::app {
 
@@ -53,28 +54,40 @@ void ProcessChosen(DataDialogs& dialogs, DeleteUnlink& work, ProgressSink& progr
 
 bool RunRecordCommand(AppCore& core, BusyState& busy, DataDialogs& dialogs, DataSelection selection,
                       DataOperation operation, const std::vector<std::string>& urls,
-                      long& handled) {
-    handled = 0;
+                      RecordOutcome& outcome) {
+    outcome = {};
     if (busy != BusyState::kIdle) return false;
     BusyGuard modal(busy, BusyState::kModal);
     TitleGuard title(core.Ui());
-    const std::optional<std::vector<store::treelistnode*>> nodes =
-        Select(core, dialogs, selection, urls);
-    if (!nodes) return true;
+    const bool linked = selection == DataSelection::kAllLinks;
+    // The links are traced once the progress dialog shows it.
+    std::optional<std::vector<store::treelistnode*>> nodes;
+    if (linked) {
+        if (urls.empty()) return true;
+    } else {
+        nodes = Select(core, dialogs, selection, urls);
+        if (!nodes) return true;
+    }
     std::optional<std::string> destination;
     if (operation != DataOperation::kRemove) {
         destination = core.Ui().ChooseFolder(kDestinationTitle, core.DataDirectoryPath());
         if (!destination) return true;
     }
     if (operation != DataOperation::kCopy &&
-        !Confirmed(core.Ui(), kDeleteSelectedWarning, kDeleteWarningCaption)) {
+        !Confirmed(core.Ui(), linked ? kDeleteLinkedWarning : kDeleteSelectedWarning,
+                   kDeleteWarningCaption)) {
         return true;
     }
     ProgressSink progress(&dialogs.OpenProgress(kCaptions[static_cast<int>(operation)]));
+    if (linked) {
+        nodes = SelectLinked(core.Store(), core.DataDirectoryPath() + kConditionFileName, urls,
+                             progress);
+    }
     MoveDataCore core_work(core.Store(), core.Environment().mime_table_path, progress);
     core_work.Add(*nodes);
-    handled =
+    outcome.handled =
         core_work.Transfer(destination, kHeaderFileName, operation != DataOperation::kCopy).handled;
+    outcome.destination = std::move(destination);
     dialogs.CloseProgress();
     return true;
 }

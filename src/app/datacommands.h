@@ -20,6 +20,8 @@ inline constexpr char kIdleTitle[] = "KelvraW";
 inline constexpr char kDestinationTitle[] = "ﾃﾞｰﾀの行先を指定してください";
 inline constexpr char kDeleteWarningCaption[] = "削除の警告";
 inline constexpr char kDeleteSelectedWarning[] = "選択URLのﾃﾞｰﾀは全て削除されます\nよろしいですか?";
+inline constexpr char kDeleteLinkedWarning[] =
+    "選択URLのﾘﾝｸﾃﾞｰﾀは全て元ﾃﾞｨﾚｸﾄﾘから削除されます\nよろしいですか?";
 inline constexpr char kWholeTreeQuestion[] = "全階層を操作対象としますがよろしいですか?";
 inline constexpr char kWholeTreeCaption[] = "階層が選択されていません";
 inline constexpr char kEmptyDirectoriesQuestion[] = "空のﾃﾞｨﾚｸﾄﾘも消しますか?";
@@ -47,13 +49,19 @@ class DataDialogs {
         const std::vector<std::string>& candidates) = 0;
 };
 
-enum class DataSelection { kFetchedSinceStart, kBelowSelected };
+enum class DataSelection { kFetchedSinceStart, kBelowSelected, kAllLinks };
 
-// A record command (copy, move or remove). Refused (false) unless busy is idle. handled gets
-// the number of objects handled; the URL tree needs refreshing when it is above 0 and the
+// What a record command did: the URL tree needs refreshing when handled is above 0 and the
 // operation was not a copy.
+struct RecordOutcome {
+    long handled = 0;
+    std::optional<std::string> destination;  // the directory chosen, none for a removal
+};
+
+// A record command (copy, move or remove). Refused (false) unless busy is idle.
 bool RunRecordCommand(AppCore& core, BusyState& busy, DataDialogs& dialogs, DataSelection selection,
-                      DataOperation operation, const std::vector<std::string>& urls, long& handled);
+                      DataOperation operation, const std::vector<std::string>& urls,
+                      RecordOutcome& outcome);
 
 // The command for files without records: moved (move) or removed.
 bool RunUnlinkedCommand(AppCore& core, BusyState& busy, DataDialogs& dialogs, bool move,

@@ -7,12 +7,15 @@
 // written to the destination's journal, and the destination's kelvra.hif is replaced in one
 // rename.
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/dataprogress.h"
+#include "store/headerlist_cookie.h"
 #include "store/headerlistex.h"
 
 namespace kelvra::app {
@@ -50,14 +53,20 @@ class MoveDataCore {
 
   private:
     class Destination;
+    class FileRemover;
     // False when the copy could not be stored (the transfer stops).
     bool CopyNode(Destination& to, store::treelistnode* node, const std::string& key, bool move);
-    // A move within one file system: a second link to the source file under the same name in
-    // the destination, so that no byte is copied. False when that is not possible.
-    bool LinkNode(Destination& to, const std::string& path, std::string& header);
+    // The source file under its own name in the destination: a second link within one file
+    // system, else a plain copy. False when neither is possible (the name is taken, ...).
+    bool PlaceAsIs(Destination& to, const std::string& path, const struct stat& info,
+                   std::string& header);
     void Record(Destination& to, const std::string& key, const std::string& header,
-                const struct timespec& modified);
-    void TakeOut(store::treelistnode* node);
+                const struct timespec* modified);
+    // The objects whose copies were recorded leave the source once their journal lines are
+    // written; false (all stay) when the journal failed.
+    bool Commit(Destination* to, FileRemover& remover, std::vector<store::treelistnode*>& copied);
+    // Marks node's record removed; returns its file's path (empty for none).
+    std::string TakeOut(store::treelistnode* node);
     bool Refused(const std::string& destination) const;
 
     store::headerlistex& source_;
@@ -83,5 +92,14 @@ std::vector<std::string> FetchedSinceStart(const store::headerlistex& store);
 // chosen to the first.
 std::vector<store::treelistnode*> FindChosen(store::headerlistex& store,
                                              const std::vector<std::string>& keys);
+
+// "選択URLの全ﾘﾝｸ": the stored objects reachable by links from urls, found in the stored pages
+// only (nothing is fetched). Each URL follows its own condition in condition_file, or the
+// default one, but with every stored object used as it is and links traced without end. Empty
+// when cancelled.
+std::vector<store::treelistnode*> SelectLinked(store::headerlist_cookie& store,
+                                               const std::string& condition_file,
+                                               const std::vector<std::string>& urls,
+                                               ProgressSink& progress);
 
 }  // namespace kelvra::app

@@ -174,22 +174,30 @@ bool DataDialogs::Quiet() const {
 namespace kelvra::gui {
 
 bool RunDataCommand(QWidget* window, app::AppCore& core, app::BusyState& busy, app::CommandId id,
-                    const std::vector<std::string>& urls) {
+                    const std::vector<std::string>& urls, app::RecordOutcome* outcome) {
     using C = app::CommandId;
     DataDialogs dialogs(window);
     if (id == C::kUnrecordedMove || id == C::kUnrecordedRemove) {
         app::RunUnlinkedCommand(core, busy, dialogs, id == C::kUnrecordedMove, urls);
         return false;  // records are untouched
     }
-    const bool fetched = id >= C::kFetchedCopy && id <= C::kFetchedRemove;
-    const int first = static_cast<int>(fetched ? C::kFetchedCopy : C::kHierarchyCopy);
-    const auto operation = static_cast<app::DataOperation>(static_cast<int>(id) - first);
-    long handled = 0;
-    app::RunRecordCommand(
-        core, busy, dialogs,
-        fetched ? app::DataSelection::kFetchedSinceStart : app::DataSelection::kBelowSelected,
-        operation, urls, handled);
-    return handled > 0 && operation != app::DataOperation::kCopy;
+    // Each selection's commands are copy, move and remove in a row.
+    const auto [selection, first] = [id] {
+        if (id >= C::kFetchedCopy && id <= C::kFetchedRemove) {
+            return std::pair(app::DataSelection::kFetchedSinceStart, C::kFetchedCopy);
+        }
+        if (id >= C::kLinkedCopy && id <= C::kLinkedRemove) {
+            return std::pair(app::DataSelection::kAllLinks, C::kLinkedCopy);
+        }
+        return std::pair(app::DataSelection::kBelowSelected, C::kHierarchyCopy);
+    }();
+    const auto operation =
+        static_cast<app::DataOperation>(static_cast<int>(id) - static_cast<int>(first));
+    app::RecordOutcome done;
+    app::RunRecordCommand(core, busy, dialogs, selection, operation, urls, done);
+    const bool changed = done.handled > 0 && operation != app::DataOperation::kCopy;
+    if (outcome) *outcome = std::move(done);
+    return changed;
 }
 
 }  // namespace kelvra::gui

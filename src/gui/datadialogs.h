@@ -74,9 +74,9 @@ class DataDialogs final : public app::DataDialogs, public app::ProgressView {
 
 namespace kelvra::gui {
 
-// The main window's data commands (all but the all-links ones) with these dialogs. True when
-// the store's objects changed, so the URL tree needs refreshing.
+// The main window's data commands with these dialogs. True when the store's objects changed,
+// so the URL tree needs refreshing. outcome, when given, gets what a record command did.
 bool RunDataCommand(QWidget* window, app::AppCore& core, app::BusyState& busy, app::CommandId id,
-                    const std::vector<std::string>& urls);
+                    const std::vector<std::string>& urls, app::RecordOutcome* outcome = nullptr);
 
 }  // namespace kelvra::gui

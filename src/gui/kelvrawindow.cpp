@@ -434,6 +434,9 @@ bool KelvraWindow::RunCommand(app::CommandId id) {
         case app::CommandId::kHierarchyCopy:
         case app::CommandId::kHierarchyMove:
         case app::CommandId::kHierarchyRemove:
+        case app::CommandId::kLinkedCopy:
+        case app::CommandId::kLinkedMove:
+        case app::CommandId::kLinkedRemove:
         case app::CommandId::kUnrecordedMove:
         case app::CommandId::kUnrecordedRemove:
             if (RunDataCommand(this, core_, busy_, id, urls)) RefreshTree();
@@ -552,9 +555,24 @@ long KelvraWindow::CommandMessage(unsigned code, const CommandArgument& argument
             return 1;
         case kMessagePageTitle:
             return argument.title && PageTitleOf(argument.url, *argument.title);
+        case kMessageLinkedCopy:
+        case kMessageLinkedMove:
+        case kMessageLinkedRemove:
+            return LinkedDataCommand(code & kMessageCodeMask, argument);
         default:
             return -1;
     }
+}
+
+long KelvraWindow::LinkedDataCommand(unsigned code, const CommandArgument& argument) {
+    const auto id = static_cast<app::CommandId>(static_cast<int>(app::CommandId::kLinkedCopy) +
+                                                static_cast<int>(code - kMessageLinkedCopy));
+    app::RecordOutcome outcome;
+    if (RunDataCommand(this, core_, busy_, id, argument.urls, &outcome)) RefreshTree();
+    if (argument.destination) *argument.destination = outcome.destination.value_or("");
+    UpdateMenuState();
+    CloseIfPending();
+    return outcome.handled;
 }
 
 bool KelvraWindow::PageTitleOf(const std::string& url, std::string& title) {

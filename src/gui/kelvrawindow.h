@@ -52,7 +52,7 @@ struct CommandArgument {
     std::vector<std::string> urls;
     std::uint32_t mode = 0;
     std::string* title = nullptr;        // where 0x80 puts the page title
-    std::string* destination = nullptr;  // where 0x40 to 0x42 put the chosen directory
+    std::string* destination = nullptr;  // where 0x40 to 0x42 put the directory chosen
 };
 
 // Codes of the internal command message (low 12 bits; bits 12 to 15 carry the Alt flag).
@@ -69,7 +69,9 @@ enum CommandCode : unsigned {
     kMessageDoubleClick = 0x20,
     kMessageServerMode = 0x30,
     kMessageSetServerMode = 0x31,
-    kMessageLinkedCopy = 0x40,  // 0x41 move, 0x42 remove
+    kMessageLinkedCopy = 0x40,
+    kMessageLinkedMove = 0x41,
+    kMessageLinkedRemove = 0x42,
     kMessageRemoveData = 0x50,
     kMessageSelectUrl = 0x51,
     kMessageStatusText = 0x60,
@@ -117,8 +119,8 @@ class KelvraWindow final : public QMainWindow {
     // Selects the tree item of url, expanding the way down; false when nothing was selected.
     bool SelectUrl(std::string_view url);
     // The internal command message through which the bookmark window and the list drive the
-    // window. Returns the command's result; -1 for a code it does not know, and for the
-    // registration and data-management codes until those operations exist here.
+    // window. Returns the command's result (for 0x40 to 0x42 the number of objects handled);
+    // -1 for a code it does not know.
     long CommandMessage(unsigned code, const CommandArgument& argument);
     // The URLs selected in the pane used last.
     std::vector<app::SelectedUrl> SelectedUrls() const;
@@ -191,6 +193,8 @@ class KelvraWindow final : public QMainWindow {
     // 0x80: false without a stored file; an HTML object's title (false without one); else
     // an empty title.
     bool PageTitleOf(const std::string& url, std::string& title);
+    // Internal commands 0x40 to 0x42: the all-links data command over argument.urls.
+    long LinkedDataCommand(unsigned code, const CommandArgument& argument);
     void ShowSelectedUrl();
     void ShowContextMenu(QWidget* pane, const QPoint& position);
 

@@ -205,10 +205,20 @@ void headerlistex::AppendToJournal(std::string_view key, const std::string& head
         text = std::move(*readable);
     }
     if (!journal_) journal_ = OpenRegularFile(*JournalPath(), "ab");
-    if (!journal_) return;
     // A journal that cannot be written or flushed is opened afresh for the next record.
-    const bool written = WriteRecord(journal_.get(), key, text, valid);
-    if (std::fflush(journal_.get()) != 0 || !written) journal_.reset();
+    if (!journal_ || !WriteRecord(journal_.get(), key, text, valid) ||
+        (!journal_held_ && std::fflush(journal_.get()) != 0)) {
+        journal_.reset();
+        journal_lost_ = true;
+    }
+}
+
+bool headerlistex::FlushJournal() {
+    util::MutexLock lock(Mutex());
+    const bool flushed = !journal_lost_ && (!journal_ || std::fflush(journal_.get()) == 0);
+    if (!flushed) journal_.reset();
+    journal_lost_ = false;
+    return flushed;
 }
 
 // ---- carrying over and storing -----------------------------------------------------------

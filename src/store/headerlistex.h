@@ -97,6 +97,11 @@ class headerlistex : public headerlistmanager {
 
   protected:
     void AppendToJournal(std::string_view key, const std::string& header_text, bool valid);
+    // While held, journal records are buffered instead of flushed one by one, so that a batch
+    // costs one write; FlushJournal writes them out and tells whether every record since the
+    // last flush reached the file.
+    void HoldJournal(bool hold) { journal_held_ = hold; }
+    [[nodiscard]] bool FlushJournal();
 
   private:
     struct BodyState;
@@ -122,6 +127,8 @@ class headerlistex : public headerlistmanager {
     // Kept open between commits (opening and closing it for each record costs two system calls
     // and a name lookup); flushed after every record, so a killed process loses none.
     FilePtr journal_;
+    bool journal_held_ = false;
+    bool journal_lost_ = false;  // a held record did not reach the journal
 };
 
 }  // namespace kelvra::store

@@ -39,10 +39,10 @@ TEST(MenuState, BusyStateSelectionAndClipboardDecide) {
         {C::kFetchClipboard, {BusyState::kIdle, 0, false}, false, "no text in the clipboard"},
         {C::kFetchClipboard, idle_one, true, "text in the clipboard"},
         {C::kRefetchRetryList, {BusyState::kCrawling, 0, false}, false, "a crawl runs"},
-        // Features this program does not offer yet stay disabled whatever the state.
         {C::kHierarchyRemove, idle_one, true, "data management"},
         {C::kUnrecordedMove, {BusyState::kCrawling, 0, false}, false, "data needs idle"},
-        {C::kLinkedCopy, idle_one, false, "all-link data"},
+        {C::kLinkedCopy, idle_one, true, "all-link data"},
+        {C::kLinkedRemove, {BusyState::kCrawling, 1, false}, false, "data needs idle"},
         {C::kAddBookmark, {BusyState::kCrawling, 0, false}, true, "bookmarks, also while crawling"},
         {C::kFetchMultiUrl, {BusyState::kCrawling, 0, false}, true, "joins a running crawl"},
     };

@@ -56,13 +56,13 @@ TEST_F(DataCommandsTest, MoveAsksForTheFolderAndConfirmsBeforeAnythingLeaves) {
         Put("http://h/a.txt", "CT:text/plain\n", "a");
         ui_.folders.push_back(destination_.Path());
         ui_.answers.push_back(answer);
-        long handled = -1;
+        app::RecordOutcome outcome;
         ASSERT_TRUE(app::RunRecordCommand(*core_, busy_, dialogs_,
                                           app::DataSelection::kBelowSelected,
-                                          app::DataOperation::kMove, {"http://h/"}, handled));
+                                          app::DataOperation::kMove, {"http://h/"}, outcome));
         EXPECT_EQ(busy_, app::BusyState::kIdle);
         EXPECT_EQ(ui_.titles.back(), app::kIdleTitle);
-        EXPECT_EQ(handled, answer == DialogResult::kYes ? 1 : 0);
+        EXPECT_EQ(outcome.handled, answer == DialogResult::kYes ? 1 : 0);
         EXPECT_EQ(Store().FindRecord("http://h/a.txt") == nullptr, answer == DialogResult::kYes);
     }
     EXPECT_EQ(dialogs_.captions, std::vector<std::string>{"Move Data"});
@@ -70,6 +70,41 @@ TEST_F(DataCommandsTest, MoveAsksForTheFolderAndConfirmsBeforeAnythingLeaves) {
     store::headerlistex moved(destination_.Path(), "index.html", std::nullopt, "");
     ASSERT_GT(moved.Load(app::kHeaderFileName), 0);
     EXPECT_TRUE(moved.FindRecord("http://h/a.txt"));
+}
+
+// The links of the stored pages decide, followed without end and never fetched: the page
+// linked from a linked page comes along, an unlinked one and a missing one do not.
+TEST_F(DataCommandsTest, AllLinksTakeWhatTheStoredPagesReach) {
+    Put("http://h/a.html", "CT:text/html\n", "<a href=\"b/b.html\">b</a><a href=\"gone.html\">");
+    Put("http://h/b/b.html", "CT:text/html\n", "<img src=\"../c/c.png\"><a href=\"/a.html\">");
+    Put("http://h/c/c.png", "CT:image/png\n", "png");
+    Put("http://h/unlinked.html", "CT:text/html\n", "u");
+    const std::vector<std::string> reached = {"http://h/a.html", "http://h/b/b.html",
+                                              "http://h/c/c.png"};
+    app::RecordOutcome outcome;
+    ui_.folders.push_back(destination_.Path());
+    ASSERT_TRUE(app::RunRecordCommand(*core_, busy_, dialogs_, app::DataSelection::kAllLinks,
+                                      app::DataOperation::kCopy, {"http://h/a.html"}, outcome));
+    EXPECT_EQ(outcome.handled, 3);
+    EXPECT_EQ(outcome.destination, destination_.Path());
+    store::headerlistex copied(destination_.Path(), "index.html", std::nullopt, "");
+    ASSERT_GT(copied.Load(app::kHeaderFileName), 0);
+    for (const std::string& url : reached) EXPECT_TRUE(copied.FindRecord(url)) << url;
+    EXPECT_FALSE(copied.FindRecord("http://h/unlinked.html"));
+
+    ui_.answers.push_back(DialogResult::kYes);
+    ASSERT_TRUE(app::RunRecordCommand(*core_, busy_, dialogs_, app::DataSelection::kAllLinks,
+                                      app::DataOperation::kRemove, {"http://h/a.html"}, outcome));
+    EXPECT_EQ(outcome.handled, 3);
+    EXPECT_EQ(ui_.messages.back().text, app::kDeleteLinkedWarning);
+    for (const std::string& url : reached) EXPECT_FALSE(Store().FindRecord(url)) << url;
+    EXPECT_TRUE(Exists("h/unlinked.html"));
+    EXPECT_EQ(dialogs_.captions, (std::vector<std::string>{"Copy Data", "Remove Data"}));
+
+    // Without a start URL there is nothing to trace and no dialog.
+    ASSERT_TRUE(app::RunRecordCommand(*core_, busy_, dialogs_, app::DataSelection::kAllLinks,
+                                      app::DataOperation::kRemove, {}, outcome));
+    EXPECT_EQ(dialogs_.captions.size(), 2u);
 }
 
 // The empty-directory question is the second one of a removal: Cancel there keeps the

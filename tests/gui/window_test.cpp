@@ -5,14 +5,17 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSlider>
 #include <QTimer>
 #include <QTreeWidget>
 #include <fstream>
 #include <sstream>
 
+#include "app/startup.h"
 #include "gui/window_fixture.h"
 #include "server/pac.h"
+#include "store/headerlistex.h"
 #include "store/store_record.h"
 
 namespace kelvra::testing {
@@ -180,6 +183,45 @@ TEST_F(WindowTest, CommandMessageAnswersTheBookmarkWindowsQuestions) {
     window.CommandMessage(gui::kMessageStatusText, argument);
     EXPECT_EQ(ui_.statuses.back(), "status text");
     EXPECT_EQ(window.CommandMessage(0x7FF, argument), -1);
+}
+
+// The bookmark window's all-link copy: the objects the stored page links to go to the folder
+// chosen, which comes back with the count.
+TEST_F(WindowTest, LinkedDataMessageCopiesWhatTheLinksReachAndTellsTheFolder) {
+    ::mkdir((data_ + "h").c_str(), 0755);
+    std::ofstream(data_ + "h/a.html") << "<a href=\"b.html\">b</a>";
+    std::ofstream(data_ + "h/b.html") << "b";
+    std::ofstream(data_ + "h/c.html") << "c";
+    std::ofstream(data_ + "kelvra.hif", std::ios::binary)
+        << store::FormatRecord("h/a.html", "CT:text/html\n", true)
+        << store::FormatRecord("h/b.html", "CT:text/html\n", true)
+        << store::FormatRecord("h/c.html", "CT:text/html\n", true);
+    const std::string destination = dir_.Path("copy") + "/";
+    ASSERT_EQ(::mkdir(destination.c_str(), 0755), 0);
+    gui::KelvraWindow& window = Start();
+    ui_.folders.push_back(destination);
+    // The progress dialog waits for its "OK" at the end.
+    QTimer ok;
+    QObject::connect(&ok, &QTimer::timeout, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* button = widget->objectName() == "DataProgress"
+                               ? widget->findChild<QPushButton*>("Button")
+                               : nullptr;
+            if (button && button->text() == "OK") button->click();
+        }
+    });
+    ok.start(10);
+    std::string chosen;
+    gui::CommandArgument argument;
+    argument.urls = {"http://h/a.html"};
+    argument.destination = &chosen;
+    EXPECT_EQ(window.CommandMessage(gui::kMessageLinkedCopy, argument), 2);
+    EXPECT_EQ(chosen, destination);
+    store::headerlistex copied(destination, "index.html", std::nullopt, "");
+    ASSERT_GT(copied.Load(app::kHeaderFileName), 0);
+    EXPECT_TRUE(copied.FindRecord("http://h/b.html"));
+    EXPECT_FALSE(copied.FindRecord("http://h/c.html"));
+    EXPECT_EQ(window.Busy(), app::BusyState::kIdle);
 }
 
 TEST_F(WindowTest, ClickingTheSizeColumnSortsByNumberThenReverses) {
