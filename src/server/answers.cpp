@@ -185,12 +185,14 @@ std::string StoredObjectHead(const StoredHeaderFields& fields) {
     return out;
 }
 
-std::string BodyLines(std::int64_t size, bool keep_alive) {
+std::string BodyLines(std::int64_t size, bool keep_alive, bool in_tunnel) {
     std::string out;
     // Without a length the body ends when the connection closes, so it cannot be kept.
     if (size >= 1) {
         out.append("Content-length: ").append(std::to_string(size)).append("\r\n");
-        if (keep_alive) out.append("Proxy-Connection: Keep-Alive\r\n");
+        // Inside an intercepted CONNECT the browser takes this server for the origin.
+        if (keep_alive)
+            out.append(in_tunnel ? "Connection" : "Proxy-Connection").append(": Keep-Alive\r\n");
     }
     out.append("\r\n");
     return out;

@@ -37,9 +37,9 @@ struct StoredHeaderFields {
 };
 // The status line and the record's lines, without the length, keep-alive and blank lines.
 std::string StoredObjectHead(const StoredHeaderFields& fields);
-// "Content-length:" and, when asked for, "Proxy-Connection: Keep-Alive" (both only for a size
-// of 1 or more: without a length the connection must close),
-// and the blank line.
-std::string BodyLines(std::int64_t size, bool keep_alive);
+// "Content-length:" and, when asked for, "Proxy-Connection: Keep-Alive" ("Connection:" inside
+// an intercepted CONNECT; both only for a size of 1 or more: without a length the connection
+// must close), and the blank line.
+std::string BodyLines(std::int64_t size, bool keep_alive, bool in_tunnel = false);
 
 }  // namespace kelvra::server
