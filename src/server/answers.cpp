@@ -148,6 +148,13 @@ std::string NotInSpoolPage(int status, std::string_view own, std::string_view ta
                                             target, target, target}));
 }
 
+std::string CertificateRefusedPage(std::string_view target, std::string_view reason) {
+    const std::string text =
+        "The certificate of " + std::string(target) + " was refused: " + std::string(reason);
+    return "HTTP/1.0 502 Certificate refused (" + std::string(reason) +
+           ")\r\nContent-type: text/plain\r\n\r\n" + text + "\r\n";
+}
+
 std::string RelayFailedPage(std::string_view own, std::string_view target) {
     return WithSignature(Fill(kRelayFailed, {own, target, target}));
 }

@@ -175,10 +175,11 @@ SubServerProc::Lookup SubServerProc::FindStoredObject() {
 }
 
 // The store keeps http and https objects of a host under one key and does not yet say which
-// scheme fetched each, so any stored object of the host stands for https ones on port 443.
+// scheme fetched each, so any stored object of host:port stands for https ones (the port is
+// one a CONNECT may reach: 443 or one of "ConnectPorts").
 bool SubServerProc::HoldsHttpsObjects(const std::string& host, int port) {
-    if (port != net::kHttpsPort || host.empty()) return false;
-    std::string key = KeyOf("https://" + host + "/");
+    if (host.empty()) return false;
+    std::string key = KeyOf("https://" + host + ":" + std::to_string(port) + "/");
     if (!key.empty() && key.back() == '/') key.pop_back();
     util::MutexLock lock(context_.store.Mutex());
     const store::treelistnode* node = context_.store.FindKey(key);

@@ -273,7 +273,30 @@ bool SubServerProc::Intercepts(std::uint32_t request_mode, const std::string& ho
         std::find(plain.begin(), plain.end(), level_) != plain.end()) {
         return false;
     }
-    return ModeBase(request_mode) == kModeLocal && HoldsHttpsObjects(host, port);
+    switch (ModeBase(request_mode)) {
+        case kModeLocal:
+            return proxy_relay_.TunnelPortAllowed(port) && HoldsHttpsObjects(host, port);
+        case kModeProxy2:
+        case kModeProxy3:
+            return proxy_relay_.MayIntercept(port);
+        default:
+            return false;  // Proxy Mode stores nothing: the browser's TLS passes untouched
+    }
+}
+
+// The origin is reached (its certificate checked) before the browser is told the tunnel
+// stands; false when the CONNECT was answered with the failure.
+bool SubServerProc::OriginReached(std::uint32_t request_mode, const std::string& host, int port) {
+    if (ModeBase(request_mode) == kModeLocal) return true;
+    const net::ChannelCode code = proxy_relay_.OpenSecureOrigin(host, port);
+    if (code == net::ChannelCode::kOk) return true;
+    if (code == net::ChannelCode::kCertificateRefused) {
+        SendClosingAnswer(CertificateRefusedPage(
+            request_.target, net::CertificateProblemText(proxy_relay_.CertificateProblem())));
+    } else {
+        SendClosingAnswer(RelayFailedPage(OwnAddressText(), request_.target));
+    }
+    return false;
 }
 
 // The browser waits for the answer to its CONNECT before it starts TLS; bytes already behind
@@ -287,6 +310,7 @@ int SubServerProc::Intercept(std::uint32_t request_mode) {
         SendClosingAnswer(RelayFailedPage(OwnAddressText(), request_.target));
         return kAnswerClose;
     }
+    if (!OriginReached(request_mode, host, port)) return kAnswerClose;
     if (HeldBackBytes() > 0 || !SendToClient("HTTP/1.0 200 Connection established\r\n\r\n")) {
         return kAnswerClose;
     }

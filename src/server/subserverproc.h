@@ -113,6 +113,7 @@ class SubServerProc final : public net::TCPIPClass {
     // for https://host[:port]/...
     bool Intercepts(std::uint32_t request_mode, const std::string& host, int port);
     [[nodiscard]] int Intercept(std::uint32_t request_mode);
+    [[nodiscard]] bool OriginReached(std::uint32_t request_mode, const std::string& host, int port);
     void CloseConnection();
     bool ClientGone();
     [[nodiscard]] bool SendToClient(std::string_view bytes);

@@ -8,6 +8,8 @@
 #include "net/local_authority.h"
 #include "server/answers.h"
 #include "server_fixture.h"
+#include "support/test_origin.h"
+#include "support/test_pki.h"
 
 namespace kelvra::server::testing {
 namespace {
@@ -82,6 +84,75 @@ TEST_F(InterceptTest, OtherHostsAndTunnelLevelsKeepThePlainAnswer) {
     EXPECT_EQ(CurlHttps("-i https://other.test/page.html").substr(0, refused.size()), refused);
     EXPECT_EQ(CurlHttps("-i https://mirror.test:8443/page.html").substr(0, refused.size()),
               refused);
+}
+
+using kelvra::test::HttpResponse;
+using kelvra::test::Reply;
+using kelvra::test::TestCertificate;
+using kelvra::test::TestOrigin;
+
+Reply Relayed(const kelvra::test::Request&) {
+    return Reply().Send(HttpResponse("HTTP/1.0 200 OK", "relayed", "X-Origin: 1\r\n")).Close();
+}
+
+struct TunnelCase {
+    const char* name;
+    std::uint32_t mode;
+    std::vector<int> tunnel_levels;
+    bool intercepted;  // else the origin's own certificate reaches curl through a tunnel
+};
+
+TEST_F(InterceptTest, StoringProxyModesInterceptUnlessTurnedOff) {
+    const TunnelCase cases[] = {
+        {"Proxy Mode 2", kModeProxy2, {}, true},
+        {"Proxy Mode 3", kModeProxy3, {}, true},
+        {"interception off for the level", kModeProxy2, {2}, false},
+        {"Proxy Mode", kModeProxy, {}, false},
+    };
+    for (const TunnelCase& c : cases) {
+        TestOrigin origin(Relayed);
+        origin.UseTls(TestCertificate::kGood);
+        const std::string url = origin.Url("/fresh");
+        settings_.connect_ports = {origin.Port()};
+        settings_.tunnel_levels = c.tunnel_levels;
+        Start(c.mode);
+        const std::string relayed = "HTTP/1.0 200 OK\r\nX-Origin: 1\r\nContent-Length: 7\r\n" +
+                                    std::string(c.intercepted ? "Connection: Close\r\n" : "") +
+                                    "\r\nrelayed";
+        const std::string trusted =
+            c.intercepted ? "" : "--cacert " + kelvra::test::TestAuthorityFile() + " ";
+        const std::string out =
+            c.intercepted ? CurlHttps("-i " + url) : Curl(port_, trusted + "-i " + url);
+        EXPECT_EQ(out, kEstablished + relayed) << c.name;
+        server_.reset();  // every worker done: whatever was to be stored is
+        EXPECT_EQ(store_->FindRecord(url) != nullptr, c.intercepted) << c.name;
+    }
+}
+
+TEST_F(InterceptTest, RelayedHttpsPageIsReadOfflineAfterwards) {
+    auto origin = std::make_unique<TestOrigin>(Relayed);
+    origin->UseTls(TestCertificate::kGood);
+    const std::string url = origin->Url("/page");
+    settings_.connect_ports = {origin->Port()};
+    Start(kModeProxy2);
+    ASSERT_EQ(CurlHttps(url), "relayed");
+    origin.reset();
+    server_->SetMode(kModeLocal);
+    ASSERT_TRUE(monitor_.WaitForText(kColumnState, "Closed"));
+    EXPECT_EQ(CurlHttps(url), "relayed");
+}
+
+TEST_F(InterceptTest, OriginCertificateThatDoesNotVerifyRefusesTheConnect) {
+    TestOrigin origin(Relayed);
+    origin.UseTls(TestCertificate::kSelfSigned);
+    settings_.connect_ports = {origin.Port()};
+    Start(kModeProxy2);
+    const std::string target = origin.HostPort();
+    EXPECT_EQ(Ask("CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n"),
+              CertificateRefusedPage(target, "unknown issuer"));
+    EXPECT_TRUE(origin.Requests().empty());
+    server_.reset();
+    EXPECT_EQ(store_->FindRecord(origin.Url("/")), nullptr);
 }
 
 }  // namespace
