@@ -269,7 +269,7 @@ int SubServerProc::AnswerRequest(std::uint32_t request_mode) {
 
 bool SubServerProc::Intercepts(std::uint32_t request_mode, const std::string& host, int port) {
     const std::vector<int>& plain = context_.settings.tunnel_levels;
-    if (context_.settings.authority_directory.empty() || !tunnel_origin_.empty() ||
+    if (context_.settings.authority_directory.empty() ||
         std::find(plain.begin(), plain.end(), level_) != plain.end()) {
         return false;
     }
@@ -302,6 +302,11 @@ bool SubServerProc::OriginReached(std::uint32_t request_mode, const std::string&
 // The browser waits for the answer to its CONNECT before it starts TLS; bytes already behind
 // the request are no TLS hello of ours to answer, so such a connection is closed.
 int SubServerProc::Intercept(std::uint32_t request_mode) {
+    if (!tunnel_origin_.empty()) {
+        // A tunnel inside the tunnel has no origin to speak for.
+        SendClosingAnswer(ProhibitedPage("403"));
+        return kAnswerClose;
+    }
     const auto [host, port] = ConnectTarget(request_.target);
     if (!Intercepts(request_mode, host, port)) return proxy_relay_.Relay(request_mode);
     net::LocalAuthority* authority = context_.authority.Get();
