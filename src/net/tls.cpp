@@ -247,10 +247,10 @@ ChannelCode TlsTransport::Handshake(int fd) {
         SSL_set1_host(ssl, host_.c_str());
     }
     if (SessionPtr earlier = Sessions().Get(session_->key)) SSL_set_session(ssl, earlier.get());
-    return RunHandshake(fd, SSL_connect);
+    return RunHandshake(fd, SSL_connect, kHandshakeTimeoutMs);
 }
 
-ChannelCode TlsTransport::Accept(int fd, SSL_CTX* context) {
+ChannelCode TlsTransport::Accept(int fd, SSL_CTX* context, int timeout_ms) {
     PreparePlain();
     verify_ = false;
     session_ = std::make_unique<Session>(*inner_, fd, std::string());
@@ -262,16 +262,15 @@ ChannelCode TlsTransport::Accept(int fd, SSL_CTX* context) {
     }
     BIO_set_data(bio, session_.get());
     SSL_set_bio(ssl, bio, bio);
-    return RunHandshake(fd, SSL_accept);
+    return RunHandshake(fd, SSL_accept, timeout_ms);
 }
 
 // Drives step (SSL_connect or SSL_accept) until the handshake is done, waiting on the inner
-// transport for what OpenSSL needs, within the handshake time.
-ChannelCode TlsTransport::RunHandshake(int fd, int (*step)(SSL*)) {
+// transport for what OpenSSL needs, within timeout_ms.
+ChannelCode TlsTransport::RunHandshake(int fd, int (*step)(SSL*), int timeout_ms) {
     SSL* ssl = session_->ssl;
     session_->dont_wait = true;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandshakeTimeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         ERR_clear_error();
         const int rc = step(ssl);

@@ -321,7 +321,12 @@ int SubServerProc::Intercept(std::uint32_t request_mode) {
     }
     Status(kColumnState, "TLS Handshake");
     auto& tls = static_cast<net::TlsTransport&>(transport());
-    if (tls.Accept(Socket(), identity) != net::ChannelCode::kOk) return kAnswerClose;
+    // The handshake holds this worker: a browser that does not speak TLS at once gets no more
+    // time than it has for a request.
+    const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(WaitTime());
+    if (tls.Accept(Socket(), identity, static_cast<int>(limit.count())) != net::ChannelCode::kOk) {
+        return kAnswerClose;
+    }
     tunnel_origin_ = "https://" + host;
     if (port != net::kHttpsPort) tunnel_origin_.append(":").append(std::to_string(port));
     request_.keep_alive = true;

@@ -57,7 +57,7 @@ bool ClientAccepts(LocalAuthority& authority, const std::string& leaf_host,
     SSL_CTX* server_context = authority.ServerContextFor(leaf_host);
     auto server = std::async(std::launch::async, [&] {
         TlsTransport tls;
-        const ChannelCode code = tls.Accept(fds[1], server_context);
+        const ChannelCode code = tls.Accept(fds[1], server_context, 10000);
         tls.Close(fds[1]);
         return code;
     });

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "net/local_authority.h"
@@ -84,6 +85,19 @@ TEST_F(InterceptTest, OtherHostsAndTunnelLevelsKeepThePlainAnswer) {
     EXPECT_EQ(CurlHttps("-i https://other.test/page.html").substr(0, refused.size()), refused);
     EXPECT_EQ(CurlHttps("-i https://mirror.test:8443/page.html").substr(0, refused.size()),
               refused);
+}
+
+// A browser that says nothing after the tunnel stands holds a worker no longer than a kept
+// connection may wait for a request ("KeepAlive"), not the crawler's handshake time.
+TEST_F(InterceptTest, SilentClientAfterTheConnectIsLetGo) {
+    settings_.keep_alive = 1;
+    Start(kModeLocal);
+    RawClient client(port_);
+    ASSERT_TRUE(client.Send("CONNECT mirror.test:443 HTTP/1.1\r\n\r\n"));
+    std::string answer;
+    ASSERT_TRUE(client.ReadAtLeast(answer, std::strlen(kEstablished)));
+    EXPECT_EQ(answer, kEstablished);
+    EXPECT_EQ(client.WaitForClose(10000), 1);
 }
 
 using kelvra::test::HttpResponse;
