@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "net/local_authority.h"
 #include "server/htmlserver.h"
 #include "server/prohibitlist.h"
 #include "store/headerlist_cookie.h"
@@ -30,21 +31,24 @@ using kelvra::server::HtmlServer;
 using kelvra::server::ServerSettings;
 
 constexpr std::size_t kObjectSize = 10 * 1024;
+// The page of the https case (bench_connect): obj/page16k.html.
+constexpr std::size_t kTlsPageSize = 16 * 1024;
 
-// Stores count pages http://bench.local/obj/N.html of 10 KB each, and the same files under
-// DIR/nginx/obj/ for a static server.
+// Stores count pages http://bench.local/obj/N.html of 10 KB each and obj/page16k.html of
+// 16 KB, and the same files under DIR/nginx/obj/ for a static server.
 void Populate(kelvra::store::headerlistex& store, const std::string& dir, int count) {
-    const std::string body(kObjectSize, 'x');
     std::filesystem::create_directories(dir + "/nginx/obj");
-    for (int n = 0; n < count; ++n) {
-        const std::string url = "http://bench.local/obj/" + std::to_string(n) + ".html";
+    for (int n = -1; n < count; ++n) {
+        const std::string name = n < 0 ? "page16k" : std::to_string(n);
+        const std::string body(n < 0 ? kTlsPageSize : kObjectSize, 'x');
+        const std::string url = "http://bench.local/obj/" + name + ".html";
         kelvra::store::treelistnode* node =
             store.Add(url, "CT:text/html\nLM:Sun, 06 Nov 1994 08:49:37 GMT\n", true);
         std::string path;
         store.GetNodeLocalPath(node, path);
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         std::ofstream(path, std::ios::binary) << body;
-        std::ofstream(dir + "/nginx/obj/" + std::to_string(n) + ".html", std::ios::binary) << body;
+        std::ofstream(dir + "/nginx/obj/" + name + ".html", std::ios::binary) << body;
     }
 }
 
@@ -54,6 +58,8 @@ struct Fixture {
         settings.threads = threads;
         settings.keep_alive = 15;
         settings.bind_address = htonl(INADDR_LOOPBACK);
+        // A CONNECT bench.local:443 is answered here (the local authority made on first use).
+        settings.authority_directory = dir + "/settings/";
         Populate(store, dir, objects);
         server = std::make_unique<HtmlServer>(store, settings, monitor, dir + "/prohibit.orv");
     }
@@ -155,6 +161,12 @@ int Serve(const std::string& dir, int port, int threads, int objects) {
         std::ofstream(dir + "/kelvra.mtf") << "html text/html\n";
     }
     Fixture fixture(dir, threads, objects);
+    // Made now rather than on the first CONNECT, so that the https client can trust it.
+    std::string error;
+    if (!kelvra::net::LocalAuthority::Open(fixture.settings.authority_directory, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
     if (!fixture.server->Start(port, kelvra::server::kModeLocal, {})) {
         std::fprintf(stderr, "cannot listen on port %d\n", port);
         return 2;

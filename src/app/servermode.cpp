@@ -47,6 +47,7 @@ server::ServerSettings ServerSettingsFrom(const AppSettings& settings, bool has_
     result.http_proxy = settings.HttpProxySetting();
     result.https_proxy = server::MakeProxySetting(settings.proxy, server::ProxyProtocol::kHttps);
     result.connect_ports = settings.connect_ports;
+    result.tunnel_levels = settings.tunnel_levels;
     result.has_main_window = has_main_window;
     result.progress_log = settings.progress_log;
     return result;
@@ -93,9 +94,12 @@ std::uint32_t AppCore::SetServerMode(std::uint32_t mode, bool replace_flags) {
 
 // Created with the store, so that it can answer from it.
 void AppCore::CreateServer() {
-    server_ = std::make_unique<server::HtmlServer>(
-        *store_, ServerSettingsFrom(settings_, has_main_window_), *monitor_,
-        data_directory_ + server::kProhibitFileName);
+    server::ServerSettings settings = ServerSettingsFrom(settings_, has_main_window_);
+    // The local authority lives beside kelvraw.ini.
+    const std::string& ini = environment_.ini_path;
+    settings.authority_directory = ini.substr(0, ini.rfind('/') + 1);
+    server_ = std::make_unique<server::HtmlServer>(*store_, settings, *monitor_,
+                                                   data_directory_ + server::kProhibitFileName);
 }
 
 }  // namespace kelvra::app

@@ -286,6 +286,7 @@ void LoadSettings(AppSettings& settings, LIFOClass& history, const std::string& 
     const platform::ProfileDocument ini = LoadOrEmpty(ini_path);
     for (const SettingKey& key : kSettingKeys) LoadKey(key, ini, settings, ini_path);
     settings.connect_ports = ParsePortList(ini.GetString(kOrvaneSection, "ConnectPorts", ""));
+    settings.tunnel_levels = ParsePortList(ini.GetString(kOrvaneSection, "TunnelLevels", ""));
     settings.proxy = server::LoadProxyEnvironment(ini);
     history.Load(kHistorySection, ini);
 }

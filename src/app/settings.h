@@ -78,6 +78,7 @@ struct AppSettings {
     std::uint16_t keep_alive;        // seconds; never written back
     std::uint16_t not_found_result;  // never written back
     std::vector<int> connect_ports;  // CONNECT may reach these besides 443; never written back
+    std::vector<int> tunnel_levels;  // access levels whose CONNECT stays a tunnel; not written
     bool reload_page;
     bool save_post;
     bool save_cookie;

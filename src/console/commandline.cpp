@@ -245,6 +245,7 @@ std::optional<Command> CommandNamed(std::string_view name) {
     if (name == "get") return Command::kGet;
     if (name == "retry") return Command::kRetry;
     if (name == "serve") return Command::kServe;
+    if (name == "ca") return Command::kCa;
     return std::nullopt;
 }
 
@@ -303,6 +304,10 @@ std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, s
             break;
         case Command::kRetry:
             ok = ParseRetry(operands, line, error);
+            break;
+        case Command::kCa:
+            ok = operands.empty() && line.data_directory.empty() && !line.HasRunOptions();
+            if (!ok) error = "ca takes no operands or options";
             break;
         default:
             ok = ParseServe(operands, line, error);

@@ -3,6 +3,7 @@
 //   kelvrac [-cd] get [OPTION...] URL...
 //   kelvrac [-cd] retry [OPTION...] FILE.rlf
 //   kelvrac [-cd] serve [-d DIR] [-v] [MODE]
+//   kelvrac [-cd] ca
 //   kelvrac [-cd] [COMMAND] --help | --version
 
 #include <cstdint>
@@ -14,7 +15,7 @@
 
 namespace kelvra::console {
 
-enum class Command { kGet, kRetry, kServe, kHelp, kVersion };
+enum class Command { kGet, kRetry, kServe, kCa, kHelp, kVersion };
 
 struct CommandLine {
     Command command = Command::kGet;

@@ -12,6 +12,7 @@
 #include "app/registrar.h"
 #include "console/consoledisplay.h"
 #include "console/servefetch.h"
+#include "net/local_authority.h"
 #include "server/serversettings.h"
 
 namespace kelvra::console {
@@ -179,6 +180,29 @@ std::optional<std::string> UsableDataDirectory(const std::string& given, std::st
     return directory;
 }
 
+int ShowAuthority(const std::string& settings_directory, std::FILE* out, std::FILE* err) {
+    std::string error;
+    const auto authority = net::LocalAuthority::Open(settings_directory, error);
+    if (!authority) {
+        std::fprintf(err, "kelvrac: %s\n", error.c_str());
+        return kExitStartup;
+    }
+    const std::string& pem = authority->CertificatePath();
+    std::fprintf(
+        out,
+        "Local certificate authority: %s\n"
+        "serve answers https pages with certificates it signs; import it once.\n"
+        "Chromium (and Chrome) on Linux:\n"
+        "  certutil -d sql:$HOME/.pki/nssdb -A -t C,, -n KelvraW -i '%s'\n"
+        "Firefox (each profile):\n"
+        "  certutil -d sql:$HOME/.mozilla/firefox/PROFILE -A -t C,, -n KelvraW -i '%s'\n"
+        "The system store (curl, wget, ...), as root:\n"
+        "  cp '%s' /usr/local/share/ca-certificates/kelvraw.crt && update-ca-certificates\n"
+        "(certutil is in the package libnss3-tools.)\n",
+        pem.c_str(), pem.c_str(), pem.c_str(), pem.c_str());
+    return kExitDone;
+}
+
 std::uint32_t StartMode(const CommandLine& line, const app::AppSettings& settings) {
     if (line.command != Command::kServe) return server::kModeStopped;
     return line.mode.value_or(static_cast<std::uint32_t>(settings.run_at_start));
@@ -194,6 +218,7 @@ int RunCommand(app::AppCore& core, const CommandLine& line, SignalWatcher& signa
             return RunRetry(core, line, signals, out, err);
         case Command::kServe:
             return RunServe(core, signals, inbox, out, err);
+        case Command::kCa:
         case Command::kHelp:
         case Command::kVersion:
             break;  // answered before start-up

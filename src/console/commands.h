@@ -33,6 +33,11 @@ app::CrawlOutcome RunCrawl(app::CrawlRun& run, SignalWatcher& signals, std::FILE
 
 // The RunAtStart value kelvrac starts the server with: serve's mode (or the setting); the
 // crawling commands leave the server stopped.
+// kelvrac ca: opens (on first use makes) the local certificate authority of the settings
+// directory and prints where its certificate is and how browsers and the system come to trust
+// it. kExitDone, or kExitStartup when it can be neither read nor made.
+int ShowAuthority(const std::string& settings_directory, std::FILE* out, std::FILE* err);
+
 std::uint32_t StartMode(const CommandLine& line, const app::AppSettings& settings);
 
 // Runs the command on the started core. While a crawl runs, the first SIGINT or SIGTERM lets

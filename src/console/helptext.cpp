@@ -9,6 +9,7 @@ constexpr char kGetUsage[] = "usage: kelvrac [-cd] get [OPTION...] URL...\n";
 constexpr char kContinueUsage[] = "       kelvrac [-cd] get --continue [OPTION...] [URL...]\n";
 constexpr char kRetryUsage[] = "       kelvrac [-cd] retry [OPTION...] FILE.rlf\n";
 constexpr char kServeUsage[] = "       kelvrac [-cd] serve [-d DIR] [-v] [MODE]\n";
+constexpr char kCaUsage[] = "       kelvrac [-cd] ca\n";
 constexpr char kHelpUsage[] = "       kelvrac [-cd] [COMMAND] --help | --version\n";
 
 constexpr char kCommands[] =
@@ -16,7 +17,9 @@ constexpr char kCommands[] =
     "  get URL...      mirror from the start URLs, each with its stored condition from\n"
     "                  kelvraw.cf or the default one\n"
     "  retry FILE.rlf  fetch the URLs of a retry list again\n"
-    "  serve [MODE]    run the local server until SIGINT or SIGTERM\n";
+    "  serve [MODE]    run the local server until SIGINT or SIGTERM\n"
+    "  ca              show the local certificate authority (made on first use) and how\n"
+    "                  to import it, so that browsers read https pages through serve\n";
 
 constexpr char kCrawlOptions[] =
     "\nOptions of get and retry (for this run only; no file is rewritten):\n"
@@ -53,6 +56,8 @@ constexpr char kFiles[] =
     "\nFiles:\n"
     "  ${XDG_CONFIG_HOME:-~/.config}/kelvraw/kelvraw.ini  settings (-cd: ./kelvraw.ini)\n"
     "  ${XDG_CONFIG_HOME:-~/.config}/kelvraw/proxycfg.pac proxy script written for browsers\n"
+    "  ${XDG_CONFIG_HOME:-~/.config}/kelvraw/kelvra-ca.pem local certificate authority\n"
+    "                    (kelvra-ca.key: its key, readable by you only)\n"
     "  kelvra.mtf        extension-to-MIME table beside the program\n"
     "  In the data directory:\n"
     "  kelvra.hif        what is stored (kelvra.log.tmp: its journal while running)\n"
@@ -70,7 +75,8 @@ constexpr char kExitCodes[] =
 }  // namespace
 
 std::string UsageText() {
-    return std::string(kGetUsage) + kContinueUsage + kRetryUsage + kServeUsage + kHelpUsage;
+    return std::string(kGetUsage) + kContinueUsage + kRetryUsage + kServeUsage + kCaUsage +
+           kHelpUsage;
 }
 
 std::string HelpText(std::optional<Command> topic) {
@@ -78,6 +84,8 @@ std::string HelpText(std::optional<Command> topic) {
     switch (*topic) {
         case Command::kServe:
             return std::string(kServeUsage).replace(0, 6, "usage:") + kServeText + kFiles;
+        case Command::kCa:
+            return std::string(kCaUsage).replace(0, 6, "usage:") + kCommands;
         case Command::kRetry:
             return std::string(kRetryUsage).replace(0, 6, "usage:") + kCrawlOptions + kFiles +
                    kExitCodes;

@@ -16,6 +16,7 @@
 #include "console/consoleui.h"
 #include "console/servefetch.h"
 #include "console/signalwatch.h"
+#include "server/proxyconfig.h"
 #include "server/serversettings.h"
 
 namespace {
@@ -73,6 +74,10 @@ int Run(int argc, const char* const* argv, console::SignalWatcher& signals) {
     std::optional<console::CommandLine> line = console::ParseCommandLine(argc, argv, error);
     if (!line) return Fail(error + "\n" + console::UsageText() + "(kelvrac --help tells more)");
     if (AnswersAtOnce(*line)) return console::kExitDone;
+    if (line->command == console::Command::kCa) {
+        const bool use_cd = app::UseCurrentDirectoryOption(argc, argv);
+        return console::ShowAuthority(server::SettingsFilePath(use_cd, ""), stdout, stderr);
+    }
     if (!line->data_directory.empty()) {
         std::optional<std::string> directory =
             console::UsableDataDirectory(line->data_directory, error);

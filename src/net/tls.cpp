@@ -247,13 +247,33 @@ ChannelCode TlsTransport::Handshake(int fd) {
         SSL_set1_host(ssl, host_.c_str());
     }
     if (SessionPtr earlier = Sessions().Get(session_->key)) SSL_set_session(ssl, earlier.get());
+    return RunHandshake(fd, SSL_connect, kHandshakeTimeoutMs);
+}
 
+ChannelCode TlsTransport::Accept(int fd, SSL_CTX* context, int timeout_ms) {
+    PreparePlain();
+    verify_ = false;
+    session_ = std::make_unique<Session>(*inner_, fd, std::string());
+    SSL* ssl = session_->ssl = SSL_new(context);
+    BIO* bio = ssl == nullptr ? nullptr : BIO_new(ChannelBioMethod());
+    if (bio == nullptr) {
+        session_.reset();
+        return ChannelCode::kConnectFailed;
+    }
+    BIO_set_data(bio, session_.get());
+    SSL_set_bio(ssl, bio, bio);
+    return RunHandshake(fd, SSL_accept, timeout_ms);
+}
+
+// Drives step (SSL_connect or SSL_accept) until the handshake is done, waiting on the inner
+// transport for what OpenSSL needs, within timeout_ms.
+ChannelCode TlsTransport::RunHandshake(int fd, int (*step)(SSL*), int timeout_ms) {
+    SSL* ssl = session_->ssl;
     session_->dont_wait = true;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandshakeTimeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         ERR_clear_error();
-        const int rc = SSL_connect(ssl);
+        const int rc = step(ssl);
         if (rc == 1) break;
         const int error = session_->ErrorOf(rc);
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -8,6 +8,8 @@
 // checked against the system store (SSL_CERT_FILE / SSL_CERT_DIR as OpenSSL reads them) and
 // against the host name or address; sessions are resumed between connections to one server.
 
+#include <openssl/types.h>
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -40,6 +42,10 @@ class TlsTransport final : public Transport {
     // Runs the handshake on the connected socket fd: kOk, kCertificateRefused (see Problem),
     // kTimedOut, or kConnectFailed.
     [[nodiscard]] ChannelCode Handshake(int fd);
+    // The server side: a handshake on the accepted socket fd presenting context's certificate,
+    // within timeout_ms (kOk, kTimedOut, or kConnectFailed); from then on the connection's
+    // bytes are encrypted until Close.
+    [[nodiscard]] ChannelCode Accept(int fd, SSL_CTX* context, int timeout_ms);
 
     // Whether the prepared connection is TLS, and to which server ("host:port", empty: plain).
     bool Secure() const { return !server_.empty(); }
@@ -66,6 +72,8 @@ class TlsTransport final : public Transport {
     struct Session;
 
   private:
+    [[nodiscard]] ChannelCode RunHandshake(int fd, int (*step)(SSL*), int timeout_ms);
+
     std::unique_ptr<Transport> inner_;
     std::unique_ptr<Session> session_;  // while a TLS connection is open
     std::string host_;

@@ -148,6 +148,13 @@ std::string NotInSpoolPage(int status, std::string_view own, std::string_view ta
                                             target, target, target}));
 }
 
+std::string CertificateRefusedPage(std::string_view target, std::string_view reason) {
+    const std::string text =
+        "The certificate of " + std::string(target) + " was refused: " + std::string(reason);
+    return "HTTP/1.0 502 Certificate refused (" + std::string(reason) +
+           ")\r\nContent-type: text/plain\r\n\r\n" + text + "\r\n";
+}
+
 std::string RelayFailedPage(std::string_view own, std::string_view target) {
     return WithSignature(Fill(kRelayFailed, {own, target, target}));
 }
@@ -185,12 +192,14 @@ std::string StoredObjectHead(const StoredHeaderFields& fields) {
     return out;
 }
 
-std::string BodyLines(std::int64_t size, bool keep_alive) {
+std::string BodyLines(std::int64_t size, bool keep_alive, bool in_tunnel) {
     std::string out;
     // Without a length the body ends when the connection closes, so it cannot be kept.
     if (size >= 1) {
         out.append("Content-length: ").append(std::to_string(size)).append("\r\n");
-        if (keep_alive) out.append("Proxy-Connection: Keep-Alive\r\n");
+        // Inside an intercepted CONNECT the browser takes this server for the origin.
+        if (keep_alive)
+            out.append(in_tunnel ? "Connection" : "Proxy-Connection").append(": Keep-Alive\r\n");
     }
     out.append("\r\n");
     return out;

@@ -19,6 +19,9 @@ std::string NotModifiedPage(std::string_view last_modified);
 // The "/get?%s%s" link gets get_prefix ("*" for a POST) and get_url.
 std::string NotInSpoolPage(int status, std::string_view own, std::string_view target,
                            std::string_view get_prefix, std::string_view get_url);
+// The answer to a CONNECT whose origin presented a certificate that does not verify: 502 with
+// the reason ("unknown issuer", ...) in the status line and the text.
+std::string CertificateRefusedPage(std::string_view target, std::string_view reason);
 std::string RelayFailedPage(std::string_view own, std::string_view target);
 // reload_url: the text after the '?' of a "get" or "proxysetting" command, else empty.
 std::string CommandAcceptedPage(std::string_view own, std::string_view reload_url);
@@ -37,9 +40,9 @@ struct StoredHeaderFields {
 };
 // The status line and the record's lines, without the length, keep-alive and blank lines.
 std::string StoredObjectHead(const StoredHeaderFields& fields);
-// "Content-length:" and, when asked for, "Proxy-Connection: Keep-Alive" (both only for a size
-// of 1 or more: without a length the connection must close),
-// and the blank line.
-std::string BodyLines(std::int64_t size, bool keep_alive);
+// "Content-length:" and, when asked for, "Proxy-Connection: Keep-Alive" ("Connection:" inside
+// an intercepted CONNECT; both only for a size of 1 or more: without a length the connection
+// must close), and the blank line.
+std::string BodyLines(std::int64_t size, bool keep_alive, bool in_tunnel = false);
 
 }  // namespace kelvra::server

@@ -7,7 +7,13 @@ HtmlServer::HtmlServer(store::headerlistex& store, const ServerSettings& setting
                        ServerMonitor& monitor, const std::string& prohibit_path)
     : settings_(settings),
       prohibit_(prohibit_path),
-      context_{store, settings_, monitor, prohibit_, {}},
+      context_{store,
+               settings_,
+               monitor,
+               prohibit_,
+               {},
+               {},
+               net::LazyAuthority(settings_.authority_directory)},
       pool_(std::make_unique<ServerProc>(context_)) {}
 
 HtmlServer::~HtmlServer() {

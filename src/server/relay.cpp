@@ -128,7 +128,10 @@ std::string RelayReader::TakePending() {
 }
 
 ProxyRelay::ProxyRelay(SubServerProc& client, ClientRequest& request, ServerContext& context)
-    : client_(client), request_(request), context_(context) {
+    : client_(client),
+      request_(request),
+      context_(context),
+      relay_(std::make_unique<net::TlsTransport>()) {
     relay_.SetProxy(&context_.settings.http_proxy, net::kHttpPort);
     relay_.SetTimeout(std::max(1, context_.settings.get_timeout));
     relay_.SetTee(false);
@@ -271,7 +274,9 @@ void ProxyRelay::SendRelayedResponseHeader(bool& ok) {
     });
     // A connection this side will close is never announced as kept.
     const bool keep = response.keep_alive && request_.keep_alive;
-    out.append(keep ? "Proxy-Connection: Keep-Alive\r\n" : "Proxy-Connection: Close\r\n");
+    // Inside an intercepted CONNECT the browser takes this server for the origin.
+    out.append(client_.tunnel_origin_.empty() ? "Proxy-Connection: " : "Connection: ");
+    out.append(keep ? "Keep-Alive\r\n" : "Close\r\n");
     out.append("\r\n");
     out.append(response_reader_.TakePending());
     ok = client_.SendToClient(out);
@@ -354,13 +359,48 @@ ProxyRelay::OriginAnswer ProxyRelay::ReadResponseHeader() {
     return response_reader_.Buffer().filled > 0 ? OriginAnswer::kGarbled : OriginAnswer::kSilent;
 }
 
-net::ChannelCode ProxyRelay::ConnectAndSendRequest() {
+net::TlsTransport& ProxyRelay::Tls() {
+    return static_cast<net::TlsTransport&>(relay_.transport());
+}
+
+net::ChannelCode ProxyRelay::ConnectOrigin(const std::string& url) {
     client_.Status(kColumnState, "ResolvServerAddr");
-    relay_.DecideRoute(request_.target);
+    // https goes straight to the origin: an intercepted CONNECT is never one through a proxy.
+    const bool secure = url.starts_with("https://");
+    relay_.SetProxy(secure ? nullptr : &context_.settings.http_proxy,
+                    secure ? kHttpsPort : net::kHttpPort);
+    relay_.DecideRoute(url);
     if (relay_.TargetAddress() == 0) return net::ChannelCode::kHostUnknown;
     if (IsLoopToSelf()) return net::ChannelCode::kConnectFailed;
+    if (secure) {
+        std::string host;
+        const int port = net::GetHostAndPort(url, host);
+        Tls().Prepare(std::move(host), port == 0 ? kHttpsPort : port, true);
+    } else {
+        Tls().PreparePlain();
+    }
+    // A kept connection is taken by address; it must also speak to the same server.
+    if (!relay_.IsClosed() && Tls().OpenKey() != Tls().PreparedKey()) CloseRelay();
     client_.Status(kColumnState, "Connecting to Server");
-    const net::ChannelCode code = ConnectRelay();
+    return ConnectRelay();
+}
+
+bool ProxyRelay::MayIntercept(int port) const {
+    const net::ProxySetting& upstream = context_.settings.https_proxy;
+    return TunnelPortAllowed(port) && (util::Trim(upstream.host).empty() || upstream.port == 0);
+}
+
+net::ChannelCode ProxyRelay::OpenSecureOrigin(const std::string& host, int port) {
+    CloseRelay();
+    return ConnectOrigin("https://" + host + ":" + std::to_string(port) + "/");
+}
+
+net::CertificateProblem ProxyRelay::CertificateProblem() {
+    return Tls().Problem();
+}
+
+net::ChannelCode ProxyRelay::ConnectAndSendRequest() {
+    const net::ChannelCode code = ConnectOrigin(request_.target);
     if (code != net::ChannelCode::kOk) return code;
     client_.Status(kColumnState, "Connected to Server");
     const std::string header = BuildRelayRequest();
@@ -470,6 +510,7 @@ int ProxyRelay::Tunnel(std::uint32_t mode) {
     const bool self = port == context_.listen_port.load() &&
                       (address == client_.LocalAddress() || address == net::kLoopbackAddress);
     CloseRelay();
+    Tls().PreparePlain();  // the browser's own TLS passes through
     bool ok = ModeBase(mode) != kModeLocal && address != 0 && port > 0 && port < 65536 && !self &&
               relay_.Connect(address, port, false) == net::ChannelCode::kOk;
     if (!ok) {

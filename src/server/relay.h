@@ -10,6 +10,7 @@
 #include "net/message_reader.h"
 #include "net/proxy.h"
 #include "net/tcpip.h"
+#include "net/tls.h"
 
 namespace kelvra::store {
 class treelistnode;
@@ -54,6 +55,14 @@ class ProxyRelay {
     [[nodiscard]] int Relay(std::uint32_t mode);
     // Closes the origin connection (kept between requests of a kept client connection).
     void CloseRelay();
+    // Whether a CONNECT to port may be answered by ending TLS here and relaying the requests
+    // inside: a port a tunnel may reach, and no upstream https proxy (which the tunnel uses).
+    bool MayIntercept(int port) const;
+    bool TunnelPortAllowed(int port) const;
+    // Opens the checked TLS connection to host:port that the intercepted requests go through:
+    // kOk, kCertificateRefused (see CertificateProblem), or the failure's code.
+    [[nodiscard]] net::ChannelCode OpenSecureOrigin(const std::string& host, int port);
+    net::CertificateProblem CertificateProblem();
 
   private:
     [[nodiscard]] int RelayUsingStored(std::uint32_t mode, store::treelistnode* node);
@@ -69,6 +78,10 @@ class ProxyRelay {
     };
 
     [[nodiscard]] net::ChannelCode ConnectAndSendRequest();
+    // Connects to the origin (or the proxy) of url, over checked TLS for an https URL;
+    // a kept connection to the same server is used again.
+    [[nodiscard]] net::ChannelCode ConnectOrigin(const std::string& url);
+    net::TlsTransport& Tls();
     [[nodiscard]] net::ChannelCode ConnectRelay();
     std::string BuildRelayRequest() const;
     [[nodiscard]] OriginAnswer RelayBodyAndReadHeader();
@@ -78,7 +91,6 @@ class ProxyRelay {
     void SendRelayedResponseHeader(bool& ok);
     bool IsLoopToSelf() const;
     [[nodiscard]] int Tunnel(std::uint32_t mode);
-    bool TunnelPortAllowed(int port) const;
     std::chrono::milliseconds TunnelIdleLimit() const;
     // Passes bytes both ways until a side closes or the tunnel stays idle too long.
     void PassTunnel();

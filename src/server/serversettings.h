@@ -62,6 +62,12 @@ struct ServerSettings {
     net::ProxySetting http_proxy;    // upstream proxy for relaying
     net::ProxySetting https_proxy;   // upstream proxy for CONNECT tunnels
     std::vector<int> connect_ports;  // "ConnectPorts": ports a CONNECT may reach besides 443
+    // "TunnelLevels": access levels whose CONNECT requests always get the plain tunnel (or,
+    // in Local Mode, today's refusal) instead of being answered through the local authority.
+    std::vector<int> tunnel_levels;
+    // Where the local certificate authority lives (the settings directory, ending in '/');
+    // empty: CONNECT requests are never answered through it.
+    std::string authority_directory;
     bool has_main_window = true;     // "/get?" posts to the main window only when there is one
     std::string progress_log;        // "ProgressLog" file name: never served
     std::uint32_t bind_address = 0;  // network byte order; 0: every local address

@@ -18,6 +18,7 @@
 #include "util/fileutil.h"
 #include "util/header.h"
 #include "util/httpdate.h"
+#include "util/lock.h"
 
 namespace kelvra::server {
 namespace {
@@ -173,6 +174,18 @@ SubServerProc::Lookup SubServerProc::FindStoredObject() {
     return lookup;
 }
 
+// The store keeps http and https objects of a host under one key and does not yet say which
+// scheme fetched each, so any stored object of host:port stands for https ones (the port is
+// one a CONNECT may reach: 443 or one of "ConnectPorts").
+bool SubServerProc::HoldsHttpsObjects(const std::string& host, int port) {
+    if (host.empty()) return false;
+    std::string key = KeyOf("https://" + host + ":" + std::to_string(port) + "/");
+    if (!key.empty() && key.back() == '/') key.pop_back();
+    util::MutexLock lock(context_.store.Mutex());
+    const store::treelistnode* node = context_.store.FindKey(key);
+    return node != nullptr && node->ChildCount() > 0;
+}
+
 bool SubServerProc::StoredRecordExists(const std::string& key) {
     return context_.store.FindRecordByKey(key) != nullptr;
 }
@@ -242,7 +255,7 @@ const std::string& SubServerProc::ResolvedDataDirectory() {
 
 int SubServerProc::SendHeaderAndBody(int file, std::int64_t size, std::string head, bool is_get) {
     const bool keep = request_.keep_alive && size >= 1;
-    head.append(BodyLines(size, request_.keep_alive));
+    head.append(BodyLines(size, request_.keep_alive, !tunnel_origin_.empty()));
     char block[kSendBlock];
     // Never more than the announced length, even when the file grows meanwhile.
     std::int64_t left = is_get ? std::max<std::int64_t>(size, 0) : 0;

@@ -9,9 +9,11 @@
 #include <chrono>
 
 #include "net/result_codes.h"
+#include "net/tls.h"
 #include "net/url.h"
 #include "server/answers.h"
 #include "server/servercommand.h"
+#include "util/header.h"
 
 namespace kelvra::server {
 namespace {
@@ -20,10 +22,30 @@ namespace {
 constexpr int kReceiveClosed = -1;
 constexpr int kReceiveFailed = -2;
 
+bool IsConnect(const ClientRequest& request) {
+    return request.kind == net::kOtherRequest && request.header.starts_with("CONNECT ");
+}
+
+// An HTTP/1.1 request without a Connection field (RFC 9112 §9.3).
+bool KeptByDefault(std::string_view header) {
+    const std::string_view first = header.substr(0, header.find_first_of("\r\n"));
+    return first.ends_with(" HTTP/1.1") &&
+           util::FindHeader(header, "Connection:").data() == nullptr;
+}
+
+// host and port of a CONNECT target "host:port" (443 when no port is named).
+std::pair<std::string, int> ConnectTarget(const std::string& target) {
+    const std::size_t colon = target.rfind(':');
+    if (colon == std::string::npos) return {target, net::kHttpsPort};
+    return {target.substr(0, colon), std::atoi(target.c_str() + colon + 1)};
+}
+
 }  // namespace
 
 SubServerProc::SubServerProc(ServerContext& context)
-    : context_(context), proxy_relay_(*this, request_, context) {
+    : net::TCPIPClass(std::make_unique<net::TlsTransport>()),
+      context_(context),
+      proxy_relay_(*this, request_, context) {
     SetTee(false);  // requests are never kept in a file
     request_reader_.AttachSink(this);
 }
@@ -37,6 +59,7 @@ void SubServerProc::AttachSocket(int fd, int level, std::uint32_t mode) {
     SetTimeout(0);
     level_ = level;
     mode_ = mode;
+    tunnel_origin_.clear();
     local_address_.reset();
     BeginWait();
 }
@@ -46,10 +69,9 @@ std::uint32_t SubServerProc::LocalAddress() const {
     if (!local_address_) {
         sockaddr_in local{};
         socklen_t length = sizeof local;
-        local_address_ =
-            ::getsockname(Socket(), reinterpret_cast<sockaddr*>(&local), &length) == 0
-                ? local.sin_addr.s_addr
-                : 0;
+        local_address_ = ::getsockname(Socket(), reinterpret_cast<sockaddr*>(&local), &length) == 0
+                             ? local.sin_addr.s_addr
+                             : 0;
     }
     return *local_address_;
 }
@@ -179,6 +201,13 @@ void SubServerProc::TakeRequest() {
     request_.header.assign(buffer.raw.data(), buffer.header_length);
     request_.target = buffer.status_token;
     request_.keep_alive = buffer.keep_alive;
+    // Inside an intercepted CONNECT the browser names paths only; the host is the tunnel's.
+    if (!tunnel_origin_.empty() && request_.target.starts_with('/')) {
+        request_.target.insert(0, tunnel_origin_);
+        // It takes this server for the origin: an HTTP/1.1 request is kept unless it says
+        // otherwise.
+        if (KeptByDefault(request_.header)) request_.keep_alive = true;
+    }
     request_.content_length = buffer.chunked ? -1 : buffer.content_length;
     const std::size_t after_header = buffer.filled - buffer.header_length;
     const char* rest = buffer.raw.data() + buffer.header_length;
@@ -231,10 +260,77 @@ int SubServerProc::AnswerRequest(std::uint32_t request_mode) {
         case net::kPostRequest:
             return local ? AnswerFromSpool(true) : proxy_relay_.Relay(request_mode);
         case net::kOtherRequest:
+            if (IsConnect(request_)) return Intercept(request_mode);
             return proxy_relay_.Relay(request_mode);
         default:
             return kAnswerClose;
     }
+}
+
+bool SubServerProc::Intercepts(std::uint32_t request_mode, const std::string& host, int port) {
+    const std::vector<int>& plain = context_.settings.tunnel_levels;
+    if (context_.settings.authority_directory.empty() ||
+        std::find(plain.begin(), plain.end(), level_) != plain.end()) {
+        return false;
+    }
+    switch (ModeBase(request_mode)) {
+        case kModeLocal:
+            return proxy_relay_.TunnelPortAllowed(port) && HoldsHttpsObjects(host, port);
+        case kModeProxy2:
+        case kModeProxy3:
+            return proxy_relay_.MayIntercept(port);
+        default:
+            return false;  // Proxy Mode stores nothing: the browser's TLS passes untouched
+    }
+}
+
+// The origin is reached (its certificate checked) before the browser is told the tunnel
+// stands; false when the CONNECT was answered with the failure.
+bool SubServerProc::OriginReached(std::uint32_t request_mode, const std::string& host, int port) {
+    if (ModeBase(request_mode) == kModeLocal) return true;
+    const net::ChannelCode code = proxy_relay_.OpenSecureOrigin(host, port);
+    if (code == net::ChannelCode::kOk) return true;
+    if (code == net::ChannelCode::kCertificateRefused) {
+        SendClosingAnswer(CertificateRefusedPage(
+            request_.target, net::CertificateProblemText(proxy_relay_.CertificateProblem())));
+    } else {
+        SendClosingAnswer(RelayFailedPage(OwnAddressText(), request_.target));
+    }
+    return false;
+}
+
+// The browser waits for the answer to its CONNECT before it starts TLS; bytes already behind
+// the request are no TLS hello of ours to answer, so such a connection is closed.
+int SubServerProc::Intercept(std::uint32_t request_mode) {
+    if (!tunnel_origin_.empty()) {
+        // A tunnel inside the tunnel has no origin to speak for.
+        SendClosingAnswer(ProhibitedPage("403"));
+        return kAnswerClose;
+    }
+    const auto [host, port] = ConnectTarget(request_.target);
+    if (!Intercepts(request_mode, host, port)) return proxy_relay_.Relay(request_mode);
+    net::LocalAuthority* authority = context_.authority.Get();
+    SSL_CTX* identity = authority != nullptr ? authority->ServerContextFor(host) : nullptr;
+    if (identity == nullptr) {
+        SendClosingAnswer(RelayFailedPage(OwnAddressText(), request_.target));
+        return kAnswerClose;
+    }
+    if (!OriginReached(request_mode, host, port)) return kAnswerClose;
+    if (HeldBackBytes() > 0 || !SendToClient("HTTP/1.0 200 Connection established\r\n\r\n")) {
+        return kAnswerClose;
+    }
+    Status(kColumnState, "TLS Handshake");
+    auto& tls = static_cast<net::TlsTransport&>(transport());
+    // The handshake holds this worker: a browser that does not speak TLS at once gets no more
+    // time than it has for a request.
+    const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(WaitTime());
+    if (tls.Accept(Socket(), identity, static_cast<int>(limit.count())) != net::ChannelCode::kOk) {
+        return kAnswerClose;
+    }
+    tunnel_origin_ = "https://" + host;
+    if (port != net::kHttpsPort) tunnel_origin_.append(":").append(std::to_string(port));
+    request_.keep_alive = true;
+    return kAnswerKept;
 }
 
 void SubServerProc::Drop() {

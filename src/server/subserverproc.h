@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/local_authority.h"
 #include "net/message_reader.h"
 #include "net/tcpip.h"
 #include "server/prohibitlist.h"
@@ -35,6 +36,7 @@ struct ServerContext {
     const ProhibitClass& prohibit;
     std::atomic<int> listen_port{0};
     std::atomic<std::uint32_t> mode{0};  // the pool's mode, read by each new connection
+    net::LazyAuthority authority;        // signs the certificates of intercepted hosts
 };
 
 // Keep-alive results of the answering steps.
@@ -106,6 +108,12 @@ class SubServerProc final : public net::TCPIPClass {
     // false when the prohibit list answered (the connection closes).
     [[nodiscard]] bool ApplyProhibit(std::uint32_t& request_mode);
     [[nodiscard]] int AnswerRequest(std::uint32_t request_mode);
+    // CONNECT host:port answered here rather than tunnelled: TLS is ended with a certificate
+    // for the host from the local authority, and the requests inside are served as plain ones
+    // for https://host[:port]/...
+    bool Intercepts(std::uint32_t request_mode, const std::string& host, int port);
+    [[nodiscard]] int Intercept(std::uint32_t request_mode);
+    [[nodiscard]] bool OriginReached(std::uint32_t request_mode, const std::string& host, int port);
     void CloseConnection();
     bool ClientGone();
     [[nodiscard]] bool SendToClient(std::string_view bytes);
@@ -139,6 +147,10 @@ class SubServerProc final : public net::TCPIPClass {
     [[nodiscard]] int RefusalAnswer(const ProhibitEntry& entry);
     bool StoredRecordExists(const std::string& key);
 
+    // Whether the store holds https objects of host:port (what Local Mode can answer inside
+    // a CONNECT).
+    bool HoldsHttpsObjects(const std::string& host, int port);
+
     int row_ = 0;
     ServerContext& context_;
     int level_ = 0;
@@ -148,6 +160,8 @@ class SubServerProc final : public net::TCPIPClass {
     net::InvestHeaderClass request_reader_;
     ClientRequest request_;
     ProxyRelay proxy_relay_;
+    // "https://host[:port]" while the connection is an intercepted CONNECT, else empty.
+    std::string tunnel_origin_;
 
     std::string data_directory_;           // as the store names it
     std::string resolved_data_directory_;  // with every link resolved

@@ -85,5 +85,21 @@ TEST_F(KelvracOptions, UpdateRechecksEverythingStored) {
     EXPECT_EQ(Stored("a/b/i.png"), "PNG two");
 }
 
+// ca makes the authority once, in the settings directory, and tells how to import it.
+TEST_F(KelvracOptions, CaShowsTheLocalAuthorityAndHowToImportIt) {
+    const std::string pem = config_ + "/kelvraw/kelvra-ca.pem";
+    std::string out;
+    std::string err;
+    ASSERT_EQ(Run({"ca"}, &out, &err), 0) << err;
+    EXPECT_NE(out.find("Local certificate authority: " + pem), std::string::npos) << out;
+    EXPECT_NE(out.find("certutil -d sql:$HOME/.pki/nssdb -A -t C,, -n KelvraW -i '" + pem),
+              std::string::npos);
+    EXPECT_NE(out.find("update-ca-certificates"), std::string::npos);
+    const std::string first = ReadWhole(pem);
+    ASSERT_EQ(Run({"ca"}, &out, &err), 0) << err;
+    EXPECT_EQ(ReadWhole(pem), first) << "made once";
+    EXPECT_EQ(Run({"ca", "x"}, &out, &err), 2);
+}
+
 }  // namespace
 }  // namespace kelvra::testing
