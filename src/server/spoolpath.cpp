@@ -1,8 +1,12 @@
 #include "server/spoolpath.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <climits>
 #include <cstdio>
@@ -48,6 +52,36 @@ std::string DescriptorPath(int fd) {
     return n > 0 && static_cast<std::size_t>(n) < sizeof target
                ? std::string(target, static_cast<std::size_t>(n))
                : std::string();
+}
+
+// An absolute path without empty, "." or ".." segments: opened without following any link, it
+// names the file opened as it is written.
+bool IsPlainAbsolute(std::string_view path) {
+    if (path.size() < 2 || path.front() != '/') return false;
+    path.remove_prefix(1);
+    for (;;) {
+        const std::size_t slash = path.find('/');
+        const std::string_view segment = path.substr(0, slash);
+        if (segment.empty() || segment == "." || segment == "..") return false;
+        if (slash == std::string_view::npos) return true;
+        path.remove_prefix(slash + 1);
+    }
+}
+
+// Non-blocking, so that a pipe put in place of a file cannot hold the worker in open().
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+
+// Opens path refusing every symbolic link on the way, so that the file opened is the one the
+// text names and no lookup of its real path is needed. None when the kernel cannot say so (no
+// openat2, or a link on the way): the caller then resolves the opened file's path itself.
+std::optional<int> OpenWithoutLinks(const std::string& path) {
+    open_how how{};
+    how.flags = kOpenFlags;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+    if (fd >= 0) return static_cast<int>(fd);
+    if (errno == ENOENT || errno == ENOTDIR || errno == EACCES) return -1;
+    return std::nullopt;
 }
 
 // real (resolved) names a servable path below the resolved root.
@@ -112,11 +146,14 @@ std::string ResolvedPath(const std::string& directory) {
 
 int OpenInsideDataDirectory(const std::string& resolved_root, const std::string& full,
                             std::int64_t* size) {
-    // Non-blocking, so that a pipe put in place of a file cannot hold the worker in open().
-    const int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    // The usual case, a path without links, costs one call; the resolved path is asked of the
+    // kernel only when a link was on the way.
+    const std::optional<int> unlinked =
+        IsPlainAbsolute(full) ? OpenWithoutLinks(full) : std::optional<int>();
+    const int fd = unlinked ? *unlinked : ::open(full.c_str(), kOpenFlags);
     if (fd < 0) return -1;
     struct stat info {};
-    std::string real = DescriptorPath(fd);
+    std::string real = unlinked ? full : DescriptorPath(fd);
     if (real.empty()) real = RealPath(full);
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !ResolvedInside(resolved_root, real)) {
         ::close(fd);

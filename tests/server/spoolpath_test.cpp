@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "util/tempdir.h"
@@ -72,6 +73,8 @@ TEST(InsideDataDirectoryTest, LinksOutOfTheDataDirectoryAreRefused) {
     ASSERT_EQ(::symlink(outside.Path("secret").c_str(), data.Path("link").c_str()), 0);
     ASSERT_EQ(::symlink(data.Path("kelvra.hif").c_str(), data.Path("alias").c_str()), 0);
     std::ofstream(data.Path("kelvra.hif")) << "records";
+    ASSERT_EQ(::symlink(data.Path("page").c_str(), data.Path("same").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(data.Path("x")));
 
     EXPECT_EQ(InsideDataDirectory(data.Path(), data.Path("page")), data.Path("page"));
     EXPECT_FALSE(InsideDataDirectory(data.Path(), data.Path("link")));
@@ -83,11 +86,16 @@ TEST(InsideDataDirectoryTest, LinksOutOfTheDataDirectoryAreRefused) {
     // the same verdicts on the opened file; directories and pipes are never opened for serving
     ASSERT_EQ(::mkfifo(data.Path("pipe").c_str(), 0600), 0);
     const std::string root = ResolvedPath(data.Path());
-    const int page = OpenInsideDataDirectory(root, data.Path("page"));
-    EXPECT_GE(page, 0);
-    if (page >= 0) ::close(page);
-    for (const std::string& refused : {data.Path("link"), data.Path("alias"), data.Path("missing"),
-                                       data.Path(), data.Path("pipe"), outside.Path("secret")}) {
+    // a link that stays inside names what it points at
+    for (const std::string& served : {data.Path("page"), data.Path("same")}) {
+        const int page = OpenInsideDataDirectory(root, served);
+        EXPECT_GE(page, 0) << served;
+        if (page >= 0) ::close(page);
+    }
+    for (const std::string& refused :
+         {data.Path("link"), data.Path("alias"), data.Path("missing"), data.Path(),
+          data.Path("pipe"), outside.Path("secret"), data.Path() + "//kelvra.hif",
+          data.Path() + "/./kelvra.hif", data.Path("x/../kelvra.hif")}) {
         EXPECT_EQ(OpenInsideDataDirectory(root, refused), -1) << refused;
     }
 }
