@@ -212,13 +212,13 @@ void KelvraDialog::Refresh() {
     if (!shown.caption.empty()) setWindowTitle(ToQt(shown.caption));
 }
 
-// The status, and while a transfer of known size runs, how much of it has arrived.
+// While a transfer of known size runs, how much of it has arrived: the status word then still
+// tells how the row's previous job ended. Otherwise the status.
 QString KelvraDialog::StatusText(const RowState& row) {
-    QString text = ToQt(row.status);
     if (row.total > 0 && row.received < row.total) {
-        text += QString(" %1%").arg(row.received * kPercent / row.total);
+        return QString("%1%").arg(row.received * kPercent / row.total);
     }
-    return text;
+    return ToQt(row.status);
 }
 
 QString KelvraDialog::UrlLine(int row) const {

@@ -172,6 +172,32 @@ TEST_F(FetchTest, UrlDialogEnablesItsButtonsOnlyForAUrl) {
     }
 }
 
+// A row shows how much of a running transfer has arrived instead of the last job's status.
+TEST_F(FetchTest, StatusRowShowsTheShareOfARunningTransfer) {
+    Start();
+    struct Case {
+        const char* status;
+        std::int64_t received, total;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"Success", 35, 100, "35%"},
+        {"Success", 100, 100, "Success"},
+        {"Ready", 0, -1, "Ready"},
+    };
+    for (const Case& c : cases) {
+        Status().SlotStatus(0, c.status);
+        Status().Progress(0, c.received, c.total);
+        // The dialog repaints on its interval.
+        QElapsedTimer since;
+        since.start();
+        while (Status().StatusButton(0)->text() != c.shown && !since.hasExpired(2000)) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        EXPECT_EQ(Status().StatusButton(0)->text(), c.shown);
+    }
+}
+
 TEST_F(FetchTest, UrlDialogCrawlShowsFourWorkersThenReportsAndUpdatesTreeAndHistory) {
     gui::KelvraWindow& window = Start();
     ASSERT_EQ(window.Tree()->topLevelItemCount(), 0);
