@@ -59,8 +59,11 @@ TEST_F(InterceptBrowserTest, ChromiumRendersAStoredHttpsPageWithEverythingFromTh
     const std::string site = "https://mirror.test/";
     Put(site + "index.html", "CT:text/html\n",
         "<html><head><title>Stored Title</title><link rel=\"stylesheet\" href=\"style.css\">"
-        "</head><body><img src=\"logo.gif\" onload=\"document.body.dataset.img='ok';"
-        "document.body.dataset.color=getComputedStyle(document.body).color\"></body></html>\n");
+        "</head><body><img src=\"logo.gif\" onload=\"document.body.dataset.img='ok'\">"
+        // The window's load waits for the style sheet too; the image may arrive before it.
+        "<script>addEventListener('load', function() {"
+        "document.body.dataset.color = getComputedStyle(document.body).color; });</script>"
+        "</body></html>\n");
     Put(site + "style.css", "CT:text/css\n", "body { color: #123456; }\n");
     Put(site + "logo.gif", "CT:image/gif\n",
         std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!"
