@@ -5,7 +5,6 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <poll.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -16,10 +15,12 @@
 #include "net/httputils.h"
 #include "net/message_reader.h"
 #include "net/result_codes.h"
+#include "reader_checks.h"
 
 namespace {
 
 using namespace kelvra::net;
+using kelvra::fuzz::CheckFile;
 
 // The peer: each Receive returns at most the next block; at the end the peer closes.
 class MemoryTransport final : public Transport {
@@ -47,23 +48,6 @@ class MemoryTransport final : public Transport {
 
 constexpr int kFakeSocket = 1 << 20;  // never handed to the system
 constexpr int kMaxMessages = 16;
-
-long FileSize(std::FILE* file) {
-    std::fflush(file);
-    struct stat info {};
-    return ::fstat(::fileno(file), &info) == 0 ? static_cast<long>(info.st_size) : -1;
-}
-
-void CheckFile(httputils& client) {
-    const HttpMessageBuffer& buffer = client.Buffer();
-    std::int64_t body = buffer.chunked ? client.ChunkSum() : client.Consumed();
-    std::int64_t expected = static_cast<std::int64_t>(buffer.header_length) + body;
-    if (FileSize(client.TempStream()) != expected) __builtin_trap();
-    if (buffer.content_length >= 0 && !buffer.chunked &&
-        client.Consumed() > buffer.content_length) {
-        __builtin_trap();
-    }
-}
 
 }  // namespace
 

@@ -11,7 +11,6 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <poll.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -22,11 +21,13 @@
 #include "net/httputils.h"
 #include "net/message_reader.h"
 #include "net/result_codes.h"
+#include "reader_checks.h"
 #include "net/tls.h"
 
 namespace {
 
 using namespace kelvra::net;
+using kelvra::fuzz::CheckFile;
 
 constexpr int kFakeSocket = 1 << 20;  // never handed to the system
 constexpr int kMaxMessages = 16;
@@ -126,23 +127,6 @@ class TlsServerTransport final : public Transport {
     bool close_notify_ = false;
     bool closed_ = false;
 };
-
-long FileSize(std::FILE* file) {
-    std::fflush(file);
-    struct stat info {};
-    return ::fstat(::fileno(file), &info) == 0 ? static_cast<long>(info.st_size) : -1;
-}
-
-void CheckFile(httputils& client) {
-    const HttpMessageBuffer& buffer = client.Buffer();
-    std::int64_t body = buffer.chunked ? client.ChunkSum() : client.Consumed();
-    std::int64_t expected = static_cast<std::int64_t>(buffer.header_length) + body;
-    if (FileSize(client.TempStream()) != expected) __builtin_trap();
-    if (buffer.content_length >= 0 && !buffer.chunked &&
-        client.Consumed() > buffer.content_length) {
-        __builtin_trap();
-    }
-}
 
 }  // namespace
 
