@@ -21,8 +21,8 @@
 #include "net/httputils.h"
 #include "net/message_reader.h"
 #include "net/result_codes.h"
-#include "reader_checks.h"
 #include "net/tls.h"
+#include "reader_checks.h"
 
 namespace {
 
