@@ -73,9 +73,12 @@ StoredState FetchTransaction::StoredStateOf(std::string_view url) {
     if (record == nullptr) return stored;
     stored.has_record = true;
     std::string value;
-    if (crawl_.store_.GetNodeField(record, "XRange:", value)) stored.xrange = value;
-    std::string path;
-    if (crawl_.store_.GetNodeLocalPath(record, path)) stored.local_size = util::FileSize(path);
+    // The local file's size matters only to a partial object (resumed or compared by it).
+    if (crawl_.store_.GetNodeField(record, "XRange:", value)) {
+        stored.xrange = value;
+        std::string path;
+        if (crawl_.store_.GetNodeLocalPath(record, path)) stored.local_size = util::FileSize(path);
+    }
     if (crawl_.store_.GetNodeLastModified(record, value)) stored.last_modified = value;
     stored.has_server_challenge = crawl_.store_.GetNodeField(record, "WA:", value);
     stored.has_proxy_challenge = crawl_.store_.GetNodeField(record, "PA:", value);

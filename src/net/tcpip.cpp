@@ -128,6 +128,11 @@ int TCPIPClass::Peek(long timeout_us) {
         last_wait_ready_ = true;
         return now;
     }
+    // Without time to wait, a poll could only repeat what the look has just said.
+    if (timeout_us == 0) {
+        last_wait_ready_ = false;
+        return 0;
+    }
     int ready = Wait(true, false, timeout_us);
     if (ready < 0) return -2;
     if (ready == 0) return 0;

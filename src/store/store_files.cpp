@@ -1,6 +1,7 @@
 #include "store/store_files.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,19 +123,19 @@ bool CloseChecked(FilePtr& file) {
 }
 
 std::int64_t RemainingBytes(std::FILE* file) {
+    const std::int64_t end = StreamSize(file);
     const off_t position = ::ftello(file);
-    if (position < 0 || ::fseeko(file, 0, SEEK_END) != 0) return -1;
-    const off_t end = ::ftello(file);
-    ::fseeko(file, position, SEEK_SET);
-    return end < position ? -1 : static_cast<std::int64_t>(end - position);
+    if (end < 0 || position < 0) return -1;
+    return end < position ? -1 : end - static_cast<std::int64_t>(position);
 }
 
+// Asked of the file rather than found by seeking to its end: a seek on a buffered stream
+// refills the buffer, which reads the file once more.
 std::int64_t StreamSize(std::FILE* file) {
-    const off_t position = ::ftello(file);
-    if (position < 0 || ::fseeko(file, 0, SEEK_END) != 0) return -1;
-    const off_t end = ::ftello(file);
-    ::fseeko(file, position, SEEK_SET);
-    return end;
+    if (__fpending(file) > 0 && std::fflush(file) != 0) return -1;
+    struct stat info {};
+    if (::fstat(::fileno(file), &info) != 0) return -1;
+    return static_cast<std::int64_t>(info.st_size);
 }
 
 // Copies in the kernel, so no byte passes through this process: the bytes copied, -1 on a

@@ -57,6 +57,21 @@ TEST_F(CopyRestTest, CopiesFromThePositionToTheEndAndLeavesBothStreamsThere) {
     EXPECT_EQ(Rest(source_.get()), "");
 }
 
+// The sizes are asked of the file: bytes still in a stream's buffer count, and a partly read
+// stream goes on where it was.
+TEST_F(CopyRestTest, SizesCountBufferedBytesAndKeepTheReadPosition) {
+    FilePtr fresh = Open(dir_.Path("fresh"), "w+b");
+    std::fwrite("0123456789", 1, 10, fresh.get());
+    EXPECT_EQ(StreamSize(fresh.get()), 10);
+    EXPECT_EQ(RemainingBytes(fresh.get()), 0);
+
+    char head[100];
+    ASSERT_EQ(std::fread(head, 1, sizeof head, source_.get()), sizeof head);
+    EXPECT_EQ(StreamSize(source_.get()), static_cast<std::int64_t>(10 + body_.size()));
+    EXPECT_EQ(RemainingBytes(source_.get()), static_cast<std::int64_t>(body_.size() - 100));
+    EXPECT_EQ(Rest(source_.get()), body_.substr(100));
+}
+
 TEST_F(CopyRestTest, AppendingOutputFallsBackToBlocks) {
     { FilePtr first = Open(dir_.Path("log"), "wb"); std::fputs("old|", first.get()); }
     FilePtr out = Open(dir_.Path("log"), "ab");
