@@ -173,8 +173,13 @@ class KelvraClass : public ThreadClass {
     // CrawlLoop steps.
     void DrainStored();
     void WaitForNetwork();
-    bool StartIdleWorkers();
+    // Slots that are idle get work; with pipelined_only, only those whose next request is on
+    // the wire already (their next URL was chosen before any link of the answers just handled
+    // was admitted, so starting them early changes no choice).
+    bool StartIdleWorkers(bool pipelined_only = false);
     bool CollectResults();
+    // The link searches of the answers CollectResults judged, in the order of those answers.
+    void RunDeferredInvestigations();
     int DecideStatus(int i, Requeue& requeue);
     // Tells the display how slot i's transaction ended; again: its URL is queued once more.
     void ReportOutcome(int i, int status, bool again);
@@ -206,6 +211,17 @@ class KelvraClass : public ThreadClass {
     int auth_holder_ = -1;
     AcceptedCredentials accepted_;
     bool network_checked_ = false;
+    // While results are collected, a page's links are searched only after the workers with
+    // a request on the wire have gone on: the search reads the page again and would keep them
+    // waiting.
+    struct DeferredInvestigation {
+        const store::treelistnode* record;
+        std::string url;
+        store::FetchJob job;
+        bool follow;
+    };
+    bool deferring_investigations_ = false;
+    std::vector<DeferredInvestigation> deferred_;
     // The URL table's enqueue count when a look for stored copies last found none: until it
     // changes every queued entry is known to need a fetch.
     std::uint64_t drained_at_ = kNeverDrained;

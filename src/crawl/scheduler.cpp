@@ -221,6 +221,10 @@ void KelvraClass::DrainStored() {
 
 void KelvraClass::Investigate(const store::treelistnode* record, std::string_view url,
                               const store::FetchJob& job, bool follow) {
+    if (deferring_investigations_) {
+        deferred_.push_back({record, std::string(url), job, follow});
+        return;
+    }
     LogMessage("Investigating: " + std::string(url));
     url_table_->ProcessObject(url, record, job, follow);
     LogMessage(std::string(url) + " .... done.");
@@ -234,7 +238,15 @@ void KelvraClass::WaitForNetwork() {
     network_checked_ = true;
 }
 
-bool KelvraClass::StartIdleWorkers() {
+void KelvraClass::RunDeferredInvestigations() {
+    std::vector<DeferredInvestigation> pending = std::move(deferred_);
+    deferred_.clear();
+    for (const DeferredInvestigation& item : pending) {
+        Investigate(item.record, item.url, item.job, item.follow);
+    }
+}
+
+bool KelvraClass::StartIdleWorkers(bool pipelined_only) {
     bool busy = false;
     // Once a slot without reserved work found nothing in the queue, every other such slot
     // would walk the same queue against the same busy hosts and find nothing as well.
@@ -254,6 +266,9 @@ bool KelvraClass::StartIdleWorkers() {
         if (slot.on_hold) ShowSlotStatus(i, kReady);
         slot.on_hold = false;
         bool unreserved = slot.next_job == nullptr && (slot.flags & SlotFlag::kRetryNow) == 0;
+        if (pipelined_only && (slot.next_job == nullptr || (slot.flags & SlotFlag::kRetryNow))) {
+            continue;
+        }
         if (unreserved && nothing_to_pick) {
             slot.job = nullptr;
             slot.url.clear();
@@ -272,6 +287,7 @@ bool KelvraClass::StartIdleWorkers() {
 
 bool KelvraClass::CollectResults() {
     bool busy = false;
+    deferring_investigations_ = true;
     for (int i = 0; i < count(); ++i) {
         if (!IsWorkerResult(State(i))) continue;
         WorkerSlot& slot = slots_[i];
@@ -304,6 +320,11 @@ bool KelvraClass::CollectResults() {
         ReportOutcome(i, status, requeue != Requeue::kNone && error_urls_.size() == errors);
         ReleaseSlot(i);
         if (slot.job != nullptr || slot.next_job != nullptr) busy = true;
+    }
+    deferring_investigations_ = false;
+    if (!deferred_.empty()) {
+        if (StartIdleWorkers(true)) busy = true;
+        RunDeferredInvestigations();
     }
     return busy;
 }
