@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -185,7 +186,8 @@ class KelvraClass : public ThreadClass {
     void ReportOutcome(int i, int status, bool again);
     // The unfinished list now (final) or when a second has passed since the last write.
     void SaveUnfinished(bool final);
-    int WriteJobList(const std::string& path, const std::vector<std::string>& urls,
+    int WriteJobList(const std::string& path,
+                     std::initializer_list<const std::vector<std::string>*> lists,
                      bool unfinished);
     void TakeExclusiveRight(int i, int status);
     void RegisterUnfinished();
@@ -206,7 +208,8 @@ class KelvraClass : public ThreadClass {
     long processed_ = 0;
     std::vector<std::string> error_urls_;
     std::string unfinished_path_;
-    std::chrono::steady_clock::time_point unfinished_saved_{};
+    // No periodic save of the unfinished list before this (see UnfinishedSaveTimer).
+    std::chrono::steady_clock::time_point next_unfinished_save_{};
     std::size_t error_cursor_ = 0;
     int auth_holder_ = -1;
     AcceptedCredentials accepted_;

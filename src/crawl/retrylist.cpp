@@ -1,9 +1,12 @@
 // Saving the failed jobs of a crawl with everything needed to go on later, and loading them.
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <map>
 
 #include "crawl/kelvra.h"
 #include "crawl/retrylistfile.h"
+#include "platform/rawfile.h"
 #include "net/url.h"
 
 namespace kelvra::crawl {
@@ -33,55 +36,76 @@ RetryRulesBlock BlockOf(const store::CrawlRules& rules) {
     return block;
 }
 
+// The unfinished list is saved at most once a second, and a list that takes long to write (a
+// crawl with a million URLs queued) at most once per twenty times its writing time, so that
+// keeping it never takes more than a twentieth of the crawl.
+constexpr auto kUnfinishedSavePeriod = std::chrono::seconds(1);
+constexpr int kUnfinishedSaveShare = 20;
+
+class UnfinishedSaveTimer final {
+  public:
+    using Clock = std::chrono::steady_clock;
+    UnfinishedSaveTimer(Clock::time_point start, Clock::time_point& next)
+        : start_(start), next_(next) {}
+    ~UnfinishedSaveTimer() {
+        const Clock::duration spent = Clock::now() - start_;
+        next_ = start_ + std::max<Clock::duration>(kUnfinishedSavePeriod,
+                                                   kUnfinishedSaveShare * spent);
+    }
+    UnfinishedSaveTimer(const UnfinishedSaveTimer&) = delete;
+    UnfinishedSaveTimer& operator=(const UnfinishedSaveTimer&) = delete;
+
+  private:
+    Clock::time_point start_;
+    Clock::time_point& next_;
+};
+
 }  // namespace
 
 int KelvraClass::WriteRetryList(const std::string& path) {
-    return WriteJobList(path, error_urls_, false);
+    return WriteJobList(path, {&error_urls_}, false);
 }
 
 void KelvraClass::SaveUnfinished(bool final) {
     if (unfinished_path_.empty()) return;
     const auto now = std::chrono::steady_clock::now();
-    if (!final && now - unfinished_saved_ < std::chrono::seconds(1)) return;
-    unfinished_saved_ = now;
-    std::vector<std::string> urls = error_urls_;
+    if (!final && now < next_unfinished_save_) return;
+    const UnfinishedSaveTimer timer(now, next_unfinished_save_);
+    std::vector<std::string> running;
     for (const WorkerSlot& slot : slots_) {
-        if (slot.job != nullptr) urls.push_back(slot.url);
-        if (slot.next_job != nullptr) urls.push_back(slot.next_url);
+        if (slot.job != nullptr) running.push_back(slot.url);
+        if (slot.next_job != nullptr) running.push_back(slot.next_url);
     }
-    for (std::string& url : url_table_->QueuedUrls()) urls.push_back(std::move(url));
-    if (urls.empty()) {
+    if (error_urls_.empty() && running.empty() && url_table_->QueueCount() == 0) {
         std::remove(unfinished_path_.c_str());
         return;
     }
-    WriteJobList(unfinished_path_, urls, true);
+    WriteJobList(unfinished_path_, {&error_urls_, &running}, true);
 }
 
-int KelvraClass::WriteJobList(const std::string& path, const std::vector<std::string>& urls,
+// Written straight to the file as the table is walked: with a million URLs queued, a copy of
+// the list in memory would be larger than the table itself.
+int KelvraClass::WriteJobList(const std::string& path,
+                              std::initializer_list<const std::vector<std::string>*> lists,
                               bool unfinished) {
-    RetryListData data;
+    std::vector<RetryRulesBlock> rules;
     std::map<const store::CrawlRules*, std::uint16_t> index_of;
-    for (const store::CrawlRules* rules : Contexts(*url_table_)) {
+    for (const store::CrawlRules* context : Contexts(*url_table_)) {
         // A block without accept entries cannot be read back; its jobs refer to block 0.
-        if (rules->accept.Count() == 0) continue;
-        index_of[rules] = static_cast<std::uint16_t>(data.rules.size());
-        data.rules.push_back(BlockOf(*rules));
+        if (context->accept.Count() == 0) continue;
+        index_of[context] = static_cast<std::uint16_t>(rules.size());
+        rules.push_back(BlockOf(*context));
     }
-    {
-        util::MutexLock lock(url_table_->mutex());
-        for (store::treelistnode* node : url_table_->PostOrder(url_table_->Root())) {
-            const store::NodeValue& value = node->value();
-            const long marker = store::getlistmanager::Marker(value);
-            if (marker != 0) {
-                data.known.push_back({url_table_->KeyOf(node), marker});
-            } else if (value.IsObject()) {
-                data.known.push_back({url_table_->KeyOf(node), 0});
-            }
-        }
+    platform::FileReplacement file(path);
+    RetryListWriter writer([&file](std::string_view text) { file.Write(text); }, rules);
+    util::MutexLock lock(url_table_->mutex());
+    for (store::treelistnode* node : url_table_->PostOrder(url_table_->Root())) {
+        const store::NodeValue& value = node->value();
+        const long marker = store::getlistmanager::Marker(value);
+        if (marker != 0 || value.IsObject()) writer.Known(url_table_->KeyOf(node), marker);
     }
-    for (const std::string& url : urls) {
-        const store::FetchJob* job = url_table_->GetJob(url);
-        if (job == nullptr) continue;
+    auto write_job = [&](const std::string& url, const store::FetchJob* job) {
+        if (job == nullptr) return;
         RetryFailedJob failed;
         failed.url = url;
         if (job->referrer != nullptr) {
@@ -96,9 +120,14 @@ int KelvraClass::WriteJobList(const std::string& path, const std::vector<std::st
         // The list may be a second old: a page below it that the killed run stored already
         // answers 304 next time, and its links are still to be followed, all the way down.
         if (unfinished) failed.trace = -1;
-        data.failed.push_back(std::move(failed));
+        writer.Failed(failed);
+    };
+    for (const std::vector<std::string>* urls : lists) {
+        for (const std::string& url : *urls) write_job(url, url_table_->GetJob(url));
     }
-    return WriteRetryListFile(path, data);
+    if (unfinished) url_table_->ForEachQueued(write_job);
+    writer.Finish();
+    return file.Commit() ? writer.FailedCount() : -1;
 }
 
 int KelvraClass::ReadRetryList(const std::string& path) {

@@ -113,30 +113,61 @@ bool ParseJobLine(const std::string& line, RetryFailedJob& job) {
 
 }  // namespace
 
-std::string FormatRetryList(const RetryListData& data) {
-    std::string out(kRetryListHeader);
-    out.push_back('\n');
-    for (const RetryRulesBlock& block : data.rules) {
+RetryListWriter::RetryListWriter(Sink sink, const std::vector<RetryRulesBlock>& rules)
+    : sink_(std::move(sink)) {
+    line_.assign(kRetryListHeader);
+    line_.push_back('\n');
+    for (const RetryRulesBlock& block : rules) {
         // A block without accept entries would end the rule section when read back.
         if (block.accept.empty()) continue;
-        AppendRulesBlock(out, block);
+        AppendRulesBlock(line_, block);
     }
-    out.push_back('\n');
-    for (const RetryKnownUrl& known : data.known) {
-        out += known.path;
-        if (known.mark != 0) out += "\t" + std::to_string(known.mark);
-        out.push_back('\n');
-    }
-    out.push_back('\n');
-    for (const RetryFailedJob& job : data.failed) {
-        out += job.url + "\n" + job.referrer + "\n" + JobLine(job);
-    }
+    line_.push_back('\n');
+    sink_(line_);
+}
+
+void RetryListWriter::Known(std::string_view path, long mark) {
+    line_.assign(path);
+    if (mark != 0) line_.append("\t").append(std::to_string(mark));
+    line_.push_back('\n');
+    sink_(line_);
+}
+
+void RetryListWriter::EndKnown() {
+    if (known_ended_) return;
+    known_ended_ = true;
+    sink_("\n");
+}
+
+void RetryListWriter::Failed(const RetryFailedJob& job) {
+    EndKnown();
+    line_.assign(job.url).append("\n").append(job.referrer).append("\n").append(JobLine(job));
+    sink_(line_);
+    ++failed_;
+}
+
+namespace {
+
+void WriteList(RetryListWriter& writer, const RetryListData& data) {
+    for (const RetryKnownUrl& known : data.known) writer.Known(known.path, known.mark);
+    for (const RetryFailedJob& job : data.failed) writer.Failed(job);
+    writer.Finish();
+}
+
+}  // namespace
+
+std::string FormatRetryList(const RetryListData& data) {
+    std::string out;
+    RetryListWriter writer([&out](std::string_view text) { out.append(text); }, data.rules);
+    WriteList(writer, data);
     return out;
 }
 
 int WriteRetryListFile(const std::string& path, const RetryListData& data) {
-    if (!platform::ReplaceFileContents(path, FormatRetryList(data))) return -1;
-    return static_cast<int>(data.failed.size());
+    platform::FileReplacement file(path);
+    RetryListWriter writer([&file](std::string_view text) { file.Write(text); }, data.rules);
+    WriteList(writer, data);
+    return file.Commit() ? writer.FailedCount() : -1;
 }
 
 bool ParseRetryList(std::string_view text, RetryListData& data) {

@@ -10,6 +10,7 @@
 //   per failed job: URL, referrer without scheme (or empty), "%04hx %04x %04x %04x %04hx"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,28 @@ struct RetryListData {
     std::vector<RetryRulesBlock> rules;
     std::vector<RetryKnownUrl> known;
     std::vector<RetryFailedJob> failed;
+};
+
+// Writes a list part by part, so that one with a million URLs is never held whole: the
+// rules first, then each known URL, then each failed job. The text goes to the sink in pieces.
+class RetryListWriter final {
+  public:
+    using Sink = std::function<void(std::string_view)>;
+    RetryListWriter(Sink sink, const std::vector<RetryRulesBlock>& rules);
+    void Known(std::string_view path, long mark);
+    void Failed(const RetryFailedJob& job);
+    // Ends the list (its known URLs' section, when no failed job has ended it).
+    void Finish() { EndKnown(); }
+    // The failed jobs written so far.
+    int FailedCount() const { return failed_; }
+
+  private:
+    void EndKnown();
+
+    Sink sink_;
+    std::string line_;
+    bool known_ended_ = false;
+    int failed_ = 0;
 };
 
 // The file text.

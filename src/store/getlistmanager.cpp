@@ -159,12 +159,13 @@ std::optional<std::string> getlistmanager::Dequeue(bool remove) {
     return url;
 }
 
-std::vector<std::string> getlistmanager::QueuedUrls() {
+void getlistmanager::ForEachQueued(
+    const std::function<void(const std::string&, const FetchJob*)>& visit) {
     util::MutexLock lock(mutex_);
-    std::vector<std::string> urls;
-    urls.reserve(queue_.size());
-    for (const QueueEntry& entry : queue_) urls.push_back(EntryText(entry));
-    return urls;
+    for (const QueueEntry& entry : queue_) {
+        const auto* payload = entry.node->value().ObjectAs<JobPayload>();
+        visit(EntryText(entry), payload != nullptr ? &payload->job : nullptr);
+    }
 }
 
 bool getlistmanager::MoveFirstToEnd() {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -101,8 +102,9 @@ class getlistmanager : public treelistmanager {
     // moving it, in one pass under one lock.
     std::size_t MoveHostsToEnd(const std::vector<const treelistnode*>& hosts, std::size_t limit);
     std::size_t QueueCount();
-    // The URLs of the queue in order, left in it.
-    std::vector<std::string> QueuedUrls();
+    // Each URL of the queue in order with its job (none for an entry without one), left in
+    // it; the table stays locked meanwhile.
+    void ForEachQueued(const std::function<void(const std::string&, const FetchJob*)>& visit);
     // How many entries were ever appended to the queue; a change means there may be entries
     // nobody has examined yet.
     std::uint64_t EnqueueCount();
