@@ -7,6 +7,9 @@
   crawl_site.py wide DIR     an index of 1,000 small pages with 100 links each to distinct
                              URLs under /x/ (the server answers those itself): 101,001
                              admitted URLs, all of them known after the first 1,001 pages.
+  crawl_site.py million DIR  an index of 1,000 pages with 1,000 links each to distinct URLs
+                             under /n/ that do not exist (the server answers 404): 1,001,001
+                             admitted URLs on about 35 MB of pages.
 
 The same arguments always give the same bytes (fixed seed, no clock).
 """
@@ -21,6 +24,9 @@ SEED = 20261209
 
 WIDE_PAGES = 1000
 WIDE_LINKS = 100
+
+MILLION_PAGES = 1000
+MILLION_LINKS = 1000
 
 WORDS = ("kelvra mirror crawl page link object store header frontier worker slot "
          "scheduler origin request response body text image sheet index table").split()
@@ -106,11 +112,23 @@ def wide(root):
     write(root, "index.html", ("<html><body>\n" + index + "</body></html>\n").encode())
 
 
+def million(root):
+    # .html keeps every link clear of the default filter, which refuses archives and media.
+    for i in range(MILLION_PAGES):
+        links = "".join('<a href="../n/%d/%d.html">n</a>\n' % (i, n) for n in range(MILLION_LINKS))
+        write(root, "m/p%d.html" % i, ("<html><body>\n" + links + "</body></html>\n").encode())
+    index = "".join('<a href="m/p%d.html">%d</a>\n' % (i, i) for i in range(MILLION_PAGES))
+    write(root, "index.html", ("<html><body>\n" + index + "</body></html>\n").encode())
+
+
+SITES = {"mirror": mirror, "wide": wide, "million": million}
+
+
 def main():
-    if len(sys.argv) != 3 or sys.argv[1] not in ("mirror", "wide"):
+    if len(sys.argv) != 3 or sys.argv[1] not in SITES:
         sys.stderr.write(__doc__)
         return 2
-    (mirror if sys.argv[1] == "mirror" else wide)(sys.argv[2])
+    SITES[sys.argv[1]](sys.argv[2])
     return 0
 
 
