@@ -91,6 +91,10 @@ class KelvraClass : public ThreadClass {
     static constexpr int kMaxThreads = 10;
     static constexpr int kMaxRetryCount = 255;
     static constexpr std::size_t kRememberedHosts = 10;
+    struct HostAtLimit {
+        std::string name;
+        int connections = 0;
+    };
 
     // threads is clamped to 1..kMaxThreads. mcf_path is read now (missing: defaults).
     KelvraClass(store::headerlist_cookie& store, int threads, const std::string& mcf_path,
@@ -194,6 +198,12 @@ class KelvraClass : public ThreadClass {
     void CloseAllConnections();
 
     bool SameHostBusy(int i, std::string_view host, int& count);
+    // True when the last search for slot work found nothing and nothing has changed since
+    // that could let one find something now (no entry added, no robots.txt answered, every
+    // host that was at its limit still is).
+    bool SearchWouldFindNothing(int i);
+    // A robots.txt answer may let entries waiting for it be started.
+    void NoteRobotsAnswer(std::string_view url, const store::FetchJob& job, bool ok);
     static std::string HostOf(std::string_view url);
     bool HasConnection(int i) const;
 
@@ -223,6 +233,14 @@ class KelvraClass : public ThreadClass {
         store::FetchJob job;
         bool follow;
     };
+    struct FruitlessSearch {
+        bool valid = false;
+        std::uint64_t enqueued = 0;
+        std::uint64_t robots_answers = 0;
+        std::vector<HostAtLimit> hosts;
+    };
+    FruitlessSearch fruitless_;
+    std::uint64_t robots_answers_ = 0;
     bool deferring_investigations_ = false;
     std::vector<DeferredInvestigation> deferred_;
     // The URL table's enqueue count when a look for stored copies last found none: until it

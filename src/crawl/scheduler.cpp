@@ -18,15 +18,23 @@ namespace {
 class HostMemory {
   public:
     const std::vector<const store::treelistnode*>& hosts() const { return hosts_; }
-    void Remember(const store::treelistnode* host) {
-        if (hosts_.size() < KelvraClass::kRememberedHosts &&
-            std::find(hosts_.begin(), hosts_.end(), host) == hosts_.end()) {
-            hosts_.push_back(host);
+    const std::vector<KelvraClass::HostAtLimit>& limits() const { return limits_; }
+    // Whether every host found at its limit was remembered.
+    bool complete() const { return complete_; }
+    void Remember(const store::treelistnode* host, std::string_view name, int connections) {
+        if (std::find(hosts_.begin(), hosts_.end(), host) != hosts_.end()) return;
+        if (hosts_.size() >= KelvraClass::kRememberedHosts) {
+            complete_ = false;
+            return;
         }
+        hosts_.push_back(host);
+        limits_.push_back({std::string(name), connections});
     }
 
   private:
     std::vector<const store::treelistnode*> hosts_;
+    std::vector<KelvraClass::HostAtLimit> limits_;
+    bool complete_ = true;
 };
 
 constexpr std::string_view kOnHold = "OnHold";
@@ -56,8 +64,24 @@ bool KelvraClass::SameHostBusy(int i, std::string_view host, int& busy) {
     return busy > 0;
 }
 
+bool KelvraClass::SearchWouldFindNothing(int i) {
+    if (!fruitless_.valid || fruitless_.enqueued != url_table_->EnqueueCount() ||
+        fruitless_.robots_answers != robots_answers_) {
+        return false;
+    }
+    return std::all_of(fruitless_.hosts.begin(), fruitless_.hosts.end(),
+                       [this, i](const HostAtLimit& host) {
+                           int busy = 0;
+                           SameHostBusy(i, host.name, busy);
+                           return busy >= host.connections;
+                       });
+}
+
 const std::string* KelvraClass::PickNext(int i) {
     WorkerSlot& slot = slots_[i];
+    // With one server at its limit and a million URLs queued, each look would turn the whole
+    // queue round; it finds nothing until something changes.
+    if (SearchWouldFindNothing(i)) return nullptr;
     util::MutexLock lock(url_table_->mutex());
     HostMemory at_limit;
     for (std::size_t n = url_table_->QueueCount(); n > 0; --n) {
@@ -80,7 +104,7 @@ const std::string* KelvraClass::PickNext(int i) {
         int busy = 0;
         SameHostBusy(i, host, busy);
         if (busy >= limit.connections) {
-            at_limit.Remember(queued_host);
+            at_limit.Remember(queued_host, host, limit.connections);
             url_table_->MoveFirstToEnd();
             continue;
         }
@@ -88,8 +112,12 @@ const std::string* KelvraClass::PickNext(int i) {
         slot.setting = host != slot.previous_host ? limit.ForNewServer() : limit;
         slot.url = std::move(url);
         slot.job = job;
+        fruitless_.valid = false;
         return &slot.url;
     }
+    // Every entry left belongs to a host at its limit or waits for its robots.txt.
+    fruitless_ = {at_limit.complete(), url_table_->EnqueueCount(), robots_answers_,
+                  at_limit.limits()};
     return nullptr;
 }
 
@@ -215,8 +243,13 @@ void KelvraClass::DrainStored() {
         const std::string key = store_.NodeKey(record);
         std::string url = url_table_->QueuedUrl(key).value_or("http://" + key);
         Investigate(record, url, *job, job->trace != 0);
-        url_table_->RobotsFetched(url, *job, true);
+        NoteRobotsAnswer(url, *job, true);
     }
+}
+
+void KelvraClass::NoteRobotsAnswer(std::string_view url, const store::FetchJob& job, bool ok) {
+    if ((job.flags & store::JobFlag::kRobots) != 0) ++robots_answers_;
+    url_table_->RobotsFetched(url, job, ok);
 }
 
 void KelvraClass::Investigate(const store::treelistnode* record, std::string_view url,
@@ -298,7 +331,7 @@ bool KelvraClass::CollectResults() {
             // A refused certificate refuses every URL of the host: each fails with that reason
             // (and goes to the retry list) rather than being skipped as disallowed.
             const bool refused = slot.certificate != net::CertificateProblem::kNone;
-            url_table_->RobotsFetched(slot.url, *slot.job, requeue != Requeue::kFailed || refused);
+            NoteRobotsAnswer(slot.url, *slot.job, requeue != Requeue::kFailed || refused);
         }
         ShowSlotStatus(i, FetchStatusName(status));
         if (status == kStatusMoved && !store::FollowsRedirect(*slot.job)) {
