@@ -154,8 +154,7 @@ WorkerResult FetchTransaction::RunFetch() {
     net::ChannelCode code = net::ChannelCode::kOk;
     ReadOutcome outcome = ReadBody(code);
     // The temporary file is buffered: a full disk shows only when it is flushed.
-    std::FILE* stream = slot_.connection->TempStream();
-    if (outcome == ReadOutcome::kComplete && stream != nullptr && std::fflush(stream) != 0) {
+    if (outcome == ReadOutcome::kComplete && !slot_.connection->FlushTempFile()) {
         outcome = ReadOutcome::kFailed;
         code = net::ChannelCode::kTempFileFailed;
     }

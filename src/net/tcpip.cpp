@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -167,10 +168,13 @@ bool TCPIPClass::MakeTempName() {
 
 bool TCPIPClass::OpenTempFile() {
     if (temp_file_ != nullptr) {
-        if (std::fflush(temp_file_) != 0 || ::ftruncate(::fileno(temp_file_), 0) != 0) {
-            return false;
-        }
+        // The new response is written over the last one, and what is left of that past the
+        // new end is cut off when the file is asked for (TempStream): emptying the file for
+        // every response would cost the file system a journal transaction each time, and
+        // the next response is mostly as long.
+        if (std::fflush(temp_file_) != 0) return false;
         std::rewind(temp_file_);
+        temp_holds_old_bytes_ = true;
     } else if (temp_path_.empty()) {
         if (!MakeTempName()) return false;
     } else {
@@ -189,12 +193,29 @@ void TCPIPClass::CloseTempFile() {
     if (temp_file_ == nullptr) return;
     std::fclose(temp_file_);
     temp_file_ = nullptr;
+    temp_holds_old_bytes_ = false;
     // The stream's buffer belonged to the closed stream; a reopened stream gets a new one.
     temp_buffer_.reset();
 }
 
 std::FILE* TCPIPClass::TempStream() {
+    if (temp_file_ != nullptr && temp_holds_old_bytes_ && !CutOldBytes()) return nullptr;
     return temp_file_;
+}
+
+bool TCPIPClass::FlushTempFile() {
+    return temp_file_ == nullptr || std::fflush(temp_file_) == 0;
+}
+
+// Writing goes on at the stream's position only, so nothing past it belongs to the response.
+bool TCPIPClass::CutOldBytes() {
+    if (std::fflush(temp_file_) != 0) return false;
+    const off_t end = ::ftello(temp_file_);
+    struct stat info {};
+    if (end < 0 || ::fstat(::fileno(temp_file_), &info) != 0) return false;
+    if (info.st_size > end && ::ftruncate(::fileno(temp_file_), end) != 0) return false;
+    temp_holds_old_bytes_ = false;
+    return true;
 }
 
 bool TCPIPClass::SetBlocking(bool blocking) {

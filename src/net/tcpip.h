@@ -54,10 +54,16 @@ class TCPIPClass {
     // Creates the temporary file (mkstemp in the temporary directory, five hex digits of this
     // object's identity as prefix). Done once per object; true when the file exists.
     [[nodiscard]] virtual bool MakeTempName();
-    // (Re)opens the temporary file empty for a new response and switches the tee on.
+    // (Re)opens the temporary file for a new response and switches the tee on; the file holds
+    // only the new response's bytes from the moment TempStream hands it out.
     [[nodiscard]] virtual bool OpenTempFile();
     virtual void CloseTempFile();
+    // The temporary file, positioned where the response written so far ends; nullptr when
+    // there is none or its old contents cannot be cut off.
     virtual std::FILE* TempStream();
+    // Writes out what the temporary file's stream holds (a full disk shows here); true when
+    // there is no file.
+    [[nodiscard]] bool FlushTempFile();
     [[nodiscard]] virtual bool SetBlocking(bool blocking);
     // Appends to the temporary file; no open file counts as success.
     [[nodiscard]] virtual bool AppendToTemp(const char* data, std::size_t length);
@@ -98,7 +104,11 @@ class TCPIPClass {
     bool last_wait_ready_ = false;
     std::string temp_directory_;
     std::string temp_path_;
+    bool CutOldBytes();
+
     std::FILE* temp_file_ = nullptr;
+    // The last response's bytes may lie past the stream's position (see OpenTempFile).
+    bool temp_holds_old_bytes_ = false;
     std::unique_ptr<char[]> temp_buffer_;
     bool tee_ = true;
     std::string held_back_;

@@ -53,11 +53,17 @@ TEST_F(ChannelTest, TemporaryFileNameAndLifetime) {
         struct stat info {};
         ASSERT_EQ(::stat(path.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0600u);  // mkstemp: only the owner
-        // reopening keeps the name and empties the file
-        ASSERT_TRUE(own.AppendToTemp("abc", 3));
+        // reopening keeps the name and empties the file; a shorter response written over a
+        // longer one leaves nothing of it
+        ASSERT_TRUE(own.AppendToTemp("abcdef", 6));
         ASSERT_TRUE(own.OpenTempFile());
         EXPECT_EQ(own.TempPath(), path);
         EXPECT_EQ(TempFileText(own), "");
+        ASSERT_TRUE(own.AppendToTemp("abcdef", 6));
+        ASSERT_TRUE(own.OpenTempFile());
+        ASSERT_TRUE(own.AppendToTemp("xy", 2));
+        EXPECT_EQ(TempFileText(own), "xy");
+        EXPECT_EQ(std::filesystem::file_size(path), 2u);
     }
     EXPECT_FALSE(std::filesystem::exists(path));
 }
