@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "net/local_authority.h"
 #include "net/message_reader.h"
 #include "net/tcpip.h"
+#include "platform/ownedfile.h"
 #include "server/prohibitlist.h"
 #include "server/relay.h"
 #include "server/servermonitor.h"
@@ -80,9 +82,20 @@ class SubServerProc final : public net::TCPIPClass {
     // The relay answers through the connection's own steps (status, client I/O, spool lookups).
     friend class ProxyRelay;
 
+    // What the answer of a stored object takes from its record.
+    struct StoredRecord {
+        std::string head;  // status line and record lines (StoredObjectHead)
+        std::time_t modified = 0;
+        std::string path;  // the local file
+    };
     // Where a request's object lives in the spool.
     struct Lookup {
-        store::treelistnode* node = nullptr;
+        store::treelistnode* node = nullptr;  // a record whose file exists
+        StoredRecord record;                  // node's
+        // node's file, opened once for the answer: none when it lies outside the data
+        // directory (or cannot be read), and the object is refused.
+        platform::UniqueFd file;
+        std::int64_t size = 0;
         std::string h;             // host-start form of the URL (with form data for a POST)
         std::string url;           // the target (with form data for a POST)
         bool body_unread = false;  // the browser's body did not fit: no object
@@ -135,6 +148,9 @@ class SubServerProc final : public net::TCPIPClass {
     std::string KeyOf(std::string_view url) const;
     [[nodiscard]] int AnswerFileWithoutRecord(const Lookup& lookup, bool is_get);
     [[nodiscard]] bool ConditionalAnswer(const Lookup& lookup, bool is_get, int& result);
+    StoredRecord ReadStoredRecord(store::treelistnode* node);
+    // Opens record's file for lookup, or leaves the node out when there is no file.
+    void OpenStoredFile(store::treelistnode* node, Lookup& lookup);
     [[nodiscard]] int SendStoredObject(store::treelistnode* node, bool is_get);
     // 0 when the file cannot be read (nothing was sent).
     [[nodiscard]] int SendFileWithoutRecord(const std::string& full, bool is_get);

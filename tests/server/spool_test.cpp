@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "server/answers.h"
 #include "server_fixture.h"
 
@@ -116,6 +118,30 @@ TEST_F(LocalModeTest, FilesWithoutRecordAndDirectories) {
     EXPECT_EQ(Ask("GET http://loose/note.txt HTTP/1.0\r\n\r\n"),
               "HTTP/1.0 200 OK\r\nContent-type: text/plain\r\nContent-length: 4\r\n\r\nnote");
     EXPECT_EQ(Ask("GET http://loose HTTP/1.0\r\n\r\n"), RedirectPage("http://loose/"));
+}
+
+// A record without its file is not stored; one whose file is not a plain file inside the data
+// directory is refused without an answer.
+TEST_F(LocalModeTest, RecordsWhoseFileIsGoneOrLeadsOutside) {
+    kelvra::testing::TempDir outside;
+    WriteFileText(outside.Path("secret.txt"), "SECRET");
+    Put("http://h/gone.html", "CT:text/html\n", "gone");
+    std::filesystem::remove(dir_.Path("h/gone.html"));
+    Put("http://h/link.html", "CT:text/html\n", "");
+    std::filesystem::remove(dir_.Path("h/link.html"));
+    std::filesystem::create_symlink(outside.Path("secret.txt"), dir_.Path("h/link.html"));
+    Put("http://h/folder.html", "CT:text/html\n", "");
+    std::filesystem::remove(dir_.Path("h/folder.html"));
+    std::filesystem::create_directories(dir_.Path("h/folder.html"));
+    Start(kModeLocal);
+    const std::pair<std::string, std::string> cases[] = {
+        {"http://h/gone.html", NotFound("http://h/gone.html")},
+        {"http://h/link.html", ""},
+        {"http://h/folder.html", ""},
+    };
+    for (const auto& [target, answer] : cases) {
+        EXPECT_EQ(Ask("GET " + target + " HTTP/1.0\r\n\r\n"), answer) << target;
+    }
 }
 
 TEST_F(LocalModeTest, KeepAliveServesTheNextRequestOnTheSameConnection) {
