@@ -5,6 +5,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -59,10 +60,9 @@ ServerProc::ServerProc(ServerContext& context)
     Watch(ending_.get(), kEndingKey, EPOLL_CTL_ADD, EPOLLIN);
     const int count = WorkerCount(context_.settings.threads);
     slots_.resize(static_cast<std::size_t>(count + kMaxWaitingConnections));
-    for (int row = 0; row < count; ++row) {
-        workers_.push_back(std::make_unique<Worker>());
-        workers_.back()->row = row;
-    }
+    const int processors = static_cast<int>(std::thread::hardware_concurrency());
+    seats_ = std::clamp(processors, 1, count);
+    for (int row = 0; row < count; ++row) workers_.push_back(std::make_unique<Worker>(*this, row));
     for (auto& worker : workers_) {
         Worker& w = *worker;
         w.thread = std::thread([this, &w] { Run(w); });
@@ -74,6 +74,7 @@ ServerProc::~ServerProc() {
     {
         std::lock_guard lock(mutex_);
         ending_pool_ = true;
+        seat_free_.notify_all();
         for (auto& worker : workers_) {
             if (worker->serving != nullptr) worker->serving->proc->Abort();
         }
@@ -108,7 +109,7 @@ bool ServerProc::Serve(net::TCPIPServer* listener) {
 }
 
 void ServerProc::Run(Worker& worker) {
-    while (true) {
+    while (TakeSeat(worker)) {
         epoll_event event{};
         const int ready = ::epoll_wait(poller_.get(), &event, 1, -1);
         if (ready < 0 && errno != EINTR) return;
@@ -122,12 +123,30 @@ void ServerProc::Run(Worker& worker) {
         SubServerProc& proc = *slot->proc;
         proc.SetRow(worker.row);
         context_.monitor.StatusText(worker.row, kColumnState, "BeginThread");
-        const ConnectionFate fate = proc.ServeReady();
+        const ConnectionFate fate = proc.ServeReady(worker);
         context_.monitor.StatusText(worker.row, kColumnState, "EndThread");
         lock.lock();
         worker.serving = nullptr;
         Settle(*slot, fate);
     }
+}
+
+bool ServerProc::TakeSeat(Worker& worker) {
+    if (worker.seated) return true;
+    std::unique_lock lock(mutex_);
+    seat_free_.wait(lock, [this] { return ending_pool_ || seated_ < seats_; });
+    if (ending_pool_) return false;
+    ++seated_;
+    worker.seated = true;
+    return true;
+}
+
+void ServerProc::Unseat(Worker& worker) {
+    if (!worker.seated) return;
+    worker.seated = false;
+    std::lock_guard lock(mutex_);
+    --seated_;
+    seat_free_.notify_one();
 }
 
 ServerProc::Slot* ServerProc::Dispatch(std::uint64_t key, Worker& worker,

@@ -108,6 +108,7 @@ bool SubServerProc::AnswerCommand(std::string_view path) {
 }
 
 long SubServerProc::ReceiveFromClient(char* buffer, std::size_t capacity) {
+    MayBlock();
     const long wait_us = std::max(1, context_.settings.get_timeout) * 1000000L;
     if (Peek(wait_us) != 1) return 0;
     return Receive(buffer, capacity).count;

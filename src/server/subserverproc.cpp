@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 #include "net/result_codes.h"
@@ -87,7 +88,18 @@ void SubServerProc::Status(int column, std::string_view text) {
     context_.monitor.StatusText(row_, column, text);
 }
 
-ConnectionFate SubServerProc::ServeReady() {
+void SubServerProc::MayBlock() {
+    if (seat_ != nullptr) seat_->LetOthersWatch();
+}
+
+ConnectionFate SubServerProc::ServeReady(WorkerSeat& seat) {
+    seat_ = &seat;
+    const ConnectionFate fate = ServeRequests();
+    seat_ = nullptr;
+    return fate;
+}
+
+ConnectionFate SubServerProc::ServeRequests() {
     while (true) {
         const RequestProgress progress = ReadRequest();
         if (progress == RequestProgress::kIncomplete) {
@@ -255,16 +267,19 @@ int SubServerProc::AnswerRequest(std::uint32_t request_mode) {
                 TryCommands(request_mode)) {
                 return kAnswerClose;
             }
-            return local ? AnswerFromSpool(request_.kind == net::kGetRequest)
-                         : proxy_relay_.Relay(request_mode);
+            if (local) return AnswerFromSpool(request_.kind == net::kGetRequest);
+            break;
         case net::kPostRequest:
-            return local ? AnswerFromSpool(true) : proxy_relay_.Relay(request_mode);
+            if (local) return AnswerFromSpool(true);
+            break;
         case net::kOtherRequest:
             if (IsConnect(request_)) return Intercept(request_mode);
-            return proxy_relay_.Relay(request_mode);
+            break;
         default:
             return kAnswerClose;
     }
+    MayBlock();
+    return proxy_relay_.Relay(request_mode);
 }
 
 bool SubServerProc::Intercepts(std::uint32_t request_mode, const std::string& host, int port) {
@@ -302,6 +317,8 @@ bool SubServerProc::OriginReached(std::uint32_t request_mode, const std::string&
 // The browser waits for the answer to its CONNECT before it starts TLS; bytes already behind
 // the request are no TLS hello of ours to answer, so such a connection is closed.
 int SubServerProc::Intercept(std::uint32_t request_mode) {
+    // The origin, the first use of the local authority and the handshake may all take long.
+    MayBlock();
     if (!tunnel_origin_.empty()) {
         // A tunnel inside the tunnel has no origin to speak for.
         SendClosingAnswer(ProhibitedPage("403"));
@@ -351,9 +368,28 @@ bool SubServerProc::ClientGone() {
     return transport().Peek(Socket()) < 0;
 }
 
+// Most answers fit the socket's buffer at once; only a send that would wait for the client to
+// read lets other workers watch meanwhile. Inside an intercepted tunnel TLS writes whole
+// records, so there every send counts as one that may wait.
 bool SubServerProc::SendToClient(std::string_view bytes) {
+    if (seat_ != nullptr && tunnel_origin_.empty() && !IsClosed()) {
+        const long sent = SendWithoutWaiting(bytes);
+        if (sent < 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(sent));
+        if (bytes.empty()) return true;
+    }
+    MayBlock();
     net::ChannelCode code = net::ChannelCode::kOk;
     return SendAll(bytes.data(), bytes.size(), code);
+}
+
+long SubServerProc::SendWithoutWaiting(std::string_view bytes) {
+    ssize_t sent;
+    do {
+        sent = ::send(Socket(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    return static_cast<long>(sent);
 }
 
 void SubServerProc::SendClosingAnswer(std::string_view bytes) {
@@ -362,6 +398,7 @@ void SubServerProc::SendClosingAnswer(std::string_view bytes) {
 
 // Sleeps, but an Abort wakes it: false then.
 bool SubServerProc::PauseFor(long milliseconds) {
+    MayBlock();
     std::unique_lock lock(abort_mutex_);
     return !abort_cv_.wait_for(lock, std::chrono::milliseconds(milliseconds),
                                [this] { return aborting_; });

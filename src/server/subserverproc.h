@@ -52,6 +52,18 @@ enum class ConnectionFate {
     kClosed,
 };
 
+// The pool's side of the worker serving a connection.
+class WorkerSeat {
+  public:
+    // Before a step that may hold the worker for long (the origin, a tunnel, a TLS handshake, a
+    // client slow to send or to read, a pause): another worker watches for ready connections
+    // meanwhile. Once given up, later calls do nothing.
+    virtual void LetOthersWatch() = 0;
+
+  protected:
+    ~WorkerSeat() = default;
+};
+
 // One browser connection. A worker serves it while whole requests are there; while it waits for
 // the client it holds no worker, and any worker may take it up again.
 class SubServerProc final : public net::TCPIPClass {
@@ -64,8 +76,9 @@ class SubServerProc final : public net::TCPIPClass {
     // mode (a "/mode=" command switches the pool itself).
     void AttachSocket(int fd, int level, std::uint32_t mode);
     // Serves every request whose bytes the client has sent, without waiting for more: kWaiting
-    // when the connection is to wait for its client, kClosed when it was closed.
-    ConnectionFate ServeReady();
+    // when the connection is to wait for its client, kClosed when it was closed. seat is told
+    // before anything that may block.
+    ConnectionFate ServeReady(WorkerSeat& seat);
     // When a waiting connection gives up on its client: "KeepAlive" seconds (at least one)
     // after it began to wait, and again after the first bytes of a request came.
     Clock::time_point WaitDeadline() const { return deadline_; }
@@ -103,7 +116,10 @@ class SubServerProc final : public net::TCPIPClass {
     };
 
     // ---- service loop (subserverproc.cpp) ------------------------------------------------------
+    ConnectionFate ServeRequests();
     void Status(int column, std::string_view text);
+    // Tells the seat, while a worker serves the connection, that the next step may block.
+    void MayBlock();
     // How far the next request has come in.
     enum class RequestProgress { kComplete, kIncomplete, kFailed };
     // Starts waiting for the next request: the client has the "KeepAlive" time to send it.
@@ -130,6 +146,8 @@ class SubServerProc final : public net::TCPIPClass {
     void CloseConnection();
     bool ClientGone();
     [[nodiscard]] bool SendToClient(std::string_view bytes);
+    // What a plain connection's socket takes of bytes at once: their count, -1 when it failed.
+    long SendWithoutWaiting(std::string_view bytes);
     // Sends an answer the connection closes after: a failed send needs no handling of its own.
     void SendClosingAnswer(std::string_view bytes);
     bool PauseFor(long milliseconds);
@@ -168,6 +186,7 @@ class SubServerProc final : public net::TCPIPClass {
     bool HoldsHttpsObjects(const std::string& host, int port);
 
     int row_ = 0;
+    WorkerSeat* seat_ = nullptr;  // while a worker serves the connection
     ServerContext& context_;
     int level_ = 0;
     mutable std::optional<std::uint32_t> local_address_;  // network byte order, found on first use
