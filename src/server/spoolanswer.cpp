@@ -293,8 +293,7 @@ int SubServerProc::SendHeaderAndBody(int file, std::int64_t size, std::string he
     // The header and the first block leave in one send: no small segment waits for an ACK.
     long count = left > 0 ? next_block() : 0;
     if (count < 0) return kAnswerClose;
-    head.append(block, static_cast<std::size_t>(count));
-    if (!SendToClient(head)) return kAnswerClose;
+    if (!SendToClient(head, {block, static_cast<std::size_t>(count)})) return kAnswerClose;
     // A client that left is noticed before the next block; after the last one the wait for
     // the next request notices it.
     if (left > 0 && ClientGone()) return kAnswerClose;

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -371,22 +372,34 @@ bool SubServerProc::ClientGone() {
 // Most answers fit the socket's buffer at once; only a send that would wait for the client to
 // read lets other workers watch meanwhile. Inside an intercepted tunnel TLS writes whole
 // records, so there every send counts as one that may wait.
-bool SubServerProc::SendToClient(std::string_view bytes) {
+bool SubServerProc::SendToClient(std::string_view head, std::string_view body) {
     if (seat_ != nullptr && tunnel_origin_.empty() && !IsClosed()) {
-        const long sent = SendWithoutWaiting(bytes);
+        const long sent = SendWithoutWaiting(head, body);
         if (sent < 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(sent));
-        if (bytes.empty()) return true;
+        const std::size_t from_head = std::min(head.size(), static_cast<std::size_t>(sent));
+        head.remove_prefix(from_head);
+        body.remove_prefix(static_cast<std::size_t>(sent) - from_head);
+        if (head.empty() && body.empty()) return true;
     }
     MayBlock();
     net::ChannelCode code = net::ChannelCode::kOk;
-    return SendAll(bytes.data(), bytes.size(), code);
+    if (body.empty()) return SendAll(head.data(), head.size(), code);
+    // One buffer, so that no small segment (or TLS record) of its own waits for an ACK.
+    std::string joined(head);
+    joined.append(body);
+    return SendAll(joined.data(), joined.size(), code);
 }
 
-long SubServerProc::SendWithoutWaiting(std::string_view bytes) {
+long SubServerProc::SendWithoutWaiting(std::string_view head, std::string_view body) {
+    // sendmsg only reads the parts; iovec has no const form.
+    iovec parts[] = {{const_cast<char*>(head.data()), head.size()},
+                     {const_cast<char*>(body.data()), body.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = std::size(parts);
     ssize_t sent;
     do {
-        sent = ::send(Socket(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        sent = ::sendmsg(Socket(), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     if (sent < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
     return static_cast<long>(sent);

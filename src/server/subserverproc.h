@@ -145,9 +145,11 @@ class SubServerProc final : public net::TCPIPClass {
     [[nodiscard]] bool OriginReached(std::uint32_t request_mode, const std::string& host, int port);
     void CloseConnection();
     bool ClientGone();
-    [[nodiscard]] bool SendToClient(std::string_view bytes);
-    // What a plain connection's socket takes of bytes at once: their count, -1 when it failed.
-    long SendWithoutWaiting(std::string_view bytes);
+    // Sends head and then body (two parts spare the copy of a block behind its header).
+    [[nodiscard]] bool SendToClient(std::string_view head, std::string_view body = {});
+    // What a plain connection's socket takes of head and body at once: the count, -1 when it
+    // failed.
+    long SendWithoutWaiting(std::string_view head, std::string_view body);
     // Sends an answer the connection closes after: a failed send needs no handling of its own.
     void SendClosingAnswer(std::string_view bytes);
     bool PauseFor(long milliseconds);
