@@ -120,9 +120,12 @@ ConnectionFate SubServerProc::ServeRequests() {
         if (result < 1 || !request_.keep_alive) break;
         Status(kColumnState, "KeepAlive");
         Status(kColumnRequest, {});
-        // A browser that read the answer has often sent its next request by the time the
-        // worker looks: then it is served here, without a trip through the waiting room.
         BeginWait();
+        // Requests that came with this one are served at once. A browser sends its next one
+        // only after it read the answer, which it has seldom done yet: a look at the socket
+        // would nearly always find nothing, so the connection waits in the set right away.
+        // (TLS may hold bytes the set cannot see: there the worker looks.)
+        if (HeldBackBytes() == 0 && tunnel_origin_.empty()) return ConnectionFate::kWaiting;
     }
     CloseConnection();
     return ConnectionFate::kClosed;
