@@ -68,7 +68,8 @@ std::string SubServerProc::KeyOf(std::string_view url) const {
 }
 
 bool SubServerProc::TryCommands(std::uint32_t mode) {
-    const auto path = OwnPath(request_.target, context_.listen_port.load(), LocalAddress());
+    const auto path =
+        OwnPath(request_.target, context_.listen_port.load(), [this] { return LocalAddress(); });
     if (path) return AnswerCommand(*path);
     if (ModeBase(mode) != kModeLocal || !context_.settings.reload_page ||
         !IsBrowserReload(request_.header)) {
