@@ -64,7 +64,8 @@ std::string SubServerProc::OwnAddressText() const {
 std::string SubServerProc::KeyOf(std::string_view url) const {
     std::string text = net::PercentDecode(url);
     net::NormalizeUrl(text);
-    return text.substr(std::min(net::HostStart(text), text.size()));
+    text.erase(0, std::min(net::HostStart(text), text.size()));
+    return text;
 }
 
 bool SubServerProc::TryCommands(std::uint32_t mode) {
@@ -220,7 +221,7 @@ bool SubServerProc::StoredRecordExists(const std::string& key) {
     return context_.store.FindRecordByKey(key) != nullptr;
 }
 
-bool SubServerProc::ConditionalAnswer(const Lookup& lookup, bool is_get, int& result) {
+bool SubServerProc::ConditionalAnswer(Lookup& lookup, bool is_get, int& result) {
     store::headerlistex& store = context_.store;
     if (lookup.node != nullptr) {
         const std::time_t stored = lookup.record.modified;
@@ -231,7 +232,7 @@ bool SubServerProc::ConditionalAnswer(const Lookup& lookup, bool is_get, int& re
             result = kAnswerClose;
         } else {
             result = lookup.file ? SendHeaderAndBody(lookup.file.get(), lookup.size,
-                                                     lookup.record.head, is_get)
+                                                     std::move(lookup.record.head), is_get)
                                  : kAnswerClose;
         }
         return true;
@@ -281,7 +282,7 @@ const std::string& SubServerProc::ResolvedDataDirectory() {
 
 int SubServerProc::SendHeaderAndBody(int file, std::int64_t size, std::string head, bool is_get) {
     const bool keep = request_.keep_alive && size >= 1;
-    head.append(BodyLines(size, request_.keep_alive, !tunnel_origin_.empty()));
+    AppendBodyLines(head, size, request_.keep_alive, !tunnel_origin_.empty());
     char block[kSendBlock];
     // Never more than the announced length, even when the file grows meanwhile.
     std::int64_t left = is_get ? std::max<std::int64_t>(size, 0) : 0;

@@ -167,7 +167,8 @@ class SubServerProc final : public net::TCPIPClass {
     [[nodiscard]] long ReceiveFromClient(char* buffer, std::size_t capacity);
     std::string KeyOf(std::string_view url) const;
     [[nodiscard]] int AnswerFileWithoutRecord(const Lookup& lookup, bool is_get);
-    [[nodiscard]] bool ConditionalAnswer(const Lookup& lookup, bool is_get, int& result);
+    // The head of a stored object is handed over to its answer.
+    [[nodiscard]] bool ConditionalAnswer(Lookup& lookup, bool is_get, int& result);
     StoredRecord ReadStoredRecord(store::treelistnode* node);
     // Opens record's file for lookup, or leaves the node out when there is no file.
     void OpenStoredFile(store::treelistnode* node, Lookup& lookup);
