@@ -57,6 +57,8 @@ class ServerProc final {
         SlotState state = SlotState::kFree;
         std::uint32_t generation = 0;  // changes when a connection leaves: stale events miss
         bool registered = false;       // the connection's socket is in the epoll set
+        bool watched = false;          // ... and its bytes wake a worker
+        bool bytes_came = false;       // an edge while a worker served it
     };
     struct Worker final : WorkerSeat {
         explicit Worker(ServerProc& owner, int index) : pool(owner), row(index) {}

@@ -59,6 +59,7 @@ void SubServerProc::AttachSocket(int fd, int level, std::uint32_t mode) {
         AdoptSocket(fd);
     }
     SetTimeout(0);
+    drained_ = false;
     level_ = level;
     mode_ = mode;
     tunnel_origin_.clear();
@@ -123,9 +124,12 @@ ConnectionFate SubServerProc::ServeRequests() {
         BeginWait();
         // Requests that came with this one are served at once. A browser sends its next one
         // only after it read the answer, which it has seldom done yet: a look at the socket
-        // would nearly always find nothing, so the connection waits in the set right away.
-        // (TLS may hold bytes the set cannot see: there the worker looks.)
-        if (HeldBackBytes() == 0 && tunnel_origin_.empty()) return ConnectionFate::kWaiting;
+        // would nearly always find nothing, so the connection waits in the set right away
+        // when nothing is left unread. (TLS may hold bytes the set cannot see: there the
+        // worker looks.)
+        if (HeldBackBytes() == 0 && drained_ && tunnel_origin_.empty()) {
+            return ConnectionFate::kWaiting;
+        }
     }
     CloseConnection();
     return ConnectionFate::kClosed;
@@ -145,13 +149,20 @@ std::chrono::seconds SubServerProc::WaitTime() const {
 int SubServerProc::ReceiveAvailable() {
     const net::HttpMessageBuffer& buffer = request_reader_.Buffer();
     char block[net::kRawAreaSize];
-    const long count =
-        transport().Receive(Socket(), block, sizeof block - buffer.filled, /*dont_wait=*/true);
+    const long count = ReceiveWithoutWaiting(block, sizeof block - buffer.filled);
     if (count == -2) return 0;
     if (count == 0) return kReceiveClosed;
     if (count < 0) return kReceiveFailed;
     Unread(block, static_cast<std::size_t>(count));
     return 1;
+}
+
+// A receive that filled the buffer may have left bytes in the socket that no new edge of the
+// epoll set will report.
+long SubServerProc::ReceiveWithoutWaiting(char* buffer, std::size_t capacity) {
+    const long count = transport().Receive(Socket(), buffer, capacity, /*dont_wait=*/true);
+    drained_ = count == -2 || (count > 0 && static_cast<std::size_t>(count) < capacity);
+    return count;
 }
 
 std::size_t SubServerProc::BodyInArea() const {
@@ -175,7 +186,7 @@ SubServerProc::RequestProgress SubServerProc::ReadBodyInArea() {
             // Held-back bytes are handed over whole, without touching the socket.
             count = Receive(at, missing).count;
         } else {
-            count = transport().Receive(Socket(), at, missing, /*dont_wait=*/true);
+            count = ReceiveWithoutWaiting(at, missing);
             if (count == -2) return RequestProgress::kIncomplete;
             // A client that stopped sending has its request answered with what came; the
             // answer's own reads see the close.

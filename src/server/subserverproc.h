@@ -79,6 +79,9 @@ class SubServerProc final : public net::TCPIPClass {
     // when the connection is to wait for its client, kClosed when it was closed. seat is told
     // before anything that may block.
     ConnectionFate ServeReady(WorkerSeat& seat);
+    // The last look at the socket found every byte the client had sent: bytes there now came
+    // after it.
+    bool Drained() const { return drained_; }
     // When a waiting connection gives up on its client: "KeepAlive" seconds (at least one)
     // after it began to wait, and again after the first bytes of a request came.
     Clock::time_point WaitDeadline() const { return deadline_; }
@@ -129,6 +132,9 @@ class SubServerProc final : public net::TCPIPClass {
     // Hands the bytes the client has sent back to the channel without waiting: 1 some, 0 none
     // yet, -1 the client closed, -2 failed.
     int ReceiveAvailable();
+    // A receive of up to capacity bytes without waiting (Transport::Receive's results); notes
+    // whether it left the socket empty.
+    long ReceiveWithoutWaiting(char* buffer, std::size_t capacity);
     // The request's body bytes that must be there before it is served: the part that fits
     // the request area beside the header.
     std::size_t BodyInArea() const;
@@ -195,6 +201,7 @@ class SubServerProc final : public net::TCPIPClass {
     mutable std::optional<std::uint32_t> local_address_;  // network byte order, found on first use
     std::uint32_t mode_ = 0;                              // the connection's mode
     Clock::time_point deadline_;
+    bool drained_ = false;
     net::InvestHeaderClass request_reader_;
     ClientRequest request_;
     ProxyRelay proxy_relay_;

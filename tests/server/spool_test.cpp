@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "net/message_reader.h"
 #include "server/answers.h"
 #include "server_fixture.h"
 
@@ -172,6 +173,29 @@ TEST_F(LocalModeTest, PipelinedRequestsAreBothAnswered) {
     std::string got;
     EXPECT_TRUE(client.ReadAtLeast(got, 2 * (got.size() + 150)));
     EXPECT_EQ(got.find("<p>stored</p>HTTP/1.0 200 OK"), got.find("<p>stored</p>"));
+}
+
+// A request fills the request area to the byte, so the one behind it is still unread in the
+// socket when it is answered.
+TEST_F(LocalModeTest, RequestBehindOneThatFillsTheRequestAreaIsAnswered) {
+    Put("http://h/cgi?a=1", "CT:text/html\n", "result");
+    Start(kModeLocal);
+    std::string post =
+        "POST http://h/cgi HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nContent-Length: 3\r\n"
+        "X-Pad: ";
+    const std::string rest = "\r\n\r\na=1";
+    post.append(net::kRawAreaSize - post.size() - rest.size(), 'p').append(rest);
+    RawClient client(port_);
+    // A connection that already waited for a request once.
+    const std::string kept =
+        "GET http://h/page.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n";
+    std::string got;
+    ASSERT_TRUE(client.Send(kept));
+    ASSERT_TRUE(client.ReadAtLeast(got, 150));
+    ASSERT_TRUE(client.Send(post + "GET http://h/page.html HTTP/1.0\r\n\r\n"));
+    got += client.ReadAll();
+    EXPECT_NE(got.find("\r\n\r\nresult"), std::string::npos) << got;
+    EXPECT_NE(got.find("<p>stored</p>"), got.rfind("<p>stored</p>")) << got;
 }
 
 TEST_F(LocalModeTest, KeepAliveZeroClosesAfterEveryAnswer) {
