@@ -28,6 +28,9 @@ constexpr std::uint32_t kOneShotEvents = EPOLLIN | EPOLLONESHOT;
 // A connection stays watched, edge-triggered, between its requests: bytes arriving wake one
 // worker, and a kept connection is not watched anew (a system call) after each answer.
 constexpr std::uint32_t kConnectionEvents = EPOLLIN | EPOLLET;
+// A connection not watched while its worker may take long: a hang-up or error (always
+// reported) wakes a worker once, not on every wait.
+constexpr std::uint32_t kUnwatchedEvents = EPOLLONESHOT;
 // The listener stays watched, edge-triggered: each connection arriving wakes a worker of its
 // own, so that connections are accepted side by side as a blocking accept() would, and a worker
 // taking the event wakes no other for it (as a level-triggered one does).
@@ -155,7 +158,8 @@ void ServerProc::Unseat(Worker& worker) {
     Slot* slot = worker.serving;
     if (slot != nullptr && slot->watched) {
         const std::size_t index = static_cast<std::size_t>(slot - slots_.data());
-        Watch(slot->proc->Socket(), KeyOf(index, slot->generation), EPOLL_CTL_MOD, 0);
+        Watch(slot->proc->Socket(), KeyOf(index, slot->generation), EPOLL_CTL_MOD,
+              kUnwatchedEvents);
         slot->watched = false;
     }
 }
