@@ -118,6 +118,10 @@ std::string ThreeDigits(int status) {
     return text;
 }
 
+// What a stored object's head takes besides the record's values: the status line, the names of
+// the record's lines and the length and keep-alive lines (BodyLines) with their line ends.
+constexpr std::size_t kHeadLinesRoom = 160;
+
 void AppendLine(std::string& out, std::string_view name, std::string_view value) {
     if (value.empty()) return;
     out.append(name).append(value).append("\r\n");
@@ -179,7 +183,11 @@ std::string ProhibitedPage(std::string_view status) {
 }
 
 std::string StoredObjectHead(const StoredHeaderFields& fields) {
-    std::string out = "HTTP/1.0 ";
+    std::string out;
+    out.reserve(kHeadLinesRoom + fields.status.size() + fields.last_modified.size() +
+                fields.location.size() + fields.content_type.size() +
+                fields.content_encoding.size());
+    out.append("HTTP/1.0 ");
     if (fields.status.empty()) {
         out.append("200 OK\r\n");
     } else {
@@ -194,6 +202,11 @@ std::string StoredObjectHead(const StoredHeaderFields& fields) {
 
 std::string BodyLines(std::int64_t size, bool keep_alive, bool in_tunnel) {
     std::string out;
+    AppendBodyLines(out, size, keep_alive, in_tunnel);
+    return out;
+}
+
+void AppendBodyLines(std::string& out, std::int64_t size, bool keep_alive, bool in_tunnel) {
     // Without a length the body ends when the connection closes, so it cannot be kept.
     if (size >= 1) {
         out.append("Content-length: ").append(std::to_string(size)).append("\r\n");
@@ -202,7 +215,6 @@ std::string BodyLines(std::int64_t size, bool keep_alive, bool in_tunnel) {
             out.append(in_tunnel ? "Connection" : "Proxy-Connection").append(": Keep-Alive\r\n");
     }
     out.append("\r\n");
-    return out;
 }
 
 }  // namespace kelvra::server

@@ -38,11 +38,14 @@ struct StoredHeaderFields {
     std::string_view content_type;
     std::string_view content_encoding;
 };
-// The status line and the record's lines, without the length, keep-alive and blank lines.
+// The status line and the record's lines, without the length, keep-alive and blank lines (with
+// room for them).
 std::string StoredObjectHead(const StoredHeaderFields& fields);
 // "Content-length:" and, when asked for, "Proxy-Connection: Keep-Alive" ("Connection:" inside
 // an intercepted CONNECT; both only for a size of 1 or more: without a length the connection
 // must close), and the blank line.
 std::string BodyLines(std::int64_t size, bool keep_alive, bool in_tunnel = false);
+// The same lines appended to out.
+void AppendBodyLines(std::string& out, std::int64_t size, bool keep_alive, bool in_tunnel);
 
 }  // namespace kelvra::server

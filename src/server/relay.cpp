@@ -153,7 +153,7 @@ int ProxyRelay::Relay(std::uint32_t mode) {
     const bool spool_method =
         request_.kind >= net::kGetRequest && request_.kind <= net::kPostRequest;
     if (spool_method && ModeDataUse(mode) != 0 && !IsBrowserReload(request_.header)) {
-        const SubServerProc::Lookup lookup = client_.FindStoredObject();
+        SubServerProc::Lookup lookup = client_.FindStoredObject();
         if (lookup.node != nullptr) {
             if (mode & kUseSpoolAlways) {
                 int result = kAnswerClose;

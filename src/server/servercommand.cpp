@@ -108,13 +108,13 @@ bool HasZeroMaxAge(std::string_view value) {
 }  // namespace
 
 std::optional<std::string_view> OwnPath(std::string_view target, int listen_port,
-                                        std::uint32_t local_address) {
+                                        const std::function<std::uint32_t()>& local_address) {
     if (!util::StartsWithNoCase(target, kHttpScheme)) return target;
     std::string host;
     int port = net::GetHostAndPort(target, host);
     if (port == 0) port = net::kHttpPort;
     if (port != listen_port) return std::nullopt;
-    if (net::ResolveHost(host.c_str()) != local_address) return std::nullopt;
+    if (net::ResolveHost(host.c_str()) != local_address()) return std::nullopt;
     const std::string_view after_scheme = target.substr(kHttpScheme.size());
     const std::size_t slash = after_scheme.find('/');
     if (slash == std::string_view::npos) return std::string_view("/");

@@ -3,6 +3,7 @@
 // "/reload?", who may send them, and how a browser's reload is recognised.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,9 +18,9 @@ inline constexpr int kLevelCommands = 2;  // server commands allowed
 // The path of a target addressed to the server itself, or none for a proxy request: a target
 // without "http://" is its own path; an absolute one is the server's own when its port (80 when
 // none) is the listening port and its host resolves to the connection's local address (network
-// byte order).
+// byte order; asked only then, as finding it costs a system call).
 std::optional<std::string_view> OwnPath(std::string_view target, int listen_port,
-                                        std::uint32_t local_address);
+                                        const std::function<std::uint32_t()>& local_address);
 
 enum class CommandAnswer {
     kNone,      // no command: the request is answered normally

@@ -5,6 +5,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -22,8 +23,14 @@ constexpr std::uint64_t kListenerKey = ~std::uint64_t{0};
 constexpr std::uint64_t kSweepKey = kListenerKey - 1;
 constexpr std::uint64_t kEndingKey = kListenerKey - 2;
 
-// A ready connection or timer wakes one worker, and nobody else until it is watched again.
+// A ready timer wakes one worker, and nobody else until it is watched again.
 constexpr std::uint32_t kOneShotEvents = EPOLLIN | EPOLLONESHOT;
+// A connection stays watched, edge-triggered, between its requests: bytes arriving wake one
+// worker, and a kept connection is not watched anew (a system call) after each answer.
+constexpr std::uint32_t kConnectionEvents = EPOLLIN | EPOLLET;
+// A connection not watched while its worker may take long: a hang-up or error (always
+// reported) wakes a worker once, not on every wait.
+constexpr std::uint32_t kUnwatchedEvents = EPOLLONESHOT;
 // The listener stays watched, edge-triggered: each connection arriving wakes a worker of its
 // own, so that connections are accepted side by side as a blocking accept() would, and a worker
 // taking the event wakes no other for it (as a level-triggered one does).
@@ -59,10 +66,9 @@ ServerProc::ServerProc(ServerContext& context)
     Watch(ending_.get(), kEndingKey, EPOLL_CTL_ADD, EPOLLIN);
     const int count = WorkerCount(context_.settings.threads);
     slots_.resize(static_cast<std::size_t>(count + kMaxWaitingConnections));
-    for (int row = 0; row < count; ++row) {
-        workers_.push_back(std::make_unique<Worker>());
-        workers_.back()->row = row;
-    }
+    const int processors = static_cast<int>(std::thread::hardware_concurrency());
+    seats_ = std::clamp(processors, 1, count);
+    for (int row = 0; row < count; ++row) workers_.push_back(std::make_unique<Worker>(*this, row));
     for (auto& worker : workers_) {
         Worker& w = *worker;
         w.thread = std::thread([this, &w] { Run(w); });
@@ -74,6 +80,7 @@ ServerProc::~ServerProc() {
     {
         std::lock_guard lock(mutex_);
         ending_pool_ = true;
+        seat_free_.notify_all();
         for (auto& worker : workers_) {
             if (worker->serving != nullptr) worker->serving->proc->Abort();
         }
@@ -108,7 +115,7 @@ bool ServerProc::Serve(net::TCPIPServer* listener) {
 }
 
 void ServerProc::Run(Worker& worker) {
-    while (true) {
+    while (TakeSeat(worker)) {
         epoll_event event{};
         const int ready = ::epoll_wait(poller_.get(), &event, 1, -1);
         if (ready < 0 && errno != EINTR) return;
@@ -122,11 +129,38 @@ void ServerProc::Run(Worker& worker) {
         SubServerProc& proc = *slot->proc;
         proc.SetRow(worker.row);
         context_.monitor.StatusText(worker.row, kColumnState, "BeginThread");
-        const ConnectionFate fate = proc.ServeReady();
+        const ConnectionFate fate = proc.ServeReady(worker);
         context_.monitor.StatusText(worker.row, kColumnState, "EndThread");
         lock.lock();
         worker.serving = nullptr;
         Settle(*slot, fate);
+    }
+}
+
+bool ServerProc::TakeSeat(Worker& worker) {
+    if (worker.seated) return true;
+    std::unique_lock lock(mutex_);
+    seat_free_.wait(lock, [this] { return ending_pool_ || seated_ < seats_; });
+    if (ending_pool_) return false;
+    ++seated_;
+    worker.seated = true;
+    return true;
+}
+
+// The connection is no longer watched while its worker may take long: the client's bytes (a
+// tunnel's, say) would otherwise wake a watching worker for nothing each time.
+void ServerProc::Unseat(Worker& worker) {
+    if (!worker.seated) return;
+    worker.seated = false;
+    std::lock_guard lock(mutex_);
+    --seated_;
+    seat_free_.notify_one();
+    Slot* slot = worker.serving;
+    if (slot != nullptr && slot->watched) {
+        const std::size_t index = static_cast<std::size_t>(slot - slots_.data());
+        Watch(slot->proc->Socket(), KeyOf(index, slot->generation), EPOLL_CTL_MOD,
+              kUnwatchedEvents);
+        slot->watched = false;
     }
 }
 
@@ -202,7 +236,13 @@ ServerProc::Slot* ServerProc::TakeWaiting(std::uint64_t key) {
     if (index >= slots_.size()) return nullptr;
     Slot& slot = slots_[index];
     // The connection the event was for may have been closed (and the slot reused) meanwhile.
-    if (slot.state != SlotState::kWaiting || KeyOf(index, slot.generation) != key) return nullptr;
+    if (KeyOf(index, slot.generation) != key) return nullptr;
+    if (slot.state == SlotState::kServed) {
+        // Its worker may have looked before these bytes came: it must not wait on this edge.
+        slot.bytes_came = true;
+        return nullptr;
+    }
+    if (slot.state != SlotState::kWaiting) return nullptr;
     slot.state = SlotState::kServed;
     --waiting_;
     return &slot;
@@ -235,12 +275,18 @@ void ServerProc::Park(Slot& slot) {
         SetTimer(sweep_timer_.get(), kSweepPeriodNs);
         sweeping_ = true;
     }
+    slot.state = SlotState::kWaiting;
+    ++waiting_;
+    // Still watched, no edge went by while it was served and nothing is left unread: the next
+    // bytes wake a worker.
+    if (slot.watched && !slot.bytes_came && slot.proc->Drained()) return;
+    // Watched anew, which reports bytes that are there already.
     const std::size_t index = static_cast<std::size_t>(&slot - slots_.data());
     const int operation = slot.registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
     slot.registered = true;
-    slot.state = SlotState::kWaiting;
-    ++waiting_;
-    if (!Watch(slot.proc->Socket(), KeyOf(index, slot.generation), operation, kOneShotEvents)) {
+    slot.watched = true;
+    slot.bytes_came = false;
+    if (!Watch(slot.proc->Socket(), KeyOf(index, slot.generation), operation, kConnectionEvents)) {
         CloseWaiting(slot);
     }
 }
@@ -255,6 +301,8 @@ void ServerProc::CloseWaiting(Slot& slot) {
 void ServerProc::Release(Slot& slot) {
     slot.state = SlotState::kFree;
     slot.registered = false;
+    slot.watched = false;
+    slot.bytes_came = false;
     ++slot.generation;
 }
 

@@ -5,6 +5,12 @@
 // request passes from one thread to another. A connection whose request is not all there yet
 // (a slow client, or a kept one between its requests) waits in the set and holds no worker, so
 // slow or idle clients cannot keep other requests from being answered.
+//
+// Only as many workers as there are processors wait on the set at once (they hold its seats);
+// the others stand by. A worker finishing a request then often finds the next ready one without
+// sleeping, and a ready socket does not wake a sleeping thread for every request. A worker gives
+// up its seat to one standing by before anything that may block, so that Threads connections
+// can still be served at once while they wait for origins or clients.
 
 #include <condition_variable>
 #include <cstdint>
@@ -51,14 +57,23 @@ class ServerProc final {
         SlotState state = SlotState::kFree;
         std::uint32_t generation = 0;  // changes when a connection leaves: stale events miss
         bool registered = false;       // the connection's socket is in the epoll set
+        bool watched = false;          // ... and its bytes wake a worker
+        bool bytes_came = false;       // an edge while a worker served it
     };
-    struct Worker {
+    struct Worker final : WorkerSeat {
+        explicit Worker(ServerProc& owner, int index) : pool(owner), row(index) {}
+        void LetOthersWatch() override { pool.Unseat(*this); }
+        ServerProc& pool;
         int row = 0;
+        bool seated = false;      // only the worker's own thread touches it
         Slot* serving = nullptr;  // guarded by mutex_
         std::thread thread;
     };
 
     void Run(Worker& worker);
+    // Waits for a free seat unless worker holds one; false when the pool ends.
+    bool TakeSeat(Worker& worker);
+    void Unseat(Worker& worker);
     // What a ready event asks for: the slot to serve, or nullptr. mutex_ held (released while
     // a connection is accepted).
     Slot* Dispatch(std::uint64_t key, Worker& worker, std::unique_lock<std::mutex>& lock);
@@ -84,7 +99,10 @@ class ServerProc final {
     bool ending_pool_ = false;
     bool sweeping_ = false;  // the sweep timer runs
     int waiting_ = 0;
-    std::condition_variable accepted_;  // accepting_ reached 0
+    int seats_ = 1;                      // workers that may watch the set at once
+    int seated_ = 0;                     // workers holding a seat
+    std::condition_variable seat_free_;  // seated_ fell below seats_, or the pool ends
+    std::condition_variable accepted_;   // accepting_ reached 0
     std::vector<Slot> slots_;
     std::vector<std::unique_ptr<Worker>> workers_;
 };

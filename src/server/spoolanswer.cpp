@@ -64,11 +64,13 @@ std::string SubServerProc::OwnAddressText() const {
 std::string SubServerProc::KeyOf(std::string_view url) const {
     std::string text = net::PercentDecode(url);
     net::NormalizeUrl(text);
-    return text.substr(std::min(net::HostStart(text), text.size()));
+    text.erase(0, std::min(net::HostStart(text), text.size()));
+    return text;
 }
 
 bool SubServerProc::TryCommands(std::uint32_t mode) {
-    const auto path = OwnPath(request_.target, context_.listen_port.load(), LocalAddress());
+    const auto path =
+        OwnPath(request_.target, context_.listen_port.load(), [this] { return LocalAddress(); });
     if (path) return AnswerCommand(*path);
     if (ModeBase(mode) != kModeLocal || !context_.settings.reload_page ||
         !IsBrowserReload(request_.header)) {
@@ -108,6 +110,7 @@ bool SubServerProc::AnswerCommand(std::string_view path) {
 }
 
 long SubServerProc::ReceiveFromClient(char* buffer, std::size_t capacity) {
+    MayBlock();
     const long wait_us = std::max(1, context_.settings.get_timeout) * 1000000L;
     if (Peek(wait_us) != 1) return 0;
     return Receive(buffer, capacity).count;
@@ -170,8 +173,36 @@ SubServerProc::Lookup SubServerProc::FindStoredObject() {
     if (node == nullptr && !key.empty() && key.back() == '/') {
         node = store.FindRecordByKey(key + store.RootFileName());
     }
-    if (node != nullptr && store.LocalFileExists(node)) lookup.node = node;
+    if (node != nullptr) OpenStoredFile(node, lookup);
     return lookup;
+}
+
+// The file is opened here rather than looked at: one open answers both whether the object is
+// stored and what to send. A file that exists but is refused keeps its node, so the request
+// is refused rather than answered as not stored.
+void SubServerProc::OpenStoredFile(store::treelistnode* node, Lookup& lookup) {
+    StoredRecord record = ReadStoredRecord(node);
+    if (record.path.size() >= store::kMaxDataPath) return;
+    lookup.file = platform::UniqueFd(
+        OpenInsideDataDirectory(ResolvedDataDirectory(), record.path, &lookup.size));
+    if (!lookup.file && ::access(record.path.c_str(), F_OK) != 0) return;
+    lookup.node = node;
+    lookup.record = std::move(record);
+}
+
+// One lock for every field, so the answer's lines come from one version of the record.
+SubServerProc::StoredRecord SubServerProc::ReadStoredRecord(store::treelistnode* node) {
+    store::headerlistex& store = context_.store;
+    util::MutexLock lock(store.Mutex());
+    StoredRecord record;
+    std::string type;
+    store.GetNodeContentType(node, type);
+    record.head =
+        StoredObjectHead({store.NodeField(node, "XR:"), store.NodeField(node, "LM:"),
+                          store.NodeField(node, "LO:"), type, store.NodeField(node, "CE:")});
+    record.modified = store.GetNodeModifiedTime(node);
+    store.GetNodeLocalPath(node, record.path);
+    return record;
 }
 
 // The store keeps http and https objects of a host under one key and does not yet say which
@@ -190,17 +221,19 @@ bool SubServerProc::StoredRecordExists(const std::string& key) {
     return context_.store.FindRecordByKey(key) != nullptr;
 }
 
-bool SubServerProc::ConditionalAnswer(const Lookup& lookup, bool is_get, int& result) {
+bool SubServerProc::ConditionalAnswer(Lookup& lookup, bool is_get, int& result) {
     store::headerlistex& store = context_.store;
     if (lookup.node != nullptr) {
-        const std::time_t stored = store.GetNodeModifiedTime(lookup.node);
+        const std::time_t stored = lookup.record.modified;
         const std::time_t asked = RequestDate(request_.header);
         // A record without a date cannot confirm anything, so the object is sent.
         if (stored > 0 && asked >= stored) {
             SendClosingAnswer(NotModifiedPage(FormatTime(stored)));
             result = kAnswerClose;
         } else {
-            result = SendStoredObject(lookup.node, is_get);
+            result = lookup.file ? SendHeaderAndBody(lookup.file.get(), lookup.size,
+                                                     std::move(lookup.record.head), is_get)
+                                 : kAnswerClose;
         }
         return true;
     }
@@ -215,20 +248,14 @@ bool SubServerProc::ConditionalAnswer(const Lookup& lookup, bool is_get, int& re
     return false;
 }
 
+// The relay's answer from a record after the origin was asked: read and opened anew, as the
+// origin's answer may have replaced both.
 int SubServerProc::SendStoredObject(store::treelistnode* node, bool is_get) {
-    store::headerlistex& store = context_.store;
-    std::string status, modified, location, type, encoding, path;
-    store.GetNodeField(node, "XR:", status);
-    store.GetNodeField(node, "LM:", modified);
-    store.GetNodeField(node, "LO:", location);
-    store.GetNodeContentType(node, type);
-    store.GetNodeField(node, "CE:", encoding);
-    store.GetNodeLocalPath(node, path);
+    StoredRecord record = ReadStoredRecord(node);
     std::int64_t size = 0;
-    platform::UniqueFd file(OpenInsideDataDirectory(ResolvedDataDirectory(), path, &size));
+    platform::UniqueFd file(OpenInsideDataDirectory(ResolvedDataDirectory(), record.path, &size));
     if (!file) return kAnswerClose;
-    return SendHeaderAndBody(
-        file.get(), size, StoredObjectHead({status, modified, location, type, encoding}), is_get);
+    return SendHeaderAndBody(file.get(), size, std::move(record.head), is_get);
 }
 
 int SubServerProc::SendFileWithoutRecord(const std::string& full, bool is_get) {
@@ -255,7 +282,7 @@ const std::string& SubServerProc::ResolvedDataDirectory() {
 
 int SubServerProc::SendHeaderAndBody(int file, std::int64_t size, std::string head, bool is_get) {
     const bool keep = request_.keep_alive && size >= 1;
-    head.append(BodyLines(size, request_.keep_alive, !tunnel_origin_.empty()));
+    AppendBodyLines(head, size, request_.keep_alive, !tunnel_origin_.empty());
     char block[kSendBlock];
     // Never more than the announced length, even when the file grows meanwhile.
     std::int64_t left = is_get ? std::max<std::int64_t>(size, 0) : 0;
@@ -268,8 +295,7 @@ int SubServerProc::SendHeaderAndBody(int file, std::int64_t size, std::string he
     // The header and the first block leave in one send: no small segment waits for an ACK.
     long count = left > 0 ? next_block() : 0;
     if (count < 0) return kAnswerClose;
-    head.append(block, static_cast<std::size_t>(count));
-    if (!SendToClient(head)) return kAnswerClose;
+    if (!SendToClient(head, {block, static_cast<std::size_t>(count)})) return kAnswerClose;
     // A client that left is noticed before the next block; after the last one the wait for
     // the next request notices it.
     if (left > 0 && ClientGone()) return kAnswerClose;

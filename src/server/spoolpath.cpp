@@ -85,11 +85,13 @@ std::optional<int> OpenWithoutLinks(const std::string& path) {
 }
 
 // real (resolved) names a servable path below the resolved root.
-bool ResolvedInside(std::string root, const std::string& real) {
+bool ResolvedInside(std::string_view root, std::string_view real) {
     if (root.empty() || real.empty()) return false;
-    if (root.back() != '/') root.push_back('/');
-    if (real.size() <= root.size() || real.compare(0, root.size(), root) != 0) return false;
-    return !IsProtectedPath(std::string_view(real).substr(root.size()));
+    if (root.back() == '/') root.remove_suffix(1);
+    if (real.size() <= root.size() + 1 || !real.starts_with(root) || real[root.size()] != '/') {
+        return false;
+    }
+    return !IsProtectedPath(real.substr(root.size() + 1));
 }
 
 }  // namespace
@@ -153,8 +155,12 @@ int OpenInsideDataDirectory(const std::string& resolved_root, const std::string&
     const int fd = unlinked ? *unlinked : ::open(full.c_str(), kOpenFlags);
     if (fd < 0) return -1;
     struct stat info {};
-    std::string real = unlinked ? full : DescriptorPath(fd);
-    if (real.empty()) real = RealPath(full);
+    std::string resolved;
+    if (!unlinked) {
+        resolved = DescriptorPath(fd);
+        if (resolved.empty()) resolved = RealPath(full);
+    }
+    const std::string& real = unlinked ? full : resolved;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !ResolvedInside(resolved_root, real)) {
         ::close(fd);
         return -1;

@@ -4,8 +4,10 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 #include "net/result_codes.h"
@@ -57,6 +59,7 @@ void SubServerProc::AttachSocket(int fd, int level, std::uint32_t mode) {
         AdoptSocket(fd);
     }
     SetTimeout(0);
+    drained_ = false;
     level_ = level;
     mode_ = mode;
     tunnel_origin_.clear();
@@ -87,7 +90,18 @@ void SubServerProc::Status(int column, std::string_view text) {
     context_.monitor.StatusText(row_, column, text);
 }
 
-ConnectionFate SubServerProc::ServeReady() {
+void SubServerProc::MayBlock() {
+    if (seat_ != nullptr) seat_->LetOthersWatch();
+}
+
+ConnectionFate SubServerProc::ServeReady(WorkerSeat& seat) {
+    seat_ = &seat;
+    const ConnectionFate fate = ServeRequests();
+    seat_ = nullptr;
+    return fate;
+}
+
+ConnectionFate SubServerProc::ServeRequests() {
     while (true) {
         const RequestProgress progress = ReadRequest();
         if (progress == RequestProgress::kIncomplete) {
@@ -107,9 +121,15 @@ ConnectionFate SubServerProc::ServeReady() {
         if (result < 1 || !request_.keep_alive) break;
         Status(kColumnState, "KeepAlive");
         Status(kColumnRequest, {});
-        // A browser that read the answer has often sent its next request by the time the
-        // worker looks: then it is served here, without a trip through the waiting room.
         BeginWait();
+        // Requests that came with this one are served at once. A browser sends its next one
+        // only after it read the answer, which it has seldom done yet: a look at the socket
+        // would nearly always find nothing, so the connection waits in the set right away
+        // when nothing is left unread. (TLS may hold bytes the set cannot see: there the
+        // worker looks.)
+        if (HeldBackBytes() == 0 && drained_ && tunnel_origin_.empty()) {
+            return ConnectionFate::kWaiting;
+        }
     }
     CloseConnection();
     return ConnectionFate::kClosed;
@@ -129,13 +149,20 @@ std::chrono::seconds SubServerProc::WaitTime() const {
 int SubServerProc::ReceiveAvailable() {
     const net::HttpMessageBuffer& buffer = request_reader_.Buffer();
     char block[net::kRawAreaSize];
-    const long count =
-        transport().Receive(Socket(), block, sizeof block - buffer.filled, /*dont_wait=*/true);
+    const long count = ReceiveWithoutWaiting(block, sizeof block - buffer.filled);
     if (count == -2) return 0;
     if (count == 0) return kReceiveClosed;
     if (count < 0) return kReceiveFailed;
     Unread(block, static_cast<std::size_t>(count));
     return 1;
+}
+
+// A receive that filled the buffer may have left bytes in the socket that no new edge of the
+// epoll set will report.
+long SubServerProc::ReceiveWithoutWaiting(char* buffer, std::size_t capacity) {
+    const long count = transport().Receive(Socket(), buffer, capacity, /*dont_wait=*/true);
+    drained_ = count == -2 || (count > 0 && static_cast<std::size_t>(count) < capacity);
+    return count;
 }
 
 std::size_t SubServerProc::BodyInArea() const {
@@ -159,7 +186,7 @@ SubServerProc::RequestProgress SubServerProc::ReadBodyInArea() {
             // Held-back bytes are handed over whole, without touching the socket.
             count = Receive(at, missing).count;
         } else {
-            count = transport().Receive(Socket(), at, missing, /*dont_wait=*/true);
+            count = ReceiveWithoutWaiting(at, missing);
             if (count == -2) return RequestProgress::kIncomplete;
             // A client that stopped sending has its request answered with what came; the
             // answer's own reads see the close.
@@ -255,16 +282,19 @@ int SubServerProc::AnswerRequest(std::uint32_t request_mode) {
                 TryCommands(request_mode)) {
                 return kAnswerClose;
             }
-            return local ? AnswerFromSpool(request_.kind == net::kGetRequest)
-                         : proxy_relay_.Relay(request_mode);
+            if (local) return AnswerFromSpool(request_.kind == net::kGetRequest);
+            break;
         case net::kPostRequest:
-            return local ? AnswerFromSpool(true) : proxy_relay_.Relay(request_mode);
+            if (local) return AnswerFromSpool(true);
+            break;
         case net::kOtherRequest:
             if (IsConnect(request_)) return Intercept(request_mode);
-            return proxy_relay_.Relay(request_mode);
+            break;
         default:
             return kAnswerClose;
     }
+    MayBlock();
+    return proxy_relay_.Relay(request_mode);
 }
 
 bool SubServerProc::Intercepts(std::uint32_t request_mode, const std::string& host, int port) {
@@ -302,6 +332,8 @@ bool SubServerProc::OriginReached(std::uint32_t request_mode, const std::string&
 // The browser waits for the answer to its CONNECT before it starts TLS; bytes already behind
 // the request are no TLS hello of ours to answer, so such a connection is closed.
 int SubServerProc::Intercept(std::uint32_t request_mode) {
+    // The origin, the first use of the local authority and the handshake may all take long.
+    MayBlock();
     if (!tunnel_origin_.empty()) {
         // A tunnel inside the tunnel has no origin to speak for.
         SendClosingAnswer(ProhibitedPage("403"));
@@ -351,9 +383,40 @@ bool SubServerProc::ClientGone() {
     return transport().Peek(Socket()) < 0;
 }
 
-bool SubServerProc::SendToClient(std::string_view bytes) {
+// Most answers fit the socket's buffer at once; only a send that would wait for the client to
+// read lets other workers watch meanwhile. Inside an intercepted tunnel TLS writes whole
+// records, so there every send counts as one that may wait.
+bool SubServerProc::SendToClient(std::string_view head, std::string_view body) {
+    if (seat_ != nullptr && tunnel_origin_.empty() && !IsClosed()) {
+        const long sent = SendWithoutWaiting(head, body);
+        if (sent < 0) return false;
+        const std::size_t from_head = std::min(head.size(), static_cast<std::size_t>(sent));
+        head.remove_prefix(from_head);
+        body.remove_prefix(static_cast<std::size_t>(sent) - from_head);
+        if (head.empty() && body.empty()) return true;
+    }
+    MayBlock();
     net::ChannelCode code = net::ChannelCode::kOk;
-    return SendAll(bytes.data(), bytes.size(), code);
+    if (body.empty()) return SendAll(head.data(), head.size(), code);
+    // One buffer, so that no small segment (or TLS record) of its own waits for an ACK.
+    std::string joined(head);
+    joined.append(body);
+    return SendAll(joined.data(), joined.size(), code);
+}
+
+long SubServerProc::SendWithoutWaiting(std::string_view head, std::string_view body) {
+    // sendmsg only reads the parts; iovec has no const form.
+    iovec parts[] = {{const_cast<char*>(head.data()), head.size()},
+                     {const_cast<char*>(body.data()), body.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = std::size(parts);
+    ssize_t sent;
+    do {
+        sent = ::sendmsg(Socket(), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    return static_cast<long>(sent);
 }
 
 void SubServerProc::SendClosingAnswer(std::string_view bytes) {
@@ -362,6 +425,7 @@ void SubServerProc::SendClosingAnswer(std::string_view bytes) {
 
 // Sleeps, but an Abort wakes it: false then.
 bool SubServerProc::PauseFor(long milliseconds) {
+    MayBlock();
     std::unique_lock lock(abort_mutex_);
     return !abort_cv_.wait_for(lock, std::chrono::milliseconds(milliseconds),
                                [this] { return aborting_; });

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "net/local_authority.h"
 #include "net/message_reader.h"
 #include "net/tcpip.h"
+#include "platform/ownedfile.h"
 #include "server/prohibitlist.h"
 #include "server/relay.h"
 #include "server/servermonitor.h"
@@ -50,6 +52,18 @@ enum class ConnectionFate {
     kClosed,
 };
 
+// The pool's side of the worker serving a connection.
+class WorkerSeat {
+  public:
+    // Before a step that may hold the worker for long (the origin, a tunnel, a TLS handshake, a
+    // client slow to send or to read, a pause): another worker watches for ready connections
+    // meanwhile. Once given up, later calls do nothing.
+    virtual void LetOthersWatch() = 0;
+
+  protected:
+    ~WorkerSeat() = default;
+};
+
 // One browser connection. A worker serves it while whole requests are there; while it waits for
 // the client it holds no worker, and any worker may take it up again.
 class SubServerProc final : public net::TCPIPClass {
@@ -62,8 +76,12 @@ class SubServerProc final : public net::TCPIPClass {
     // mode (a "/mode=" command switches the pool itself).
     void AttachSocket(int fd, int level, std::uint32_t mode);
     // Serves every request whose bytes the client has sent, without waiting for more: kWaiting
-    // when the connection is to wait for its client, kClosed when it was closed.
-    ConnectionFate ServeReady();
+    // when the connection is to wait for its client, kClosed when it was closed. seat is told
+    // before anything that may block.
+    ConnectionFate ServeReady(WorkerSeat& seat);
+    // The last look at the socket found every byte the client had sent: bytes there now came
+    // after it.
+    bool Drained() const { return drained_; }
     // When a waiting connection gives up on its client: "KeepAlive" seconds (at least one)
     // after it began to wait, and again after the first bytes of a request came.
     Clock::time_point WaitDeadline() const { return deadline_; }
@@ -80,9 +98,20 @@ class SubServerProc final : public net::TCPIPClass {
     // The relay answers through the connection's own steps (status, client I/O, spool lookups).
     friend class ProxyRelay;
 
+    // What the answer of a stored object takes from its record.
+    struct StoredRecord {
+        std::string head;  // status line and record lines (StoredObjectHead)
+        std::time_t modified = 0;
+        std::string path;  // the local file
+    };
     // Where a request's object lives in the spool.
     struct Lookup {
-        store::treelistnode* node = nullptr;
+        store::treelistnode* node = nullptr;  // a record whose file exists
+        StoredRecord record;                  // node's
+        // node's file, opened once for the answer: none when it lies outside the data
+        // directory (or cannot be read), and the object is refused.
+        platform::UniqueFd file;
+        std::int64_t size = 0;
         std::string h;             // host-start form of the URL (with form data for a POST)
         std::string url;           // the target (with form data for a POST)
         bool body_unread = false;  // the browser's body did not fit: no object
@@ -90,7 +119,10 @@ class SubServerProc final : public net::TCPIPClass {
     };
 
     // ---- service loop (subserverproc.cpp) ------------------------------------------------------
+    ConnectionFate ServeRequests();
     void Status(int column, std::string_view text);
+    // Tells the seat, while a worker serves the connection, that the next step may block.
+    void MayBlock();
     // How far the next request has come in.
     enum class RequestProgress { kComplete, kIncomplete, kFailed };
     // Starts waiting for the next request: the client has the "KeepAlive" time to send it.
@@ -100,6 +132,9 @@ class SubServerProc final : public net::TCPIPClass {
     // Hands the bytes the client has sent back to the channel without waiting: 1 some, 0 none
     // yet, -1 the client closed, -2 failed.
     int ReceiveAvailable();
+    // A receive of up to capacity bytes without waiting (Transport::Receive's results); notes
+    // whether it left the socket empty.
+    long ReceiveWithoutWaiting(char* buffer, std::size_t capacity);
     // The request's body bytes that must be there before it is served: the part that fits
     // the request area beside the header.
     std::size_t BodyInArea() const;
@@ -116,7 +151,11 @@ class SubServerProc final : public net::TCPIPClass {
     [[nodiscard]] bool OriginReached(std::uint32_t request_mode, const std::string& host, int port);
     void CloseConnection();
     bool ClientGone();
-    [[nodiscard]] bool SendToClient(std::string_view bytes);
+    // Sends head and then body (two parts spare the copy of a block behind its header).
+    [[nodiscard]] bool SendToClient(std::string_view head, std::string_view body = {});
+    // What a plain connection's socket takes of head and body at once: the count, -1 when it
+    // failed.
+    long SendWithoutWaiting(std::string_view head, std::string_view body);
     // Sends an answer the connection closes after: a failed send needs no handling of its own.
     void SendClosingAnswer(std::string_view bytes);
     bool PauseFor(long milliseconds);
@@ -134,7 +173,11 @@ class SubServerProc final : public net::TCPIPClass {
     [[nodiscard]] long ReceiveFromClient(char* buffer, std::size_t capacity);
     std::string KeyOf(std::string_view url) const;
     [[nodiscard]] int AnswerFileWithoutRecord(const Lookup& lookup, bool is_get);
-    [[nodiscard]] bool ConditionalAnswer(const Lookup& lookup, bool is_get, int& result);
+    // The head of a stored object is handed over to its answer.
+    [[nodiscard]] bool ConditionalAnswer(Lookup& lookup, bool is_get, int& result);
+    StoredRecord ReadStoredRecord(store::treelistnode* node);
+    // Opens record's file for lookup, or leaves the node out when there is no file.
+    void OpenStoredFile(store::treelistnode* node, Lookup& lookup);
     [[nodiscard]] int SendStoredObject(store::treelistnode* node, bool is_get);
     // 0 when the file cannot be read (nothing was sent).
     [[nodiscard]] int SendFileWithoutRecord(const std::string& full, bool is_get);
@@ -152,11 +195,13 @@ class SubServerProc final : public net::TCPIPClass {
     bool HoldsHttpsObjects(const std::string& host, int port);
 
     int row_ = 0;
+    WorkerSeat* seat_ = nullptr;  // while a worker serves the connection
     ServerContext& context_;
     int level_ = 0;
     mutable std::optional<std::uint32_t> local_address_;  // network byte order, found on first use
     std::uint32_t mode_ = 0;                              // the connection's mode
     Clock::time_point deadline_;
+    bool drained_ = false;
     net::InvestHeaderClass request_reader_;
     ClientRequest request_;
     ProxyRelay proxy_relay_;

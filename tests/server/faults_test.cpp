@@ -79,6 +79,27 @@ TEST_F(FaultsTest, AllWorkersBusyMakesNewConnectionsWaitInTheBacklog) {
     EXPECT_NE(waiting.ReadAll().find("fine"), std::string::npos);
 }
 
+// Workers waiting for an origin or for a client that does not read keep no other connection
+// from being answered as long as one of the Threads is left, however few processors there are.
+TEST_F(FaultsTest, WorkersBlockedInSlowStepsLeaveTheLastOneServing) {
+    settings_.threads = 5;
+    settings_.get_timeout = 30;
+    // Far more than the socket buffers of both ends hold.
+    Put("http://h/huge.bin", "CT:application/octet-stream\n", std::string(32 << 20, 'x'));
+    test::TestOrigin origin({test::Reply().Hold(), test::Reply().Hold()});
+    Start(kModeProxy | kUseSpoolAlways);
+    RawClient a(port_), b(port_), reader(port_), other_reader(port_);
+    ASSERT_TRUE(a.Send("GET " + origin.Url("/a") + " HTTP/1.0\r\n\r\n"));
+    ASSERT_TRUE(b.Send("GET " + origin.Url("/b") + " HTTP/1.0\r\n\r\n"));
+    ASSERT_TRUE(origin.WaitForRequests(2));
+    for (RawClient* client : {&reader, &other_reader}) {
+        std::string start;
+        ASSERT_TRUE(client->Send("GET http://h/huge.bin HTTP/1.0\r\n\r\n"));
+        ASSERT_TRUE(client->ReadAtLeast(start, 10));
+    }
+    EXPECT_TRUE(Works());
+}
+
 // Ten clients that send nothing, or stop halfway, against four workers: none holds a worker, so
 // a normal request is answered at once, and each of them is answered once its request is whole.
 TEST_F(FaultsTest, SlowAndIdleClientsHoldNoWorker) {

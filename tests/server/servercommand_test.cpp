@@ -10,7 +10,7 @@
 namespace kelvra::server {
 namespace {
 
-const std::uint32_t kLoopback = ::inet_addr("127.0.0.1");
+const auto kLoopback = [] { return ::inet_addr("127.0.0.1"); };
 
 TEST(OwnPathTest, DirectAndOwnAbsoluteTargetsAreTheServers) {
     EXPECT_EQ(OwnPath("/mode=*1", 8080, kLoopback), "/mode=*1");

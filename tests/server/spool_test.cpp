@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "net/message_reader.h"
 #include "server/answers.h"
 #include "server_fixture.h"
 
@@ -118,6 +121,30 @@ TEST_F(LocalModeTest, FilesWithoutRecordAndDirectories) {
     EXPECT_EQ(Ask("GET http://loose HTTP/1.0\r\n\r\n"), RedirectPage("http://loose/"));
 }
 
+// A record without its file is not stored; one whose file is not a plain file inside the data
+// directory is refused without an answer.
+TEST_F(LocalModeTest, RecordsWhoseFileIsGoneOrLeadsOutside) {
+    kelvra::testing::TempDir outside;
+    WriteFileText(outside.Path("secret.txt"), "SECRET");
+    Put("http://h/gone.html", "CT:text/html\n", "gone");
+    std::filesystem::remove(dir_.Path("h/gone.html"));
+    Put("http://h/link.html", "CT:text/html\n", "");
+    std::filesystem::remove(dir_.Path("h/link.html"));
+    std::filesystem::create_symlink(outside.Path("secret.txt"), dir_.Path("h/link.html"));
+    Put("http://h/folder.html", "CT:text/html\n", "");
+    std::filesystem::remove(dir_.Path("h/folder.html"));
+    std::filesystem::create_directories(dir_.Path("h/folder.html"));
+    Start(kModeLocal);
+    const std::pair<std::string, std::string> cases[] = {
+        {"http://h/gone.html", NotFound("http://h/gone.html")},
+        {"http://h/link.html", ""},
+        {"http://h/folder.html", ""},
+    };
+    for (const auto& [target, answer] : cases) {
+        EXPECT_EQ(Ask("GET " + target + " HTTP/1.0\r\n\r\n"), answer) << target;
+    }
+}
+
 TEST_F(LocalModeTest, KeepAliveServesTheNextRequestOnTheSameConnection) {
     Start(kModeLocal);
     RawClient client(port_);
@@ -146,6 +173,29 @@ TEST_F(LocalModeTest, PipelinedRequestsAreBothAnswered) {
     std::string got;
     EXPECT_TRUE(client.ReadAtLeast(got, 2 * (got.size() + 150)));
     EXPECT_EQ(got.find("<p>stored</p>HTTP/1.0 200 OK"), got.find("<p>stored</p>"));
+}
+
+// A request fills the request area to the byte, so the one behind it is still unread in the
+// socket when it is answered.
+TEST_F(LocalModeTest, RequestBehindOneThatFillsTheRequestAreaIsAnswered) {
+    Put("http://h/cgi?a=1", "CT:text/html\n", "result");
+    Start(kModeLocal);
+    std::string post =
+        "POST http://h/cgi HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nContent-Length: 3\r\n"
+        "X-Pad: ";
+    const std::string rest = "\r\n\r\na=1";
+    post.append(net::kRawAreaSize - post.size() - rest.size(), 'p').append(rest);
+    RawClient client(port_);
+    // A connection that already waited for a request once.
+    const std::string kept =
+        "GET http://h/page.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n";
+    std::string got;
+    ASSERT_TRUE(client.Send(kept));
+    ASSERT_TRUE(client.ReadAtLeast(got, 150));
+    ASSERT_TRUE(client.Send(post + "GET http://h/page.html HTTP/1.0\r\n\r\n"));
+    got += client.ReadAll();
+    EXPECT_NE(got.find("\r\n\r\nresult"), std::string::npos) << got;
+    EXPECT_NE(got.find("<p>stored</p>"), got.rfind("<p>stored</p>")) << got;
 }
 
 TEST_F(LocalModeTest, KeepAliveZeroClosesAfterEveryAnswer) {
