@@ -43,10 +43,14 @@ int ThreadClass::KillWorker(int i) {
         worker.stop = true;
     }
     worker.pause_cv.notify_all();
-    if (worker.state.load() == WorkerState::kWorking) InterruptWork(i);
+    // A working worker ends its transaction itself, as Ending since it sees the stop; the
+    // scheduler may collect that before the join returns, so it is not marked again here
+    // (the slot would end twice).
+    const bool working = worker.state.load() == WorkerState::kWorking;
+    if (working) InterruptWork(i);
     worker.wake.Set();
     if (worker.thread.joinable()) worker.thread.join();
-    worker.state = WorkerState::kEnding;
+    if (!working) worker.state = WorkerState::kEnding;
     worker.id = std::thread::id{};
     SignalManager();
     return 0;
