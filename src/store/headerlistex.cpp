@@ -244,12 +244,15 @@ std::int64_t headerlistex::StoreBody(std::string_view key, std::string& header_t
                                      std::FILE* stream, unsigned flags, const StopCheck& stop) {
     BodyState state;
     state.seed = util::Crc32(key.data(), key.size());
-    if (!ChooseName(key, header_text, flags, state) || !PrepareDirectories(header_text, state) ||
-        !HandleExistingFile(header_text, stream, flags, state)) {
+    if (!ChooseName(key, header_text, flags, state) || !PrepareDirectories(header_text, state)) {
         return -1;
     }
-    FilePtr out = OpenOutput(header_text, state);
-    if (!out) return -1;
+    // Nearly always nothing is there yet; only a name that is taken needs looking at.
+    FilePtr out = OpenFile(state.name, "wbx");
+    if (!out && (!HandleExistingFile(header_text, stream, flags, state) ||
+                 !(out = OpenOutput(header_text, state)))) {
+        return -1;
+    }
     if (state.differs) {
         while (DeleteHeaderLine(header_text, "XF:") > 0) {
         }

@@ -22,10 +22,9 @@ constexpr std::size_t kDirectoryWalkLimit = 241;  // no directory part starts th
 constexpr int kUniqueNameTries = 33;
 constexpr std::string_view kDefaultExtension = "web";
 
+// "/." resolves only through a directory, so one access(2) also tells that it is one.
 bool IsUsableDirectory(const std::string& path) {
-    struct stat info {};
-    return ::access(path.c_str(), R_OK | W_OK) == 0 && ::stat(path.c_str(), &info) == 0 &&
-           S_ISDIR(info.st_mode);
+    return ::access((path + "/.").c_str(), R_OK | W_OK) == 0;
 }
 
 std::string CurrentDirectory() {

@@ -98,6 +98,11 @@ platform::UniqueFd OpenRegular(const std::string& path, int flags, struct stat& 
 }  // namespace
 
 FilePtr OpenRegularFile(const std::string& path, const char* mode) {
+    // Creating exclusively cannot open anything that is already there, so the checks below
+    // have nothing to refuse: one system call instead of six.
+    if (std::strchr(mode, 'x') != nullptr) {
+        return FilePtr(std::fopen(path.c_str(), (std::string(mode) + 'e').c_str()));
+    }
     const int flags = OpenFlags(mode);
     if (flags < 0) return nullptr;
     struct stat info {};

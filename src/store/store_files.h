@@ -16,7 +16,8 @@ using platform::FilePtr;
 
 // fopen(path, mode) for a regular file only (an existing one, or one the mode creates). A
 // FIFO, device, socket or directory in its place is refused at once: opening them could wait
-// for a peer that never comes, or write the data where nothing keeps it.
+// for a peer that never comes, or write the data where nothing keeps it. A mode with 'x'
+// creates the file and fails when the name is taken.
 FilePtr OpenRegularFile(const std::string& path, const char* mode);
 // The same refusal for a plain descriptor opened for reading, with the file's status in info:
 // what reads a small part of many files uses it to save the stream's set-up.

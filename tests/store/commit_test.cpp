@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <filesystem>
+
 #include <string>
 
 #include "store/headerlistex.h"
@@ -143,14 +145,41 @@ TEST_F(CommitTest, LongerBodyIsCutToAnnouncedLength) {
     EXPECT_EQ(ReadFile(dir_ / "h/a.txt"), "0123");
 }
 
-TEST_F(CommitTest, NameThatIsADirectoryGetsGeneratedName) {
-    std::filesystem::create_directories(dir_ / "h/d/sub");
-    EXPECT_EQ(Commit("http://h/d", kHtml, "page"), CommitResult::Stored);
-    const std::string name = XfName(Record("http://h/d"));
-    ASSERT_TRUE(name.starts_with("h/") && name.ends_with(".html")) << name;
-    EXPECT_EQ(name.size(), 2u + 6 + 5);
-    EXPECT_EQ(ReadFile(dir_ / name), "page");
-    EXPECT_TRUE(std::filesystem::is_directory(dir_ / "h/d"));
+// Whatever already holds the key's name, the body lands in a regular file and nothing there
+// is opened: a FIFO would keep the commit waiting for a reader.
+TEST_F(CommitTest, NameThatIsTakenByANonFileGetsGeneratedName) {
+    const struct {
+        const char* what;
+        bool (*make)(const std::string&);
+        bool (*still_there)(const std::string&);
+    } cases[] = {
+        {"directory",
+         [](const std::string& p) { return std::filesystem::create_directories(p + "/sub"); },
+         [](const std::string& p) { return std::filesystem::is_directory(p); }},
+        {"fifo", [](const std::string& p) { return ::mkfifo(p.c_str(), 0600) == 0; },
+         [](const std::string& p) { return std::filesystem::is_fifo(p); }},
+    };
+    std::filesystem::create_directories(dir_ / "h");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string url = "http://h/"s + c.what;
+        const std::string at = dir_ / ("h/"s + c.what);
+        ASSERT_TRUE(c.make(at));
+        EXPECT_EQ(Commit(url, kHtml, "page"), CommitResult::Stored);
+        const std::string name = XfName(Record(url));
+        ASSERT_TRUE(name.starts_with("h/") && name.ends_with(".html")) << name;
+        EXPECT_EQ(name.size(), 2u + 6 + 5);
+        EXPECT_EQ(ReadFile(dir_ / name), "page");
+        EXPECT_TRUE(c.still_there(at));
+    }
+}
+
+TEST_F(CommitTest, NewerBodyReplacesTheStoredFile) {
+    EXPECT_EQ(Commit("http://h/r.txt", "HTTP/1.0 200 OK\r\n\r\n", "a longer old body"),
+              CommitResult::Stored);
+    EXPECT_EQ(Commit("http://h/r.txt", "HTTP/1.0 200 OK\r\n\r\n", "new"), CommitResult::Stored);
+    EXPECT_EQ(ReadFile(dir_ / "h/r.txt"), "new");
+    EXPECT_EQ(XfName(Record("http://h/r.txt")), "");
 }
 
 TEST_F(CommitTest, KeepOldVersionBacksUpChangedPage) {
