@@ -239,11 +239,16 @@ std::size_t NormalizeUrl(std::string& url) {
         return host;
     }
 
-    std::size_t query = PathEnd(url);
-    std::string segments = url.substr(path, query - path);
-    RemoveDotSegments(segments);
-    FoldParentSegments(segments);
-    url.replace(path, query - path, segments);
+    const std::size_t query = PathEnd(url);
+    // Most links name no dot segment; they keep their path as it is, without a copy.
+    const std::string_view path_text(url.data() + path, query - path);
+    if (path_text.find("/./") != std::string_view::npos ||
+        path_text.find("/../") != std::string_view::npos) {
+        std::string segments(path_text);
+        RemoveDotSegments(segments);
+        FoldParentSegments(segments);
+        url.replace(path, query - path, segments);
+    }
     CollapseLeadingSlashes(url, path);
     return host;
 }
@@ -328,11 +333,29 @@ long FormEncode(std::string& dst, std::size_t capacity, std::string_view src) {
     return static_cast<long>(dst.size() - start);
 }
 
+namespace {
+
+// Length of the leading bytes PercentDecode copies unchanged: no escape, control byte or NUL.
+std::size_t PlainRun(std::string_view text) {
+    std::size_t n = 0;
+    while (n < text.size() && text[n] != '%' && static_cast<unsigned char>(text[n]) >= 0x20) ++n;
+    return n;
+}
+
+}  // namespace
+
 std::string PercentDecode(std::string_view src, std::size_t capacity) {
     const std::size_t limit = (capacity < 1 ? kUrlBuffer : capacity) - 1;
     std::string dst;
     dst.reserve(std::min(src.size(), limit));
     for (std::size_t i = 0; i < src.size() && src[i] != '\0' && dst.size() < limit; ++i) {
+        // Runs of bytes that stay as they are go over at once.
+        const std::size_t run = PlainRun(src.substr(i, limit - dst.size()));
+        if (run > 0) {
+            dst.append(src.data() + i, run);
+            i += run - 1;
+            continue;
+        }
         unsigned char c = static_cast<unsigned char>(src[i]);
         if (c < 0x20) {
             if (dst.size() + 3 > limit) break;

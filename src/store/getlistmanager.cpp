@@ -116,7 +116,7 @@ bool getlistmanager::EnqueueNode(std::string_view url, treelistnode* node, bool 
         node = FindPath(rest, SplitEnd(rest));
         if (!node) return false;
     }
-    queue_.push_back(QueueEntry{*scheme, kUnexamined, user, node});
+    queue_.push_back(QueueEntry{*scheme, kUnexamined, user, node, HostNode(node)});
     ++enqueued_;
     if (auto* payload = node->value().ObjectAs<JobPayload>()) {
         payload->scheme = *scheme;
@@ -189,7 +189,7 @@ std::size_t getlistmanager::MoveHostsToEnd(const std::vector<const treelistnode*
     util::MutexLock lock(mutex_);
     std::size_t moved = 0;
     while (moved < limit && !queue_.empty()) {
-        const treelistnode* host = HostNode(queue_.front().node);
+        const treelistnode* host = queue_.front().host;
         if (std::find(hosts.begin(), hosts.end(), host) == hosts.end()) break;
         const QueueEntry entry = queue_.front();
         queue_.pop_front();
@@ -269,7 +269,7 @@ std::string getlistmanager::EntryUrl(const treelistnode* node) const {
 
 treelistnode* getlistmanager::CurrentHost() {
     util::MutexLock lock(mutex_);
-    return queue_.empty() ? nullptr : HostNode(queue_.front().node);
+    return queue_.empty() ? nullptr : queue_.front().host;
 }
 
 int getlistmanager::PeekState() {

@@ -59,6 +59,8 @@ class getlistmanager : public treelistmanager {
         std::uint16_t state = kUnexamined;
         treelistnode* user_info = nullptr;
         treelistnode* node = nullptr;
+        // node's host, kept so the search for work need not climb the tree for every entry
+        treelistnode* host = nullptr;
     };
     // Marker on nodes that are no URL of their own (user-information nodes).
     static constexpr long kNoUrl = -1;
