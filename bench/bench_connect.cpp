@@ -7,13 +7,9 @@
 // Prints one line: "storm <clients> failures <n> ms <total>" and one line
 // "kept <req/s> p50 <ms> p99 <ms> errors <n>". Every wait is bounded by a 10 s time-out.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +21,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "loopback.h"
 
 namespace {
 
@@ -42,25 +40,6 @@ struct Options {
     int kept_clients = 0;
     int seconds = 0;
 };
-
-int ConnectLoopback(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    const timeval limit{kTimeoutSeconds, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<std::uint16_t>(port));
-    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 // The proxy's answer to CONNECT, read byte by byte so that nothing of the TLS stream is taken.
 bool OpenTunnel(int fd, const Options& options) {
@@ -82,7 +61,7 @@ bool OpenTunnel(int fd, const Options& options) {
 class Client {
   public:
     Client(SSL_CTX* context, const Options& options) : options_(options) {
-        fd_ = ConnectLoopback(options.port);
+        fd_ = kelvra::bench::ConnectLoopback(options.port, {kTimeoutSeconds, true});
         if (fd_ < 0 || (options.via_proxy && !OpenTunnel(fd_, options))) return;
         ssl_.reset(SSL_new(context));
         SSL_set_fd(ssl_.get(), fd_);

@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "loopback.h"
 #include "net/local_authority.h"
 #include "server/htmlserver.h"
 #include "server/prohibitlist.h"
@@ -74,19 +75,6 @@ std::string MakeTempDir() {
     return ::mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
-int Connect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<std::uint16_t>(port));
-    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Sends request and reads until expected bytes arrived (or the peer closed).
 std::size_t Exchange(int fd, const std::string& request, std::size_t expected) {
     if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) return 0;
@@ -108,7 +96,7 @@ void BM_StoredObjectKeepAlive(benchmark::State& state) {
         state.SkipWithError("the server did not start");
         return;
     }
-    const int fd = Connect(fixture.server->Port());
+    const int fd = kelvra::bench::ConnectLoopback(fixture.server->Port());
     const std::string request =
         "GET http://bench.local/obj/0.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n";
     const std::size_t expected = Exchange(fd, request, kObjectSize + 1);
@@ -130,7 +118,7 @@ void BM_NotInSpoolNewConnection(benchmark::State& state) {
     }
     const std::string request = "GET http://bench.local/missing.html HTTP/1.0\r\n\r\n";
     for (auto _ : state) {
-        const int fd = Connect(fixture.server->Port());
+        const int fd = kelvra::bench::ConnectLoopback(fixture.server->Port());
         benchmark::DoNotOptimize(Exchange(fd, request, static_cast<std::size_t>(-1)));
         ::close(fd);
     }

@@ -226,18 +226,25 @@ std::string TlsTransport::PreparedKey() const {
     return verify_ ? server_ : server_ + " unchecked";
 }
 
-ChannelCode TlsTransport::Handshake(int fd) {
-    SSL_CTX* context = ClientContext();
-    if (context == nullptr) return ChannelCode::kConnectFailed;
-    session_ = std::make_unique<Session>(*inner_, fd, PreparedKey());
+bool TlsTransport::OpenSession(int fd, SSL_CTX* context, std::string key) {
+    session_ = std::make_unique<Session>(*inner_, fd, std::move(key));
     SSL* ssl = session_->ssl = SSL_new(context);
     BIO* bio = ssl == nullptr ? nullptr : BIO_new(ChannelBioMethod());
     if (bio == nullptr) {
         session_.reset();
-        return ChannelCode::kConnectFailed;
+        return false;
     }
     BIO_set_data(bio, session_.get());
     SSL_set_bio(ssl, bio, bio);
+    return true;
+}
+
+ChannelCode TlsTransport::Handshake(int fd) {
+    SSL_CTX* context = ClientContext();
+    if (context == nullptr || !OpenSession(fd, context, PreparedKey())) {
+        return ChannelCode::kConnectFailed;
+    }
+    SSL* ssl = session_->ssl;
     SSL_set_app_data(ssl, session_.get());
     SSL_set_verify(ssl, verify_ ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
     if (IsDottedAddress(host_)) {
@@ -253,15 +260,7 @@ ChannelCode TlsTransport::Handshake(int fd) {
 ChannelCode TlsTransport::Accept(int fd, SSL_CTX* context, int timeout_ms) {
     PreparePlain();
     verify_ = false;
-    session_ = std::make_unique<Session>(*inner_, fd, std::string());
-    SSL* ssl = session_->ssl = SSL_new(context);
-    BIO* bio = ssl == nullptr ? nullptr : BIO_new(ChannelBioMethod());
-    if (bio == nullptr) {
-        session_.reset();
-        return ChannelCode::kConnectFailed;
-    }
-    BIO_set_data(bio, session_.get());
-    SSL_set_bio(ssl, bio, bio);
+    if (!OpenSession(fd, context, std::string())) return ChannelCode::kConnectFailed;
     return RunHandshake(fd, SSL_accept, timeout_ms);
 }
 

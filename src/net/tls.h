@@ -72,6 +72,9 @@ class TlsTransport final : public Transport {
     struct Session;
 
   private:
+    // A new session on fd: an SSL of context that reads and writes through the inner transport.
+    // False, and no session, when OpenSSL cannot make it.
+    [[nodiscard]] bool OpenSession(int fd, SSL_CTX* context, std::string key);
     [[nodiscard]] ChannelCode RunHandshake(int fd, int (*step)(SSL*), int timeout_ms);
 
     std::unique_ptr<Transport> inner_;

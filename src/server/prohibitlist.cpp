@@ -63,7 +63,7 @@ bool MatchOne(std::string_view pattern, std::string_view subject, util::CaptureT
     if (!pattern.empty() && pattern.front() == '.') {
         const std::string extension = net::GetExtension(subject);
         matched = util::PatternMatch(extension, pattern.substr(1),
-                                      util::kPatternIgnoreCase | util::kPatternAnchored)
+                                     util::kPatternIgnoreCase | util::kPatternAnchored)
                       .has_value();
     } else {
         util::CaptureTable own;

@@ -7,20 +7,19 @@
 #include <poll.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <deque>
 #include <memory>
 #include <string>
 
 #include "net/httputils.h"
-#include "net/message_reader.h"
 #include "net/result_codes.h"
 #include "reader_checks.h"
 
 namespace {
 
 using namespace kelvra::net;
-using kelvra::fuzz::CheckFile;
+using kelvra::fuzz::kFakeSocket;
+using kelvra::fuzz::ReadMessages;
 
 // The peer: each Receive returns at most the next block; at the end the peer closes.
 class MemoryTransport final : public Transport {
@@ -46,9 +45,6 @@ class MemoryTransport final : public Transport {
     std::deque<std::string>& blocks_;
 };
 
-constexpr int kFakeSocket = 1 << 20;  // never handed to the system
-constexpr int kMaxMessages = 16;
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -68,19 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     source->swap(blocks);
     client->AdoptSocket(kFakeSocket);
-    client->ExpectNoBody(head);
-    for (int message = 0; message < kMaxMessages; ++message) {
-        const ResponseStatus read = client->ReadStatus();
-        if (client->State() < 0) break;
-        if (read.Arrived() && (read.status < 100 || read.status > 999)) __builtin_trap();
-        ChannelCode code = ChannelCode::kOk;
-        while (client->State() >= kHeaderComplete && client->State() < kMessageComplete) {
-            client->Step(code);
-        }
-        if (client->State() != kMessageComplete) break;
-        CheckFile(*client);
-        if (client->Peek(0) != 1) break;
-    }
+    ReadMessages(*client, head);
     client->ReleaseSocket();
     source->clear();
     return 0;

@@ -13,13 +13,11 @@
 #include <poll.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <deque>
 #include <memory>
 #include <string>
 
 #include "net/httputils.h"
-#include "net/message_reader.h"
 #include "net/result_codes.h"
 #include "net/tls.h"
 #include "reader_checks.h"
@@ -27,10 +25,9 @@
 namespace {
 
 using namespace kelvra::net;
-using kelvra::fuzz::CheckFile;
+using kelvra::fuzz::kFakeSocket;
+using kelvra::fuzz::ReadMessages;
 
-constexpr int kFakeSocket = 1 << 20;  // never handed to the system
-constexpr int kMaxMessages = 16;
 constexpr std::size_t kMaxBlock = 20000;  // more than one TLS record
 
 // A server context with a fresh self-signed certificate (the client accepts it knowingly).
@@ -152,19 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tls.Prepare("fuzz.test", kHttpsPort, false, false);
     if (tls.Handshake(kFakeSocket) != ChannelCode::kOk) __builtin_trap();
     client->AdoptSocket(kFakeSocket);
-    client->ExpectNoBody(head);
-    for (int message = 0; message < kMaxMessages; ++message) {
-        const ResponseStatus read = client->ReadStatus();
-        if (client->State() < 0) break;
-        if (read.Arrived() && (read.status < 100 || read.status > 999)) __builtin_trap();
-        ChannelCode code = ChannelCode::kOk;
-        while (client->State() >= kHeaderComplete && client->State() < kMessageComplete) {
-            client->Step(code);
-        }
-        if (client->State() != kMessageComplete) break;
-        CheckFile(*client);
-        if (client->Peek(0) != 1) break;
-    }
+    ReadMessages(*client, head);
     tls.Close(kFakeSocket);
     client->ReleaseSocket();
     return 0;

@@ -73,7 +73,10 @@ TEST_F(CopyRestTest, SizesCountBufferedBytesAndKeepTheReadPosition) {
 }
 
 TEST_F(CopyRestTest, AppendingOutputFallsBackToBlocks) {
-    { FilePtr first = Open(dir_.Path("log"), "wb"); std::fputs("old|", first.get()); }
+    {
+        FilePtr first = Open(dir_.Path("log"), "wb");
+        std::fputs("old|", first.get());
+    }
     FilePtr out = Open(dir_.Path("log"), "ab");
     EXPECT_EQ(CopyRest(source_.get(), out.get(), 64), static_cast<std::int64_t>(body_.size()));
     EXPECT_TRUE(CloseChecked(out));
