@@ -54,8 +54,10 @@ std::size_t PathStart(std::string_view url) {
 
 // End of the host: the first '/' or ':' from start.
 std::size_t HostEnd(std::string_view url, std::size_t start) {
-    std::size_t end = url.find_first_of("/:", start);
-    return end == std::string_view::npos ? url.size() : end;
+    // A loop, not find_first_of: that searches its set once per byte of the host.
+    std::size_t end = std::min(start, url.size());
+    while (end < url.size() && url[end] != '/' && url[end] != ':') ++end;
+    return end;
 }
 
 int DefaultPortOf(std::string_view url) {
@@ -80,6 +82,16 @@ void FoldParentSegments(std::string& path) {
         std::size_t previous = path.rfind('/', pos - 1);
         path.erase(previous, pos + 3 - previous);
     }
+}
+
+// True when the path holds "/./" or "/../", in one pass.
+bool HasDotSegment(std::string_view path) {
+    for (std::size_t i = 0; i + 2 < path.size(); ++i) {
+        if (path[i] != '/' || path[i + 1] != '.') continue;
+        const std::string_view rest = path.substr(i + 2);
+        if (rest.starts_with('/') || rest.starts_with("./")) return true;
+    }
+    return false;
 }
 
 // Keeps one of the slashes that start the path at offset start.
@@ -242,8 +254,7 @@ std::size_t NormalizeUrl(std::string& url) {
     const std::size_t query = PathEnd(url);
     // Most links name no dot segment; they keep their path as it is, without a copy.
     const std::string_view path_text(url.data() + path, query - path);
-    if (path_text.find("/./") != std::string_view::npos ||
-        path_text.find("/../") != std::string_view::npos) {
+    if (HasDotSegment(path_text)) {
         std::string segments(path_text);
         RemoveDotSegments(segments);
         FoldParentSegments(segments);
