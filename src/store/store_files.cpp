@@ -148,23 +148,23 @@ std::int64_t StreamSize(std::FILE* file) {
 // output opened for appending) and nothing was copied.
 constexpr std::int64_t kNoKernelCopy = -2;
 
+//
+// Flushing leaves both streams with empty buffers and their descriptors at the streams'
+// positions, so the copy can go from and advance the descriptors' own offsets: the streams
+// then go on from where it ended without a seek (which, on a stream open for reading, reads
+// a whole buffer again).
 std::int64_t CopyRestInKernel(std::FILE* from, std::FILE* to, const StopCheck& stop) {
     if (std::fflush(from) != 0 || std::fflush(to) != 0) return kNoKernelCopy;
-    off_t in = ::ftello(from);
-    off_t out = ::ftello(to);
-    if (in < 0 || out < 0) return kNoKernelCopy;
     std::int64_t total = 0;
     for (;;) {
         const ssize_t n =
-            ::copy_file_range(::fileno(from), &in, ::fileno(to), &out, kKernelCopyChunk, 0);
+            ::copy_file_range(::fileno(from), nullptr, ::fileno(to), nullptr, kKernelCopyChunk, 0);
         if (n == 0) break;
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return total == 0 && IsNoKernelCopy(errno) ? kNoKernelCopy : -1;
         total += n;
         if (stop && stop()) break;
     }
-    // The streams go on from where the copy ended.
-    if (::fseeko(from, in, SEEK_SET) != 0 || ::fseeko(to, out, SEEK_SET) != 0) return -1;
     return total;
 }
 

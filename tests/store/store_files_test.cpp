@@ -57,6 +57,19 @@ TEST_F(CopyRestTest, CopiesFromThePositionToTheEndAndLeavesBothStreamsThere) {
     EXPECT_EQ(Rest(source_.get()), "");
 }
 
+// A stream read through its buffer holds bytes its descriptor has passed: the copy starts at
+// the stream's position, not the descriptor's.
+TEST_F(CopyRestTest, PartlyReadSourceIsCopiedFromItsReadPosition) {
+    char head[100];
+    ASSERT_EQ(std::fread(head, 1, sizeof head, source_.get()), sizeof head);
+    FilePtr out = Open(dir_.Path("out"), "wb");
+    EXPECT_EQ(CopyRest(source_.get(), out.get(), 64),
+              static_cast<std::int64_t>(body_.size() - 100));
+    EXPECT_EQ(::ftello(out.get()), static_cast<off_t>(body_.size() - 100));
+    EXPECT_TRUE(CloseChecked(out));
+    EXPECT_EQ(Stored("out"), body_.substr(100));
+}
+
 // The sizes are asked of the file: bytes still in a stream's buffer count, and a partly read
 // stream goes on where it was.
 TEST_F(CopyRestTest, SizesCountBufferedBytesAndKeepTheReadPosition) {
