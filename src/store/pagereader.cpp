@@ -9,13 +9,24 @@
 namespace kelvra::store {
 namespace {
 
+// Most tags end within this many bytes; looking at them one by one costs less than the two
+// searches below.
+constexpr std::size_t kNearBytes = 16;
+
 // Offset of the first a or b in [p, p + n), or n.
 std::size_t FindEither(const char* p, std::size_t n, char a, char b) {
-    const void* found = std::memchr(p, a, n);
+    const std::size_t near = std::min(n, kNearBytes);
+    for (std::size_t i = 0; i < near; ++i) {
+        if (p[i] == a || p[i] == b) return i;
+    }
+    const char* const rest = p + near;
+    const std::size_t left = n - near;
+    const void* found = std::memchr(rest, a, left);
     const std::size_t bound =
-        found ? static_cast<std::size_t>(static_cast<const char*>(found) - p) : n;
-    found = std::memchr(p, b, bound);
-    return found ? static_cast<std::size_t>(static_cast<const char*>(found) - p) : bound;
+        found ? static_cast<std::size_t>(static_cast<const char*>(found) - rest) : left;
+    found = std::memchr(rest, b, bound);
+    return near +
+           (found ? static_cast<std::size_t>(static_cast<const char*>(found) - rest) : bound);
 }
 
 }  // namespace
