@@ -16,10 +16,10 @@ namespace kelvra::net {
 
 class TCPIPClass;
 
-inline constexpr std::size_t kRawAreaSize = 8192;      // a longer header fails the message
-inline constexpr std::size_t kStatusTokenSize = 2048;  // token text at most this - 1 bytes
-inline constexpr std::size_t kBodyBlockSize = 8192;    // bytes asked for per body receive
-inline constexpr std::size_t kMaxTrailerBytes = 8192;  // trailer fields after the last chunk
+inline constexpr std::size_t kRawAreaSize = 8192;         // a longer header fails the message
+inline constexpr std::size_t kStatusTokenSize = 2048;     // token text at most this - 1 bytes
+inline constexpr std::size_t kBodyBlockSize = 64 * 1024;  // bytes asked for per body receive
+inline constexpr std::size_t kMaxTrailerBytes = 8192;     // trailer fields after the last chunk
 inline constexpr std::int64_t kMaxBodyLength = std::int64_t{1} << 62;
 
 enum MessageKind {
