@@ -14,6 +14,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -71,6 +72,8 @@ class ServerProc final {
     };
 
     void Run(Worker& worker);
+    // Waits for ready events of the epoll set and queues them; false when the wait failed.
+    bool WaitForEvents();
     // Waits for a free seat unless worker holds one; false when the pool ends.
     bool TakeSeat(Worker& worker);
     void Unseat(Worker& worker);
@@ -103,6 +106,7 @@ class ServerProc final {
     int seated_ = 0;                     // workers holding a seat
     std::condition_variable seat_free_;  // seated_ fell below seats_, or the pool ends
     std::condition_variable accepted_;   // accepting_ reached 0
+    std::deque<std::uint64_t> ready_;    // keys of ready events no worker took yet
     std::vector<Slot> slots_;
     std::vector<std::unique_ptr<Worker>> workers_;
 };
