@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace kelvra::server {
@@ -46,7 +47,7 @@ StoredFileCache::Contents StoredFileCache::Load(const std::string& root, const s
     struct stat info {};
     if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
         static_cast<std::size_t>(info.st_size) > kMaxCachedFile ||
-        Nanoseconds(info.st_ctim) > began - settle_.count()) {
+        std::max(Nanoseconds(info.st_mtim), Nanoseconds(info.st_ctim)) > began - settle_.count()) {
         return nullptr;
     }
     std::string bytes(static_cast<std::size_t>(info.st_size), '\0');

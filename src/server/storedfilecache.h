@@ -6,8 +6,9 @@
 // and that inode has not changed since. Every change to a file (a write, a truncation, a new
 // link, a rename) sets its change time to the current time, which the program cannot set
 // back; a file replaced by rename is another inode. Contents are kept only of a file whose
-// last change lies at least the settle time before the read began, so a change made during or
-// after the read gives another change time, even with the coarse clock of file times.
+// last change and modification lie at least the settle time before the read began, so a change
+// made during or after the read gives other times, even with the coarse clock of file times
+// (and on file systems whose "change time" is the creation time, by the modification time).
 
 #include <sys/stat.h>
 
