@@ -1,8 +1,9 @@
 #pragma once
 // The pool of connection workers of the local server. Idle workers wait together on one epoll
-// set that holds the listening socket and every connection waiting for its client. The kernel
-// wakes one worker per ready socket, and that worker accepts, reads and answers by itself: no
-// request passes from one thread to another. A connection whose request is not all there yet
+// set that holds the listening socket and every connection waiting for its client. A worker
+// takes the ready sockets of one wait, queues them for whichever worker is free first, and the
+// worker that takes a socket from the queue accepts, reads and answers by itself: no request
+// passes from one thread to another. A connection whose request is not all there yet
 // (a slow client, or a kept one between its requests) waits in the set and holds no worker, so
 // slow or idle clients cannot keep other requests from being answered.
 //
