@@ -13,7 +13,8 @@ HtmlServer::HtmlServer(store::headerlistex& store, const ServerSettings& setting
                prohibit_,
                {},
                {},
-               net::LazyAuthority(settings_.authority_directory)},
+               net::LazyAuthority(settings_.authority_directory),
+               StoredFileCache(settings_.stored_file_settle)},
       pool_(std::make_unique<ServerProc>(context_)) {}
 
 HtmlServer::~HtmlServer() {

@@ -1,8 +1,9 @@
 #pragma once
 // The pool of connection workers of the local server. Idle workers wait together on one epoll
-// set that holds the listening socket and every connection waiting for its client. The kernel
-// wakes one worker per ready socket, and that worker accepts, reads and answers by itself: no
-// request passes from one thread to another. A connection whose request is not all there yet
+// set that holds the listening socket and every connection waiting for its client. A worker
+// takes the ready sockets of one wait, queues them for whichever worker is free first, and the
+// worker that takes a socket from the queue accepts, reads and answers by itself: no request
+// passes from one thread to another. A connection whose request is not all there yet
 // (a slow client, or a kept one between its requests) waits in the set and holds no worker, so
 // slow or idle clients cannot keep other requests from being answered.
 //
@@ -14,6 +15,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -71,6 +73,8 @@ class ServerProc final {
     };
 
     void Run(Worker& worker);
+    // Waits for ready events of the epoll set and queues them; false when the wait failed.
+    bool WaitForEvents();
     // Waits for a free seat unless worker holds one; false when the pool ends.
     bool TakeSeat(Worker& worker);
     void Unseat(Worker& worker);
@@ -103,6 +107,7 @@ class ServerProc final {
     int seated_ = 0;                     // workers holding a seat
     std::condition_variable seat_free_;  // seated_ fell below seats_, or the pool ends
     std::condition_variable accepted_;   // accepting_ reached 0
+    std::deque<std::uint64_t> ready_;    // keys of ready events no worker took yet
     std::vector<Slot> slots_;
     std::vector<std::unique_ptr<Worker>> workers_;
 };

@@ -2,6 +2,7 @@
 // The local server's configuration, filled once by the application layer from its settings and
 // shared read-only by every worker, and the server mode value.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -71,6 +72,9 @@ struct ServerSettings {
     bool has_main_window = true;     // "/get?" posts to the main window only when there is one
     std::string progress_log;        // "ProgressLog" file name: never served
     std::uint32_t bind_address = 0;  // network byte order; 0: every local address
+    // How long a stored file must stay unchanged before its contents are kept in memory
+    // between requests.
+    std::chrono::milliseconds stored_file_settle{2000};
 };
 
 }  // namespace kelvra::server

@@ -179,13 +179,19 @@ SubServerProc::Lookup SubServerProc::FindStoredObject() {
 
 // The file is opened here rather than looked at: one open answers both whether the object is
 // stored and what to send. A file that exists but is refused keeps its node, so the request
-// is refused rather than answered as not stored.
+// is refused rather than answered as not stored. Kept contents spare the open.
 void SubServerProc::OpenStoredFile(store::treelistnode* node, Lookup& lookup) {
     StoredRecord record = ReadStoredRecord(node);
     if (record.path.size() >= store::kMaxDataPath) return;
-    lookup.file = platform::UniqueFd(
-        OpenInsideDataDirectory(ResolvedDataDirectory(), record.path, &lookup.size));
-    if (!lookup.file && ::access(record.path.c_str(), F_OK) != 0) return;
+    const std::string& root = ResolvedDataDirectory();
+    lookup.contents = context_.stored_files.Find(root, record.path);
+    if (!lookup.contents) {
+        lookup.file = platform::UniqueFd(OpenInsideDataDirectory(root, record.path, &lookup.size));
+        if (!lookup.file && ::access(record.path.c_str(), F_OK) != 0) return;
+        if (lookup.file)
+            lookup.contents = context_.stored_files.Load(root, record.path, lookup.file.get());
+    }
+    if (lookup.contents) lookup.size = static_cast<std::int64_t>(lookup.contents->size());
     lookup.node = node;
     lookup.record = std::move(record);
 }
@@ -231,9 +237,14 @@ bool SubServerProc::ConditionalAnswer(Lookup& lookup, bool is_get, int& result) 
             SendClosingAnswer(NotModifiedPage(FormatTime(stored)));
             result = kAnswerClose;
         } else {
-            result = lookup.file ? SendHeaderAndBody(lookup.file.get(), lookup.size,
-                                                     std::move(lookup.record.head), is_get)
-                                 : kAnswerClose;
+            std::string& head = lookup.record.head;
+            if (lookup.contents) {
+                result = SendHeaderAndContents(*lookup.contents, std::move(head), is_get);
+            } else {
+                result = lookup.file ? SendHeaderAndBody(lookup.file.get(), lookup.size,
+                                                         std::move(head), is_get)
+                                     : kAnswerClose;
+            }
         }
         return true;
     }
@@ -305,6 +316,18 @@ int SubServerProc::SendHeaderAndBody(int file, std::int64_t size, std::string he
         if (count == 0) break;
         if (!SendToClient({block, static_cast<std::size_t>(count)})) return kAnswerClose;
         if (left > 0 && ClientGone()) return kAnswerClose;
+    }
+    return keep ? kAnswerSpoolKept : kAnswerClose;
+}
+
+// Whole contents fit one send block: they leave with the header in one send.
+int SubServerProc::SendHeaderAndContents(const std::string& contents, std::string head,
+                                         bool is_get) {
+    const bool keep = request_.keep_alive && !contents.empty();
+    AppendBodyLines(head, static_cast<std::int64_t>(contents.size()), request_.keep_alive,
+                    !tunnel_origin_.empty());
+    if (!SendToClient(head, is_get ? std::string_view(contents) : std::string_view())) {
+        return kAnswerClose;
     }
     return keep ? kAnswerSpoolKept : kAnswerClose;
 }

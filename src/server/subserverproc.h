@@ -21,6 +21,7 @@
 #include "server/relay.h"
 #include "server/servermonitor.h"
 #include "server/serversettings.h"
+#include "server/storedfilecache.h"
 
 namespace kelvra::store {
 class headerlistex;
@@ -39,6 +40,7 @@ struct ServerContext {
     std::atomic<int> listen_port{0};
     std::atomic<std::uint32_t> mode{0};  // the pool's mode, read by each new connection
     net::LazyAuthority authority;        // signs the certificates of intercepted hosts
+    StoredFileCache stored_files;        // the stored files answered most
 };
 
 // Keep-alive results of the answering steps.
@@ -111,6 +113,7 @@ class SubServerProc final : public net::TCPIPClass {
         // node's file, opened once for the answer: none when it lies outside the data
         // directory (or cannot be read), and the object is refused.
         platform::UniqueFd file;
+        StoredFileCache::Contents contents;  // node's whole file, when kept: no file then
         std::int64_t size = 0;
         std::string h;             // host-start form of the URL (with form data for a POST)
         std::string url;           // the target (with form data for a POST)
@@ -185,6 +188,9 @@ class SubServerProc final : public net::TCPIPClass {
     // The address the client reached this server at (network byte order), 0 if unknown.
     std::uint32_t LocalAddress() const;
     [[nodiscard]] int SendHeaderAndBody(int file, std::int64_t size, std::string head, bool is_get);
+    // The same for a file whose contents are in memory.
+    [[nodiscard]] int SendHeaderAndContents(const std::string& contents, std::string head,
+                                            bool is_get);
     const std::string& ResolvedDataDirectory();
     void SendNotInSpool(const Lookup& lookup);
     [[nodiscard]] int RefusalAnswer(const ProhibitEntry& entry);

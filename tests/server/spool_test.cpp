@@ -164,6 +164,30 @@ TEST_F(LocalModeTest, KeepAliveServesTheNextRequestOnTheSameConnection) {
     EXPECT_TRUE(monitor_.SawState("KeepAlive"));
 }
 
+// Contents kept in memory are answered only while the file is the one they came from: the
+// store replaces a file by writing a new one and renaming it over the old.
+TEST_F(LocalModeTest, FileReplacedBetweenTwoRequestsIsAnsweredAnew) {
+    settings_.stored_file_settle = std::chrono::milliseconds(0);
+    Start(kModeLocal);
+    RawClient client(port_);
+    const std::string request =
+        "GET http://h/page.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n";
+    const std::string head = std::string("HTTP/1.0 200 OK\r\nLast-modified: ") + kDate +
+                             "\r\nContent-type: text/html\r\nContent-length: 13\r\n"
+                             "Proxy-Connection: Keep-Alive\r\n\r\n";
+    const std::string path = dir_.Path("h/page.html");
+    for (const char* body : {"<p>stored</p>", "<p>stored</p>", "<p>second</p>"}) {
+        if (std::string_view(body) == "<p>second</p>") {
+            WriteFileText(path + ".new", body);
+            std::filesystem::rename(path + ".new", path);
+        }
+        std::string got;
+        ASSERT_TRUE(client.Send(request));
+        ASSERT_TRUE(client.ReadAtLeast(got, head.size() + 13));
+        EXPECT_EQ(got, head + body);
+    }
+}
+
 TEST_F(LocalModeTest, PipelinedRequestsAreBothAnswered) {
     Start(kModeLocal);
     const std::string request =
