@@ -2,6 +2,7 @@
 // Reading a stored page or style sheet for link extraction through one block of fixed size:
 // however large the object, the scanners hold no more of it than that block.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +30,13 @@ class PageReader final {
     int Get() { return pos_ < end_ || Fill() ? static_cast<unsigned char>(data_[pos_++]) : -1; }
     // The next byte without taking it, or -1 at the end.
     int Peek() { return pos_ < end_ || Fill() ? static_cast<unsigned char>(data_[pos_]) : -1; }
+    // Up to n of the next bytes, as far as the current block holds them (none at the end).
+    std::string_view Ahead(std::size_t n) {
+        if (pos_ == end_ && !Fill()) return {};
+        return {data_ + pos_, std::min(n, end_ - pos_)};
+    }
+    // Takes n bytes that Ahead showed.
+    void Skip(std::size_t n) { pos_ += n; }
     // Offset of the next byte.
     std::uint64_t Tell() const { return base_ + pos_; }
     // Goes on from an offset of the source.

@@ -240,6 +240,8 @@ bool TagReader::Next(Tag& tag) {
                 continue;
             }
             bang = true;
+        } else if (SkipShortTag()) {
+            continue;
         }
         const PageReader::Taken body = page_.TakeUntil('>', '<', text_, kTagBuffer);
         if (page_.Peek() == '>') page_.Get();  // a '<' starts the next tag
@@ -261,6 +263,18 @@ bool TagReader::Next(Tag& tag) {
         SplitWords(tag);
         return true;
     }
+}
+
+// Most tags of a page are too short to hold a link ("<p>", "</a>"); they are passed over here
+// without being taken. False, with nothing taken, for a tag that needs the full look.
+bool TagReader::SkipShortTag() {
+    const std::string_view ahead = page_.Ahead(kMinTag);
+    std::size_t end = 0;
+    while (end < ahead.size() && ahead[end] != '>' && ahead[end] != '<') ++end;
+    if (end == ahead.size()) return false;
+    page_.Skip(ahead[end] == '>' ? end + 1 : end);
+    tag_end_ = page_.Tell();
+    return true;
 }
 
 void TagReader::SplitWords(Tag& tag) {

@@ -80,6 +80,7 @@ class TagReader final {
   private:
     // Skips a comment; the page is just after its "<!-". False when reading ends.
     bool SkipComment();
+    bool SkipShortTag();
     void SplitWords(Tag& tag);
 
     PageReader& page_;
