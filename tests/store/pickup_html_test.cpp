@@ -39,6 +39,8 @@ class LinkScan : public ::testing::Test {
 TEST_F(LinkScan, TagLengthRules) {
     EXPECT_EQ(Scan("<a href=x>"), Urls{"http://h/d/x"});  // seven characters of tag text
     EXPECT_EQ(Scan("<a><br><a href>"), Urls{});
+    // A short tag cut by the next '<', and one the page ends in.
+    EXPECT_EQ(Scan("</p><p<a href=y><b"), Urls{"http://h/d/y"});
     const std::string title(1100, 't');
     EXPECT_EQ(Scan("<a href=long.html title=" + title + "><a href=ok.html>"),
               Urls{"http://h/d/ok.html"});
