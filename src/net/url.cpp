@@ -1,6 +1,7 @@
 #include "net/url.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -12,22 +13,15 @@ namespace {
 constexpr std::string_view kSchemeMark = "://";
 
 // Bytes that cannot appear in a Windows file name; from the first of them on, a path counts as
-// query for joining and normalisation.
+// query for joining and normalisation. A table: it is asked for every byte of every path.
+constexpr std::array<bool, 256> kQueryBoundaryBytes = [] {
+    std::array<bool, 256> table{};
+    for (const unsigned char c : {'\0', '\\', ':', '*', '?', '"', '<', '>', '|'}) table[c] = true;
+    return table;
+}();
+
 bool IsQueryBoundaryByte(unsigned char c) {
-    switch (c) {
-        case '\0':
-        case '\\':
-        case ':':
-        case '*':
-        case '?':
-        case '"':
-        case '<':
-        case '>':
-        case '|':
-            return true;
-        default:
-            return false;
-    }
+    return kQueryBoundaryBytes[c];
 }
 
 bool IsSchemeByte(unsigned char c) {

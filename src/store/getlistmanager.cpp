@@ -86,8 +86,9 @@ int getlistmanager::AdmitUrl(std::string_view url, const FetchJob& job_template,
     } else if (a == -1) {
         return kAdmitDenied;
     }
-    if (Known(FindPath(h, SplitEnd(h)))) return kAdmitKnown;
-    treelistnode* node = InsertPath(h, SplitEnd(h));
+    const std::size_t split_end = SplitEnd(h);
+    if (Known(FindPath(h, split_end))) return kAdmitKnown;
+    treelistnode* node = InsertPath(h, split_end);
     if (!node) return kAdmitNotQueueable;  // deeper than the tree allows
     node->value() = NodeValue::Object(std::make_unique<JobPayload>(job));
     return EnqueueNode(url, node, true) ? kAdmitQueued : kAdmitNotQueueable;
