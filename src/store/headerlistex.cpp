@@ -249,9 +249,10 @@ std::int64_t headerlistex::StoreBody(std::string_view key, std::string& header_t
     }
     // Nearly always nothing is there yet; only a name that is taken needs looking at.
     FilePtr out = OpenFile(state.name, "wbx");
-    if (!out && (!HandleExistingFile(header_text, stream, flags, state) ||
-                 !(out = OpenOutput(header_text, state)))) {
-        return -1;
+    if (!out) {
+        if (!HandleExistingFile(header_text, stream, flags, state)) return -1;
+        out = OpenOutput(header_text, state);
+        if (!out) return -1;
     }
     if (state.differs) {
         while (DeleteHeaderLine(header_text, "XF:") > 0) {

@@ -148,7 +148,6 @@ std::int64_t StreamSize(std::FILE* file) {
 // output opened for appending) and nothing was copied.
 constexpr std::int64_t kNoKernelCopy = -2;
 
-//
 // Flushing leaves both streams with empty buffers and their descriptors at the streams'
 // positions, so the copy can go from and advance the descriptors' own offsets: the streams
 // then go on from where it ended without a seek (which, on a stream open for reading, reads
