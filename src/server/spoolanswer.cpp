@@ -186,10 +186,14 @@ void SubServerProc::OpenStoredFile(store::treelistnode* node, Lookup& lookup) {
     const std::string& root = ResolvedDataDirectory();
     lookup.contents = context_.stored_files.Find(root, record.path);
     if (!lookup.contents) {
-        lookup.file = platform::UniqueFd(OpenInsideDataDirectory(root, record.path, &lookup.size));
+        struct stat info {};
+        lookup.file = platform::UniqueFd(OpenInsideDataDirectory(root, record.path, &info));
         if (!lookup.file && ::access(record.path.c_str(), F_OK) != 0) return;
-        if (lookup.file)
-            lookup.contents = context_.stored_files.Load(root, record.path, lookup.file.get());
+        lookup.size = info.st_size;
+        if (lookup.file) {
+            lookup.contents =
+                context_.stored_files.Load(root, record.path, lookup.file.get(), info);
+        }
     }
     if (lookup.contents) lookup.size = static_cast<std::int64_t>(lookup.contents->size());
     lookup.node = node;
@@ -263,21 +267,21 @@ bool SubServerProc::ConditionalAnswer(Lookup& lookup, bool is_get, int& result) 
 // origin's answer may have replaced both.
 int SubServerProc::SendStoredObject(store::treelistnode* node, bool is_get) {
     StoredRecord record = ReadStoredRecord(node);
-    std::int64_t size = 0;
-    platform::UniqueFd file(OpenInsideDataDirectory(ResolvedDataDirectory(), record.path, &size));
+    struct stat info {};
+    platform::UniqueFd file(OpenInsideDataDirectory(ResolvedDataDirectory(), record.path, &info));
     if (!file) return kAnswerClose;
-    return SendHeaderAndBody(file.get(), size, std::move(record.head), is_get);
+    return SendHeaderAndBody(file.get(), info.st_size, std::move(record.head), is_get);
 }
 
 int SubServerProc::SendFileWithoutRecord(const std::string& full, bool is_get) {
-    std::int64_t size = 0;
-    platform::UniqueFd file(OpenInsideDataDirectory(ResolvedDataDirectory(), full, &size));
+    struct stat info {};
+    platform::UniqueFd file(OpenInsideDataDirectory(ResolvedDataDirectory(), full, &info));
     if (!file) return 0;
     std::string head = "HTTP/1.0 200 OK\r\n";
     const std::string_view type =
         context_.store.TypeForExtension(net::GetExtension(full.substr(full.rfind('/') + 1)));
     if (!type.empty()) head.append("Content-type: ").append(type).append("\r\n");
-    return SendHeaderAndBody(file.get(), size, std::move(head), is_get);
+    return SendHeaderAndBody(file.get(), info.st_size, std::move(head), is_get);
 }
 
 // The data directory is resolved once and again only when it changes; a link retargeted

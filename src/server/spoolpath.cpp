@@ -147,7 +147,7 @@ std::string ResolvedPath(const std::string& directory) {
 }
 
 int OpenInsideDataDirectory(const std::string& resolved_root, const std::string& full,
-                            std::int64_t* size) {
+                            struct stat* status) {
     // The usual case, a path without links, costs one call; the resolved path is asked of the
     // kernel only when a link was on the way.
     const std::optional<int> unlinked =
@@ -165,7 +165,7 @@ int OpenInsideDataDirectory(const std::string& resolved_root, const std::string&
         ::close(fd);
         return -1;
     }
-    if (size != nullptr) *size = static_cast<std::int64_t>(info.st_size);
+    if (status != nullptr) *status = info;
     return fd;
 }
 

@@ -2,6 +2,8 @@
 // Keeping requests inside the data directory: the relative path of a file that is served
 // without a record, and the program's own files that are never served that way.
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -40,9 +42,9 @@ std::string ResolvedPath(const std::string& directory);
 // A read-only descriptor of the regular file full when the opened file, with every symbolic
 // link resolved, lies inside the data directory whose resolved path is resolved_root and is
 // not a protected path; -1 otherwise (also for directories, devices and pipes). The check is
-// made on the opened file, so nothing can be swapped in between check and open. size, when
-// given, receives the file's size.
+// made on the opened file, so nothing can be swapped in between check and open. info, when
+// given, receives the opened file's status.
 int OpenInsideDataDirectory(const std::string& resolved_root, const std::string& full,
-                            std::int64_t* size = nullptr);
+                            struct stat* info = nullptr);
 
 }  // namespace kelvra::server

@@ -39,13 +39,13 @@ StoredFileCache::Contents StoredFileCache::Find(const std::string& root,
 }
 
 StoredFileCache::Contents StoredFileCache::Load(const std::string& root, const std::string& full,
-                                                int file) {
-    // Taken before the file is looked at: a change from now on gets a later change time.
+                                                int file, const struct stat& info) {
+    // Taken after the file was looked at: a change from then on gets other times than info's,
+    // and one made before is older than the settle time allows.
     const std::int64_t began = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                    std::chrono::system_clock::now().time_since_epoch())
                                    .count();
-    struct stat info {};
-    if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
+    if (!S_ISREG(info.st_mode) || info.st_size < 0 ||
         static_cast<std::size_t>(info.st_size) > kMaxCachedFile ||
         std::max(Nanoseconds(info.st_mtim), Nanoseconds(info.st_ctim)) > began - settle_.count()) {
         return nullptr;

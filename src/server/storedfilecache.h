@@ -38,11 +38,13 @@ class StoredFileCache final {
     // whose resolved path is root; none when nothing is kept for it or the path now leads to
     // another or a changed file.
     Contents Find(const std::string& root, const std::string& full) const;
-    // The whole contents of file, opened from full (checked by the caller to lie inside root),
-    // read from its start and kept for the next requests; none when the file is too large,
-    // was changed within the settle time, or cannot be read whole (the caller then reads the
-    // descriptor itself: its offset is not moved).
-    Contents Load(const std::string& root, const std::string& full, int file);
+    // The whole contents of file, opened from full (checked by the caller to lie inside root)
+    // and of status info (fstat'ed by the caller after opening), read from its start and kept
+    // for the next requests; none when the file is too large, was changed within the settle
+    // time, or cannot be read whole (the caller then reads the descriptor itself: its offset
+    // is not moved).
+    Contents Load(const std::string& root, const std::string& full, int file,
+                  const struct stat& info);
 
   private:
     struct Identity {

@@ -23,9 +23,10 @@ class StoredFileCacheTest : public ::testing::Test {
     }
     // Opens full as the server does and hands it to cache.Load.
     StoredFileCache::Contents Load(StoredFileCache& cache, const std::string& full) {
-        platform::UniqueFd file(OpenInsideDataDirectory(root_, full));
+        struct stat info {};
+        platform::UniqueFd file(OpenInsideDataDirectory(root_, full, &info));
         EXPECT_TRUE(file);
-        return cache.Load(root_, full, file.get());
+        return cache.Load(root_, full, file.get(), info);
     }
 
     kelvra::testing::TempDir dir_;
