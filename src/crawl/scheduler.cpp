@@ -175,7 +175,7 @@ int KelvraClass::PrepareSlot(int i) {
     // The slot's temporary file stays open from one fetch to the next (each request empties
     // it): reopening it with truncation would make the file system write its old blocks out
     // on every close.
-    if (slot.connection->TempStream() == nullptr && !slot.connection->OpenTempFile()) return -1;
+    if (!slot.connection->HasTempFile() && !slot.connection->OpenTempFile()) return -1;
     if (!StartWorker(i)) {
         ReleaseSlot(i);
         return -1;
@@ -253,13 +253,13 @@ void KelvraClass::NoteRobotsAnswer(std::string_view url, const store::FetchJob& 
 }
 
 void KelvraClass::Investigate(const store::treelistnode* record, std::string_view url,
-                              const store::FetchJob& job, bool follow) {
+                              const store::FetchJob& job, bool follow, store::FoundLinks found) {
     if (deferring_investigations_) {
-        deferred_.push_back({record, std::string(url), job, follow});
+        deferred_.push_back({record, std::string(url), job, follow, std::move(found)});
         return;
     }
     LogMessage("Investigating: " + std::string(url));
-    url_table_->ProcessObject(url, record, job, follow);
+    url_table_->ProcessReadAhead(url, record, job, follow, found);
     LogMessage(std::string(url) + " .... done.");
 }
 
@@ -274,8 +274,8 @@ void KelvraClass::WaitForNetwork() {
 void KelvraClass::RunDeferredInvestigations() {
     std::vector<DeferredInvestigation> pending = std::move(deferred_);
     deferred_.clear();
-    for (const DeferredInvestigation& item : pending) {
-        Investigate(item.record, item.url, item.job, item.follow);
+    for (DeferredInvestigation& item : pending) {
+        Investigate(item.record, item.url, item.job, item.follow, std::move(item.found));
     }
 }
 

@@ -61,6 +61,8 @@ class TCPIPClass {
     // The temporary file, positioned where the response written so far ends; nullptr when
     // there is none or its old contents cannot be cut off.
     virtual std::FILE* TempStream();
+    // Whether a temporary file is open, without cutting it as TempStream does.
+    bool HasTempFile() const { return temp_file_ != nullptr; }
     // Writes out what the temporary file's stream holds (a full disk shows here); true when
     // there is no file.
     [[nodiscard]] bool FlushTempFile();
