@@ -61,21 +61,40 @@ int DefaultPortOf(std::string_view url) {
     return 0;
 }
 
-void RemoveDotSegments(std::string& path) {
-    std::size_t pos;
-    while ((pos = path.find("/./")) != std::string::npos) path.erase(pos, 2);
-}
+// Both passes below work in place on s[begin, end) in one walk, writing at out while reading at
+// in, and return the new end; each gives what removing the first match again and again from the
+// start gives, without the searches from the start and the moves of the rest that costs.
 
-void FoldParentSegments(std::string& path) {
-    std::size_t pos;
-    while ((pos = path.find("/../")) != std::string::npos) {
-        if (pos == 0) {
-            path.erase(0, 3);
+// Removes "/." from every "/./".
+std::size_t RemoveDotSegments(std::string& s, std::size_t begin, std::size_t end) {
+    std::size_t out = begin;
+    for (std::size_t in = begin; in < end;) {
+        if (s[in] == '/' && in + 2 < end && s[in + 1] == '.' && s[in + 2] == '/') {
+            in += 2;
             continue;
         }
-        std::size_t previous = path.rfind('/', pos - 1);
-        path.erase(previous, pos + 3 - previous);
+        s[out++] = s[in++];
     }
+    return out;
+}
+
+// Folds every "/name/../" into "/"; a "/../" with nothing before it loses its "/..".
+std::size_t FoldParentSegments(std::string& s, std::size_t begin, std::size_t end) {
+    std::size_t out = begin;
+    for (std::size_t in = begin; in < end;) {
+        if (s[in] == '/' && in + 3 < end && s[in + 1] == '.' && s[in + 2] == '.' &&
+            s[in + 3] == '/') {
+            if (out > begin) {
+                do {
+                    --out;
+                } while (out > begin && s[out] != '/');
+            }
+            in += 3;
+            continue;
+        }
+        s[out++] = s[in++];
+    }
+    return out;
 }
 
 // True when the path holds "/./" or "/../", in one pass.
@@ -247,12 +266,9 @@ std::size_t NormalizeUrl(std::string& url) {
 
     const std::size_t query = PathEnd(url);
     // Most links name no dot segment; they keep their path as it is, without a copy.
-    const std::string_view path_text(url.data() + path, query - path);
-    if (HasDotSegment(path_text)) {
-        std::string segments(path_text);
-        RemoveDotSegments(segments);
-        FoldParentSegments(segments);
-        url.replace(path, query - path, segments);
+    if (HasDotSegment(std::string_view(url.data() + path, query - path))) {
+        const std::size_t end = FoldParentSegments(url, path, RemoveDotSegments(url, path, query));
+        url.erase(end, query - end);
     }
     CollapseLeadingSlashes(url, path);
     return host;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace kelvra::net {
 namespace {
@@ -47,6 +48,31 @@ TEST(NormalizeUrl, CanonicalForms) {
         {"Host/a/./b", "host/a/b"},
     };
     for (const auto& c : cases) EXPECT_EQ(Normalized(c.input), c.expected) << c.input;
+}
+
+// Dot segments as the plainest reading removes them: the first match, again and again.
+std::string FoldedByRepeatedSearch(std::string path) {
+    for (std::size_t pos; (pos = path.find("/./")) != std::string::npos;) path.erase(pos, 2);
+    for (std::size_t pos; (pos = path.find("/../")) != std::string::npos;) {
+        const std::size_t previous = pos == 0 ? 0 : path.rfind('/', pos - 1);
+        path.erase(previous, pos + 3 - previous);
+    }
+    return path;
+}
+
+TEST(NormalizeUrl, FoldsEveryPathOfDotsAndSlashesAsRepeatedSearchesDo) {
+    // Every path of up to ten bytes of '/', '.' and 'a' (no "//", which ends the folded part).
+    std::vector<std::string> paths = {"/"};
+    for (std::size_t next = 0; next < paths.size(); ++next) {
+        const std::string path = paths[next];
+        EXPECT_EQ(Normalized("http://h" + path), "http://h" + FoldedByRepeatedSearch(path))
+            << path;
+        if (path.size() == 10) continue;
+        for (char c : {'/', '.', 'a'}) {
+            if (c != '/' || path.back() != '/') paths.push_back(path + c);
+        }
+    }
+    EXPECT_GT(paths.size(), 10000u);
 }
 
 TEST(NormalizeUrl, ReturnsOffsetAfterScheme) {
