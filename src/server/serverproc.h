@@ -13,6 +13,7 @@
 // up its seat to one standing by before anything that may block, so that Threads connections
 // can still be served at once while they wait for origins or clients.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -67,12 +68,16 @@ class ServerProc final {
         void LetOthersWatch() override { pool.Unseat(*this); }
         ServerProc& pool;
         int row = 0;
-        bool seated = false;      // only the worker's own thread touches it
+        // Only the worker's own thread touches the next two.
+        std::chrono::steady_clock::time_point turn_began;  // when it last let others run
+        bool seated = false;
         Slot* serving = nullptr;  // guarded by mutex_
         std::thread thread;
     };
 
     void Run(Worker& worker);
+    // Lets other threads run on the worker's processor when its turn is over.
+    void YieldAfterTurn(Worker& worker);
     // Waits for ready events of the epoll set and queues them; false when the wait failed.
     bool WaitForEvents();
     // Waits for a free seat unless worker holds one; false when the pool ends.
