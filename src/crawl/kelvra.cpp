@@ -209,10 +209,7 @@ FetchTransaction KelvraClass::Transaction(int i) {
 WorkerState KelvraClass::Work(int i) {
     FetchTransaction transaction = Transaction(i);
     const WorkerResult result = transaction.RunFetch();
-    if (result == WorkerResult::kHeaderRead) {
-        transaction.CommitOnWorker();
-        transaction.ReadLinksOnWorker();
-    }
+    if (result == WorkerResult::kHeaderRead) transaction.CommitOnWorker();
     return result;
 }
 

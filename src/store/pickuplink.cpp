@@ -308,50 +308,6 @@ int PickupLinkClass::QueueLink(std::string_view url, FetchJob& job, int mode,
     return result;
 }
 
-// The sink through which a scan admits each link as soon as it is read.
-class PickupLinkClass::Admitting final : public LinkSink {
-  public:
-    Admitting(PickupLinkClass& table, const FetchJob& job) : table_(table), job_(job) {}
-    void Link(const net::BaseUrl& base, std::string_view link, int kind,
-              std::uint32_t link_flags) override {
-        table_.AddLinkWithFlags(base, link, job_, kind, link_flags);
-    }
-    void MovedTarget(std::string_view target) override {
-        table_.AllowMovedTarget(target, job_, false, {});
-    }
-
-  private:
-    PickupLinkClass& table_;
-    const FetchJob& job_;
-};
-
-namespace {
-
-// The sink that keeps each link resolved and in queue form for its admission later.
-class Recording final : public LinkSink {
-  public:
-    explicit Recording(FoundLinks& found) : found_(found) {}
-    void Link(const net::BaseUrl& base, std::string_view link, int kind,
-              std::uint32_t link_flags) override {
-        std::string url;
-        if (net::ResolveLink(url, base, link) < 0 || url.size() >= net::kUrlBuffer) return;
-        found_.Add(PickupLinkClass::QueueForm(url),
-                   {0, link_flags, kind, url.rfind("ftp://", 0) == 0, false});
-    }
-    void MovedTarget(std::string_view target) override {
-        found_.Add(target, {0, 0, kLinkOrdinary, false, true});
-    }
-
-  private:
-    FoundLinks& found_;
-};
-
-bool FormsWanted(const FetchJob& job) {
-    return (job.flags & JobFlag::kFormTag) != 0;
-}
-
-}  // namespace
-
 int PickupLinkClass::AddLink(const net::BaseUrl& base, std::string_view link, const FetchJob& job,
                              int kind) {
     return AddLinkWithFlags(base, link, job, kind, 0);
@@ -361,23 +317,16 @@ int PickupLinkClass::AddLinkWithFlags(const net::BaseUrl& base, std::string_view
                                       const FetchJob& job, int kind, std::uint32_t link_flags) {
     std::string url;
     if (net::ResolveLink(url, base, link) < 0) return kLinkUnresolvable;
-    if (url.size() >= net::kUrlBuffer) return kLinkTooLong;
-    return AdmitLink(QueueForm(url), {0, link_flags, kind, url.rfind("ftp://", 0) == 0, false},
-                     job);
-}
-
-int PickupLinkClass::AdmitLink(std::string_view url, const FoundLinks::Entry& link,
-                               const FetchJob& job) {
     const std::uint32_t f = job.flags;
-    const int kind = link.kind;
     int mode = kModeOrdinary;
-    if ((f & JobFlag::kGetAll) || (link.ftp && (f & JobFlag::kFtpAll)) ||
+    if ((f & JobFlag::kGetAll) || (url.rfind("ftp://", 0) == 0 && (f & JobFlag::kFtpAll)) ||
         (kind == kLinkObject && (f & JobFlag::kSrcObject)) ||
         (kind == kLinkFrame && (f & JobFlag::kSrcObjectAll))) {
         mode = kModeForced;
     }
+    if (url.size() >= net::kUrlBuffer) return kLinkTooLong;
     FetchJob copy = job;
-    copy.flags = (f & JobFlag::kConditionMask) | link.link_flags;
+    copy.flags = (f & JobFlag::kConditionMask) | link_flags;
     if (kind == kLinkOrdinary) {
         // Only ordinary links use up depth; page objects and frames belong to their page.
         if (copy.depth == 1) {
@@ -387,12 +336,12 @@ int PickupLinkClass::AdmitLink(std::string_view url, const FoundLinks::Entry& li
         }
         if (copy.trace > 0) --copy.trace;
     }
-    return AdmitUrl(url, copy, mode);
+    return QueueLink(url, copy, mode, false);
 }
 
-void LinkReader::AddValue(const Tag& tag, const AttributeSpan& span, const net::BaseUrl& base,
-                          int kind) {
-    sink_.Link(base, ValueText(tag, span), kind, 0);
+void PickupLinkClass::AddValue(const Tag& tag, const AttributeSpan& span, const net::BaseUrl& base,
+                               const FetchJob& job, int kind) {
+    AddLink(base, ValueText(tag, span), job, kind);
 }
 
 void PickupLinkClass::AllowMovedTarget(std::string_view target, const FetchJob& job,
@@ -409,18 +358,18 @@ void PickupLinkClass::AllowMovedTarget(std::string_view target, const FetchJob& 
     }
 }
 
-bool LinkReader::ScanFrame(const Tag& tag, const net::BaseUrl& base) {
+bool PickupLinkClass::ScanFrame(const Tag& tag, const net::BaseUrl& base, const FetchJob& job) {
     const auto src = Find(tag, "frame src");
     if (!src) return false;
     std::string target;
     if (net::ResolveLink(target, base, ValueText(tag, *src)) >= 0) {
-        sink_.MovedTarget(target);
+        AllowMovedTarget(target, job, false, {});
     }
-    AddValue(tag, *src, base, kLinkFrame);
+    AddValue(tag, *src, base, job, kLinkFrame);
     return true;
 }
 
-bool LinkReader::ScanRefresh(const Tag& tag, const net::BaseUrl& base) {
+bool PickupLinkClass::ScanRefresh(const Tag& tag, const net::BaseUrl& base, const FetchJob& job) {
     const auto equiv = Find(tag, "meta http-equiv");
     if (!equiv || !PrefixOf(ValueLower(tag, *equiv), "refresh")) return false;
     const auto content = Find(tag, "content", false, equiv->next);
@@ -429,14 +378,14 @@ bool LinkReader::ScanRefresh(const Tag& tag, const net::BaseUrl& base) {
     if (const auto url = Find(inner, "url", true)) {
         std::string target;
         if (net::ResolveLink(target, base, ValueText(inner, *url)) >= 0) {
-            sink_.MovedTarget(target);
+            AllowMovedTarget(target, job, false, {});
         }
-        AddValue(inner, *url, base, kLinkFrame);
+        AddValue(inner, *url, base, job, kLinkFrame);
     }
     return true;
 }
 
-bool LinkReader::ScanApplet(const Tag& tag, const net::BaseUrl& base) {
+bool PickupLinkClass::ScanApplet(const Tag& tag, const net::BaseUrl& base, const FetchJob& job) {
     if (util::SkipWhite(tag.lower).substr(0, 7) != "applet ") return false;
     std::string prefix;
     if (const auto codebase = Find(tag, "codebase")) {
@@ -444,33 +393,35 @@ bool LinkReader::ScanApplet(const Tag& tag, const net::BaseUrl& base) {
     }
     for (const char* name : {"code", "archive"}) {
         if (const auto v = Find(tag, name)) {
-            sink_.Link(base, prefix + std::string(ValueText(tag, *v)), kLinkObject, 0);
+            AddLink(base, prefix + std::string(ValueText(tag, *v)), job, kLinkObject);
         }
     }
     return true;
 }
 
-void LinkReader::ScanAttributes(const Tag& tag, const net::BaseUrl& base) {
+void PickupLinkClass::ScanAttributes(const Tag& tag, const net::BaseUrl& base,
+                                     const FetchJob& job) {
     static constexpr std::array<std::string_view, 7> kNames = {
         "href", "rel", "src", "background", "lowsrc", "dynsrc", "style"};
     const auto found = FindEach(tag, kNames);
     if (const auto& href = found[0]) {
         const auto& rel = found[1];
         const bool sheet = rel && PrefixOf(ValueLower(tag, *rel), "stylesheet");
-        AddValue(tag, *href, base, sheet ? kLinkObject : kLinkOrdinary);
+        AddValue(tag, *href, base, job, sheet ? kLinkObject : kLinkOrdinary);
     }
     for (std::size_t k = 2; k < 6; ++k) {
-        if (found[k]) AddValue(tag, *found[k], base, kLinkObject);
+        if (found[k]) AddValue(tag, *found[k], base, job, kLinkObject);
     }
-    if (const auto& style = found[6]) ScanCss(ValueText(tag, *style), base);
+    if (const auto& style = found[6]) ScanCss(ValueText(tag, *style), base, job);
 }
 
-void LinkReader::ScanCss(std::string_view text, const net::BaseUrl& base) {
+void PickupLinkClass::ScanCss(std::string_view text, const net::BaseUrl& base,
+                              const FetchJob& job) {
     PageReader reader(text);
-    ScanCss(reader, base);
+    ScanCss(reader, base, job);
 }
 
-void LinkReader::ScanCss(PageReader& text, const net::BaseUrl& base) {
+void PickupLinkClass::ScanCss(PageReader& text, const net::BaseUrl& base, const FetchJob& job) {
     std::string value;
     while (FindOutsideComments(text, " url(", true)) {
         int c;
@@ -478,16 +429,17 @@ void LinkReader::ScanCss(PageReader& text, const net::BaseUrl& base) {
         const bool quoted = c == '"' || c == '\'';
         if (quoted) text.Get();
         if (!ReadCssValue(text, quoted ? static_cast<char>(c) : ')', value)) break;
-        sink_.Link(base, value, kLinkObject, 0);
+        AddLink(base, value, job, kLinkObject);
     }
     text.Rewind();
     while (FindOutsideComments(text, "@import \"", false)) {
         if (!ReadCssValue(text, '"', value)) break;
-        sink_.Link(base, value, kLinkObject, 0);
+        AddLink(base, value, job, kLinkObject);
     }
 }
 
-void LinkReader::ScanForm(TagReader& reader, const Tag& form, const net::BaseUrl& base) {
+void PickupLinkClass::ScanForm(TagReader& reader, const Tag& form, const net::BaseUrl& base,
+                               const FetchJob& job) {
     // The form tag's own values come from its lower-case copy.
     bool post = false;
     if (const auto method = Find(form, "method")) {
@@ -511,7 +463,7 @@ void LinkReader::ScanForm(TagReader& reader, const Tag& form, const net::BaseUrl
                 const std::size_t close =
                     open == std::string_view::npos ? open : tag.text.find('\'', open + 1);
                 if (close != std::string_view::npos) {
-                    sink_.Link(base, tag.text.substr(open + 1, close - open - 1), kLinkOrdinary, 0);
+                    AddLink(base, tag.text.substr(open + 1, close - open - 1), job, kLinkOrdinary);
                 }
                 continue;
             }
@@ -523,7 +475,7 @@ void LinkReader::ScanForm(TagReader& reader, const Tag& form, const net::BaseUrl
             const bool hidden = t.substr(0, 6) == "hidden";
             if (image) {
                 if (const auto src = Find(tag, "src", false, type->next)) {
-                    AddValue(tag, *src, base, kLinkObject);
+                    AddValue(tag, *src, base, job, kLinkObject);
                 }
                 submit = true;
                 continue;
@@ -543,12 +495,19 @@ void LinkReader::ScanForm(TagReader& reader, const Tag& form, const net::BaseUrl
             continue;
         }
         if (tag.lower.find("textarea") != std::string_view::npos) return;
-        ScanAttributes(tag, base);
+        ScanAttributes(tag, base, job);
     }
-    if (submit) sink_.Link(base, url, kLinkOrdinary, post ? JobFlag::kPost : 0);
+    if (submit) AddLinkWithFlags(base, url, job, kLinkOrdinary, post ? JobFlag::kPost : 0);
 }
 
-void LinkReader::ScanHtml(PageReader& page, const net::BaseUrl& page_base, bool full_scan) {
+void PickupLinkClass::ScanHtml(std::string_view page, const net::BaseUrl& base, const FetchJob& job,
+                               bool full_scan) {
+    PageReader reader(page);
+    ScanHtml(reader, base, job, full_scan);
+}
+
+void PickupLinkClass::ScanHtml(PageReader& page, const net::BaseUrl& page_base, const FetchJob& job,
+                               bool full_scan) {
     net::BaseUrl base = page_base;
     TagReader reader(page);
     std::uint64_t style_start = PageReader::kNoEnd;
@@ -561,7 +520,7 @@ void LinkReader::ScanHtml(PageReader& page, const net::BaseUrl& page_base, bool 
             }
             continue;
         }
-        if (ScanFrame(tag, base) || ScanRefresh(tag, base)) continue;
+        if (ScanFrame(tag, base, job) || ScanRefresh(tag, base, job)) continue;
         if (!full_scan) continue;
         if (StartsWithWord(tag.lower, "style")) {
             style_start = reader.tag_end();
@@ -570,106 +529,21 @@ void LinkReader::ScanHtml(PageReader& page, const net::BaseUrl& page_base, bool 
         if (StartsWithWord(tag.lower, "/style")) {
             if (style_start != PageReader::kNoEnd) {
                 PageReader sheet = page.Range(style_start, reader.tag_start());
-                ScanCss(sheet, base);
+                ScanCss(sheet, base, job);
                 style_start = PageReader::kNoEnd;
             }
             continue;
         }
-        if (forms_ && tag.lower.substr(0, 4) == "form") {
-            ScanForm(reader, tag, base);
+        if ((job.flags & JobFlag::kFormTag) && tag.lower.substr(0, 4) == "form") {
+            ScanForm(reader, tag, base, job);
             continue;
         }
-        if (!ScanApplet(tag, base)) ScanAttributes(tag, base);
+        if (!ScanApplet(tag, base, job)) ScanAttributes(tag, base, job);
     }
-}
-
-void PickupLinkClass::ScanHtml(std::string_view page, const net::BaseUrl& base, const FetchJob& job,
-                               bool full_scan) {
-    PageReader reader(page);
-    ScanHtml(reader, base, job, full_scan);
-}
-
-void PickupLinkClass::ScanHtml(PageReader& page, const net::BaseUrl& base, const FetchJob& job,
-                               bool full_scan) {
-    Admitting sink(*this, job);
-    LinkReader(sink, FormsWanted(job)).ScanHtml(page, base, full_scan);
-}
-
-void PickupLinkClass::ScanCss(std::string_view text, const net::BaseUrl& base,
-                              const FetchJob& job) {
-    Admitting sink(*this, job);
-    LinkReader(sink, FormsWanted(job)).ScanCss(text, base);
-}
-
-namespace {
-
-// Reads the links of the file at path; false when it cannot be opened.
-bool ReadLinks(LinkReader& reader, const std::string& path, LinkSource source,
-               const net::BaseUrl& base, bool full_scan) {
-    const FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) return false;
-    PageReader page(file.get());
-    if (source == LinkSource::kHtml) {
-        reader.ScanHtml(page, base, full_scan);
-    } else {
-        reader.ScanCss(page, base);
-    }
-    return true;
-}
-
-bool ReadFor(const FoundLinks& found, std::string_view url, const std::string& path,
-             LinkSource source, bool full_scan, bool forms) {
-    return found.source == source && found.page_url == url && found.path == path &&
-           found.full_scan == full_scan && found.forms == forms;
-}
-
-}  // namespace
-
-LinkSource PickupLinkClass::SourceOf(std::string_view url, std::string_view type) {
-    if (type.find("/html") != std::string_view::npos) return LinkSource::kHtml;
-    if (type.find("/css") != std::string_view::npos ||
-        store_->TypeForExtension(url).find("/css") != std::string::npos) {
-        return LinkSource::kCss;
-    }
-    return LinkSource::kNone;
-}
-
-bool PickupLinkClass::ReadLinksAhead(std::string_view url, const treelistnode* record,
-                                     const FetchJob& job, bool full_scan, FoundLinks& found) {
-    found.entries.clear();
-    found.urls.clear();
-    found.source = LinkSource::kNone;
-    if (!store_ || !record || (job.flags & JobFlag::kRobots)) return false;
-    const auto type = store_->ContentType(record);
-    const LinkSource source = type ? SourceOf(url, *type) : LinkSource::kNone;
-    if (source == LinkSource::kNone) return false;
-    found.page_url = url;
-    found.path = store_->LocalPath(record);
-    found.full_scan = full_scan;
-    found.forms = FormsWanted(job);
-    net::BaseUrl base;
-    net::MakeBaseUrl(base, url);
-    Recording sink(found);
-    LinkReader reader(sink, found.forms);
-    if (!ReadLinks(reader, found.path, source, base, full_scan)) return false;
-    found.source = source;
-    return true;
 }
 
 bool PickupLinkClass::ProcessObject(std::string_view url, const treelistnode* record,
                                     const FetchJob& job, bool full_scan) {
-    return ProcessRecord(url, record, job, full_scan, nullptr);
-}
-
-bool PickupLinkClass::ProcessReadAhead(std::string_view url, const treelistnode* record,
-                                       const FetchJob& job, bool full_scan,
-                                       const FoundLinks& found) {
-    if (found.source == LinkSource::kNone) return ProcessObject(url, record, job, full_scan);
-    return ProcessRecord(url, record, job, full_scan, &found);
-}
-
-bool PickupLinkClass::ProcessRecord(std::string_view url, const treelistnode* record,
-                                    const FetchJob& job, bool full_scan, const FoundLinks* found) {
     if (!store_ || !record) return false;
     net::BaseUrl base;
     net::MakeBaseUrl(base, url);
@@ -701,24 +575,20 @@ bool PickupLinkClass::ProcessRecord(std::string_view url, const treelistnode* re
     const auto type = store_->ContentType(record);
     if (!type) return false;
     const std::string path = store_->LocalPath(record);
-    const LinkSource source = SourceOf(url, *type);
-    if (source != LinkSource::kNone) {
-        const bool forms = FormsWanted(copy);
-        if (found && ReadFor(*found, url, path, source, full_scan, forms)) {
-            for (std::size_t k = 0; k < found->entries.size(); ++k) {
-                const FoundLinks::Entry& entry = found->entries[k];
-                if (entry.moved_target) {
-                    AllowMovedTarget(found->Url(k), copy, false, {});
-                } else {
-                    AdmitLink(found->Url(k), entry, copy);
-                }
-            }
-            return true;
+    if (type->find("/html") != std::string::npos) {
+        const FilePtr file(std::fopen(path.c_str(), "rb"));
+        if (!file) return false;
+        PageReader page(file.get());
+        ScanHtml(page, base, copy, full_scan);
+        return true;
+    }
+    if (type->find("/css") != std::string::npos ||
+        store_->TypeForExtension(url).find("/css") != std::string::npos) {
+        if (const FilePtr file{std::fopen(path.c_str(), "rb")}) {
+            PageReader sheet(file.get());
+            ScanCss(sheet, base, copy);
         }
-        Admitting sink(*this, copy);
-        LinkReader reader(sink, forms);
-        // A style sheet counts as processed even when it cannot be read.
-        return ReadLinks(reader, path, source, base, full_scan) || source == LinkSource::kCss;
+        return true;
     }
     const auto entries = plugin_->ProcessFile(path, *type);
     if (!entries) return false;
