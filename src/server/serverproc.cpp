@@ -25,7 +25,7 @@ constexpr int kEventsPerWait = 4;
 
 // How long a worker answers before it lets other threads ready on its processor run (see
 // ServerProc::YieldAfterTurn).
-constexpr auto kWorkerTurn = std::chrono::microseconds(250);
+constexpr auto kWorkerTurn = std::chrono::microseconds(1000);
 
 // Keys of the epoll set besides the connections' (slot index, generation).
 constexpr std::uint64_t kListenerKey = ~std::uint64_t{0};
