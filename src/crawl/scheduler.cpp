@@ -172,9 +172,9 @@ int KelvraClass::PrepareSlot(int i) {
         std::swap(slot.sent, slot.next_sent);
     }
     slot.flags &= ~(SlotFlag::kRetryNow | SlotFlag::kReused);
-    // The slot's temporary file stays open from one fetch to the next (each request empties
-    // it): reopening it with truncation would make the file system write its old blocks out
-    // on every close.
+    // The slot's temporary file stays open from one fetch to the next (each response is
+    // written over the last): reopening it with truncation would make the file system write
+    // its old blocks out on every close.
     if (!slot.connection->HasTempFile() && !slot.connection->OpenTempFile()) return -1;
     if (!StartWorker(i)) {
         ReleaseSlot(i);
