@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -152,6 +153,8 @@ class KelvraClass : public ThreadClass {
 
     // The worker body: slot i's fetch transaction.
     WorkerState Work(int i) override;
+    // The worker takes the scheduler's turn itself (see OfferTurn).
+    void WorkDone(int i) override;
 
     long Processed() const { return processed_; }
     StopLevel stop_level() const { return stop_level_.load(); }
@@ -175,6 +178,21 @@ class KelvraClass : public ThreadClass {
     FetchTransaction Transaction(int i);
     void CountProcessed() { ++processed_; }
 
+    // What one turn of the scheduler left behind.
+    struct TurnResult {
+        bool busy = false;     // work runs or waits to be started
+        bool running = false;  // some worker is not idle
+    };
+    // The scheduler's work runs in turns, one thread at a time: collecting results, admitting
+    // their links, starting idle workers. A worker that has finished takes the turn itself, so
+    // neither it nor the crawl's own thread sleeps and wakes for every answer. Runs the turns
+    // asked for while the lock is free; nothing when another thread holds it (that thread runs
+    // the turn asked for when it is done).
+    std::optional<TurnResult> OfferTurn();
+    // The crawl's own thread waits for the turn on the manager event, never on the lock: a
+    // worker's turn may be asking the user something through that thread.
+    std::unique_lock<std::mutex> AwaitTurn();
+    TurnResult Turn();
     // CrawlLoop steps.
     void DrainStored();
     void WaitForNetwork();
@@ -242,6 +260,9 @@ class KelvraClass : public ThreadClass {
     FruitlessSearch fruitless_;
     std::uint64_t robots_answers_ = 0;
     bool deferring_investigations_ = false;
+    std::mutex turn_mutex_;
+    std::atomic<bool> turn_wanted_{false};
+    std::atomic<bool> awaiting_turn_{false};
     std::vector<DeferredInvestigation> deferred_;
     // The URL table's enqueue count when a look for stored copies last found none: until it
     // changes every queued entry is known to need a fetch.

@@ -201,32 +201,78 @@ void KelvraClass::KillAll() {
 
 void KelvraClass::CrawlLoop() {
     for (WorkerSlot& slot : slots_) slot.on_hold = false;
+    std::unique_lock<std::mutex> turn;
     while (true) {
-        DrainStored();
-        WaitForNetwork();
-        bool started = StartIdleWorkers();
-        if (started && stop_level_.load() != StopLevel::kAbort) WaitManager(true);
-        bool busy = CollectResults() || started;
-        SaveUnfinished(false);
-        if (!busy && (url_table_->QueueCount() == 0 || stop_level_.load() != StopLevel::kNone))
-            break;
+        turn = AwaitTurn();
         if (stop_level_.load() == StopLevel::kAbort) {
             KillAll();
             CollectResults();
             break;
         }
-        if (!busy) {
+        TurnResult result = Turn();
+        if (!result.busy) {
             // Nothing runs and nothing could start although URLs are queued: none of them can
             // ever be fetched in this run. Leave them to the error list rather than spin.
-            stop_level_ = std::max(stop_level_.load(), StopLevel::kFinish);
+            if (url_table_->QueueCount() != 0) {
+                stop_level_ = std::max(stop_level_.load(), StopLevel::kFinish);
+            }
             break;
         }
+        turn.unlock();
+        if (std::optional<TurnResult> later = OfferTurn()) result = *later;
+        if (result.running) WaitManager(true);
     }
+    // The turn stays with this thread: a worker that has just finished must not start another.
     LogMessage("Closing all sockets ...");
     CloseAllConnections();
     if (stop_level_.load() != StopLevel::kNone) RegisterUnfinished();
     SaveUnfinished(true);
     LogMessage("Done.");
+}
+
+std::optional<KelvraClass::TurnResult> KelvraClass::OfferTurn() {
+    std::optional<TurnResult> result;
+    turn_wanted_ = true;
+    while (turn_wanted_.load()) {
+        std::unique_lock turn(turn_mutex_, std::try_to_lock);
+        if (!turn.owns_lock()) break;
+        turn_wanted_ = false;
+        result = Turn();
+    }
+    if (result && awaiting_turn_.load()) SignalManager();
+    return result;
+}
+
+std::unique_lock<std::mutex> KelvraClass::AwaitTurn() {
+    std::unique_lock turn(turn_mutex_, std::defer_lock);
+    awaiting_turn_ = true;
+    // A holder that sees the flag signals once it has let go.
+    while (!turn.try_lock()) WaitManager(true);
+    awaiting_turn_ = false;
+    turn_wanted_ = false;
+    return turn;
+}
+
+KelvraClass::TurnResult KelvraClass::Turn() {
+    TurnResult result;
+    result.busy = CollectResults();
+    SaveUnfinished(false);
+    DrainStored();
+    WaitForNetwork();
+    result.running = StartIdleWorkers();
+    result.busy = result.busy || result.running;
+    return result;
+}
+
+void KelvraClass::WorkDone(int i) {
+    // A worker being stopped leaves everything to the thread stopping it.
+    if (StopRequested(i)) {
+        SignalManager();
+        return;
+    }
+    const std::optional<TurnResult> result = OfferTurn();
+    // Only the crawl's own thread ends the crawl or carries out a stop.
+    if (result && (!result->running || stop_level_.load() != StopLevel::kNone)) SignalManager();
 }
 
 void KelvraClass::DrainStored() {
@@ -286,7 +332,8 @@ bool KelvraClass::StartIdleWorkers(bool pipelined_only) {
     bool nothing_to_pick = false;
     for (int i = 0; i < count(); ++i) {
         WorkerSlot& slot = slots_[i];
-        if (State(i) != WorkerState::kIdle) {
+        // A worker being stopped is started again once its thread has ended.
+        if (State(i) != WorkerState::kIdle || (StopRequested(i) && HasThread(i))) {
             busy = true;
             continue;
         }

@@ -133,6 +133,10 @@ bool ThreadClass::WaitManagerFor(std::chrono::milliseconds timeout) {
     return manager != nullptr && manager->WaitFor(static_cast<long>(timeout.count()));
 }
 
+void ThreadClass::WorkDone(int) {
+    SignalManager();
+}
+
 void ThreadClass::InterruptWork(int) {}
 
 bool ThreadClass::StopRequested(int i) const {
@@ -154,11 +158,15 @@ void ThreadClass::Body(int i) {
         if (worker.state.load() == WorkerState::kWorking) {
             const WorkerState result = Work(i);
             worker.state = worker.stop.load() ? WorkerState::kEnding : result;
-            SignalManager();
+            WorkDone(i);
             if (worker.stop.load()) break;
         }
         worker.wake.Wait(true);
     }
+    // Woken to work but stopped before it began: it ends as a stopped worker does, or the
+    // slot would stay working without a thread.
+    WorkerState working = WorkerState::kWorking;
+    worker.state.compare_exchange_strong(working, WorkerState::kEnding);
 }
 
 }  // namespace kelvra::crawl

@@ -51,6 +51,9 @@ class ThreadClass {
     virtual bool WaitManager(bool block);
     // Waits up to timeout for the manager event; false on time-out or without one.
     bool WaitManagerFor(std::chrono::milliseconds timeout);
+    // On worker i's thread after each piece of work, its result already in its state. The
+    // base signals the manager.
+    virtual void WorkDone(int i);
 
     int count() const { return static_cast<int>(workers_.size()); }
     bool HasThread(int i) const;

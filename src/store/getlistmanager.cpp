@@ -211,16 +211,6 @@ std::optional<std::string> getlistmanager::QueuedUrl(std::string_view key) {
     return url;
 }
 
-std::uint64_t getlistmanager::EnqueueCount() {
-    util::MutexLock lock(mutex_);
-    return enqueued_;
-}
-
-std::size_t getlistmanager::QueueCount() {
-    util::MutexLock lock(mutex_);
-    return queue_.size();
-}
-
 FetchJob* getlistmanager::GetJob(std::string_view url) {
     util::MutexLock lock(mutex_);
     treelistnode* node = FindUrl(url);

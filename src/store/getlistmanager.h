@@ -5,6 +5,7 @@
 // Tree keys are URLs without scheme and user information (host lower-case); the user
 // information of a queued URL is kept as its own top-level node ending in '@'.
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -64,6 +65,30 @@ class getlistmanager : public treelistmanager {
     };
     // Marker on nodes that are no URL of their own (user-information nodes).
     static constexpr long kNoUrl = -1;
+    // The queue, changed under the table's lock. Its length is also published where it can be
+    // read without the lock: the workers show it with every request they start.
+    class Queue {
+      public:
+        bool empty() const { return entries_.empty(); }
+        std::size_t size() const { return entries_.size(); }
+        QueueEntry& front() { return entries_.front(); }
+        std::deque<QueueEntry>::const_iterator begin() const { return entries_.begin(); }
+        std::deque<QueueEntry>::const_iterator end() const { return entries_.end(); }
+        void push_back(const QueueEntry& entry) {
+            entries_.push_back(entry);
+            Publish();
+        }
+        void pop_front() {
+            entries_.pop_front();
+            Publish();
+        }
+        std::size_t PublishedSize() const { return published_.load(std::memory_order_relaxed); }
+
+      private:
+        void Publish() { published_.store(entries_.size(), std::memory_order_relaxed); }
+        std::deque<QueueEntry> entries_;
+        std::atomic<std::size_t> published_{0};
+    };
 
     getlistmanager();
     ~getlistmanager() override;
@@ -103,13 +128,14 @@ class getlistmanager : public treelistmanager {
     // returns how many moved. The same as looking at each first entry's CurrentHost and
     // moving it, in one pass under one lock.
     std::size_t MoveHostsToEnd(const std::vector<const treelistnode*>& hosts, std::size_t limit);
-    std::size_t QueueCount();
+    // Without the table's lock: a caller that holds it sees the exact length.
+    std::size_t QueueCount() const { return queue_.PublishedSize(); }
     // Each URL of the queue in order with its job (none for an entry without one), left in
     // it; the table stays locked meanwhile.
     void ForEachQueued(const std::function<void(const std::string&, const FetchJob*)>& visit);
     // How many entries were ever appended to the queue; a change means there may be entries
     // nobody has examined yet.
-    std::uint64_t EnqueueCount();
+    std::uint64_t EnqueueCount() const { return enqueued_.load(std::memory_order_relaxed); }
     // The full URL (scheme and user information included) a key of the tree was last queued
     // under; none for a key that is no queued URL.
     std::optional<std::string> QueuedUrl(std::string_view key);
@@ -137,10 +163,10 @@ class getlistmanager : public treelistmanager {
     // The top-level ancestor of node.
     static treelistnode* HostNode(treelistnode* node);
 
-    std::deque<QueueEntry> queue_;
+    Queue queue_;
 
   private:
-    std::uint64_t enqueued_ = 0;
+    std::atomic<std::uint64_t> enqueued_{0};
     std::deque<std::unique_ptr<CrawlRules>> contexts_;
     util::MutexClass mutex_;
 };
