@@ -121,6 +121,7 @@ WorkerResult FetchTransaction::RunFetch() {
     slot_.header_arrived = false;
     slot_.keep_response = false;
     slot_.worker_commit = {};
+    slot_.found_links.source = store::LinkSource::kNone;
     slot_.cause = {};
     slot_.certificate = net::CertificateProblem::kNone;
     if (slot_.job == nullptr) return WorkerResult::kSendFailed;
@@ -311,6 +312,31 @@ void FetchTransaction::CommitOnWorker() {
     slot_.worker_commit = commit;
 }
 
+// The link search of the page just answered: here it runs side by side with the other workers
+// and with the next request on the wire, instead of one page after another on the scheduler's
+// thread, which only admits what was found, in its own order. What the handler will not use
+// (a stricter check, a partial file to resume) is only wasted work.
+void FetchTransaction::ReadLinksOnWorker() {
+    const store::FetchJob* job = slot_.job;
+    const int status = slot_.response_status;
+    const store::treelistnode* record = nullptr;
+    bool follow = false;
+    if (status == 304) {
+        util::MutexLock lock(crawl_.store_.Mutex());
+        record = crawl_.store_.FindRecord(slot_.url);
+        follow = job->trace != 0;
+    } else if (slot_.worker_commit.made && (status == 200 || status == 206) &&
+               (job->flags & kResume) == 0 && !IsStrictCheck(*job)) {
+        const store::Committed& committed = slot_.worker_commit.committed;
+        record = committed.record;
+        follow = job->trace != 0 || committed.result == CommitResult::Stored ||
+                 committed.result == CommitResult::Partial;
+    }
+    if (record != nullptr) {
+        crawl_.url_table_->ReadLinksAhead(slot_.url, record, *job, follow, slot_.found_links);
+    }
+}
+
 store::Committed FetchTransaction::CommitSlot(unsigned flags) {
     WorkerSlot::WorkerCommit& early = slot_.worker_commit;
     if (early.made && early.flags == flags) {
@@ -392,7 +418,8 @@ int FetchTransaction::HandleNotModified(Requeue& requeue) {
         slot_.job->flags |= kResume;
         if (requeue == Requeue::kNone) slot_.flags |= SlotFlag::kRetryNow;
     } else if (record != nullptr) {
-        crawl_.Investigate(record, slot_.url, *slot_.job, slot_.job->trace != 0);
+        crawl_.Investigate(record, slot_.url, *slot_.job, slot_.job->trace != 0,
+                           std::move(slot_.found_links));
     }
     crawl_.CountProcessed();
     return kStatusNotModify;
@@ -453,7 +480,7 @@ int FetchTransaction::HandleFull(Requeue& requeue) {
     }
     bool follow =
         job.trace != 0 || result == CommitResult::Stored || result == CommitResult::Partial;
-    crawl_.Investigate(record, slot_.url, job, follow);
+    crawl_.Investigate(record, slot_.url, job, follow, std::move(slot_.found_links));
     crawl_.CountProcessed();
     return status;
 }

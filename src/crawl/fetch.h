@@ -19,6 +19,7 @@ class FetchTransaction {
     // Worker side: a WorkerResult (or WorkerState::kEnding when stopped before sending).
     WorkerResult RunFetch();
     void CommitOnWorker();
+    void ReadLinksOnWorker();
 
     // Scheduler side: the FetchStatus of the answer; sets requeue when the URL goes again.
     int HandleResponse(Requeue& requeue);

@@ -209,7 +209,10 @@ FetchTransaction KelvraClass::Transaction(int i) {
 WorkerState KelvraClass::Work(int i) {
     FetchTransaction transaction = Transaction(i);
     const WorkerResult result = transaction.RunFetch();
-    if (result == WorkerResult::kHeaderRead) transaction.CommitOnWorker();
+    if (result == WorkerResult::kHeaderRead) {
+        transaction.CommitOnWorker();
+        transaction.ReadLinksOnWorker();
+    }
     return result;
 }
 

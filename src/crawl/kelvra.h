@@ -85,6 +85,9 @@ struct WorkerSlot {
         unsigned flags = 0;
         store::Committed committed;
     } worker_commit;
+    // The links of the page just answered, read by the worker (see
+    // FetchTransaction::ReadLinksOnWorker), for the scheduler to admit.
+    store::FoundLinks found_links;
 };
 
 class KelvraClass : public ThreadClass {
@@ -129,8 +132,9 @@ class KelvraClass : public ThreadClass {
     void ReleaseSlot(int i);
     const std::string* PickNext(int i);
     bool PickSameHost(int i);
+    // found: the object's links as a worker read them ahead, if it did.
     void Investigate(const store::treelistnode* record, std::string_view url,
-                     const store::FetchJob& job, bool follow);
+                     const store::FetchJob& job, bool follow, store::FoundLinks found = {});
     void RegisterRetry(const std::string& url, bool final);
 
     // Credentials of the "$AuthCode$" files in the data directory (see auth.h); the user is
@@ -209,8 +213,7 @@ class KelvraClass : public ThreadClass {
     // The unfinished list now (final) or when a second has passed since the last write.
     void SaveUnfinished(bool final);
     int WriteJobList(const std::string& path,
-                     std::initializer_list<const std::vector<std::string>*> lists,
-                     bool unfinished);
+                     std::initializer_list<const std::vector<std::string>*> lists, bool unfinished);
     void TakeExclusiveRight(int i, int status);
     void RegisterUnfinished();
     void CloseAllConnections();
@@ -250,6 +253,7 @@ class KelvraClass : public ThreadClass {
         std::string url;
         store::FetchJob job;
         bool follow;
+        store::FoundLinks found;
     };
     struct FruitlessSearch {
         bool valid = false;

@@ -299,13 +299,13 @@ void KelvraClass::NoteRobotsAnswer(std::string_view url, const store::FetchJob& 
 }
 
 void KelvraClass::Investigate(const store::treelistnode* record, std::string_view url,
-                              const store::FetchJob& job, bool follow) {
+                              const store::FetchJob& job, bool follow, store::FoundLinks found) {
     if (deferring_investigations_) {
-        deferred_.push_back({record, std::string(url), job, follow});
+        deferred_.push_back({record, std::string(url), job, follow, std::move(found)});
         return;
     }
     LogMessage("Investigating: " + std::string(url));
-    url_table_->ProcessObject(url, record, job, follow);
+    url_table_->ProcessReadAhead(url, record, job, follow, found);
     LogMessage(std::string(url) + " .... done.");
 }
 
@@ -320,8 +320,8 @@ void KelvraClass::WaitForNetwork() {
 void KelvraClass::RunDeferredInvestigations() {
     std::vector<DeferredInvestigation> pending = std::move(deferred_);
     deferred_.clear();
-    for (const DeferredInvestigation& item : pending) {
-        Investigate(item.record, item.url, item.job, item.follow);
+    for (DeferredInvestigation& item : pending) {
+        Investigate(item.record, item.url, item.job, item.follow, std::move(item.found));
     }
 }
 

@@ -308,6 +308,50 @@ int PickupLinkClass::QueueLink(std::string_view url, FetchJob& job, int mode,
     return result;
 }
 
+// The sink through which a scan admits each link as soon as it is read.
+class PickupLinkClass::Admitting final : public LinkSink {
+  public:
+    Admitting(PickupLinkClass& table, const FetchJob& job) : table_(table), job_(job) {}
+    void Link(const net::BaseUrl& base, std::string_view link, int kind,
+              std::uint32_t link_flags) override {
+        table_.AddLinkWithFlags(base, link, job_, kind, link_flags);
+    }
+    void MovedTarget(std::string_view target) override {
+        table_.AllowMovedTarget(target, job_, false, {});
+    }
+
+  private:
+    PickupLinkClass& table_;
+    const FetchJob& job_;
+};
+
+namespace {
+
+// The sink that keeps each link resolved and in queue form for its admission later.
+class Recording final : public LinkSink {
+  public:
+    explicit Recording(FoundLinks& found) : found_(found) {}
+    void Link(const net::BaseUrl& base, std::string_view link, int kind,
+              std::uint32_t link_flags) override {
+        std::string url;
+        if (net::ResolveLink(url, base, link) < 0 || url.size() >= net::kUrlBuffer) return;
+        found_.entries.push_back({PickupLinkClass::QueueForm(url), link_flags, kind,
+                                  url.rfind("ftp://", 0) == 0, false});
+    }
+    void MovedTarget(std::string_view target) override {
+        found_.entries.push_back({std::string(target), 0, kLinkOrdinary, false, true});
+    }
+
+  private:
+    FoundLinks& found_;
+};
+
+bool FormsWanted(const FetchJob& job) {
+    return (job.flags & JobFlag::kFormTag) != 0;
+}
+
+}  // namespace
+
 int PickupLinkClass::AddLink(const net::BaseUrl& base, std::string_view link, const FetchJob& job,
                              int kind) {
     return AddLinkWithFlags(base, link, job, kind, 0);
@@ -317,16 +361,21 @@ int PickupLinkClass::AddLinkWithFlags(const net::BaseUrl& base, std::string_view
                                       const FetchJob& job, int kind, std::uint32_t link_flags) {
     std::string url;
     if (net::ResolveLink(url, base, link) < 0) return kLinkUnresolvable;
+    if (url.size() >= net::kUrlBuffer) return kLinkTooLong;
+    return AdmitLink({QueueForm(url), link_flags, kind, url.rfind("ftp://", 0) == 0, false}, job);
+}
+
+int PickupLinkClass::AdmitLink(const FoundLinks::Entry& link, const FetchJob& job) {
     const std::uint32_t f = job.flags;
+    const int kind = link.kind;
     int mode = kModeOrdinary;
-    if ((f & JobFlag::kGetAll) || (url.rfind("ftp://", 0) == 0 && (f & JobFlag::kFtpAll)) ||
+    if ((f & JobFlag::kGetAll) || (link.ftp && (f & JobFlag::kFtpAll)) ||
         (kind == kLinkObject && (f & JobFlag::kSrcObject)) ||
         (kind == kLinkFrame && (f & JobFlag::kSrcObjectAll))) {
         mode = kModeForced;
     }
-    if (url.size() >= net::kUrlBuffer) return kLinkTooLong;
     FetchJob copy = job;
-    copy.flags = (f & JobFlag::kConditionMask) | link_flags;
+    copy.flags = (f & JobFlag::kConditionMask) | link.link_flags;
     if (kind == kLinkOrdinary) {
         // Only ordinary links use up depth; page objects and frames belong to their page.
         if (copy.depth == 1) {
@@ -336,12 +385,12 @@ int PickupLinkClass::AddLinkWithFlags(const net::BaseUrl& base, std::string_view
         }
         if (copy.trace > 0) --copy.trace;
     }
-    return QueueLink(url, copy, mode, false);
+    return AdmitUrl(link.url, copy, mode);
 }
 
-void PickupLinkClass::AddValue(const Tag& tag, const AttributeSpan& span, const net::BaseUrl& base,
-                               const FetchJob& job, int kind) {
-    AddLink(base, ValueText(tag, span), job, kind);
+void LinkReader::AddValue(const Tag& tag, const AttributeSpan& span, const net::BaseUrl& base,
+                          int kind) {
+    sink_.Link(base, ValueText(tag, span), kind, 0);
 }
 
 void PickupLinkClass::AllowMovedTarget(std::string_view target, const FetchJob& job,
@@ -358,18 +407,18 @@ void PickupLinkClass::AllowMovedTarget(std::string_view target, const FetchJob& 
     }
 }
 
-bool PickupLinkClass::ScanFrame(const Tag& tag, const net::BaseUrl& base, const FetchJob& job) {
+bool LinkReader::ScanFrame(const Tag& tag, const net::BaseUrl& base) {
     const auto src = Find(tag, "frame src");
     if (!src) return false;
     std::string target;
     if (net::ResolveLink(target, base, ValueText(tag, *src)) >= 0) {
-        AllowMovedTarget(target, job, false, {});
+        sink_.MovedTarget(target);
     }
-    AddValue(tag, *src, base, job, kLinkFrame);
+    AddValue(tag, *src, base, kLinkFrame);
     return true;
 }
 
-bool PickupLinkClass::ScanRefresh(const Tag& tag, const net::BaseUrl& base, const FetchJob& job) {
+bool LinkReader::ScanRefresh(const Tag& tag, const net::BaseUrl& base) {
     const auto equiv = Find(tag, "meta http-equiv");
     if (!equiv || !PrefixOf(ValueLower(tag, *equiv), "refresh")) return false;
     const auto content = Find(tag, "content", false, equiv->next);
@@ -378,14 +427,14 @@ bool PickupLinkClass::ScanRefresh(const Tag& tag, const net::BaseUrl& base, cons
     if (const auto url = Find(inner, "url", true)) {
         std::string target;
         if (net::ResolveLink(target, base, ValueText(inner, *url)) >= 0) {
-            AllowMovedTarget(target, job, false, {});
+            sink_.MovedTarget(target);
         }
-        AddValue(inner, *url, base, job, kLinkFrame);
+        AddValue(inner, *url, base, kLinkFrame);
     }
     return true;
 }
 
-bool PickupLinkClass::ScanApplet(const Tag& tag, const net::BaseUrl& base, const FetchJob& job) {
+bool LinkReader::ScanApplet(const Tag& tag, const net::BaseUrl& base) {
     if (util::SkipWhite(tag.lower).substr(0, 7) != "applet ") return false;
     std::string prefix;
     if (const auto codebase = Find(tag, "codebase")) {
@@ -393,35 +442,33 @@ bool PickupLinkClass::ScanApplet(const Tag& tag, const net::BaseUrl& base, const
     }
     for (const char* name : {"code", "archive"}) {
         if (const auto v = Find(tag, name)) {
-            AddLink(base, prefix + std::string(ValueText(tag, *v)), job, kLinkObject);
+            sink_.Link(base, prefix + std::string(ValueText(tag, *v)), kLinkObject, 0);
         }
     }
     return true;
 }
 
-void PickupLinkClass::ScanAttributes(const Tag& tag, const net::BaseUrl& base,
-                                     const FetchJob& job) {
+void LinkReader::ScanAttributes(const Tag& tag, const net::BaseUrl& base) {
     static constexpr std::array<std::string_view, 7> kNames = {
         "href", "rel", "src", "background", "lowsrc", "dynsrc", "style"};
     const auto found = FindEach(tag, kNames);
     if (const auto& href = found[0]) {
         const auto& rel = found[1];
         const bool sheet = rel && PrefixOf(ValueLower(tag, *rel), "stylesheet");
-        AddValue(tag, *href, base, job, sheet ? kLinkObject : kLinkOrdinary);
+        AddValue(tag, *href, base, sheet ? kLinkObject : kLinkOrdinary);
     }
     for (std::size_t k = 2; k < 6; ++k) {
-        if (found[k]) AddValue(tag, *found[k], base, job, kLinkObject);
+        if (found[k]) AddValue(tag, *found[k], base, kLinkObject);
     }
-    if (const auto& style = found[6]) ScanCss(ValueText(tag, *style), base, job);
+    if (const auto& style = found[6]) ScanCss(ValueText(tag, *style), base);
 }
 
-void PickupLinkClass::ScanCss(std::string_view text, const net::BaseUrl& base,
-                              const FetchJob& job) {
+void LinkReader::ScanCss(std::string_view text, const net::BaseUrl& base) {
     PageReader reader(text);
-    ScanCss(reader, base, job);
+    ScanCss(reader, base);
 }
 
-void PickupLinkClass::ScanCss(PageReader& text, const net::BaseUrl& base, const FetchJob& job) {
+void LinkReader::ScanCss(PageReader& text, const net::BaseUrl& base) {
     std::string value;
     while (FindOutsideComments(text, " url(", true)) {
         int c;
@@ -429,17 +476,16 @@ void PickupLinkClass::ScanCss(PageReader& text, const net::BaseUrl& base, const 
         const bool quoted = c == '"' || c == '\'';
         if (quoted) text.Get();
         if (!ReadCssValue(text, quoted ? static_cast<char>(c) : ')', value)) break;
-        AddLink(base, value, job, kLinkObject);
+        sink_.Link(base, value, kLinkObject, 0);
     }
     text.Rewind();
     while (FindOutsideComments(text, "@import \"", false)) {
         if (!ReadCssValue(text, '"', value)) break;
-        AddLink(base, value, job, kLinkObject);
+        sink_.Link(base, value, kLinkObject, 0);
     }
 }
 
-void PickupLinkClass::ScanForm(TagReader& reader, const Tag& form, const net::BaseUrl& base,
-                               const FetchJob& job) {
+void LinkReader::ScanForm(TagReader& reader, const Tag& form, const net::BaseUrl& base) {
     // The form tag's own values come from its lower-case copy.
     bool post = false;
     if (const auto method = Find(form, "method")) {
@@ -463,7 +509,7 @@ void PickupLinkClass::ScanForm(TagReader& reader, const Tag& form, const net::Ba
                 const std::size_t close =
                     open == std::string_view::npos ? open : tag.text.find('\'', open + 1);
                 if (close != std::string_view::npos) {
-                    AddLink(base, tag.text.substr(open + 1, close - open - 1), job, kLinkOrdinary);
+                    sink_.Link(base, tag.text.substr(open + 1, close - open - 1), kLinkOrdinary, 0);
                 }
                 continue;
             }
@@ -475,7 +521,7 @@ void PickupLinkClass::ScanForm(TagReader& reader, const Tag& form, const net::Ba
             const bool hidden = t.substr(0, 6) == "hidden";
             if (image) {
                 if (const auto src = Find(tag, "src", false, type->next)) {
-                    AddValue(tag, *src, base, job, kLinkObject);
+                    AddValue(tag, *src, base, kLinkObject);
                 }
                 submit = true;
                 continue;
@@ -495,19 +541,12 @@ void PickupLinkClass::ScanForm(TagReader& reader, const Tag& form, const net::Ba
             continue;
         }
         if (tag.lower.find("textarea") != std::string_view::npos) return;
-        ScanAttributes(tag, base, job);
+        ScanAttributes(tag, base);
     }
-    if (submit) AddLinkWithFlags(base, url, job, kLinkOrdinary, post ? JobFlag::kPost : 0);
+    if (submit) sink_.Link(base, url, kLinkOrdinary, post ? JobFlag::kPost : 0);
 }
 
-void PickupLinkClass::ScanHtml(std::string_view page, const net::BaseUrl& base, const FetchJob& job,
-                               bool full_scan) {
-    PageReader reader(page);
-    ScanHtml(reader, base, job, full_scan);
-}
-
-void PickupLinkClass::ScanHtml(PageReader& page, const net::BaseUrl& page_base, const FetchJob& job,
-                               bool full_scan) {
+void LinkReader::ScanHtml(PageReader& page, const net::BaseUrl& page_base, bool full_scan) {
     net::BaseUrl base = page_base;
     TagReader reader(page);
     std::uint64_t style_start = PageReader::kNoEnd;
@@ -520,7 +559,7 @@ void PickupLinkClass::ScanHtml(PageReader& page, const net::BaseUrl& page_base, 
             }
             continue;
         }
-        if (ScanFrame(tag, base, job) || ScanRefresh(tag, base, job)) continue;
+        if (ScanFrame(tag, base) || ScanRefresh(tag, base)) continue;
         if (!full_scan) continue;
         if (StartsWithWord(tag.lower, "style")) {
             style_start = reader.tag_end();
@@ -529,21 +568,105 @@ void PickupLinkClass::ScanHtml(PageReader& page, const net::BaseUrl& page_base, 
         if (StartsWithWord(tag.lower, "/style")) {
             if (style_start != PageReader::kNoEnd) {
                 PageReader sheet = page.Range(style_start, reader.tag_start());
-                ScanCss(sheet, base, job);
+                ScanCss(sheet, base);
                 style_start = PageReader::kNoEnd;
             }
             continue;
         }
-        if ((job.flags & JobFlag::kFormTag) && tag.lower.substr(0, 4) == "form") {
-            ScanForm(reader, tag, base, job);
+        if (forms_ && tag.lower.substr(0, 4) == "form") {
+            ScanForm(reader, tag, base);
             continue;
         }
-        if (!ScanApplet(tag, base, job)) ScanAttributes(tag, base, job);
+        if (!ScanApplet(tag, base)) ScanAttributes(tag, base);
     }
+}
+
+void PickupLinkClass::ScanHtml(std::string_view page, const net::BaseUrl& base, const FetchJob& job,
+                               bool full_scan) {
+    PageReader reader(page);
+    ScanHtml(reader, base, job, full_scan);
+}
+
+void PickupLinkClass::ScanHtml(PageReader& page, const net::BaseUrl& base, const FetchJob& job,
+                               bool full_scan) {
+    Admitting sink(*this, job);
+    LinkReader(sink, FormsWanted(job)).ScanHtml(page, base, full_scan);
+}
+
+void PickupLinkClass::ScanCss(std::string_view text, const net::BaseUrl& base,
+                              const FetchJob& job) {
+    Admitting sink(*this, job);
+    LinkReader(sink, FormsWanted(job)).ScanCss(text, base);
+}
+
+namespace {
+
+// Reads the links of the file at path; false when it cannot be opened.
+bool ReadLinks(LinkReader& reader, const std::string& path, LinkSource source,
+               const net::BaseUrl& base, bool full_scan) {
+    const FilePtr file(std::fopen(path.c_str(), "rb"));
+    if (!file) return false;
+    PageReader page(file.get());
+    if (source == LinkSource::kHtml) {
+        reader.ScanHtml(page, base, full_scan);
+    } else {
+        reader.ScanCss(page, base);
+    }
+    return true;
+}
+
+bool ReadFor(const FoundLinks& found, std::string_view url, const std::string& path,
+             LinkSource source, bool full_scan, bool forms) {
+    return found.source == source && found.page_url == url && found.path == path &&
+           found.full_scan == full_scan && found.forms == forms;
+}
+
+}  // namespace
+
+LinkSource PickupLinkClass::SourceOf(std::string_view url, std::string_view type) {
+    if (type.find("/html") != std::string_view::npos) return LinkSource::kHtml;
+    if (type.find("/css") != std::string_view::npos ||
+        store_->TypeForExtension(url).find("/css") != std::string::npos) {
+        return LinkSource::kCss;
+    }
+    return LinkSource::kNone;
+}
+
+bool PickupLinkClass::ReadLinksAhead(std::string_view url, const treelistnode* record,
+                                     const FetchJob& job, bool full_scan, FoundLinks& found) {
+    found.entries.clear();
+    found.source = LinkSource::kNone;
+    if (!store_ || !record || (job.flags & JobFlag::kRobots)) return false;
+    const auto type = store_->ContentType(record);
+    const LinkSource source = type ? SourceOf(url, *type) : LinkSource::kNone;
+    if (source == LinkSource::kNone) return false;
+    found.page_url = url;
+    found.path = store_->LocalPath(record);
+    found.full_scan = full_scan;
+    found.forms = FormsWanted(job);
+    net::BaseUrl base;
+    net::MakeBaseUrl(base, url);
+    Recording sink(found);
+    LinkReader reader(sink, found.forms);
+    if (!ReadLinks(reader, found.path, source, base, full_scan)) return false;
+    found.source = source;
+    return true;
 }
 
 bool PickupLinkClass::ProcessObject(std::string_view url, const treelistnode* record,
                                     const FetchJob& job, bool full_scan) {
+    return ProcessRecord(url, record, job, full_scan, nullptr);
+}
+
+bool PickupLinkClass::ProcessReadAhead(std::string_view url, const treelistnode* record,
+                                       const FetchJob& job, bool full_scan,
+                                       const FoundLinks& found) {
+    if (found.source == LinkSource::kNone) return ProcessObject(url, record, job, full_scan);
+    return ProcessRecord(url, record, job, full_scan, &found);
+}
+
+bool PickupLinkClass::ProcessRecord(std::string_view url, const treelistnode* record,
+                                    const FetchJob& job, bool full_scan, const FoundLinks* found) {
     if (!store_ || !record) return false;
     net::BaseUrl base;
     net::MakeBaseUrl(base, url);
@@ -575,20 +698,23 @@ bool PickupLinkClass::ProcessObject(std::string_view url, const treelistnode* re
     const auto type = store_->ContentType(record);
     if (!type) return false;
     const std::string path = store_->LocalPath(record);
-    if (type->find("/html") != std::string::npos) {
-        const FilePtr file(std::fopen(path.c_str(), "rb"));
-        if (!file) return false;
-        PageReader page(file.get());
-        ScanHtml(page, base, copy, full_scan);
-        return true;
-    }
-    if (type->find("/css") != std::string::npos ||
-        store_->TypeForExtension(url).find("/css") != std::string::npos) {
-        if (const FilePtr file{std::fopen(path.c_str(), "rb")}) {
-            PageReader sheet(file.get());
-            ScanCss(sheet, base, copy);
+    const LinkSource source = SourceOf(url, *type);
+    if (source != LinkSource::kNone) {
+        const bool forms = FormsWanted(copy);
+        if (found && ReadFor(*found, url, path, source, full_scan, forms)) {
+            for (const FoundLinks::Entry& entry : found->entries) {
+                if (entry.moved_target) {
+                    AllowMovedTarget(entry.url, copy, false, {});
+                } else {
+                    AdmitLink(entry, copy);
+                }
+            }
+            return true;
         }
-        return true;
+        Admitting sink(*this, copy);
+        LinkReader reader(sink, forms);
+        // A style sheet counts as processed even when it cannot be read.
+        return ReadLinks(reader, path, source, base, full_scan) || source == LinkSource::kCss;
     }
     const auto entries = plugin_->ProcessFile(path, *type);
     if (!entries) return false;

@@ -104,6 +104,64 @@ std::optional<AttributeSpan> FindAttribute(std::string_view text, std::string_vi
                                            std::string_view name, bool stop_at_separators,
                                            std::size_t from = 0);
 
+// Where the links of a page go as they are read: to the frontier at once, or kept in a
+// FoundLinks to be admitted later in the same order.
+class LinkSink {
+  public:
+    virtual ~LinkSink() = default;
+    // A link as the page spells it, of a LinkKind; link_flags join the job's condition bits.
+    virtual void Link(const net::BaseUrl& base, std::string_view link, int kind,
+                      std::uint32_t link_flags) = 0;
+    // The resolved target of a frame or a refresh, which may widen the allowed URLs.
+    virtual void MovedTarget(std::string_view target) = 0;
+};
+
+// What a stored object's links are read from.
+enum class LinkSource { kNone, kHtml, kCss };
+
+// The links of one stored object, read and resolved ahead of their admission: a worker reads
+// the page it just received while the frontier's thread admits the links of other pages. Kept
+// in the order found; used only for the same page read the same way.
+struct FoundLinks {
+    struct Entry {
+        std::string url;  // queue form; for a moved target the resolved target
+        std::uint32_t link_flags = 0;
+        int kind = kLinkOrdinary;
+        bool ftp = false;           // the resolved link is an ftp URL
+        bool moved_target = false;  // an entry for LinkSink::MovedTarget
+    };
+    std::vector<Entry> entries;
+    // What they were read for.
+    std::string page_url;
+    std::string path;
+    LinkSource source = LinkSource::kNone;
+    bool full_scan = false;
+    bool forms = false;
+};
+
+// Reads the links of an HTML page or a style sheet into a sink. Reads nothing but the page, so
+// it may run on any thread.
+class LinkReader final {
+  public:
+    // forms: the job asks for the links of forms (JobFlag::kFormTag).
+    LinkReader(LinkSink& sink, bool forms) : sink_(sink), forms_(forms) {}
+    // full_scan false: only the base, frames and refreshes.
+    void ScanHtml(PageReader& page, const net::BaseUrl& base, bool full_scan);
+    void ScanCss(PageReader& text, const net::BaseUrl& base);
+    void ScanCss(std::string_view text, const net::BaseUrl& base);
+
+  private:
+    void ScanForm(TagReader& reader, const Tag& form, const net::BaseUrl& base);
+    void ScanAttributes(const Tag& tag, const net::BaseUrl& base);
+    bool ScanApplet(const Tag& tag, const net::BaseUrl& base);
+    bool ScanFrame(const Tag& tag, const net::BaseUrl& base);
+    bool ScanRefresh(const Tag& tag, const net::BaseUrl& base);
+    void AddValue(const Tag& tag, const AttributeSpan& span, const net::BaseUrl& base, int kind);
+
+    LinkSink& sink_;
+    const bool forms_;
+};
+
 class PickupLinkClass : public getlistmanager {
   public:
     explicit PickupLinkClass(StoredObjects* store,
@@ -120,20 +178,21 @@ class PickupLinkClass : public getlistmanager {
     static std::string QueueForm(std::string_view url);
     virtual int AddLink(const net::BaseUrl& base, std::string_view link, const FetchJob& job,
                         int kind);
-    virtual void ScanHtml(PageReader& page, const net::BaseUrl& base, const FetchJob& job,
-                          bool full_scan);
-    // The same for a page in memory.
+    // Admits the links of a page or a style sheet at once.
+    void ScanHtml(PageReader& page, const net::BaseUrl& base, const FetchJob& job, bool full_scan);
     void ScanHtml(std::string_view page, const net::BaseUrl& base, const FetchJob& job,
                   bool full_scan);
-    virtual void ScanForm(TagReader& reader, const Tag& form, const net::BaseUrl& base,
-                          const FetchJob& job);
-    virtual void ScanAttributes(const Tag& tag, const net::BaseUrl& base, const FetchJob& job);
-    virtual bool ScanApplet(const Tag& tag, const net::BaseUrl& base, const FetchJob& job);
-    virtual bool ScanFrame(const Tag& tag, const net::BaseUrl& base, const FetchJob& job);
-    virtual bool ScanRefresh(const Tag& tag, const net::BaseUrl& base, const FetchJob& job);
-    virtual void ScanCss(std::string_view text, const net::BaseUrl& base, const FetchJob& job);
-    // The same for a style sheet read from its start to its end.
-    void ScanCss(PageReader& text, const net::BaseUrl& base, const FetchJob& job);
+    void ScanCss(std::string_view text, const net::BaseUrl& base, const FetchJob& job);
+
+    // Reads ahead, on any thread, the links ProcessObject(url, record, job, full_scan) would
+    // admit; false when there is nothing to read ahead (not a page or a style sheet, a
+    // redirection, robots.txt, an unreadable file).
+    bool ReadLinksAhead(std::string_view url, const treelistnode* record, const FetchJob& job,
+                        bool full_scan, FoundLinks& found);
+    // ProcessObject with the links found read ahead for it; reads them now when found was read
+    // for another object or in another way.
+    bool ProcessReadAhead(std::string_view url, const treelistnode* record, const FetchJob& job,
+                          bool full_scan, const FoundLinks& found);
 
     // Queues the start URLs of a request; returns how many were queued.
     int RegisterStartUrls(CrawlRequest& request);
@@ -144,13 +203,18 @@ class PickupLinkClass : public getlistmanager {
     StoredObjects* store() const { return store_; }
 
   private:
+    class Admitting;
     int AddLinkWithFlags(const net::BaseUrl& base, std::string_view link, const FetchJob& job,
                          int kind, std::uint32_t link_flags);
+    // Admits a link already resolved and in queue form.
+    int AdmitLink(const FoundLinks::Entry& link, const FetchJob& job);
     // Frame, refresh and redirect targets may widen the allowed URLs.
     void AllowMovedTarget(std::string_view target, const FetchJob& job, bool replace_page,
                           std::string_view page);
-    void AddValue(const Tag& tag, const AttributeSpan& span, const net::BaseUrl& base,
-                  const FetchJob& job, int kind);
+    // ProcessObject; found: links read ahead, or nullptr.
+    bool ProcessRecord(std::string_view url, const treelistnode* record, const FetchJob& job,
+                       bool full_scan, const FoundLinks* found);
+    LinkSource SourceOf(std::string_view url, std::string_view type);
 
     StoredObjects* store_;
     std::unique_ptr<PluginHost> plugin_;

@@ -90,6 +90,77 @@ TEST_F(ObjectLinks, DeniedRedirectIsRecognisedHoweverItIsEscaped) {
     }
 }
 
+// Links read ahead on a worker and admitted later give the frontier exactly what reading them
+// at admission gives: the same URLs in the same order with the same jobs, and the same allowed
+// list; links read for another page or in another way are not used.
+TEST(ReadAhead, AdmitsWhatReadingAtOnceAdmits) {
+    const std::string page =
+        "<base href=\"http://h/d/b/\"><frame src=\"http://x/f/f.html\"><meta http-equiv=refresh "
+        "content=\"0; url=r.html\"><a href=a.html#x><img src=i.gif><form action=q>"
+        "<input type=hidden name=k value=v><input type=submit></form>"
+        "<style>p{background: url(bg.gif)}</style><a href=\"ftp://x/g.zip\">";
+    const struct {
+        const char* name;
+        const char* url;
+        const char* type;
+        std::string content;
+        std::uint32_t flags;
+        bool read_full;  // how the links were read ahead
+        bool full;       // how they are admitted
+    } cases[] = {
+        {"page", "http://h/d/p.html", "text/html", page, 1 | JobFlag::kFormTag | JobFlag::kFtpAll,
+         true, true},
+        {"frames only", "http://h/d/p.html", "text/html", page, JobFlag::kTraceMoved, false, false},
+        {"read shallow, admitted whole", "http://h/d/p.html", "text/html", page, JobFlag::kFtpAll,
+         false, true},
+        {"style sheet", "http://h/d/s.css", "text/css", "a{b: url(one.gif)} @import \"two.css\"", 1,
+         true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeStore store;
+        const treelistnode* record = store.Add(c.url, c.type, c.content.c_str());
+        auto admit = [&](bool ahead) {
+            PickupLinkClass table(&store, "");
+            FetchJob job;
+            job.rules = table.AddCrawlContext({"http://h/d/"}, "", "");
+            job.flags = c.flags;
+            job.depth = 2;
+            FoundLinks found;
+            if (ahead) {
+                EXPECT_TRUE(table.ReadLinksAhead(c.url, record, job, c.read_full, found));
+            }
+            EXPECT_TRUE(table.ProcessReadAhead(c.url, record, job, c.full, found));
+            std::vector<std::string> admitted;
+            while (auto url = table.Dequeue(true)) {
+                const FetchJob* queued = table.GetJob(*url);
+                admitted.push_back(*url + " " + std::to_string(queued->flags) + " " +
+                                   std::to_string(queued->depth));
+            }
+            admitted.push_back(std::to_string(job.rules->accept.Count()));
+            return admitted;
+        };
+        const auto at_once = admit(false);
+        EXPECT_GT(at_once.size(), 2u);
+        EXPECT_EQ(admit(true), at_once);
+    }
+}
+
+TEST(ReadAhead, NothingToReadAheadForOtherObjects) {
+    FakeStore store;
+    PickupLinkClass table(&store, "");
+    FetchJob job;
+    FoundLinks found;
+    const treelistnode* image = store.Add("http://h/i.gif", "image/gif", "GIF");
+    EXPECT_FALSE(table.ReadLinksAhead("http://h/i.gif", image, job, true, found));
+    const treelistnode* missing = store.Add("http://h/m.html", "text/html", nullptr);
+    EXPECT_FALSE(table.ReadLinksAhead("http://h/m.html", missing, job, true, found));
+    const treelistnode* robots = store.Add("http://h/robots.txt", "text/html", "<a href=x>");
+    job.flags = JobFlag::kRobots;
+    EXPECT_FALSE(table.ReadLinksAhead("http://h/robots.txt", robots, job, true, found));
+    EXPECT_EQ(found.source, LinkSource::kNone);
+}
+
 class StoredCopies : public ObjectLinks {
   protected:
     void Queue(const std::string& url, std::uint32_t flags) {
