@@ -335,11 +335,11 @@ class Recording final : public LinkSink {
               std::uint32_t link_flags) override {
         std::string url;
         if (net::ResolveLink(url, base, link) < 0 || url.size() >= net::kUrlBuffer) return;
-        found_.entries.push_back({PickupLinkClass::QueueForm(url), link_flags, kind,
-                                  url.rfind("ftp://", 0) == 0, false});
+        found_.Add(PickupLinkClass::QueueForm(url),
+                   {0, link_flags, kind, url.rfind("ftp://", 0) == 0, false});
     }
     void MovedTarget(std::string_view target) override {
-        found_.entries.push_back({std::string(target), 0, kLinkOrdinary, false, true});
+        found_.Add(target, {0, 0, kLinkOrdinary, false, true});
     }
 
   private:
@@ -362,10 +362,12 @@ int PickupLinkClass::AddLinkWithFlags(const net::BaseUrl& base, std::string_view
     std::string url;
     if (net::ResolveLink(url, base, link) < 0) return kLinkUnresolvable;
     if (url.size() >= net::kUrlBuffer) return kLinkTooLong;
-    return AdmitLink({QueueForm(url), link_flags, kind, url.rfind("ftp://", 0) == 0, false}, job);
+    return AdmitLink(QueueForm(url), {0, link_flags, kind, url.rfind("ftp://", 0) == 0, false},
+                     job);
 }
 
-int PickupLinkClass::AdmitLink(const FoundLinks::Entry& link, const FetchJob& job) {
+int PickupLinkClass::AdmitLink(std::string_view url, const FoundLinks::Entry& link,
+                               const FetchJob& job) {
     const std::uint32_t f = job.flags;
     const int kind = link.kind;
     int mode = kModeOrdinary;
@@ -385,7 +387,7 @@ int PickupLinkClass::AdmitLink(const FoundLinks::Entry& link, const FetchJob& jo
         }
         if (copy.trace > 0) --copy.trace;
     }
-    return AdmitUrl(link.url, copy, mode);
+    return AdmitUrl(url, copy, mode);
 }
 
 void LinkReader::AddValue(const Tag& tag, const AttributeSpan& span, const net::BaseUrl& base,
@@ -635,6 +637,7 @@ LinkSource PickupLinkClass::SourceOf(std::string_view url, std::string_view type
 bool PickupLinkClass::ReadLinksAhead(std::string_view url, const treelistnode* record,
                                      const FetchJob& job, bool full_scan, FoundLinks& found) {
     found.entries.clear();
+    found.urls.clear();
     found.source = LinkSource::kNone;
     if (!store_ || !record || (job.flags & JobFlag::kRobots)) return false;
     const auto type = store_->ContentType(record);
@@ -702,11 +705,12 @@ bool PickupLinkClass::ProcessRecord(std::string_view url, const treelistnode* re
     if (source != LinkSource::kNone) {
         const bool forms = FormsWanted(copy);
         if (found && ReadFor(*found, url, path, source, full_scan, forms)) {
-            for (const FoundLinks::Entry& entry : found->entries) {
+            for (std::size_t k = 0; k < found->entries.size(); ++k) {
+                const FoundLinks::Entry& entry = found->entries[k];
                 if (entry.moved_target) {
-                    AllowMovedTarget(entry.url, copy, false, {});
+                    AllowMovedTarget(found->Url(k), copy, false, {});
                 } else {
-                    AdmitLink(entry, copy);
+                    AdmitLink(found->Url(k), entry, copy);
                 }
             }
             return true;

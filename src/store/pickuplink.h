@@ -124,13 +124,26 @@ enum class LinkSource { kNone, kHtml, kCss };
 // in the order found; used only for the same page read the same way.
 struct FoundLinks {
     struct Entry {
-        std::string url;  // queue form; for a moved target the resolved target
+        std::size_t url_end = 0;  // in urls; the URL starts where the one before ends
         std::uint32_t link_flags = 0;
         int kind = kLinkOrdinary;
         bool ftp = false;           // the resolved link is an ftp URL
         bool moved_target = false;  // an entry for LinkSink::MovedTarget
     };
+    void Add(std::string_view url, Entry entry) {
+        urls.append(url);
+        entry.url_end = urls.size();
+        entries.push_back(entry);
+    }
+    // Entry k's URL: its queue form; for a moved target the resolved target.
+    std::string_view Url(std::size_t k) const {
+        const std::size_t start = k == 0 ? 0 : entries[k - 1].url_end;
+        return std::string_view(urls).substr(start, entries[k].url_end - start);
+    }
     std::vector<Entry> entries;
+    // The URLs one after another: one block, made by the worker's thread and freed at once by
+    // the frontier's, instead of a block per link.
+    std::string urls;
     // What they were read for.
     std::string page_url;
     std::string path;
@@ -207,7 +220,7 @@ class PickupLinkClass : public getlistmanager {
     int AddLinkWithFlags(const net::BaseUrl& base, std::string_view link, const FetchJob& job,
                          int kind, std::uint32_t link_flags);
     // Admits a link already resolved and in queue form.
-    int AdmitLink(const FoundLinks::Entry& link, const FetchJob& job);
+    int AdmitLink(std::string_view url, const FoundLinks::Entry& link, const FetchJob& job);
     // Frame, refresh and redirect targets may widen the allowed URLs.
     void AllowMovedTarget(std::string_view target, const FetchJob& job, bool replace_page,
                           std::string_view page);
