@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <thread>
 
 #include "crawl/fetchstatus.h"
 #include "crawl/threadclass.h"
@@ -121,6 +122,43 @@ TEST(ThreadPool, KillingAnIdleWorkerEndsItWithoutInterrupt) {
     EXPECT_EQ(pool.KillWorker(0), 0);
     EXPECT_FALSE(pool.interrupted);
     EXPECT_EQ(pool.State(0), WorkerState::kEnding);
+}
+
+// A worker may be started again while it is still finishing its last piece of work (a worker
+// that takes the scheduler's turn starts itself). Stopped before it begins, it must end as a
+// stopped worker does, not stay "working" without a thread.
+TEST(ThreadPool, WorkerStoppedBeforeItsNextStartBeginsEndsAsStopped) {
+    class RestartingPool final : public ThreadClass {
+      public:
+        RestartingPool() : ThreadClass(1) {}
+        ~RestartingPool() override { KillAllWorkers(); }
+        WorkerState Work(int) override {
+            ++runs;
+            return WorkerResult::kHeaderRead;
+        }
+        void WorkDone(int i) override {
+            SetState(i, WorkerState::kIdle);
+            ResumeWorker(i, WorkerState::kWorking);
+            finishing = true;
+            const auto deadline = std::chrono::steady_clock::now() + 5s;
+            while (!StopRequested(i) && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(1ms);
+            }
+        }
+        std::atomic<int> runs{0};
+        std::atomic<bool> finishing{false};
+    };
+    RestartingPool pool;
+    ASSERT_TRUE(pool.StartWorker(0));
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!pool.finishing && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(pool.finishing);
+    EXPECT_EQ(pool.State(0), WorkerState::kWorking);
+    EXPECT_EQ(pool.KillWorker(0), 0);
+    EXPECT_EQ(pool.State(0), WorkerState::kEnding);
+    EXPECT_EQ(pool.runs.load(), 1);
 }
 
 TEST(ThreadPool, CurrentWorkerAndBadIndices) {
