@@ -4,6 +4,21 @@
 
 namespace kelvra::util {
 
+namespace {
+
+constexpr int kSpinsBeforeSleep = 256;
+
+// Tells the core that this is a wait loop (it lets the other hyper-thread run).
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+}  // namespace
+
 bool ConditionClass::Wait(bool blocking) {
     std::unique_lock<std::mutex> hold(mutex_);
     if (blocking) signalled_cv_.wait(hold, [this] { return signalled_; });
@@ -33,6 +48,15 @@ void MutexClass::Lock() {
     if (OwnedByCaller()) {
         ++count_;
         return;
+    }
+    // The table locks are held for a microsecond or two at a time; a short wait in user space
+    // spares most contended takes the sleep and the wake-up in the kernel.
+    for (int k = 0; k < kSpinsBeforeSleep; ++k) {
+        if (mutex_.try_lock()) {
+            owner_.store(std::this_thread::get_id());
+            return;
+        }
+        CpuRelax();
     }
     mutex_.lock();
     owner_.store(std::this_thread::get_id());
