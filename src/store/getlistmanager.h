@@ -72,21 +72,39 @@ class getlistmanager : public treelistmanager {
         bool empty() const { return entries_.empty(); }
         std::size_t size() const { return entries_.size(); }
         QueueEntry& front() { return entries_.front(); }
+        QueueEntry& operator[](std::size_t k) { return entries_[k]; }
         std::deque<QueueEntry>::const_iterator begin() const { return entries_.begin(); }
         std::deque<QueueEntry>::const_iterator end() const { return entries_.end(); }
         void push_back(const QueueEntry& entry) {
             entries_.push_back(entry);
+            if (entry.state == kUnexamined) ++unexamined_;
             Publish();
         }
         void pop_front() {
+            if (entries_.front().state == kUnexamined) --unexamined_;
             entries_.pop_front();
             Publish();
+        }
+        // The only way an entry's state changes.
+        void MarkMustFetch(std::size_t k) {
+            if (entries_[k].state == kUnexamined) --unexamined_;
+            entries_[k].state = kMustFetch;
+        }
+        // The position of the first entry not yet examined; size() when every entry was.
+        // Entries are added at the tail, so the walk from there is short.
+        std::size_t FirstUnexamined() const {
+            std::size_t k = entries_.size();
+            for (std::size_t seen = 0; seen < unexamined_; --k) {
+                if (entries_[k - 1].state == kUnexamined) ++seen;
+            }
+            return k;
         }
         std::size_t PublishedSize() const { return published_.load(std::memory_order_relaxed); }
 
       private:
         void Publish() { published_.store(entries_.size(), std::memory_order_relaxed); }
         std::deque<QueueEntry> entries_;
+        std::size_t unexamined_ = 0;
         std::atomic<std::size_t> published_{0};
     };
 

@@ -730,48 +730,46 @@ bool PickupLinkClass::ProcessRecord(std::string_view url, const treelistnode* re
 
 std::optional<FetchJob> PickupLinkClass::NextUnprocessed(const treelistnode*& node) {
     util::MutexLock lock(mutex());
-    for (std::size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) {
-        QueueEntry& entry = queue_.front();
-        auto to_tail = [this] {
-            QueueEntry moved = queue_.front();
-            moved.state = kMustFetch;
-            queue_.pop_front();
-            queue_.push_back(moved);
-        };
-        if (entry.state == kMustFetch || !store_) {
-            to_tail();
-            continue;
-        }
-        const std::string url = EntryText(entry);
-        const treelistnode* record = store_->FindRecord(url);
+    // Entries examined before are all to be fetched: a walk from the head would only turn them
+    // round to the tail once and leave the queue as it was, so the walk starts at the first
+    // entry not yet examined and turns the queue only when it takes one.
+    for (std::size_t k = queue_.FirstUnexamined(); k < queue_.size(); ++k) {
+        if (queue_[k].state == kMustFetch) continue;
+        const treelistnode* record = UsableStoredRecord(queue_[k]);
         node = record;
-        const auto* payload = entry.node->value().ObjectAs<JobPayload>();
-        if (!record || !payload) {
-            to_tail();
+        if (record == nullptr) {
+            queue_.MarkMustFetch(k);
             continue;
         }
-        UseStoredScheme(entry, store_->Field(record, kSchemeKey).has_value());
-        const FetchJob job = payload->job;
-        const RegetLevel policy = RegetLevelOf(job.flags);
-        bool use_stored =
-            policy == RegetLevel::kUseStored ||
-            (policy == RegetLevel::kFetchStartUrls && !(job.flags & JobFlag::kStartUrl));
-        if (policy == RegetLevel::kFetchText) {
-            const auto type = store_->ContentType(record);
-            use_stored = type && type->rfind("text", 0) != 0;
-        }
-        if (!use_stored) {
-            to_tail();
-            continue;
-        }
+        // What a walk from the head would have left: the entries before this one at the tail.
+        for (; k > 0; --k) MoveFirstToEnd();
+        const FetchJob job = queue_.front().node->value().ObjectAs<JobPayload>()->job;
         if (!store_->Field(record, "XRange:") && util::FileSize(store_->LocalPath(record)) >= 0) {
             queue_.pop_front();
         } else {
-            entry.state = kMustFetch;  // partial or missing: fetched later
+            queue_.MarkMustFetch(0);  // partial or missing: fetched later
         }
         return job;
     }
     return std::nullopt;
+}
+
+const treelistnode* PickupLinkClass::UsableStoredRecord(QueueEntry& entry) {
+    if (!store_) return nullptr;
+    const treelistnode* record = store_->FindRecord(EntryText(entry));
+    const auto* payload = entry.node->value().ObjectAs<JobPayload>();
+    if (!record || !payload) return nullptr;
+    UseStoredScheme(entry, store_->Field(record, kSchemeKey).has_value());
+    const std::uint32_t flags = payload->job.flags;
+    const RegetLevel policy = RegetLevelOf(flags);
+    if (policy == RegetLevel::kFetchText) {
+        const auto type = store_->ContentType(record);
+        return type && type->rfind("text", 0) != 0 ? record : nullptr;
+    }
+    const bool use_stored =
+        policy == RegetLevel::kUseStored ||
+        (policy == RegetLevel::kFetchStartUrls && !(flags & JobFlag::kStartUrl));
+    return use_stored ? record : nullptr;
 }
 
 int PickupLinkClass::RegisterStartUrls(CrawlRequest& request) {

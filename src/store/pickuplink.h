@@ -228,6 +228,8 @@ class PickupLinkClass : public getlistmanager {
     bool ProcessRecord(std::string_view url, const treelistnode* record, const FetchJob& job,
                        bool full_scan, const FoundLinks* found);
     LinkSource SourceOf(std::string_view url, std::string_view type);
+    // entry's store record when the stored copy is used instead of fetching; nullptr otherwise.
+    const treelistnode* UsableStoredRecord(QueueEntry& entry);
 
     StoredObjects* store_;
     std::unique_ptr<PluginHost> plugin_;

@@ -202,6 +202,30 @@ TEST_F(StoredCopies, StartUrlsAndPartialCopies) {
     EXPECT_EQ(crawl_.PeekState(), getlistmanager::kMustFetch);
 }
 
+TEST_F(StoredCopies, TakingCopiesLeavesTheQueueInTheOrderOfAWalkFromItsHead) {
+    // Each look goes from the head and turns what must be fetched round to the tail.
+    Queue("http://h/d/a.html", 1);
+    store_.Add("http://h/d/a.html", "text/html", "x");
+    const treelistnode* node = nullptr;
+    EXPECT_FALSE(crawl_.NextUnprocessed(node));  // a examined: to be fetched
+    for (const char* url : {"http://h/d/b.gif", "http://h/d/c.html", "http://h/d/d.gif",
+                            "http://h/d/e.html"}) {
+        Queue(url, 1);
+    }
+    const treelistnode* b = store_.Add("http://h/d/b.gif", "image/gif", "GIF");
+    store_.Add("http://h/d/c.html", "text/html", "x");
+    const treelistnode* d = store_.Add("http://h/d/d.gif", "image/gif", "GIF");
+    ASSERT_TRUE(crawl_.NextUnprocessed(node));  // a to the tail, b taken
+    EXPECT_EQ(node, b);
+    ASSERT_TRUE(crawl_.NextUnprocessed(node));  // c to the tail, d taken
+    EXPECT_EQ(node, d);
+    EXPECT_FALSE(crawl_.NextUnprocessed(node));  // e examined; a full turn changes no order
+    std::vector<std::string> order;
+    while (auto url = crawl_.Dequeue(true)) order.push_back(*url);
+    EXPECT_EQ(order, (std::vector<std::string>{"http://h/d/e.html", "http://h/d/a.html",
+                                                "http://h/d/c.html"}));
+}
+
 TEST_F(StoredCopies, MissingLocalFileIsFetched) {
     Queue("http://h/d/gone.gif", 3);
     store_.Add("http://h/d/gone.gif", "image/gif", nullptr);
