@@ -260,6 +260,7 @@ class KelvraClass : public ThreadClass {
         std::uint64_t enqueued = 0;
         std::uint64_t robots_answers = 0;
         std::vector<HostAtLimit> hosts;
+        std::vector<const store::treelistnode*> host_nodes;
     };
     FruitlessSearch fruitless_;
     std::uint64_t robots_answers_ = 0;

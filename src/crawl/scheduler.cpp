@@ -65,8 +65,10 @@ bool KelvraClass::SameHostBusy(int i, std::string_view host, int& busy) {
 }
 
 bool KelvraClass::SearchWouldFindNothing(int i) {
-    if (!fruitless_.valid || fruitless_.enqueued != url_table_->EnqueueCount() ||
-        fruitless_.robots_answers != robots_answers_) {
+    // New entries of the hosts at their limit change nothing either: a search would turn them
+    // to the tail with the rest. That is the common case, a page's links to its own server.
+    if (!fruitless_.valid || fruitless_.robots_answers != robots_answers_ ||
+        !url_table_->EnqueuedOnlyFor(fruitless_.host_nodes, fruitless_.enqueued)) {
         return false;
     }
     return std::all_of(fruitless_.hosts.begin(), fruitless_.hosts.end(),
@@ -117,7 +119,7 @@ const std::string* KelvraClass::PickNext(int i) {
     }
     // Every entry left belongs to a host at its limit or waits for its robots.txt.
     fruitless_ = {at_limit.complete(), url_table_->EnqueueCount(), robots_answers_,
-                  at_limit.limits()};
+                  at_limit.limits(), at_limit.hosts()};
     return nullptr;
 }
 

@@ -117,7 +117,12 @@ bool getlistmanager::EnqueueNode(std::string_view url, treelistnode* node, bool 
         node = FindPath(rest, SplitEnd(rest));
         if (!node) return false;
     }
-    queue_.push_back(QueueEntry{*scheme, kUnexamined, user, node, HostNode(node)});
+    treelistnode* host_node = HostNode(node);
+    if (host_node != run_host_) {
+        run_host_ = host_node;
+        run_since_ = enqueued_;
+    }
+    queue_.push_back(QueueEntry{*scheme, kUnexamined, user, node, host_node});
     ++enqueued_;
     if (auto* payload = node->value().ObjectAs<JobPayload>()) {
         payload->scheme = *scheme;
@@ -198,6 +203,13 @@ std::size_t getlistmanager::MoveHostsToEnd(const std::vector<const treelistnode*
         ++moved;
     }
     return moved;
+}
+
+bool getlistmanager::EnqueuedOnlyFor(const std::vector<const treelistnode*>& hosts,
+                                     std::uint64_t since) {
+    util::MutexLock lock(mutex_);
+    if (enqueued_ == since) return true;
+    return run_since_ <= since && std::find(hosts.begin(), hosts.end(), run_host_) != hosts.end();
 }
 
 std::optional<std::string> getlistmanager::QueuedUrl(std::string_view key) {

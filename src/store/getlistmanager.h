@@ -154,6 +154,9 @@ class getlistmanager : public treelistmanager {
     // How many entries were ever appended to the queue; a change means there may be entries
     // nobody has examined yet.
     std::uint64_t EnqueueCount() const { return enqueued_.load(std::memory_order_relaxed); }
+    // Whether every entry appended since EnqueueCount() was since belongs to one of hosts (host
+    // nodes as in QueueEntry::host).
+    bool EnqueuedOnlyFor(const std::vector<const treelistnode*>& hosts, std::uint64_t since);
     // The full URL (scheme and user information included) a key of the tree was last queued
     // under; none for a key that is no queued URL.
     std::optional<std::string> QueuedUrl(std::string_view key);
@@ -185,6 +188,9 @@ class getlistmanager : public treelistmanager {
 
   private:
     std::atomic<std::uint64_t> enqueued_{0};
+    // The host of the latest entries appended, and the EnqueueCount before the first of them.
+    const treelistnode* run_host_ = nullptr;
+    std::uint64_t run_since_ = 0;
     std::deque<std::unique_ptr<CrawlRules>> contexts_;
     util::MutexClass mutex_;
 };

@@ -180,6 +180,30 @@ TEST(FrontierQueue, HostsMoveToTheTailUntilAnotherHostComesFirst) {
     EXPECT_EQ(frontier.MoveHostsToEnd({a}, 10), 0u);  // empty queue
 }
 
+TEST(FrontierQueue, EnqueuedOnlyForTellsWhetherOtherHostsWereQueuedSince) {
+    getlistmanager frontier;
+    FetchJob job;
+    job.rules = frontier.AddCrawlContext({"http://a/", "http://b/"}, "", "");
+    auto queue = [&](const char* url) {
+        ASSERT_EQ(frontier.AdmitUrl(url, job, kModeOrdinary), kAdmitQueued);
+    };
+    queue("http://a/1");
+    const treelistnode* a = frontier.FindKey("a");
+    const std::uint64_t after_a1 = frontier.EnqueueCount();
+    EXPECT_TRUE(frontier.EnqueuedOnlyFor({}, after_a1));  // nothing since
+    queue("http://a/2");
+    EXPECT_TRUE(frontier.EnqueuedOnlyFor({a}, after_a1));
+    EXPECT_FALSE(frontier.EnqueuedOnlyFor({}, after_a1));
+    queue("http://b/1");
+    const treelistnode* b = frontier.FindKey("b");
+    EXPECT_FALSE(frontier.EnqueuedOnlyFor({a}, after_a1));
+    EXPECT_FALSE(frontier.EnqueuedOnlyFor({b}, after_a1));  // a/2 came before b/1
+    const std::uint64_t after_b1 = frontier.EnqueueCount();
+    queue("http://a/3");
+    EXPECT_FALSE(frontier.EnqueuedOnlyFor({b}, after_b1));
+    EXPECT_TRUE(frontier.EnqueuedOnlyFor({b, a}, after_b1));
+}
+
 TEST(FrontierQueue, QueuedUrlKeepsSchemeAndUserInformation) {
     getlistmanager frontier;
     FetchJob job;
