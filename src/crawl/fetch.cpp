@@ -419,7 +419,7 @@ int FetchTransaction::HandleNotModified(Requeue& requeue) {
         if (requeue == Requeue::kNone) slot_.flags |= SlotFlag::kRetryNow;
     } else if (record != nullptr) {
         crawl_.Investigate(record, slot_.url, *slot_.job, slot_.job->trace != 0,
-                           std::move(slot_.found_links));
+                           &slot_.found_links);
     }
     crawl_.CountProcessed();
     return kStatusNotModify;
@@ -480,7 +480,7 @@ int FetchTransaction::HandleFull(Requeue& requeue) {
     }
     bool follow =
         job.trace != 0 || result == CommitResult::Stored || result == CommitResult::Partial;
-    crawl_.Investigate(record, slot_.url, job, follow, std::move(slot_.found_links));
+    crawl_.Investigate(record, slot_.url, job, follow, &slot_.found_links);
     crawl_.CountProcessed();
     return status;
 }

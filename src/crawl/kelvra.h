@@ -132,9 +132,10 @@ class KelvraClass : public ThreadClass {
     void ReleaseSlot(int i);
     const std::string* PickNext(int i);
     bool PickSameHost(int i);
-    // found: the object's links as a worker read them ahead, if it did.
+    // found: the object's links as a worker read them ahead, or nullptr. They are taken only
+    // when the investigation has to wait; otherwise the slot keeps its buffers for the next page.
     void Investigate(const store::treelistnode* record, std::string_view url,
-                     const store::FetchJob& job, bool follow, store::FoundLinks found = {});
+                     const store::FetchJob& job, bool follow, store::FoundLinks* found = nullptr);
     void RegisterRetry(const std::string& url, bool final);
 
     // Credentials of the "$AuthCode$" files in the data directory (see auth.h); the user is

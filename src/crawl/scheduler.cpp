@@ -301,13 +301,15 @@ void KelvraClass::NoteRobotsAnswer(std::string_view url, const store::FetchJob& 
 }
 
 void KelvraClass::Investigate(const store::treelistnode* record, std::string_view url,
-                              const store::FetchJob& job, bool follow, store::FoundLinks found) {
+                              const store::FetchJob& job, bool follow, store::FoundLinks* found) {
     if (deferring_investigations_) {
-        deferred_.push_back({record, std::string(url), job, follow, std::move(found)});
+        deferred_.push_back({record, std::string(url), job, follow,
+                             found ? std::move(*found) : store::FoundLinks{}});
         return;
     }
     LogMessage("Investigating: " + std::string(url));
-    url_table_->ProcessReadAhead(url, record, job, follow, found);
+    static const store::FoundLinks kNothingReadAhead;
+    url_table_->ProcessReadAhead(url, record, job, follow, found ? *found : kNothingReadAhead);
     LogMessage(std::string(url) + " .... done.");
 }
 
@@ -323,7 +325,7 @@ void KelvraClass::RunDeferredInvestigations() {
     std::vector<DeferredInvestigation> pending = std::move(deferred_);
     deferred_.clear();
     for (DeferredInvestigation& item : pending) {
-        Investigate(item.record, item.url, item.job, item.follow, std::move(item.found));
+        Investigate(item.record, item.url, item.job, item.follow, &item.found);
     }
 }
 

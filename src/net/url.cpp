@@ -366,8 +366,14 @@ std::size_t PlainRun(std::string_view text) {
 }  // namespace
 
 std::string PercentDecode(std::string_view src, std::size_t capacity) {
-    const std::size_t limit = (capacity < 1 ? kUrlBuffer : capacity) - 1;
     std::string dst;
+    PercentDecode(dst, src, capacity);
+    return dst;
+}
+
+void PercentDecode(std::string& dst, std::string_view src, std::size_t capacity) {
+    const std::size_t limit = (capacity < 1 ? kUrlBuffer : capacity) - 1;
+    dst.clear();
     dst.reserve(std::min(src.size(), limit));
     for (std::size_t i = 0; i < src.size() && src[i] != '\0' && dst.size() < limit; ++i) {
         // Runs of bytes that stay as they are go over at once.
@@ -395,7 +401,6 @@ std::string PercentDecode(std::string_view src, std::size_t capacity) {
         }
         dst.push_back(static_cast<char>(c));
     }
-    return dst;
 }
 
 std::string EscapeUnsafeBytes(std::string_view src) {

@@ -75,6 +75,8 @@ std::string GetExtension(std::string_view url);
 // Decodes the escapes of unreserved bytes only. Output is at most capacity - 1 bytes; a
 // capacity below 1 means the URL buffer size, so no caller's buffer is ever exceeded.
 std::string PercentDecode(std::string_view src, std::size_t capacity = 0);
+// The same into dst, which is written over.
+void PercentDecode(std::string& dst, std::string_view src, std::size_t capacity = 0);
 
 // Escapes control bytes, the space, 0x7F and bytes of 0x80 or more as "%xx".
 std::string EscapeUnsafeBytes(std::string_view src);

@@ -292,10 +292,15 @@ PickupLinkClass::PickupLinkClass(StoredObjects* store, const std::string& plugin
 PickupLinkClass::~PickupLinkClass() = default;
 
 std::string PickupLinkClass::QueueForm(std::string_view url) {
-    std::string text = net::PercentDecode(url.substr(0, url.find('#')));
+    std::string text;
+    QueueForm(url, text);
+    return text;
+}
+
+void PickupLinkClass::QueueForm(std::string_view url, std::string& text) {
+    net::PercentDecode(text, url.substr(0, url.find('#')));
     net::NormalizeUrl(text);
     util::TrimRight(text);
-    return text;
 }
 
 int PickupLinkClass::QueueLink(std::string_view url, FetchJob& job, int mode,
@@ -333,10 +338,9 @@ class Recording final : public LinkSink {
     explicit Recording(FoundLinks& found) : found_(found) {}
     void Link(const net::BaseUrl& base, std::string_view link, int kind,
               std::uint32_t link_flags) override {
-        std::string url;
-        if (net::ResolveLink(url, base, link) < 0 || url.size() >= net::kUrlBuffer) return;
-        found_.Add(PickupLinkClass::QueueForm(url),
-                   {0, link_flags, kind, url.rfind("ftp://", 0) == 0, false});
+        if (net::ResolveLink(url_, base, link) < 0 || url_.size() >= net::kUrlBuffer) return;
+        PickupLinkClass::QueueForm(url_, queued_);
+        found_.Add(queued_, {0, link_flags, kind, url_.rfind("ftp://", 0) == 0, false});
     }
     void MovedTarget(std::string_view target) override {
         found_.Add(target, {0, 0, kLinkOrdinary, false, true});
@@ -344,6 +348,9 @@ class Recording final : public LinkSink {
 
   private:
     FoundLinks& found_;
+    // Kept from link to link so that a page's links need no allocation each.
+    std::string url_;
+    std::string queued_;
 };
 
 bool FormsWanted(const FetchJob& job) {

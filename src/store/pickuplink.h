@@ -189,6 +189,7 @@ class PickupLinkClass : public getlistmanager {
     virtual int QueueLink(std::string_view url, FetchJob& job, int mode, bool clear_link_flags);
     // The form QueueLink files url under: fragment cut, decoded, normalised.
     static std::string QueueForm(std::string_view url);
+    static void QueueForm(std::string_view url, std::string& text);
     virtual int AddLink(const net::BaseUrl& base, std::string_view link, const FetchJob& job,
                         int kind);
     // Admits the links of a page or a style sheet at once.
