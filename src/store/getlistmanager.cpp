@@ -87,10 +87,14 @@ int getlistmanager::AdmitUrl(std::string_view url, const FetchJob& job_template,
         return kAdmitDenied;
     }
     const std::size_t split_end = SplitEnd(h);
-    if (Known(FindPath(h, split_end))) return kAdmitKnown;
+    if (Known(FindPath(h, split_end))) {
+        known_keys_.Remember(h);
+        return kAdmitKnown;
+    }
     treelistnode* node = InsertPath(h, split_end);
     if (!node) return kAdmitNotQueueable;  // deeper than the tree allows
     node->value() = NodeValue::Object(std::make_unique<JobPayload>(job));
+    known_keys_.Remember(h);
     return EnqueueNode(url, node, true) ? kAdmitQueued : kAdmitNotQueueable;
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "store/fetchjob.h"
+#include "store/knownkeys.h"
 #include "store/treelistmanager.h"
 #include "util/lock.h"
 
@@ -154,6 +155,9 @@ class getlistmanager : public treelistmanager {
     // How many entries were ever appended to the queue; a change means there may be entries
     // nobody has examined yet.
     std::uint64_t EnqueueCount() const { return enqueued_.load(std::memory_order_relaxed); }
+    // True only for a key (UrlKey) that is known here, so that a link to it needs no
+    // admission; takes no lock of the table. False says nothing.
+    bool SurelyKnown(std::string_view key) const { return known_keys_.Holds(key); }
     // Whether every entry appended since EnqueueCount() was since belongs to one of hosts (host
     // nodes as in QueueEntry::host).
     bool EnqueuedOnlyFor(const std::vector<const treelistnode*>& hosts, std::uint64_t since);
@@ -188,6 +192,7 @@ class getlistmanager : public treelistmanager {
 
   private:
     std::atomic<std::uint64_t> enqueued_{0};
+    KnownKeyCache known_keys_;
     // The host of the latest entries appended, and the EnqueueCount before the first of them.
     const treelistnode* run_host_ = nullptr;
     std::uint64_t run_since_ = 0;

@@ -335,11 +335,13 @@ namespace {
 // The sink that keeps each link resolved and in queue form for its admission later.
 class Recording final : public LinkSink {
   public:
-    explicit Recording(FoundLinks& found) : found_(found) {}
+    Recording(FoundLinks& found, const getlistmanager& table) : found_(found), table_(table) {}
     void Link(const net::BaseUrl& base, std::string_view link, int kind,
               std::uint32_t link_flags) override {
         if (net::ResolveLink(url_, base, link) < 0 || url_.size() >= net::kUrlBuffer) return;
         PickupLinkClass::QueueForm(url_, queued_);
+        // Its admission would change nothing.
+        if (table_.SurelyKnown(getlistmanager::UrlKey(queued_))) return;
         found_.Add(queued_, {0, link_flags, kind, url_.rfind("ftp://", 0) == 0, false});
     }
     void MovedTarget(std::string_view target) override {
@@ -348,6 +350,7 @@ class Recording final : public LinkSink {
 
   private:
     FoundLinks& found_;
+    const getlistmanager& table_;
     // Kept from link to link so that a page's links need no allocation each.
     std::string url_;
     std::string queued_;
@@ -656,7 +659,7 @@ bool PickupLinkClass::ReadLinksAhead(std::string_view url, const treelistnode* r
     found.forms = FormsWanted(job);
     net::BaseUrl base;
     net::MakeBaseUrl(base, url);
-    Recording sink(found);
+    Recording sink(found, *this);
     LinkReader reader(sink, found.forms);
     if (!ReadLinks(reader, found.path, source, base, full_scan)) return false;
     found.source = source;

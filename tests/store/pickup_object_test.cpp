@@ -146,6 +146,32 @@ TEST(ReadAhead, AdmitsWhatReadingAtOnceAdmits) {
     }
 }
 
+// A link to a URL the frontier holds is left out when read ahead: admitting it would change
+// nothing. Links admitted since the read are still admitted in order.
+TEST(ReadAhead, LinksAlreadyKnownAreLeftOut) {
+    FakeStore store;
+    const char* url = "http://h/d/p.html";
+    const treelistnode* record =
+        store.Add(url, "text/html", "<a href=a.html><a href=b.html><a href=a.html><a href=c.html>");
+    PickupLinkClass table(&store, "");
+    FetchJob job;
+    job.rules = table.AddCrawlContext({"http://h/d/"}, "", "");
+    job.flags = 1;
+    job.depth = 2;
+    ASSERT_EQ(table.AdmitUrl("http://h/d/a.html", job, kModeOrdinary), kAdmitQueued);
+    FoundLinks found;
+    ASSERT_TRUE(table.ReadLinksAhead(url, record, job, true, found));
+    std::vector<std::string> read;
+    for (std::size_t k = 0; k < found.entries.size(); ++k) read.emplace_back(found.Url(k));
+    EXPECT_EQ(read, (std::vector<std::string>{"http://h/d/b.html", "http://h/d/c.html"}));
+    ASSERT_EQ(table.AdmitUrl("http://h/d/c.html", job, kModeOrdinary), kAdmitQueued);
+    EXPECT_TRUE(table.ProcessReadAhead(url, record, job, true, found));
+    std::vector<std::string> queued;
+    while (auto next = table.Dequeue(true)) queued.push_back(*next);
+    EXPECT_EQ(queued, (std::vector<std::string>{"http://h/d/a.html", "http://h/d/c.html",
+                                                 "http://h/d/b.html"}));
+}
+
 TEST(ReadAhead, NothingToReadAheadForOtherObjects) {
     FakeStore store;
     PickupLinkClass table(&store, "");
