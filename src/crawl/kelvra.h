@@ -270,6 +270,8 @@ class KelvraClass : public ThreadClass {
     std::atomic<bool> turn_wanted_{false};
     std::atomic<bool> awaiting_turn_{false};
     std::vector<DeferredInvestigation> deferred_;
+    // Buffers of links read ahead whose investigation is over, for slots to read into again.
+    std::vector<store::FoundLinks> spare_found_;
     // The URL table's enqueue count when a look for stored copies last found none: until it
     // changes every queued entry is known to need a fetch.
     std::uint64_t drained_at_ = kNeverDrained;

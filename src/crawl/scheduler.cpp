@@ -303,8 +303,17 @@ void KelvraClass::NoteRobotsAnswer(std::string_view url, const store::FetchJob& 
 void KelvraClass::Investigate(const store::treelistnode* record, std::string_view url,
                               const store::FetchJob& job, bool follow, store::FoundLinks* found) {
     if (deferring_investigations_) {
-        deferred_.push_back({record, std::string(url), job, follow,
-                             found ? std::move(*found) : store::FoundLinks{}});
+        deferred_.push_back({record, std::string(url), job, follow, {}});
+        if (found) {
+            // The slot reads its next page into buffers already grown, from an earlier page.
+            store::FoundLinks spare;
+            if (!spare_found_.empty()) {
+                spare = std::move(spare_found_.back());
+                spare_found_.pop_back();
+            }
+            deferred_.back().found = std::move(*found);
+            *found = std::move(spare);
+        }
         return;
     }
     LogMessage("Investigating: " + std::string(url));
@@ -326,6 +335,10 @@ void KelvraClass::RunDeferredInvestigations() {
     deferred_.clear();
     for (DeferredInvestigation& item : pending) {
         Investigate(item.record, item.url, item.job, item.follow, &item.found);
+        if (spare_found_.size() < static_cast<std::size_t>(count())) {
+            item.found.source = store::LinkSource::kNone;
+            spare_found_.push_back(std::move(item.found));
+        }
     }
 }
 
