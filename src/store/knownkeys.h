@@ -23,7 +23,8 @@ class KnownKeyCache final {
 
   private:
     static constexpr std::size_t kShards = 16;
-    static constexpr std::size_t kSlotsPerShard = 4096;
+    // 16,384 keys: a site's menus and footers fit, at half a megabyte of slots.
+    static constexpr std::size_t kSlotsPerShard = 1024;
     struct Shard {
         mutable std::mutex mutex;
         std::vector<std::string> slots;  // allocated on the first key
