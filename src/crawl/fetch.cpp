@@ -321,6 +321,7 @@ void FetchTransaction::ReadLinksOnWorker() {
     const int status = slot_.response_status;
     const store::treelistnode* record = nullptr;
     bool follow = false;
+    store::ReceivedBody body;
     if (status == 304) {
         util::MutexLock lock(crawl_.store_.Mutex());
         record = crawl_.store_.FindRecord(slot_.url);
@@ -331,9 +332,13 @@ void FetchTransaction::ReadLinksOnWorker() {
         record = committed.record;
         follow = job->trace != 0 || committed.result == CommitResult::Stored ||
                  committed.result == CommitResult::Partial;
+        // The stored file was copied whole from the temporary file, which is still at hand: no
+        // second open of the file by its path.
+        body = {slot_.connection->TempStream(), slot_.connection->Buffer().header_length};
     }
     if (record != nullptr) {
-        crawl_.url_table_->ReadLinksAhead(slot_.url, record, *job, follow, slot_.found_links);
+        crawl_.url_table_->ReadLinksAhead(slot_.url, record, *job, follow, slot_.found_links,
+                                          body);
     }
 }
 

@@ -19,6 +19,8 @@ class PageReader final {
 
     // The whole file; it stays open and the caller's, and its stream position is not used.
     explicit PageReader(std::FILE* file);
+    // [begin, end) of the file, with offsets into the whole file.
+    PageReader(std::FILE* file, std::uint64_t begin, std::uint64_t end);
     // Text in memory; offsets are into the text.
     explicit PageReader(std::string_view text);
     // A move keeps the block where it is; a copy would not.
@@ -64,7 +66,6 @@ class PageReader final {
     PageReader Range(std::uint64_t begin, std::uint64_t end) const;
 
   private:
-    PageReader(std::FILE* file, std::uint64_t begin, std::uint64_t end);
     // Reads the block after the current one; false at the end of the source or the range.
     bool Fill();
     bool SkipToInNextBlocks(char c);

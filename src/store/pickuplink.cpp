@@ -613,12 +613,17 @@ void PickupLinkClass::ScanCss(std::string_view text, const net::BaseUrl& base,
 
 namespace {
 
-// Reads the links of the file at path; false when it cannot be opened.
-bool ReadLinks(LinkReader& reader, const std::string& path, LinkSource source,
-               const net::BaseUrl& base, bool full_scan) {
-    const FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) return false;
-    PageReader page(file.get());
+// Reads the links of the body received, or else of the file at path; false when it cannot be
+// opened.
+bool ReadLinks(LinkReader& reader, const std::string& path, ReceivedBody body,
+               LinkSource source, const net::BaseUrl& base, bool full_scan) {
+    FilePtr file;
+    if (body.file == nullptr) {
+        file.reset(std::fopen(path.c_str(), "rb"));
+        if (!file) return false;
+        body = {file.get(), 0};
+    }
+    PageReader page(body.file, body.start, PageReader::kNoEnd);
     if (source == LinkSource::kHtml) {
         reader.ScanHtml(page, base, full_scan);
     } else {
@@ -645,7 +650,8 @@ LinkSource PickupLinkClass::SourceOf(std::string_view url, std::string_view type
 }
 
 bool PickupLinkClass::ReadLinksAhead(std::string_view url, const treelistnode* record,
-                                     const FetchJob& job, bool full_scan, FoundLinks& found) {
+                                     const FetchJob& job, bool full_scan, FoundLinks& found,
+                                     ReceivedBody body) {
     found.entries.clear();
     found.urls.clear();
     found.source = LinkSource::kNone;
@@ -661,7 +667,7 @@ bool PickupLinkClass::ReadLinksAhead(std::string_view url, const treelistnode* r
     net::MakeBaseUrl(base, url);
     Recording sink(found, *this);
     LinkReader reader(sink, found.forms);
-    if (!ReadLinks(reader, found.path, source, base, full_scan)) return false;
+    if (!ReadLinks(reader, found.path, body, source, base, full_scan)) return false;
     found.source = source;
     return true;
 }
@@ -728,7 +734,7 @@ bool PickupLinkClass::ProcessRecord(std::string_view url, const treelistnode* re
         Admitting sink(*this, copy);
         LinkReader reader(sink, forms);
         // A style sheet counts as processed even when it cannot be read.
-        return ReadLinks(reader, path, source, base, full_scan) || source == LinkSource::kCss;
+        return ReadLinks(reader, path, {}, source, base, full_scan) || source == LinkSource::kCss;
     }
     const auto entries = plugin_->ProcessFile(path, *type);
     if (!entries) return false;

@@ -122,6 +122,12 @@ enum class LinkSource { kNone, kHtml, kCss };
 // The links of one stored object, read and resolved ahead of their admission: a worker reads
 // the page it just received while the frontier's thread admits the links of other pages. Kept
 // in the order found; used only for the same page read the same way.
+// The body of an object in the stream it was received into: from start to the end.
+struct ReceivedBody {
+    std::FILE* file = nullptr;
+    std::uint64_t start = 0;
+};
+
 struct FoundLinks {
     struct Entry {
         std::size_t url_end = 0;  // in urls; the URL starts where the one before ends
@@ -201,8 +207,10 @@ class PickupLinkClass : public getlistmanager {
     // Reads ahead, on any thread, the links ProcessObject(url, record, job, full_scan) would
     // admit; false when there is nothing to read ahead (not a page or a style sheet, a
     // redirection, robots.txt, an unreadable file).
+    // body: where the object's body was just received, if it is still there; it is read instead
+    // of the stored file, which holds the same bytes.
     bool ReadLinksAhead(std::string_view url, const treelistnode* record, const FetchJob& job,
-                        bool full_scan, FoundLinks& found);
+                        bool full_scan, FoundLinks& found, ReceivedBody body = {});
     // ProcessObject with the links found read ahead for it; reads them now when found was read
     // for another object or in another way.
     bool ProcessReadAhead(std::string_view url, const treelistnode* record, const FetchJob& job,

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "pickup_fake_store.h"
+#include "platform/ownedfile.h"
 #include "store/pickuplink.h"
 
 namespace kelvra::store {
@@ -170,6 +171,36 @@ TEST(ReadAhead, LinksAlreadyKnownAreLeftOut) {
     while (auto next = table.Dequeue(true)) queued.push_back(*next);
     EXPECT_EQ(queued, (std::vector<std::string>{"http://h/d/a.html", "http://h/d/c.html",
                                                  "http://h/d/b.html"}));
+}
+
+// The body just received is read where it lies in the temporary file, after the header, with
+// the same result as the stored file gives (a style element is read again by its offsets).
+TEST(ReadAhead, TheReceivedBodyGivesWhatTheStoredFileGives) {
+    const std::string body =
+        "<a href=a.html><style>p{background: url(bg.gif)}</style><img src=i.gif>";
+    FakeStore store;
+    const char* url = "http://h/d/p.html";
+    const treelistnode* record = store.Add(url, "text/html", body.c_str());
+    PickupLinkClass table(&store, "");
+    FetchJob job;
+    job.rules = table.AddCrawlContext({"http://h/d/"}, "", "");
+    job.flags = 1;
+    auto read = [&](ReceivedBody received) {
+        FoundLinks found;
+        EXPECT_TRUE(table.ReadLinksAhead(url, record, job, true, found, received));
+        std::vector<std::string> urls;
+        for (std::size_t k = 0; k < found.entries.size(); ++k) urls.emplace_back(found.Url(k));
+        return urls;
+    };
+    const std::string header = "HTTP/1.1 200 OK\r\nX: <a href=header.html>\r\n\r\n";
+    const platform::FilePtr temp(std::tmpfile());
+    ASSERT_TRUE(temp);
+    std::fputs((header + body).c_str(), temp.get());
+    std::fflush(temp.get());
+    const auto from_file = read(ReceivedBody{});
+    EXPECT_EQ(from_file, (std::vector<std::string>{"http://h/d/a.html", "http://h/d/bg.gif",
+                                                    "http://h/d/i.gif"}));
+    EXPECT_EQ(read(ReceivedBody{temp.get(), header.size()}), from_file);
 }
 
 TEST(ReadAhead, NothingToReadAheadForOtherObjects) {
