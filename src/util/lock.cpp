@@ -20,10 +20,16 @@ inline void CpuRelax() {
 }  // namespace
 
 bool ConditionClass::Wait(bool blocking) {
+    // A worker is mostly started again within microseconds of finishing: a short look first
+    // spares it the sleep and the wake-up in the kernel.
+    for (int k = 0; blocking && k < kSpinsBeforeSleep && !signalled_hint_.load(); ++k) {
+        CpuRelax();
+    }
     std::unique_lock<std::mutex> hold(mutex_);
     if (blocking) signalled_cv_.wait(hold, [this] { return signalled_; });
     const bool was_signalled = signalled_;
     signalled_ = false;  // auto-reset: one waiter takes the signal
+    signalled_hint_ = false;
     return was_signalled;
 }
 
@@ -33,6 +39,7 @@ bool ConditionClass::WaitFor(long timeout_ms) {
                            [this] { return signalled_; });
     const bool was_signalled = signalled_;
     signalled_ = false;
+    signalled_hint_ = false;
     return was_signalled;
 }
 
@@ -40,6 +47,7 @@ void ConditionClass::Set() {
     {
         std::lock_guard<std::mutex> hold(mutex_);
         signalled_ = true;
+        signalled_hint_ = true;
     }
     signalled_cv_.notify_one();
 }

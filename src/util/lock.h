@@ -22,6 +22,8 @@ private:
     std::mutex mutex_;
     std::condition_variable signalled_cv_;
     bool signalled_ = false;
+    // signalled_ as seen without the mutex, for a short look before sleeping.
+    std::atomic<bool> signalled_hint_{false};
 };
 
 // Recursive lock that records its owner and recursion count.
