@@ -65,6 +65,8 @@ bool PageReader::Fill() {
         n = ::pread(::fileno(file_), block_.get(), want, static_cast<off_t>(next));
     } while (n < 0 && errno == EINTR);
     if (n <= 0) return false;
+    // A stored file reads short only at its end: no second call just to learn that.
+    if (static_cast<std::size_t>(n) < want) limit_ = next + static_cast<std::uint64_t>(n);
     base_ = next;
     pos_ = 0;
     end_ = static_cast<std::size_t>(n);
