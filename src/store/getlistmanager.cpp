@@ -211,8 +211,8 @@ std::size_t getlistmanager::MoveHostsToEnd(const std::vector<const treelistnode*
 
 bool getlistmanager::EnqueuedOnlyFor(const std::vector<const treelistnode*>& hosts,
                                      std::uint64_t since) {
+    if (enqueued_ == since) return true;  // the usual answer, without the lock
     util::MutexLock lock(mutex_);
-    if (enqueued_ == since) return true;
     return run_since_ <= since && std::find(hosts.begin(), hosts.end(), run_host_) != hosts.end();
 }
 
