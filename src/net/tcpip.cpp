@@ -174,13 +174,16 @@ bool TCPIPClass::OpenTempFile() {
         // the next response is mostly as long.
         if (std::fflush(temp_file_) != 0) return false;
         std::rewind(temp_file_);
-        temp_holds_old_bytes_ = true;
+        temp_holds_old_bytes_ = temp_size_bound_ > 0;
     } else if (temp_path_.empty()) {
         if (!MakeTempName()) return false;
+        temp_size_bound_ = 0;
     } else {
         temp_file_ = std::fopen(temp_path_.c_str(), "w+b");
         if (temp_file_ == nullptr) return false;
+        temp_size_bound_ = 0;
     }
+    temp_written_ = 0;
     if (!temp_buffer_) {
         temp_buffer_ = std::make_unique<char[]>(kTempStreamBuffer);
         std::setvbuf(temp_file_, temp_buffer_.get(), _IOFBF, kTempStreamBuffer);
@@ -207,13 +210,16 @@ bool TCPIPClass::FlushTempFile() {
     return temp_file_ == nullptr || std::fflush(temp_file_) == 0;
 }
 
-// Writing goes on at the stream's position only, so nothing past it belongs to the response.
+// The response is what was appended since the file was reopened; the file is cut only when
+// an earlier response may have been longer. Both lengths are counted here rather than asked of
+// the file, which would take two system calls per response.
 bool TCPIPClass::CutOldBytes() {
     if (std::fflush(temp_file_) != 0) return false;
-    const off_t end = ::ftello(temp_file_);
-    struct stat info {};
-    if (end < 0 || ::fstat(::fileno(temp_file_), &info) != 0) return false;
-    if (info.st_size > end && ::ftruncate(::fileno(temp_file_), end) != 0) return false;
+    if (temp_size_bound_ > temp_written_ &&
+        ::ftruncate(::fileno(temp_file_), static_cast<off_t>(temp_written_)) != 0) {
+        return false;
+    }
+    temp_size_bound_ = temp_written_;
     temp_holds_old_bytes_ = false;
     return true;
 }
@@ -228,7 +234,12 @@ bool TCPIPClass::SetBlocking(bool blocking) {
 
 bool TCPIPClass::AppendToTemp(const char* data, std::size_t length) {
     if (temp_file_ == nullptr || length == 0) return true;
-    return std::fwrite(data, 1, length, temp_file_) == length;
+    // A failed write may still have written some of it.
+    temp_size_bound_ =
+        std::max(temp_size_bound_, temp_written_ + static_cast<std::int64_t>(length));
+    const std::size_t written = std::fwrite(data, 1, length, temp_file_);
+    temp_written_ += static_cast<std::int64_t>(written);
+    return written == length;
 }
 
 void TCPIPClass::AdoptSocket(int fd) {
@@ -249,7 +260,11 @@ bool TCPIPClass::CutTempFile(std::int64_t count) {
     off_t end = ::ftello(temp_file_);
     if (end < count) return false;
     off_t cut = end - static_cast<off_t>(count);
-    return ::ftruncate(::fileno(temp_file_), cut) == 0 && ::fseeko(temp_file_, cut, SEEK_SET) == 0;
+    if (::ftruncate(::fileno(temp_file_), cut) != 0 || ::fseeko(temp_file_, cut, SEEK_SET) != 0) {
+        return false;
+    }
+    temp_written_ = temp_size_bound_ = cut;
+    return true;
 }
 
 void TCPIPClass::Unread(const char* data, std::size_t length) {

@@ -111,6 +111,9 @@ class TCPIPClass {
     std::FILE* temp_file_ = nullptr;
     // The last response's bytes may lie past the stream's position (see OpenTempFile).
     bool temp_holds_old_bytes_ = false;
+    // Bytes appended since the file was last reopened, and a length the file cannot exceed.
+    std::int64_t temp_written_ = 0;
+    std::int64_t temp_size_bound_ = 0;
     std::unique_ptr<char[]> temp_buffer_;
     bool tee_ = true;
     std::string held_back_;

@@ -28,6 +28,22 @@ constexpr std::string_view kMovedSuffix = ".$mv";
 constexpr std::string_view kTmpSuffix = ".tmp";
 constexpr int kMaxKeptCopies = 100;
 
+// Read by position, so the stream's buffer stays empty and the body's copy goes on from the
+// descriptor without seeking back first.
+bool ReadHead(std::FILE* stream, std::size_t length, std::string& head) {
+    if (std::fflush(stream) != 0) return false;
+    head.resize(length);
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(::fileno(stream), head.data() + done, length - done,
+                                  static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 std::string XRangeLine(std::int64_t bytes) {
     return "XRange:" + std::to_string(bytes) + "\n";
 }
@@ -105,10 +121,8 @@ Committed headerlistex::Commit(std::string_view url, std::FILE* stream, Received
                                unsigned flags) {
     SetChanged(true);
     if (!stream || job.header_length <= 0) return {};
-    std::fflush(stream);
-    std::rewind(stream);
-    std::string header(static_cast<std::size_t>(job.header_length), '\0');
-    if (std::fread(header.data(), 1, header.size(), stream) != header.size()) return {};
+    std::string header;
+    if (!ReadHead(stream, static_cast<std::size_t>(job.header_length), header)) return {};
     header.resize(std::strlen(header.c_str()));
     job.header_text = std::move(header);
     DropOfferedLines(job.header_text);
@@ -120,7 +134,7 @@ Committed headerlistex::Commit(std::string_view url, std::FILE* stream, Received
     const std::string key = KeyOfUrl(url);
     CarryOverFields(key, job.header_text);
 
-    const std::int64_t size = StreamSize(stream);
+    std::int64_t size = StreamSize(stream);
     bool complete = !job.cut_short;
     bool cut_failed = false;
     if (job.content_length >= 0) {
@@ -130,6 +144,7 @@ Committed headerlistex::Commit(std::string_view url, std::FILE* stream, Received
         } else if (size > expected) {
             // A stream that cannot be cut would store bytes that are not the body.
             cut_failed = std::fflush(stream) != 0 || ::ftruncate(::fileno(stream), expected) != 0;
+            size = expected;
         }
     }
     ::fseeko(stream, job.header_length, SEEK_SET);
@@ -140,7 +155,7 @@ Committed headerlistex::Commit(std::string_view url, std::FILE* stream, Received
     } else if (flags & CommitFlags::Resume) {
         outcome = ResumeBody(key, stream, complete, job);
     } else if (!(flags & CommitFlags::HeadOnly) || (complete && size > job.header_length)) {
-        outcome = WriteBody(key, stream, complete, flags, job);
+        outcome = WriteBody(key, stream, size - job.header_length, complete, flags, job);
     } else {
         outcome = JudgeByDate(key, job.header_text);
     }
@@ -166,15 +181,14 @@ CommitResult headerlistex::ResumeBody(std::string_view key, std::FILE* stream, b
     return CommitResult::Partial;
 }
 
-CommitResult headerlistex::WriteBody(std::string_view key, std::FILE* stream, bool complete,
-                                     unsigned flags, ReceivedObject& job) {
+CommitResult headerlistex::WriteBody(std::string_view key, std::FILE* stream, std::int64_t body,
+                                     bool complete, unsigned flags, ReceivedObject& job) {
     std::string& header_text = job.header_text;
     if (complete && util::FindHeader(header_text, "Last-modified:").empty()) {
         util::MutexLock lock(Mutex());
         const treelistnode* previous = FindRecordByKey(key);
         if (previous && SameAsLocalFile(previous, stream)) return CommitResult::Unchanged;
     }
-    const std::int64_t body = RemainingBytes(stream);
     const std::int64_t written = StoreBody(key, header_text, stream, flags, job.stop);
     if (written < 0) return CommitResult::Failed;
     // A stopped copy leaves the start of the body, to be resumed like a cut transfer.
@@ -244,11 +258,16 @@ std::int64_t headerlistex::StoreBody(std::string_view key, std::string& header_t
                                      std::FILE* stream, unsigned flags, const StopCheck& stop) {
     BodyState state;
     state.seed = util::Crc32(key.data(), key.size());
-    if (!ChooseName(key, header_text, flags, state) || !PrepareDirectories(header_text, state)) {
-        return -1;
+    if (!ChooseName(key, header_text, flags, state)) return -1;
+    // Nearly always the directory is there and nothing is at the name yet: one open. Only a
+    // name that is taken, or an open that failed otherwise, needs looking at.
+    errno = 0;
+    FilePtr out =
+        TakesDirectoryAsIs(state.directory) ? OpenFile(state.name, "wbx") : FilePtr{};
+    if (!out && errno != EEXIST) {
+        if (!PrepareDirectories(header_text, state)) return -1;
+        out = OpenFile(state.name, "wbx");
     }
-    // Nearly always nothing is there yet; only a name that is taken needs looking at.
-    FilePtr out = OpenFile(state.name, "wbx");
     if (!out) {
         if (!HandleExistingFile(header_text, stream, flags, state)) return -1;
         out = OpenOutput(header_text, state);

@@ -109,8 +109,9 @@ class headerlistex : public headerlistmanager {
     // may have removed it since.
     CommitResult ResumeBody(std::string_view key, std::FILE* stream, bool complete,
                             ReceivedObject& job);
-    CommitResult WriteBody(std::string_view key, std::FILE* stream, bool complete, unsigned flags,
-                           ReceivedObject& job);
+    // body: the bytes left in stream, as Commit measured them.
+    CommitResult WriteBody(std::string_view key, std::FILE* stream, std::int64_t body,
+                           bool complete, unsigned flags, ReceivedObject& job);
     CommitResult JudgeByDate(std::string_view key, std::string_view header_text);
     bool ChooseName(std::string_view key, std::string& header_text, unsigned flags,
                     BodyState& state);

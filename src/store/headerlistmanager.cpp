@@ -219,12 +219,17 @@ bool headerlistmanager::HasRecord(const treelistnode* node) const {
            (node->IsLeaf() || node->value().IsText());
 }
 
+bool headerlistmanager::TakesDirectoryAsIs(std::string_view relative_directory) const {
+    return !HasParentSegment(relative_directory) &&
+           data_directory_.size() + relative_directory.size() < kDirectoryWalkLimit;
+}
+
 long headerlistmanager::MakeDirectories(std::string_view relative_directory) {
     if (HasParentSegment(relative_directory)) return 0;
     const std::string full = DataPath(relative_directory);
     // Nearly always the whole directory is there already: one look, and without the lock,
     // instead of one look per level while every other thread waits.
-    if (full.size() < kDirectoryWalkLimit && IsUsableDirectory(full)) return -1;
+    if (TakesDirectoryAsIs(relative_directory) && IsUsableDirectory(full)) return -1;
     util::MutexLock lock(mutex_);
     const std::size_t base = data_directory_.size();
     long made = 0;

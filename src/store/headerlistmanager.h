@@ -76,6 +76,9 @@ class headerlistmanager : public treelistmanager, public MimeTypeClass {
     // Creates the directories of a relative directory path. -1 when all exist now, else the
     // length of the longest prefix before the first directory that could not be made.
     virtual long MakeDirectories(std::string_view relative_directory);
+    // Whether MakeDirectories takes an existing relative_directory as it stands (no parent
+    // segment, short enough), so that a file may be created in it without a look first.
+    bool TakesDirectoryAsIs(std::string_view relative_directory) const;
     virtual bool GetUrlContentType(std::string_view url, std::string& out);
     virtual bool GetNodeContentType(const treelistnode* node, std::string& out);
     virtual bool IsHtml(const treelistnode* node);
