@@ -174,6 +174,16 @@ TEST_F(CommitTest, NameThatIsTakenByANonFileGetsGeneratedName) {
     }
 }
 
+// The first open of the name fails with "not a directory": the file is stored beside it.
+TEST_F(CommitTest, DirectoryThatIsTakenByAFileGetsGeneratedNameBesideIt) {
+    WriteFile(dir_ / "h/blocked", "kept");
+    EXPECT_EQ(Commit("http://h/blocked/page.html", kHtml, "page"), CommitResult::Stored);
+    const std::string name = XfName(Record("http://h/blocked/page.html"));
+    ASSERT_TRUE(name.starts_with("h/") && name.find('/', 2) == std::string::npos) << name;
+    EXPECT_EQ(ReadFile(dir_ / name), "page");
+    EXPECT_EQ(ReadFile(dir_ / "h/blocked"), "kept");
+}
+
 TEST_F(CommitTest, NewerBodyReplacesTheStoredFile) {
     EXPECT_EQ(Commit("http://h/r.txt", "HTTP/1.0 200 OK\r\n\r\n", "a longer old body"),
               CommitResult::Stored);
