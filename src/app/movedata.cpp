@@ -283,7 +283,7 @@ bool MoveDataCore::CopyNode(Destination& to, store::treelistnode* node, const st
     }
     store::FilePtr in = store::OpenRegularFile(path, "rb");
     if (!in || ::fstat(::fileno(in.get()), &info) != 0) return false;
-    if (to.StoreBody(key, header, in.get(), 0, {}) < 0) return false;
+    if (to.StoreBody(key, header, in.get(), info.st_size, 0, {}) < 0) return false;
     Record(to, key, header, &info.st_mtim);
     return true;
 }

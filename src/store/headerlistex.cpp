@@ -147,7 +147,9 @@ Committed headerlistex::Commit(std::string_view url, std::FILE* stream, Received
             size = expected;
         }
     }
-    ::fseeko(stream, job.header_length, SEEK_SET);
+    // The descriptor's own seek: a stream's would read the block the offset falls in. The
+    // stream, flushed by ReadHead, holds no position of its own.
+    ::lseek(::fileno(stream), static_cast<off_t>(job.header_length), SEEK_SET);
 
     CommitResult outcome;
     if (cut_failed) {
@@ -189,7 +191,7 @@ CommitResult headerlistex::WriteBody(std::string_view key, std::FILE* stream, st
         const treelistnode* previous = FindRecordByKey(key);
         if (previous && SameAsLocalFile(previous, stream)) return CommitResult::Unchanged;
     }
-    const std::int64_t written = StoreBody(key, header_text, stream, flags, job.stop);
+    const std::int64_t written = StoreBody(key, header_text, stream, body, flags, job.stop);
     if (written < 0) return CommitResult::Failed;
     // A stopped copy leaves the start of the body, to be resumed like a cut transfer.
     if (complete && written == body) return CommitResult::Stored;
@@ -255,7 +257,8 @@ treelistnode* headerlistex::CarryOverFields(std::string_view key, std::string& h
 }
 
 std::int64_t headerlistex::StoreBody(std::string_view key, std::string& header_text,
-                                     std::FILE* stream, unsigned flags, const StopCheck& stop) {
+                                     std::FILE* stream, std::int64_t length, unsigned flags,
+                                     const StopCheck& stop) {
     BodyState state;
     state.seed = util::Crc32(key.data(), key.size());
     if (!ChooseName(key, header_text, flags, state)) return -1;
@@ -278,7 +281,7 @@ std::int64_t headerlistex::StoreBody(std::string_view key, std::string& header_t
         }
         AppendHeaderLine(header_text, "XF:" + state.name + "\n");
     }
-    const std::int64_t written = CopyRest(stream, out.get(), kBodyBlock, stop);
+    const std::int64_t written = CopyRest(stream, out.get(), kBodyBlock, stop, length);
     const bool closed = CloseChecked(out);
     return written >= 0 && closed ? written : -1;
 }

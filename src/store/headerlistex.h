@@ -76,11 +76,11 @@ class headerlistex : public headerlistmanager {
     std::optional<std::string> KeepStoppedLoad(std::string_view name);
     static constexpr std::string_view kKeptSuffix = ".broken";
     // Writes the body from the stream's position under the key's local name, up to its end or
-    // until stop answers true. Returns the bytes written, or -1. May replace the "XF:" line of
-    // header_text.
+    // until stop answers true. length: the bytes left in the stream when known, else -1.
+    // Returns the bytes written, or -1. May replace the "XF:" line of header_text.
     [[nodiscard]] virtual std::int64_t StoreBody(std::string_view key, std::string& header_text,
-                                                 std::FILE* stream, unsigned flags,
-                                                 const StopCheck& stop);
+                                                 std::FILE* stream, std::int64_t length,
+                                                 unsigned flags, const StopCheck& stop);
     // Copies authentication challenges and the local name of the key's previous record into
     // header_text. Returns the previous record's node or none.
     virtual treelistnode* CarryOverFields(std::string_view key, std::string& header_text);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -152,12 +153,15 @@ constexpr std::int64_t kNoKernelCopy = -2;
 // positions, so the copy can go from and advance the descriptors' own offsets: the streams
 // then go on from where it ended without a seek (which, on a stream open for reading, reads
 // a whole buffer again).
-std::int64_t CopyRestInKernel(std::FILE* from, std::FILE* to, const StopCheck& stop) {
+std::int64_t CopyRestInKernel(std::FILE* from, std::FILE* to, std::int64_t length,
+                              const StopCheck& stop) {
     if (std::fflush(from) != 0 || std::fflush(to) != 0) return kNoKernelCopy;
     std::int64_t total = 0;
-    for (;;) {
-        const ssize_t n =
-            ::copy_file_range(::fileno(from), nullptr, ::fileno(to), nullptr, kKernelCopyChunk, 0);
+    while (length < 0 || total < length) {
+        const std::size_t want = length < 0 ? kKernelCopyChunk
+                                            : static_cast<std::size_t>(std::min<std::int64_t>(
+                                                  kKernelCopyChunk, length - total));
+        const ssize_t n = ::copy_file_range(::fileno(from), nullptr, ::fileno(to), nullptr, want, 0);
         if (n == 0) break;
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return total == 0 && IsNoKernelCopy(errno) ? kNoKernelCopy : -1;
@@ -168,18 +172,24 @@ std::int64_t CopyRestInKernel(std::FILE* from, std::FILE* to, const StopCheck& s
 }
 
 std::int64_t CopyRest(std::FILE* from, std::FILE* to, std::size_t block_size,
-                      const StopCheck& stop) {
-    const std::int64_t copied = CopyRestInKernel(from, to, stop);
+                      const StopCheck& stop, std::int64_t length) {
+    const std::int64_t copied = CopyRestInKernel(from, to, length, stop);
     if (copied != kNoKernelCopy) return copied;
     std::vector<char> block(block_size);
     std::int64_t total = 0;
-    for (;;) {
-        const std::size_t n = std::fread(block.data(), 1, block.size(), from);
+    while (length < 0 || total < length) {
+        const std::size_t want =
+            length < 0 ? block.size()
+                       : static_cast<std::size_t>(
+                             std::min<std::int64_t>(static_cast<std::int64_t>(block.size()),
+                                                    length - total));
+        const std::size_t n = std::fread(block.data(), 1, want, from);
         if (n == 0) return total;
         if (std::fwrite(block.data(), 1, n, to) != n) return -1;
         total += static_cast<std::int64_t>(n);
         if (stop && stop()) return total;
     }
+    return total;
 }
 
 bool SameContent(std::FILE* a, std::FILE* b, bool as_text) {

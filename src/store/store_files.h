@@ -36,9 +36,10 @@ using StopCheck = std::function<bool()>;
 
 // Copies the rest of from into to in blocks of block_size bytes, up to the end or until stop
 // answers true. Returns the number of bytes copied, or -1 when a block could not be written
-// completely.
+// completely. A length of 0 or more copies at most that many bytes: given the length the rest
+// is known to have, the copy ends without a last call that only finds the end.
 std::int64_t CopyRest(std::FILE* from, std::FILE* to, std::size_t block_size,
-                      const StopCheck& stop = {});
+                      const StopCheck& stop = {}, std::int64_t length = -1);
 
 // Compares the rest of a with the rest of b. As bytes: equal remaining length and bytes. As
 // text: line by line (lines up to 4096 bytes), trailing bytes at or below space ignored, and b

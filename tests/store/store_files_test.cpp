@@ -96,6 +96,20 @@ TEST_F(CopyRestTest, AppendingOutputFallsBackToBlocks) {
     EXPECT_EQ(Stored("log"), "old|" + body_);
 }
 
+// A known length ends the copy there, in the kernel's copy and in the block copy alike.
+TEST_F(CopyRestTest, GivenLengthEndsTheCopy) {
+    for (const char* mode : {"wb", "ab"}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(::fseeko(source_.get(), 10, SEEK_SET), 0);
+        const std::string name = std::string("part-") + mode[0];
+        FilePtr out = Open(dir_.Path(name), mode);
+        EXPECT_EQ(CopyRest(source_.get(), out.get(), 64, {}, 1000), 1000);
+        EXPECT_EQ(::ftello(source_.get()), 1010);
+        EXPECT_TRUE(CloseChecked(out));
+        EXPECT_EQ(Stored(name), body_.substr(0, 1000));
+    }
+}
+
 TEST_F(CopyRestTest, PipeInputFallsBackToBlocks) {
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
