@@ -334,12 +334,24 @@ void FetchTransaction::ReadLinksOnWorker() {
                  committed.result == CommitResult::Partial;
         // The stored file was copied whole from the temporary file, which is still at hand: no
         // second open of the file by its path.
-        body = {slot_.connection->TempStream(), slot_.connection->Buffer().header_length};
+        body = ReceivedBodyInFile();
     }
     if (record != nullptr) {
         crawl_.url_table_->ReadLinksAhead(slot_.url, record, *job, follow, slot_.found_links,
                                           body);
     }
+}
+
+// The body as the temporary file holds it, which may go on with an earlier response's bytes.
+store::ReceivedBody FetchTransaction::ReceivedBodyInFile() {
+    SlotConnection& connection = *slot_.connection;
+    const net::HttpMessageBuffer& buffer = connection.Buffer();
+    std::uint64_t end = static_cast<std::uint64_t>(connection.ResponseLength());
+    if (buffer.content_length >= 0) {
+        end = std::min<std::uint64_t>(
+            end, buffer.header_length + static_cast<std::uint64_t>(buffer.content_length));
+    }
+    return {connection.ResponseStream(), buffer.header_length, end};
 }
 
 store::Committed FetchTransaction::CommitSlot(unsigned flags) {
@@ -357,14 +369,15 @@ store::Committed FetchTransaction::CommitNow(unsigned flags) {
     object.header_length = static_cast<std::int64_t>(buffer.header_length);
     object.content_length = buffer.content_length;
     object.cut_short = !slot_.connection->BodyComplete();
-    std::FILE* stream = slot_.connection->TempStream();
+    object.response_length = slot_.connection->ResponseLength();
+    std::FILE* stream = slot_.connection->ResponseStream();
     if (stream == nullptr) {
         slot_.cause = LocalFileFailure(slot_.connection->TempFileLocation(), 0);
         return {};
     }
     // A robots.txt past its limit is taken as if it ended there.
     if ((slot_.job->flags & kRobots) != 0 &&
-        store::StreamSize(stream) - object.header_length > kMaxRobotsBytes) {
+        object.response_length - object.header_length > kMaxRobotsBytes) {
         object.content_length = kMaxRobotsBytes;
         object.cut_short = false;
     }

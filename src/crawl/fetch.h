@@ -58,6 +58,7 @@ class FetchTransaction {
     void NoteAcceptedCredentials();
     int HandleOther();
     store::Committed CommitSlot(unsigned flags);
+    store::ReceivedBody ReceivedBodyInFile();
     store::Committed CommitNow(unsigned flags);
     // Why the transaction failed, into the slot for the scheduler.
     void NoteFailure(net::ChannelCode code, FetchPhase phase);

@@ -206,6 +206,10 @@ std::FILE* TCPIPClass::TempStream() {
     return temp_file_;
 }
 
+std::FILE* TCPIPClass::ResponseStream() {
+    return temp_file_ != nullptr && std::fflush(temp_file_) == 0 ? temp_file_ : nullptr;
+}
+
 bool TCPIPClass::FlushTempFile() {
     return temp_file_ == nullptr || std::fflush(temp_file_) == 0;
 }

@@ -61,6 +61,11 @@ class TCPIPClass {
     // The temporary file, positioned where the response written so far ends; nullptr when
     // there is none or its old contents cannot be cut off.
     virtual std::FILE* TempStream();
+    // The temporary file flushed but not cut: bytes of an earlier, longer response may follow
+    // the ResponseLength bytes of this one, so a reader must stop there. Cutting on every
+    // response would free the file's pages for the next one to allocate again.
+    std::FILE* ResponseStream();
+    std::int64_t ResponseLength() const { return temp_written_; }
     // Whether a temporary file is open, without cutting it as TempStream does.
     bool HasTempFile() const { return temp_file_ != nullptr; }
     // Writes out what the temporary file's stream holds (a full disk shows here); true when

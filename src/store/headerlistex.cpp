@@ -44,6 +44,11 @@ bool ReadHead(std::FILE* stream, std::size_t length, std::string& head) {
     return true;
 }
 
+// A complete body without a date is stored only when it differs from the stored copy.
+bool ComparesWithStoredCopy(bool complete, std::string_view header_text) {
+    return complete && util::FindHeader(header_text, "Last-modified:").empty();
+}
+
 std::string XRangeLine(std::int64_t bytes) {
     return "XRange:" + std::to_string(bytes) + "\n";
 }
@@ -134,19 +139,22 @@ Committed headerlistex::Commit(std::string_view url, std::FILE* stream, Received
     const std::string key = KeyOfUrl(url);
     CarryOverFields(key, job.header_text);
 
-    std::int64_t size = StreamSize(stream);
+    const bool tail_may_follow = job.response_length >= 0;
+    const std::int64_t held = tail_may_follow ? job.response_length : StreamSize(stream);
+    std::int64_t size = held;
     bool complete = !job.cut_short;
-    bool cut_failed = false;
     if (job.content_length >= 0) {
         const std::int64_t expected = job.header_length + job.content_length;
-        if (size < expected) {
-            complete = false;
-        } else if (size > expected) {
-            // A stream that cannot be cut would store bytes that are not the body.
-            cut_failed = std::fflush(stream) != 0 || ::ftruncate(::fileno(stream), expected) != 0;
-            size = expected;
-        }
+        if (size < expected) complete = false;
+        size = std::min(size, expected);
     }
+    // Bytes past the body (past the announced length, or left of an earlier response) are cut
+    // off before any reader that goes on to the stream's end; the body's own copy stops at its
+    // length. A stream that cannot be cut would store bytes that are not the body.
+    const bool read_to_end = !tail_may_follow || (flags & CommitFlags::Resume) ||
+                             ComparesWithStoredCopy(complete, job.header_text);
+    const bool cut_failed =
+        read_to_end && !EndStreamAt(stream, size, tail_may_follow ? -1 : held);
     // The descriptor's own seek: a stream's would read the block the offset falls in. The
     // stream, flushed by ReadHead, holds no position of its own.
     ::lseek(::fileno(stream), static_cast<off_t>(job.header_length), SEEK_SET);
@@ -186,7 +194,7 @@ CommitResult headerlistex::ResumeBody(std::string_view key, std::FILE* stream, b
 CommitResult headerlistex::WriteBody(std::string_view key, std::FILE* stream, std::int64_t body,
                                      bool complete, unsigned flags, ReceivedObject& job) {
     std::string& header_text = job.header_text;
-    if (complete && util::FindHeader(header_text, "Last-modified:").empty()) {
+    if (ComparesWithStoredCopy(complete, header_text)) {
         util::MutexLock lock(Mutex());
         const treelistnode* previous = FindRecordByKey(key);
         if (previous && SameAsLocalFile(previous, stream)) return CommitResult::Unchanged;
@@ -272,6 +280,9 @@ std::int64_t headerlistex::StoreBody(std::string_view key, std::string& header_t
         out = OpenFile(state.name, "wbx");
     }
     if (!out) {
+        // The comparison with the file there reads the stream to its end.
+        const off_t at = ::ftello(stream);
+        if (length >= 0 && (at < 0 || !EndStreamAt(stream, at + length))) return -1;
         if (!HandleExistingFile(header_text, stream, flags, state)) return -1;
         out = OpenOutput(header_text, state);
         if (!out) return -1;

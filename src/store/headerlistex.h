@@ -43,6 +43,9 @@ struct ReceivedObject {
     // The body ended early where no length tells (a chunked body cut short, a failed read):
     // what arrived is stored as a partial file.
     bool cut_short = false;
+    // Bytes of the stream that belong to the response, when more may follow them; negative:
+    // the response ends with the stream.
+    std::int64_t response_length = -1;
     // Filled by Commit: the header as received plus the lines Commit adds.
     std::string header_text;
     // Asked while the body is copied to its local file: true ends the copy, and what was

@@ -623,7 +623,7 @@ bool ReadLinks(LinkReader& reader, const std::string& path, ReceivedBody body,
         if (!file) return false;
         body = {file.get(), 0};
     }
-    PageReader page(body.file, body.start, PageReader::kNoEnd);
+    PageReader page(body.file, body.start, body.end);
     if (source == LinkSource::kHtml) {
         reader.ScanHtml(page, base, full_scan);
     } else {

@@ -126,6 +126,7 @@ enum class LinkSource { kNone, kHtml, kCss };
 struct ReceivedBody {
     std::FILE* file = nullptr;
     std::uint64_t start = 0;
+    std::uint64_t end = PageReader::kNoEnd;
 };
 
 struct FoundLinks {

@@ -144,6 +144,13 @@ std::int64_t StreamSize(std::FILE* file) {
     return static_cast<std::int64_t>(info.st_size);
 }
 
+bool EndStreamAt(std::FILE* file, std::int64_t end, std::int64_t size) {
+    if (end < 0) return true;
+    if (size < 0) size = StreamSize(file);
+    if (size <= end) return size >= 0;
+    return std::fflush(file) == 0 && ::ftruncate(::fileno(file), static_cast<off_t>(end)) == 0;
+}
+
 // Copies in the kernel, so no byte passes through this process: the bytes copied, -1 on a
 // failure, or kNoKernelCopy when the two files do not allow it (different file systems, an
 // output opened for appending) and nothing was copied.

@@ -30,6 +30,9 @@ platform::UniqueFd OpenRegularForReading(const std::string& path, struct stat& i
 std::int64_t RemainingBytes(std::FILE* file);
 // Size of the whole file, or -1.
 std::int64_t StreamSize(std::FILE* file);
+// Cuts off what the file holds past end (the file's size when known, else -1 to ask the file);
+// false when that fails. A negative end cuts nothing.
+bool EndStreamAt(std::FILE* file, std::int64_t end, std::int64_t size = -1);
 
 // Asked after each block of a copy: true ends the copy there.
 using StopCheck = std::function<bool()>;

@@ -62,6 +62,10 @@ TEST_F(ChannelTest, TemporaryFileNameAndLifetime) {
         ASSERT_TRUE(own.AppendToTemp("abcdef", 6));
         ASSERT_TRUE(own.OpenTempFile());
         ASSERT_TRUE(own.AppendToTemp("xy", 2));
+        // The response's own stream leaves the old tail; its length tells where "xy" ends.
+        ASSERT_NE(own.ResponseStream(), nullptr);
+        EXPECT_EQ(own.ResponseLength(), 2);
+        EXPECT_EQ(std::filesystem::file_size(path), 6u);
         EXPECT_EQ(TempFileText(own), "xy");
         EXPECT_EQ(std::filesystem::file_size(path), 2u);
     }

@@ -39,8 +39,9 @@ class CommitTest : public ::testing::Test {
                         std::int64_t announced = -1, unsigned flags = 0,
                         std::string* header_text = nullptr) {
         const std::string response = responses_ / ("r" + std::to_string(++count_));
-        WriteFile(response, header + body);
+        WriteFile(response, header + body + tail_);
         ReceivedObject job;
+        if (!tail_.empty()) job.response_length = static_cast<std::int64_t>(header.size() + body.size());
         job.header_length = static_cast<std::int64_t>(header.size());
         job.content_length = announced;
         job.stop = stop_;
@@ -66,6 +67,8 @@ class CommitTest : public ::testing::Test {
     treelistnode* last_node_ = nullptr;
     int count_ = 0;
     StopCheck stop_;
+    // Bytes of an earlier, longer response left in the response file after this one.
+    std::string tail_;
 };
 
 const std::string kHtml = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
@@ -143,6 +146,48 @@ TEST_F(CommitTest, LongerBodyIsCutToAnnouncedLength) {
     EXPECT_EQ(Commit("http://h/a.txt", "HTTP/1.0 200 OK\r\n\r\n", "0123456789", 4),
               CommitResult::Stored);
     EXPECT_EQ(ReadFile(dir_ / "h/a.txt"), "0123");
+}
+
+// A response file reused for a shorter response still holds the tail of the last one: no way of
+// storing the body takes any of it.
+TEST_F(CommitTest, BytesPastTheResponseLengthAreNeverStored) {
+    const std::string dated = "HTTP/1.1 200 OK\r\nLast-Modified: Mon, 01 Jan 2024 00:00:00 GMT\r\n\r\n";
+    const std::string partial = "HTTP/1.1 206 Partial Content\r\n\r\n";
+    const struct {
+        const char* what;
+        std::string header;
+        std::string first;  // stored before, without a tail
+        std::int64_t announced;
+        unsigned flags;
+        CommitResult result;
+        std::string stored;
+    } cases[] = {
+        {"new file", dated, "", -1, 0, CommitResult::Stored, "body"},
+        {"announced length", dated, "", 4, 0, CommitResult::Stored, "body"},
+        {"replaces a stored copy", dated, "old", -1, 0, CommitResult::Stored, "body"},
+        {"same as the stored copy", kHtml, "body", -1, 0, CommitResult::Unchanged, "body"},
+        {"differs from the stored copy", kHtml, "bod", -1, 0, CommitResult::Stored, "body"},
+        {"resumed", partial, "12", -1, CommitFlags::Resume, CommitResult::Stored, "12body"},
+        // a backup is made only of a copy that differs
+        {"kept old version", dated, "body", -1, CommitFlags::KeepOldVersion, CommitResult::Stored,
+         "body"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string url = "http://h/t" + std::to_string(++n) + ".html";
+        if (!c.first.empty()) {
+            tail_.clear();
+            ASSERT_EQ(Commit(url, c.header == partial ? kHtml : c.header, c.first),
+                      CommitResult::Stored);
+        }
+        tail_ = "TAIL OF AN EARLIER RESPONSE";
+        EXPECT_EQ(Commit(url, c.header, "body", c.announced, c.flags), c.result);
+        EXPECT_EQ(ReadFile(LocalPath(url)), c.stored);
+    }
+    const auto files = std::distance(std::filesystem::directory_iterator(dir_ / "h"),
+                                     std::filesystem::directory_iterator());
+    EXPECT_EQ(files, std::ssize(cases));
 }
 
 // Whatever already holds the key's name, the body lands in a regular file and nothing there
