@@ -96,6 +96,13 @@ platform::UniqueFd OpenRegular(const std::string& path, int flags, struct stat& 
     return fd;
 }
 
+// The next piece of a copy of length bytes (negative: up to the end) of which total are done.
+std::size_t NextPiece(std::int64_t length, std::int64_t total, std::size_t piece) {
+    if (length < 0) return piece;
+    return static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(piece), length - total));
+}
+
 }  // namespace
 
 FilePtr OpenRegularFile(const std::string& path, const char* mode) {
@@ -165,10 +172,8 @@ std::int64_t CopyRestInKernel(std::FILE* from, std::FILE* to, std::int64_t lengt
     if (std::fflush(from) != 0 || std::fflush(to) != 0) return kNoKernelCopy;
     std::int64_t total = 0;
     while (length < 0 || total < length) {
-        const std::size_t want = length < 0 ? kKernelCopyChunk
-                                            : static_cast<std::size_t>(std::min<std::int64_t>(
-                                                  kKernelCopyChunk, length - total));
-        const ssize_t n = ::copy_file_range(::fileno(from), nullptr, ::fileno(to), nullptr, want, 0);
+        const ssize_t n = ::copy_file_range(::fileno(from), nullptr, ::fileno(to), nullptr,
+                                            NextPiece(length, total, kKernelCopyChunk), 0);
         if (n == 0) break;
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return total == 0 && IsNoKernelCopy(errno) ? kNoKernelCopy : -1;
@@ -185,12 +190,8 @@ std::int64_t CopyRest(std::FILE* from, std::FILE* to, std::size_t block_size,
     std::vector<char> block(block_size);
     std::int64_t total = 0;
     while (length < 0 || total < length) {
-        const std::size_t want =
-            length < 0 ? block.size()
-                       : static_cast<std::size_t>(
-                             std::min<std::int64_t>(static_cast<std::int64_t>(block.size()),
-                                                    length - total));
-        const std::size_t n = std::fread(block.data(), 1, want, from);
+        const std::size_t n =
+            std::fread(block.data(), 1, NextPiece(length, total, block.size()), from);
         if (n == 0) return total;
         if (std::fwrite(block.data(), 1, n, to) != n) return -1;
         total += static_cast<std::int64_t>(n);
