@@ -174,7 +174,6 @@ bool TCPIPClass::OpenTempFile() {
         // the next response is mostly as long.
         if (std::fflush(temp_file_) != 0) return false;
         std::rewind(temp_file_);
-        temp_holds_old_bytes_ = temp_size_bound_ > 0;
     } else if (temp_path_.empty()) {
         if (!MakeTempName()) return false;
         temp_size_bound_ = 0;
@@ -196,13 +195,12 @@ void TCPIPClass::CloseTempFile() {
     if (temp_file_ == nullptr) return;
     std::fclose(temp_file_);
     temp_file_ = nullptr;
-    temp_holds_old_bytes_ = false;
     // The stream's buffer belonged to the closed stream; a reopened stream gets a new one.
     temp_buffer_.reset();
 }
 
 std::FILE* TCPIPClass::TempStream() {
-    if (temp_file_ != nullptr && temp_holds_old_bytes_ && !CutOldBytes()) return nullptr;
+    if (temp_file_ != nullptr && !CutOldBytes()) return nullptr;
     return temp_file_;
 }
 
@@ -224,7 +222,6 @@ bool TCPIPClass::CutOldBytes() {
         return false;
     }
     temp_size_bound_ = temp_written_;
-    temp_holds_old_bytes_ = false;
     return true;
 }
 

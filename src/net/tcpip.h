@@ -114,9 +114,8 @@ class TCPIPClass {
     bool CutOldBytes();
 
     std::FILE* temp_file_ = nullptr;
-    // The last response's bytes may lie past the stream's position (see OpenTempFile).
-    bool temp_holds_old_bytes_ = false;
-    // Bytes appended since the file was last reopened, and a length the file cannot exceed.
+    // Bytes appended since the file was last reopened, and a length the file cannot exceed:
+    // the last response's bytes may lie past the new one's (see OpenTempFile).
     std::int64_t temp_written_ = 0;
     std::int64_t temp_size_bound_ = 0;
     std::unique_ptr<char[]> temp_buffer_;
