@@ -7,6 +7,7 @@
 #include "crawl/auth.h"
 #include "crawl/fetchstatus.h"
 #include "net/result_codes.h"
+#include "store/store_names.h"
 #include "util/fileutil.h"
 #include "util/header.h"
 #include "util/strutil.h"
@@ -67,9 +68,10 @@ FetchTransaction::FetchTransaction(KelvraClass& crawl, WorkerSlot& slot, int ind
 
 StoredState FetchTransaction::StoredStateOf(std::string_view url) {
     StoredState stored;
+    const std::string key = store::KeyOfUrl(url);
     util::MutexLock lock(crawl_.store_.Mutex());
-    crawl_.store_.BuildCookieHeader(url, stored.cookie_header);
-    store::treelistnode* record = crawl_.store_.FindRecord(url);
+    crawl_.store_.BuildCookieHeader(url, key, stored.cookie_header);
+    store::treelistnode* record = crawl_.store_.FindRecordByKey(key);
     if (record == nullptr) return stored;
     stored.has_record = true;
     std::string value;

@@ -126,9 +126,13 @@ bool headerlist_cookie::StoreCookie(std::string_view set_cookie_value, std::stri
 }
 
 std::string& headerlist_cookie::BuildCookieHeader(std::string_view url, std::string& out) {
-    const std::string key = KeyOfUrl(url);
+    return BuildCookieHeader(url, KeyOfUrl(url), out);
+}
+
+std::string& headerlist_cookie::BuildCookieHeader(std::string_view url, std::string_view key,
+                                                  std::string& out) {
     util::MutexLock lock(Mutex());
-    std::string_view path = std::string_view(key).substr(0, KeySplitEnd(key));
+    std::string_view path = key.substr(0, KeySplitEnd(key));
     const treelistnode* node = FindKey(path);
     while (!node) {
         const std::size_t slash = path.rfind('/');

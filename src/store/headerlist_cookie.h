@@ -19,6 +19,8 @@ class headerlist_cookie : public headerlistex {
     // Appends "Cookie: a=1; b=2\r\n" with the cookies that apply to url (Secure ones only for
     // https); nothing when none.
     virtual std::string& BuildCookieHeader(std::string_view url, std::string& out);
+    // The same for a URL whose record key (KeyOfUrl) the caller has made already.
+    std::string& BuildCookieHeader(std::string_view url, std::string_view key, std::string& out);
     // Stores one cookie for the URL whose response set it; a cookie of the same name in the
     // same directory is replaced. A Secure cookie set over http is ignored.
     [[nodiscard]] virtual bool StoreCookie(std::string_view set_cookie_value, std::string_view url);
