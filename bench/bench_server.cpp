@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "loopback.h"
@@ -88,42 +89,52 @@ std::size_t Exchange(int fd, const std::string& request, std::size_t expected) {
     return got;
 }
 
+// A local-mode server on a data directory of its own, which goes again with it.
+struct StartedServer {
+    StartedServer(int threads, int objects) : dir(MakeTempDir()) {
+        std::ofstream(dir + "/kelvra.mtf") << "html text/html\n";
+        fixture.emplace(dir, threads, objects);
+        started = fixture->server->Start(0, kelvra::server::kModeLocal, {});
+    }
+    ~StartedServer() {
+        fixture.reset();
+        std::filesystem::remove_all(dir);
+    }
+    int Port() const { return fixture->server->Port(); }
+
+    std::string dir;
+    std::optional<Fixture> fixture;
+    bool started = false;
+};
+
 void BM_StoredObjectKeepAlive(benchmark::State& state) {
-    const std::string dir = MakeTempDir();
-    std::ofstream(dir + "/kelvra.mtf") << "html text/html\n";
-    Fixture fixture(dir, 4, 1);
-    if (!fixture.server->Start(0, kelvra::server::kModeLocal, {})) {
+    StartedServer server(4, 1);
+    if (!server.started) {
         state.SkipWithError("the server did not start");
         return;
     }
-    const int fd = kelvra::bench::ConnectLoopback(fixture.server->Port());
+    const int fd = kelvra::bench::ConnectLoopback(server.Port());
     const std::string request =
         "GET http://bench.local/obj/0.html HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n\r\n";
     const std::size_t expected = Exchange(fd, request, kObjectSize + 1);
     for (auto _ : state) benchmark::DoNotOptimize(Exchange(fd, request, expected));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * expected));
     ::close(fd);
-    fixture.server.reset();
-    std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_StoredObjectKeepAlive)->UseRealTime();
 
 void BM_NotInSpoolNewConnection(benchmark::State& state) {
-    const std::string dir = MakeTempDir();
-    std::ofstream(dir + "/kelvra.mtf") << "html text/html\n";
-    Fixture fixture(dir, 4, 0);
-    if (!fixture.server->Start(0, kelvra::server::kModeLocal, {})) {
+    StartedServer server(4, 0);
+    if (!server.started) {
         state.SkipWithError("the server did not start");
         return;
     }
     const std::string request = "GET http://bench.local/missing.html HTTP/1.0\r\n\r\n";
     for (auto _ : state) {
-        const int fd = kelvra::bench::ConnectLoopback(fixture.server->Port());
+        const int fd = kelvra::bench::ConnectLoopback(server.Port());
         benchmark::DoNotOptimize(Exchange(fd, request, static_cast<std::size_t>(-1)));
         ::close(fd);
     }
-    fixture.server.reset();
-    std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_NotInSpoolNewConnection)->UseRealTime();
 
