@@ -72,7 +72,8 @@ bool KeepAliveResponse(const HttpMessageBuffer& buffer) {
     return value.data() != nullptr && util::EqualsNoCase(util::Trim(value), kKeepAlive);
 }
 
-InvestHeaderClass::InvestHeaderClass() : block_(kBodyBlockSize) {}
+InvestHeaderClass::InvestHeaderClass()
+    : block_(std::make_unique_for_overwrite<char[]>(kBodyBlockSize)) {}
 
 void InvestHeaderClass::AttachSink(TCPIPClass* sink) {
     sink_ = sink;
@@ -305,9 +306,9 @@ void InvestHeaderClass::ReadBody() {
     if (sink_ == nullptr) return Fail(ChannelCode::kNoSocket);
     std::size_t wanted = NextBodyRead();
     if (wanted == 0) return FinishMessage(nullptr, 0);
-    const Received received = sink_->Receive(block_.data(), wanted);
+    const Received received = sink_->Receive(block_.get(), wanted);
     if (!received.Got()) return received.PeerClosed() ? PeerClosedInBody() : Fail(received.code);
-    ConsumeBody(block_.data(), static_cast<std::size_t>(received.count));
+    ConsumeBody(block_.get(), static_cast<std::size_t>(received.count));
 }
 
 // Without a length the close ends the body. A chunked body cut before its last chunk is lost

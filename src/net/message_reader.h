@@ -6,9 +6,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "net/result_codes.h"
 
@@ -144,7 +144,9 @@ class InvestHeaderClass {
     bool DecodeLineByte(char c);
 
     HttpMessageBuffer buffer_;
-    std::vector<char> block_;
+    // Not cleared: every byte used is received first, and the pages a short answer never
+    // reaches are never touched.
+    std::unique_ptr<char[]> block_;
     TCPIPClass* sink_ = nullptr;
     int kind_ = kNoMessage;
     int state_ = kScanHeader;

@@ -184,7 +184,7 @@ bool TCPIPClass::OpenTempFile() {
     }
     temp_written_ = 0;
     if (!temp_buffer_) {
-        temp_buffer_ = std::make_unique<char[]>(kTempStreamBuffer);
+        temp_buffer_ = std::make_unique_for_overwrite<char[]>(kTempStreamBuffer);
         std::setvbuf(temp_file_, temp_buffer_.get(), _IOFBF, kTempStreamBuffer);
     }
     tee_ = true;
