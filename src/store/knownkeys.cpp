@@ -15,7 +15,13 @@ void KnownKeyCache::Remember(std::string_view key) {
     Shard& shard = shards_[shard_index];
     const std::lock_guard<std::mutex> hold(shard.mutex);
     if (shard.slots.empty()) shard.slots.resize(kSlotsPerShard);
-    shard.slots[slot].assign(key);
+    std::string& first = shard.slots[slot];
+    std::string& second = shard.slots[slot ^ 1];
+    if (first == key || second == key) return;
+    // Two keys may share a place: the one it held moves to the other slot of the pair, so a
+    // key is only pushed out by two later ones of the same place.
+    if (!first.empty()) second.swap(first);
+    first.assign(key);
 }
 
 bool KnownKeyCache::Holds(std::string_view key) const {
@@ -23,7 +29,7 @@ bool KnownKeyCache::Holds(std::string_view key) const {
     const auto [shard_index, slot] = Place(key);
     const Shard& shard = shards_[shard_index];
     const std::lock_guard<std::mutex> hold(shard.mutex);
-    return !shard.slots.empty() && shard.slots[slot] == key;
+    return !shard.slots.empty() && (shard.slots[slot] == key || shard.slots[slot ^ 1] == key);
 }
 
 }  // namespace kelvra::store

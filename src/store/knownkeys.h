@@ -4,8 +4,8 @@
 // here needs no admission at all; most links of a site repeat (menus, footers), and their
 // admissions were most of the work the frontier's thread did for an answered page.
 //
-// It is a cache of bounded size, one key per slot: a key that is missing or was pushed out is
-// only admitted as before. A slot holds the whole key, so a hit is an exact match.
+// It is a cache of bounded size whose places hold two keys each: a key that is missing or was
+// pushed out is only admitted as before. A slot holds the whole key, so a hit is an exact match.
 
 #include <array>
 #include <cstddef>
