@@ -127,7 +127,6 @@ class KelvraClass : public ThreadClass {
     int ReadRetryList(const std::string& path);
 
     void CrawlLoop();
-    void KillAll();
     int PrepareSlot(int i);
     void ReleaseSlot(int i);
     const std::string* PickNext(int i);

@@ -195,10 +195,6 @@ void KelvraClass::ReleaseSlot(int i) {
     slot.url.clear();
 }
 
-void KelvraClass::KillAll() {
-    for (int i = 0; i < count(); ++i) KillWorker(i);
-}
-
 // ---- the loop -------------------------------------------------------------------------------
 
 void KelvraClass::CrawlLoop() {
@@ -207,7 +203,7 @@ void KelvraClass::CrawlLoop() {
     while (true) {
         turn = AwaitTurn();
         if (stop_level_.load() == StopLevel::kAbort) {
-            KillAll();
+            KillAllWorkers();
             CollectResults();
             break;
         }

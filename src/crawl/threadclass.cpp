@@ -2,6 +2,9 @@
 
 #include <sched.h>
 
+#include <utility>
+#include <vector>
+
 #include "crawl/fetchstatus.h"
 
 namespace kelvra::crawl {
@@ -14,8 +17,13 @@ ThreadClass::~ThreadClass() {
     KillAllWorkers();
 }
 
+// All are asked first, so that they end side by side rather than each after the last's join.
 void ThreadClass::KillAllWorkers() {
-    for (int i = 0; i < count(); ++i) KillWorker(i);
+    std::vector<std::pair<int, bool>> asked;  // worker, whether it was working
+    for (int i = 0; i < count(); ++i) {
+        if (HasThread(i)) asked.emplace_back(i, AskToStop(i));
+    }
+    for (const auto& [i, working] : asked) JoinStopped(i, working);
 }
 
 bool ThreadClass::HasThread(int i) const {
@@ -39,23 +47,32 @@ WorkerState ThreadClass::State(int i) const {
 
 int ThreadClass::KillWorker(int i) {
     if (!HasThread(i)) return -1;
+    JoinStopped(i, AskToStop(i));
+    return 0;
+}
+
+bool ThreadClass::AskToStop(int i) {
     Worker& worker = *workers_[i];
     {
         std::lock_guard lock(worker.pause_mutex);
         worker.stop = true;
     }
     worker.pause_cv.notify_all();
-    // A working worker ends its transaction itself, as Ending since it sees the stop; the
-    // scheduler may collect that before the join returns, so it is not marked again here
-    // (the slot would end twice).
     const bool working = worker.state.load() == WorkerState::kWorking;
     if (working) InterruptWork(i);
     worker.wake.Set();
+    return working;
+}
+
+// A working worker ends its transaction itself, as Ending since it sees the stop; the scheduler
+// may collect that before the join returns, so it is not marked again here (the slot would end
+// twice).
+void ThreadClass::JoinStopped(int i, bool working) {
+    Worker& worker = *workers_[i];
     if (worker.thread.joinable()) worker.thread.join();
     if (!working) worker.state = WorkerState::kEnding;
     worker.id = std::thread::id{};
     SignalManager();
-    return 0;
 }
 
 int ThreadClass::CurrentWorker() const {

@@ -69,6 +69,11 @@ class ThreadClass {
     bool PauseUnlessStopped(int i, std::chrono::milliseconds duration);
 
   private:
+    // Raises worker i's stop flag and wakes it; whether it was working.
+    bool AskToStop(int i);
+    // Joins worker i, asked to stop, and marks it ended.
+    void JoinStopped(int i, bool working);
+
     struct Worker {
         std::thread thread;
         std::atomic<std::thread::id> id{};
