@@ -280,19 +280,25 @@ void treelistmanager::RemoveNode(treelistnode* node) {
 void treelistmanager::ClearBelow(treelistnode* node) {
     insert_chain_.clear();
     if (!node) return;
-    if (node->IsRoot()) index_.Clear();  // everything goes: no need to take nodes out one by one
-    DeleteChildren(node, PathHash(node));
+    if (node->IsRoot()) {
+        index_.Clear();  // everything goes: no need to take nodes out one by one
+        DeleteChildren(node, std::nullopt);
+    } else {
+        DeleteChildren(node, PathHash(node));
+    }
 }
 
-// Children before parents, so that a node never outlives its subtree.
-void treelistmanager::DeleteChildren(treelistnode* node, std::uint64_t hash) {
+// Children before parents, so that a node never outlives its subtree. Without a hash the
+// nodes are no longer indexed and are only freed.
+void treelistmanager::DeleteChildren(treelistnode* node, std::optional<std::uint64_t> hash) {
     if (!node->children_) return;
     // Each child goes in ascending order; the map itself is freed in one go afterwards, which
     // spares rebalancing it after every erase.
     for (auto& [name, child] : *node->children_) {
-        const std::uint64_t child_hash = NodeIndex::ChildHash(hash, name);
+        std::optional<std::uint64_t> child_hash;
+        if (hash) child_hash = NodeIndex::ChildHash(*hash, name);
         DeleteChildren(child.get(), child_hash);
-        index_.Erase(child_hash, child.get());
+        if (child_hash) index_.Erase(*child_hash, child.get());
         child.reset();
         --node_count_;
     }

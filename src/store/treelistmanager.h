@@ -16,6 +16,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -201,7 +202,7 @@ class treelistmanager {
     template <class Visit>
     bool ForEachName(std::string_view path, std::size_t split_end, Visit visit) const;
     // Deletes the subtree below node, whose path hashes to hash, taking it out of the index.
-    void DeleteChildren(treelistnode* node, std::uint64_t hash);
+    void DeleteChildren(treelistnode* node, std::optional<std::uint64_t> hash);
     static std::uint64_t PathHash(const treelistnode* node);
     treelistnode* FindPathInIndex(std::string_view path, std::size_t split_end) const;
     treelistnode* FindPathInMaps(std::string_view path, std::size_t split_end) const;
