@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <thread>
+#include <vector>
 
 #include "crawl/fetchstatus.h"
 #include "crawl/threadclass.h"
@@ -190,6 +191,52 @@ TEST(ThreadPool, NoManagerEventMeansNoWait) {
     pool.SignalManager();
     EXPECT_TRUE(pool.WaitManager(false));
     EXPECT_FALSE(pool.WaitManager(false));  // auto-reset
+}
+
+// Each worker, once in its work, waits until every worker was asked to stop. Killing them one
+// join at a time would leave the first waiting for a stop that comes only after its join.
+class AwaitAllStopsPool final : public ThreadClass {
+  public:
+    explicit AwaitAllStopsPool(int n)
+        : ThreadClass(n), saw_all_stops(static_cast<std::size_t>(n)) {}
+    ~AwaitAllStopsPool() override { KillAllWorkers(); }
+
+    WorkerState Work(int i) override {
+        ++entered;
+        const auto deadline = std::chrono::steady_clock::now() + 2s;
+        while (!AllStopsRequested()) {
+            if (std::chrono::steady_clock::now() > deadline) return WorkerResult::kReadFailed;
+            std::this_thread::sleep_for(1ms);
+        }
+        saw_all_stops[static_cast<std::size_t>(i)] = true;
+        return WorkerResult::kHeaderRead;
+    }
+    bool AllStopsRequested() const {
+        for (int j = 0; j < count(); ++j) {
+            if (!StopRequested(j)) return false;
+        }
+        return true;
+    }
+
+    std::atomic<int> entered{0};
+    std::vector<std::atomic<bool>> saw_all_stops;
+};
+
+TEST(ThreadPool, KillingAllAsksEveryWorkerBeforeJoiningAny) {
+    constexpr int kWorkers = 3;
+    AwaitAllStopsPool pool(kWorkers);
+    for (int i = 0; i < kWorkers; ++i) ASSERT_TRUE(pool.StartWorker(i));
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (pool.entered.load() < kWorkers && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_EQ(pool.entered.load(), kWorkers);
+    pool.KillAllWorkers();
+    for (int i = 0; i < kWorkers; ++i) {
+        EXPECT_TRUE(pool.saw_all_stops[static_cast<std::size_t>(i)]) << "worker " << i;
+        EXPECT_FALSE(pool.HasThread(i));
+        EXPECT_EQ(pool.State(i), WorkerState::kEnding);
+    }
 }
 
 }  // namespace
