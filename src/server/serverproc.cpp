@@ -78,9 +78,14 @@ ServerProc::ServerProc(ServerContext& context)
     const int processors = static_cast<int>(std::thread::hardware_concurrency());
     seats_ = std::clamp(processors, 1, count);
     for (int row = 0; row < count; ++row) workers_.push_back(std::make_unique<Worker>(*this, row));
+}
+
+// A program that never serves (a console crawl, a desktop program with the server off) then
+// neither makes nor ends the threads.
+void ServerProc::StartWorkers() {
     for (auto& worker : workers_) {
         Worker& w = *worker;
-        w.thread = std::thread([this, &w] { Run(w); });
+        if (!w.thread.joinable()) w.thread = std::thread([this, &w] { Run(w); });
     }
 }
 
@@ -120,6 +125,7 @@ bool ServerProc::Serve(net::TCPIPServer* listener) {
         return false;
     }
     listener_ = listener;
+    StartWorkers();
     return true;
 }
 

@@ -35,7 +35,8 @@ inline constexpr int kMaxWaitingConnections = 64;
 
 class ServerProc final {
   public:
-    // WorkerCount(context.settings.threads) workers, all idle.
+    // WorkerCount(context.settings.threads) workers, all idle; their threads start with the
+    // first listener served.
     explicit ServerProc(ServerContext& context);
     // Ends every worker; a working one has its connection aborted first.
     ~ServerProc();
@@ -75,6 +76,7 @@ class ServerProc final {
         std::thread thread;
     };
 
+    void StartWorkers();
     void Run(Worker& worker);
     // Lets other threads run on the worker's processor when its turn is over.
     void YieldAfterTurn(Worker& worker);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -40,6 +41,34 @@ TEST_F(FaultsTest, ThreadsZeroOrAboveTwentyGiveTwenty) {
     settings_.threads = 25;
     Start(kModeLocal);
     EXPECT_EQ(server_->Workers(), 20);
+}
+
+// Threads of this process, as the kernel lists them.
+int ThreadCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
+
+// A console crawl makes the server without ever serving: its workers' threads come with the
+// first listener, once, and a restart reuses them.
+TEST_F(FaultsTest, WorkerThreadsStartWithTheFirstListenerOnly) {
+    const int before = ThreadCount();
+    server_ = std::make_unique<HtmlServer>(*store_, settings_, monitor_, dir_.Path("prohibit.orv"));
+    EXPECT_EQ(ThreadCount(), before);
+    ASSERT_TRUE(server_->Start(0, kModeLocal, {}));
+    port_ = server_->Port();
+    EXPECT_EQ(ThreadCount(), before + settings_.threads);
+    server_->Stop();
+    ASSERT_TRUE(server_->Start(0, kModeLocal, {}));
+    port_ = server_->Port();
+    EXPECT_EQ(ThreadCount(), before + settings_.threads);
+    EXPECT_TRUE(Works());
+    server_.reset();
+    EXPECT_EQ(ThreadCount(), before);
 }
 
 TEST_F(FaultsTest, StalledHeaderIsDroppedAfterKeepAlive) {
