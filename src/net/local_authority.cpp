@@ -11,6 +11,8 @@
 
 #include "platform/rawfile.h"
 
+#include "net/openssl_calls.h"  // last: it renames OpenSSL's functions
+
 namespace kelvra::net {
 namespace {
 
@@ -128,6 +130,10 @@ LocalAuthority::~LocalAuthority() = default;
 
 std::unique_ptr<LocalAuthority> LocalAuthority::Open(const std::string& directory,
                                                      std::string& error) {
+    if (!OpenSslLoaded()) {
+        error = OpenSslLoadError();
+        return nullptr;
+    }
     const std::string key_path = directory + kAuthorityKeyName;
     const std::string certificate_path = directory + kAuthorityCertificateName;
     auto keys = std::make_unique<Keys>();

@@ -12,6 +12,8 @@
 #include <map>
 #include <mutex>
 
+#include "net/openssl_calls.h"  // last: it renames OpenSSL's functions
+
 namespace kelvra::net {
 
 namespace {
@@ -61,7 +63,9 @@ int KeepNewSession(SSL* ssl, SSL_SESSION* session);
 // paths, which honour SSL_CERT_FILE and SSL_CERT_DIR).
 SSL_CTX* ClientContext() {
     static const std::unique_ptr<SSL_CTX, SslDeleter> context = [] {
-        std::unique_ptr<SSL_CTX, SslDeleter> ctx(SSL_CTX_new(TLS_client_method()));
+        std::unique_ptr<SSL_CTX, SslDeleter> ctx;
+        if (!OpenSslLoaded()) return ctx;
+        ctx.reset(SSL_CTX_new(TLS_client_method()));
         if (!ctx) return ctx;
         SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
         SSL_CTX_set_default_verify_paths(ctx.get());
