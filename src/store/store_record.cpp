@@ -1,6 +1,7 @@
 #include "store/store_record.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "store/store_names.h"
@@ -59,10 +60,25 @@ std::string_view StatusCode(std::string_view status_line) {
     return at < end ? status_line.substr(at, end - at) : std::string_view();
 }
 
-void AddStatus(RecordBuilder& record, std::string_view text) {
+// The fields a record is built from, looked up in one walk over the header: the status
+// fields, then each copied field's record key and header name.
+enum RecordField : std::size_t { kXr, kCt, kContentType, kXRange, kScheme, kFirstCopied };
+constexpr std::size_t kRecordFieldCount = kFirstCopied + 2 * std::size(kCopiedFields);
+
+constexpr std::array<std::string_view, kRecordFieldCount> kRecordFieldNames = [] {
+    std::array<std::string_view, kRecordFieldCount> names{
+        "XR:", "CT:", "Content-type:", "XRange:", kSchemeKey};
+    for (std::size_t i = 0; i < std::size(kCopiedFields); ++i) {
+        names[kFirstCopied + 2 * i] = kCopiedFields[i].short_key;
+        names[kFirstCopied + 2 * i + 1] = kCopiedFields[i].header;
+    }
+    return names;
+}();
+
+void AddStatus(RecordBuilder& record, std::string_view text, std::string_view xr) {
     const std::string_view status_line = FindStatusLine(text);
     if (status_line.data() == nullptr) {
-        record.Line("XR:", util::FindHeader(text, "XR:"));
+        record.Line("XR:", xr);
         return;
     }
     const std::string_view code = StatusCode(status_line);
@@ -81,21 +97,20 @@ bool LeftToExtension(std::string_view value, std::string_view type_for_extension
     return i < value.size() && value[i] == '/';
 }
 
-void AddContentType(RecordBuilder& record, std::string_view text,
+void AddContentType(RecordBuilder& record, std::string_view existing, std::string_view value,
                     std::string_view type_for_extension) {
-    const std::string_view existing = util::FindHeader(text, "CT:");
     if (existing.data() != nullptr) {
         record.Line("CT:", existing);
         return;
     }
-    const std::string_view value = util::FindHeader(text, "Content-type:");
     if (!LeftToExtension(value, type_for_extension)) record.Line("CT:", value);
 }
 
-std::string_view PairValue(std::string_view text, const FieldPair& pair) {
+// The record key's value, else the header's.
+std::string_view PairValue(const FieldPair& pair, std::string_view by_key,
+                           std::string_view by_header) {
     const bool is_name = pair.short_key == "XF:";
-    for (const std::string_view key : {pair.short_key, pair.header}) {
-        const std::string_view value = util::FindHeader(text, key);
+    for (const std::string_view value : {by_key, by_header}) {
         if (value.empty()) continue;
         // A local name that would leave the data directory is no name at all.
         if (is_name && !IsConfinedName(value)) continue;
@@ -203,12 +218,18 @@ bool IsCookieText(std::string_view text) {
 
 std::string BuildRecordText(std::string_view text, std::string_view type_for_extension) {
     text = text.substr(0, text.find('\0'));
+    std::array<std::string_view, kRecordFieldCount> field;
+    util::FindHeaders(text, kRecordFieldNames, field);
     RecordBuilder record;
-    AddStatus(record, text);
-    AddContentType(record, text, type_for_extension);
-    for (const FieldPair& pair : kCopiedFields) record.Line(pair.short_key, PairValue(text, pair));
-    record.Line("XRange:", util::FindHeader(text, "XRange:"));
-    if (util::FindHeader(text, kSchemeKey) == kHttpsValue) record.Line(kSchemeKey, kHttpsValue);
+    AddStatus(record, text, field[kXr]);
+    AddContentType(record, field[kCt], field[kContentType], type_for_extension);
+    for (std::size_t i = 0; i < std::size(kCopiedFields); ++i) {
+        const FieldPair& pair = kCopiedFields[i];
+        record.Line(pair.short_key,
+                    PairValue(pair, field[kFirstCopied + 2 * i], field[kFirstCopied + 2 * i + 1]));
+    }
+    record.Line("XRange:", field[kXRange]);
+    if (field[kScheme] == kHttpsValue) record.Line(kSchemeKey, kHttpsValue);
     return record.Take();
 }
 

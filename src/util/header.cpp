@@ -1,5 +1,8 @@
 #include "util/header.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "util/strutil.h"
 
 namespace kelvra::util {
@@ -80,20 +83,39 @@ std::size_t SkipWhiteAt(std::string_view text, std::size_t at) {
 }  // namespace
 
 std::string_view FindHeader(std::string_view block, std::string_view name) {
-    if (name.empty()) return {};
+    std::string_view value;
+    FindHeaders(block, {&name, 1}, {&value, 1});
+    return value;
+}
+
+void FindHeaders(std::string_view block, std::span<const std::string_view> names,
+                 std::span<std::string_view> values) {
+    std::size_t left = 0;
+    names = names.first(std::min(names.size(), kMaxHeaderNames));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        values[i] = {};
+        if (!names[i].empty()) ++left;
+    }
+    // The first field of a name decides, even when its value is empty.
+    std::uint64_t found = 0;
     std::size_t start = 0;
-    while (start < block.size()) {
+    while (start < block.size() && left > 0) {
         if (IsWhite(static_cast<unsigned char>(block[start]))) {
             start = NextLine(block, start);  // a continuation with no field to belong to
             continue;
         }
         const std::size_t end = FieldEnd(block, start);
-        if (StartsWithNoCase(block.substr(start, end - start), name)) {
-            return FieldValue(block, start + name.size(), end);
+        const std::string_view field = block.substr(start, end - start);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const std::string_view name = names[i];
+            const std::uint64_t bit = std::uint64_t{1} << i;
+            if (name.empty() || (found & bit) != 0 || !StartsWithNoCase(field, name)) continue;
+            values[i] = FieldValue(block, start + name.size(), end);
+            found |= bit;
+            --left;
         }
         start = end + 1;
     }
-    return {};
 }
 
 long FindParameter(std::string_view text, std::string_view keys, std::size_t& value_length,

@@ -72,6 +72,30 @@ INSTANTIATE_TEST_SUITE_P(
         // An empty block.
         HeaderCase{"empty block", "", "A:", std::nullopt}));
 
+// Looking for many names in one walk finds what looking for each alone finds, the same view
+// of the same bytes: the first field of a name decides even when it is empty, a name that is
+// the start of another matches only its own fields, and an empty name matches nothing.
+TEST(FindHeaders, AgreesWithOneLookUpPerName) {
+    const std::vector<std::string> blocks = {
+        kResponse,
+        "Pragma:\nPragma: no-cache\nXRange: 5\nXR: 404\n",
+        " Location: no\nX-A: 1\n Location: no\nlocation: yes\n",
+        "",
+    };
+    const std::vector<std::string_view> names = {
+        "Content-Type:", "pragma:", "XR:", "XRange:", "Location:", "", "x-folded:", "Missing:",
+    };
+    for (const std::string& block : blocks) {
+        std::vector<std::string_view> values(names.size(), "left over");
+        FindHeaders(block, names, values);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const std::string_view alone = FindHeader(block, names[i]);
+            EXPECT_EQ(values[i], alone) << block << " / " << names[i];
+            EXPECT_EQ(values[i].data(), alone.data()) << block << " / " << names[i];
+        }
+    }
+}
+
 // ---- FindParameter ----
 
 struct ParameterCase {
