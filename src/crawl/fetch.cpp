@@ -156,8 +156,10 @@ WorkerResult FetchTransaction::RunFetch() {
     }
     net::ChannelCode code = net::ChannelCode::kOk;
     ReadOutcome outcome = ReadBody(code);
-    // The temporary file is buffered: a full disk shows only when it is flushed.
-    if (outcome == ReadOutcome::kComplete && !slot_.connection->FlushTempFile()) {
+    // The temporary file is buffered: a full disk shows only when it is flushed. A 304 is not
+    // stored, and its header need not reach the file at all.
+    if (outcome == ReadOutcome::kComplete && slot_.response_status != 304 &&
+        !slot_.connection->FlushTempFile()) {
         outcome = ReadOutcome::kFailed;
         code = net::ChannelCode::kTempFileFailed;
     }
@@ -339,8 +341,7 @@ void FetchTransaction::ReadLinksOnWorker() {
         body = ReceivedBodyInFile();
     }
     if (record != nullptr) {
-        crawl_.url_table_->ReadLinksAhead(slot_.url, record, *job, follow, slot_.found_links,
-                                          body);
+        crawl_.url_table_->ReadLinksAhead(slot_.url, record, *job, follow, slot_.found_links, body);
     }
 }
 

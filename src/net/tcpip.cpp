@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdio_ext.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -167,7 +168,13 @@ bool TCPIPClass::MakeTempName() {
 }
 
 bool TCPIPClass::OpenTempFile() {
-    if (temp_file_ != nullptr) {
+    if (temp_file_ != nullptr && !temp_touched_ &&
+        temp_written_ < static_cast<std::int64_t>(kTempStreamBuffer)) {
+        // Nobody asked for the last response (a 304's header, say): its bytes never left the
+        // stream's buffer and are dropped there, and the file is still at its start.
+        ::__fpurge(temp_file_);
+        std::clearerr(temp_file_);
+    } else if (temp_file_ != nullptr) {
         // The new response is written over the last one, and what is left of that past the
         // new end is cut off when the file is asked for (TempStream): emptying the file for
         // every response would cost the file system a journal transaction each time, and
@@ -183,6 +190,7 @@ bool TCPIPClass::OpenTempFile() {
         temp_size_bound_ = 0;
     }
     temp_written_ = 0;
+    temp_touched_ = false;
     if (!temp_buffer_) {
         temp_buffer_ = std::make_unique_for_overwrite<char[]>(kTempStreamBuffer);
         std::setvbuf(temp_file_, temp_buffer_.get(), _IOFBF, kTempStreamBuffer);
@@ -200,15 +208,18 @@ void TCPIPClass::CloseTempFile() {
 }
 
 std::FILE* TCPIPClass::TempStream() {
+    temp_touched_ = true;
     if (temp_file_ != nullptr && !CutOldBytes()) return nullptr;
     return temp_file_;
 }
 
 std::FILE* TCPIPClass::ResponseStream() {
+    temp_touched_ = true;
     return temp_file_ != nullptr && std::fflush(temp_file_) == 0 ? temp_file_ : nullptr;
 }
 
 bool TCPIPClass::FlushTempFile() {
+    temp_touched_ = true;
     return temp_file_ == nullptr || std::fflush(temp_file_) == 0;
 }
 
@@ -257,6 +268,7 @@ int TCPIPClass::ReleaseSocket() {
 
 bool TCPIPClass::CutTempFile(std::int64_t count) {
     if (temp_file_ == nullptr || count <= 0) return true;
+    temp_touched_ = true;
     if (std::fflush(temp_file_) != 0) return false;
     off_t end = ::ftello(temp_file_);
     if (end < count) return false;

@@ -118,6 +118,8 @@ class TCPIPClass {
     // the last response's bytes may lie past the new one's (see OpenTempFile).
     std::int64_t temp_written_ = 0;
     std::int64_t temp_size_bound_ = 0;
+    // Whether bytes of this response may have reached the file, or its position moved.
+    bool temp_touched_ = false;
     std::unique_ptr<char[]> temp_buffer_;
     bool tee_ = true;
     std::string held_back_;

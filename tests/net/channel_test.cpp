@@ -72,6 +72,38 @@ TEST_F(ChannelTest, TemporaryFileNameAndLifetime) {
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
+// A response nobody asked the file for (a 304's header) is dropped from the stream's buffer
+// and never written; one too long for the buffer, or one that was asked for, is written over.
+// Either way the next response reads back alone.
+TEST_F(ChannelTest, AResponseNobodyAskedForNeverReachesTheFile) {
+    struct Case {
+        const char* what;
+        std::size_t unasked;  // bytes of the earlier response
+        bool asked;           // its stream was asked for
+        std::uintmax_t size_before_cut;
+    };
+    const std::vector<Case> cases = {
+        {"short, not asked", 40, false, 2},
+        {"short, asked", 40, true, 40},
+        {"longer than the buffer", 70000, false, 70000},
+    };
+    for (const Case& c : cases) {
+        TCPIPClass own;
+        own.SetTempDirectory(dir.Path());
+        ASSERT_TRUE(own.OpenTempFile()) << c.what;
+        const std::string earlier(c.unasked, 'e');
+        ASSERT_TRUE(own.AppendToTemp(earlier.data(), earlier.size())) << c.what;
+        if (c.asked) {
+            ASSERT_NE(own.ResponseStream(), nullptr) << c.what;
+        }
+        ASSERT_TRUE(own.OpenTempFile()) << c.what;
+        ASSERT_TRUE(own.AppendToTemp("xy", 2)) << c.what;
+        ASSERT_NE(own.ResponseStream(), nullptr) << c.what;
+        EXPECT_EQ(std::filesystem::file_size(own.TempPath()), c.size_before_cut) << c.what;
+        EXPECT_EQ(TempFileText(own), "xy") << c.what;
+    }
+}
+
 TEST_F(ChannelTest, TeeCopiesReceivedBytesOnlyWhileOn) {
     TestOrigin origin([](kelvra::test::Connection& c) {
         c.Send("first");
