@@ -132,6 +132,7 @@ std::string& headerlist_cookie::BuildCookieHeader(std::string_view url, std::str
 std::string& headerlist_cookie::BuildCookieHeader(std::string_view url, std::string_view key,
                                                   std::string& out) {
     util::MutexLock lock(Mutex());
+    if (!CookieRecordAdded()) return out;
     std::string_view path = key.substr(0, KeySplitEnd(key));
     const treelistnode* node = FindKey(path);
     while (!node) {

@@ -320,6 +320,7 @@ treelistnode* headerlistmanager::Add(std::string_view url, std::string_view text
     if (!node) return nullptr;
     if (!created && HasRecord(node) && !overwrite) return node;
     node->value() = record.empty() ? NodeValue() : NodeValue::Text(record);
+    if (IsCookieText(record)) cookie_record_added_ = true;
     return node;
 }
 

@@ -121,6 +121,9 @@ class headerlistmanager : public treelistmanager, public MimeTypeClass {
   protected:
     // The local name a key maps to when its record names none (no data directory).
     std::string DerivedName(std::string_view key, std::size_t capacity) const;
+    // Whether a record of cookie text was ever added: until then no URL has cookies to send,
+    // and a site without cookies spares every request the search for them. Mutex() held.
+    bool CookieRecordAdded() const { return cookie_record_added_; }
     void ForgetStoppedLoad(std::string_view name);
 
   private:
@@ -131,6 +134,7 @@ class headerlistmanager : public treelistmanager, public MimeTypeClass {
     std::string root_file_name_;
     std::optional<std::string> journal_path_;
     std::set<std::string, std::less<>> stopped_loads_;
+    bool cookie_record_added_ = false;  // guarded by mutex_
     std::atomic<bool> changed_{false};
     std::atomic<bool> cookies_enabled_{false};
 };
