@@ -12,16 +12,21 @@ namespace {
 
 constexpr std::string_view kSchemeMark = "://";
 
-// Bytes that cannot appear in a Windows file name; from the first of them on, a path counts as
-// query for joining and normalisation. A table: it is asked for every byte of every path.
-constexpr std::array<bool, 256> kQueryBoundaryBytes = [] {
-    std::array<bool, 256> table{};
-    for (const unsigned char c : {'\0', '\\', ':', '*', '?', '"', '<', '>', '|'}) table[c] = true;
+// What a path byte means to PathEnd. Boundary bytes cannot appear in a Windows file name; from
+// the first of them on, a path counts as query for joining and normalisation. A table: it is
+// asked for every byte of every path.
+enum PathByte : unsigned char { kPlainPathByte, kBoundaryByte, kSlashByte };
+constexpr std::array<PathByte, 256> kPathBytes = [] {
+    std::array<PathByte, 256> table{};
+    for (const unsigned char c : {'\0', '\\', ':', '*', '?', '"', '<', '>', '|'}) {
+        table[c] = kBoundaryByte;
+    }
+    table['/'] = kSlashByte;
     return table;
 }();
 
 bool IsQueryBoundaryByte(unsigned char c) {
-    return kQueryBoundaryBytes[c];
+    return kPathBytes[c] == kBoundaryByte;
 }
 
 bool IsSchemeByte(unsigned char c) {
@@ -118,6 +123,21 @@ bool SchemeIs(std::string_view name, std::string_view scheme) {
     return name == scheme;
 }
 
+// PathEnd of text whose path starts at slash (npos: none).
+std::size_t PathEndFrom(std::string_view text, std::size_t slash) {
+    if (slash == std::string_view::npos) {
+        std::size_t nul = text.find('\0');
+        return nul == std::string_view::npos ? text.size() : nul;
+    }
+    for (std::size_t i = slash + 1; i < text.size(); ++i) {
+        const PathByte kind = kPathBytes[static_cast<unsigned char>(text[i])];
+        if (kind == kPlainPathByte) continue;
+        if (kind == kBoundaryByte) return i;
+        if (i + 1 < text.size() && text[i + 1] == '/') return i;
+    }
+    return text.size();
+}
+
 // True when the text before offset (as returned by SkipScheme) ends in "://".
 bool EndsWithSchemeMark(std::string_view url, std::size_t offset) {
     return offset >= kSchemeMark.size() &&
@@ -204,17 +224,7 @@ bool HasScheme(std::string_view text) {
 }
 
 std::size_t PathEnd(std::string_view text) {
-    std::size_t slash = PathStart(text);
-    if (slash == std::string_view::npos) {
-        std::size_t nul = text.find('\0');
-        return nul == std::string_view::npos ? text.size() : nul;
-    }
-    for (std::size_t i = slash + 1; i < text.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (IsQueryBoundaryByte(c)) return i;
-        if (c == '/' && i + 1 < text.size() && text[i + 1] == '/') return i;
-    }
-    return text.size();
+    return PathEndFrom(text, PathStart(text));
 }
 
 std::size_t DirectoryEnd(std::string_view url) {
@@ -224,10 +234,13 @@ std::size_t DirectoryEnd(std::string_view url) {
     return url.substr(0, end).rfind('/');  // never below start: url[start] is '/'
 }
 
-void StripDefaultPort(std::string& url) {
+namespace {
+
+// StripDefaultPort for a URL whose host (after any user information) begins at host_start.
+void StripDefaultPortAt(std::string& url, std::size_t host_start) {
     int default_port = DefaultPortOf(url);
     if (default_port == 0) return;
-    std::size_t host_end = HostEnd(url, HostStart(url));
+    std::size_t host_end = HostEnd(url, host_start);
     if (host_end >= url.size() || url[host_end] != ':') return;
     std::size_t digits_end = url.find('/', host_end);
     if (digits_end == std::string::npos) digits_end = url.size();
@@ -241,19 +254,29 @@ void StripDefaultPort(std::string& url) {
     if (port == default_port) url.erase(host_end, digits_end - host_end);
 }
 
+}  // namespace
+
+void StripDefaultPort(std::string& url) {
+    StripDefaultPortAt(url, HostStart(url));
+}
+
 std::size_t NormalizeUrl(std::string& url) {
     while (!url.empty() && static_cast<unsigned char>(url.back()) < 0x21) url.pop_back();
     DecodeEntities(url);
-    StripDefaultPort(url);
-
-    std::size_t host = SkipScheme(url);
+    // Where the scheme ends and the host begins is found once and kept through the changes
+    // below, which all lie past the scheme.
+    const std::size_t host = SkipScheme(url);
+    std::size_t lower_from = host + SkipUserInfo(std::string_view(url).substr(host));
+    StripDefaultPortAt(url, lower_from);
     if (EndsWithSchemeMark(url, host)) {
         std::size_t extra = 0;
         while (host + extra < url.size() && url[host + extra] == '/') ++extra;
-        url.erase(host, extra);
+        if (extra > 0) {
+            url.erase(host, extra);
+            lower_from = host + SkipUserInfo(std::string_view(url).substr(host));
+        }
     }
 
-    std::size_t lower_from = host + SkipUserInfo(std::string_view(url).substr(host));
     std::size_t path = url.find('/', host);
     std::size_t lower_to = path == std::string::npos ? url.size() : path;
     for (std::size_t i = lower_from; i < lower_to; ++i) {
@@ -264,7 +287,7 @@ std::size_t NormalizeUrl(std::string& url) {
         return host;
     }
 
-    const std::size_t query = PathEnd(url);
+    const std::size_t query = PathEndFrom(url, path);
     // Most links name no dot segment; they keep their path as it is, without a copy.
     if (HasDotSegment(std::string_view(url.data() + path, query - path))) {
         const std::size_t end = FoldParentSegments(url, path, RemoveDotSegments(url, path, query));
