@@ -254,7 +254,7 @@ WorkerResult FetchTransaction::FinishFetch(ReadOutcome outcome, net::ChannelCode
 
 bool FetchTransaction::PipelineNext() {
     const net::HttpMessageBuffer& buffer = slot_.connection->Buffer();
-    if (crawl_.stop_level_.load() != StopLevel::kNone || !KeepAliveResponse()) return false;
+    if (crawl_.stop_level_.load() != StopLevel::kNone || !slot_.keep_response) return false;
     if (buffer.content_length < 0 && !buffer.chunked) return false;
     if (slot_.connection->Peek(0) < 0) return false;
     if (slot_.next_job == nullptr && !crawl_.PickSameHost(index_)) return false;

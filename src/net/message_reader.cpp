@@ -1,6 +1,7 @@
 #include "net/message_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "net/result_codes.h"
@@ -193,16 +194,22 @@ int InvestHeaderClass::ParseHeader(std::size_t header_length) {
     buffer_.header_length = header_length;
     std::string_view header = buffer_.Header();
     kind_ = KindOfFirstLine(header, buffer_.version);
-    std::string_view connection = ConnectionField(header);
+    // The fields the framing depends on, found in one walk over the header.
+    enum { kProxyConnection, kConnection, kTransferEncoding, kContentLength, kFieldCount };
+    static constexpr std::array<std::string_view, kFieldCount> kNames = {
+        "Proxy-Connection:", "Connection:", "Transfer-Encoding:", "Content-length:"};
+    std::array<std::string_view, kFieldCount> field;
+    util::FindHeaders(header, kNames, field);
+    const std::string_view connection =
+        field[kProxyConnection].data() != nullptr ? field[kProxyConnection] : field[kConnection];
     if (connection.data() != nullptr) {
         buffer_.keep_alive = util::StartsWithNoCase(connection, kKeepAlive);
     } else {
         buffer_.keep_alive = kind_ == kResponse && buffer_.version > 10;
     }
-    buffer_.chunked =
-        util::StartsWithNoCase(util::FindHeader(header, "Transfer-Encoding:"), "chunked");
+    buffer_.chunked = util::StartsWithNoCase(field[kTransferEncoding], "chunked");
     buffer_.status_token = SecondWord(header);
-    if (!ParseContentLength(header)) {
+    if (!ParseContentLength(field[kContentLength])) {
         Fail(ChannelCode::kReceiveFailed);
         return kind_;
     }
@@ -217,8 +224,7 @@ int InvestHeaderClass::ParseHeader(std::size_t header_length) {
 
 // A Content-length that is not a plain number of at most 2^62 fails the message. With
 // chunked coding the field does not count (RFC 9112 §6.3).
-bool InvestHeaderClass::ParseContentLength(std::string_view header) {
-    std::string_view field = util::FindHeader(header, "Content-length:");
+bool InvestHeaderClass::ParseContentLength(std::string_view field) {
     if (field.data() == nullptr || buffer_.chunked) return true;
     std::int64_t length = ParseLength(util::Trim(field));
     if (length < 0) return false;

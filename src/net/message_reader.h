@@ -134,7 +134,8 @@ class InvestHeaderClass {
     void FinishMessage(const char* rest, std::size_t count);
     void SkipInterim();
     void TakeCutRedirection();
-    bool ParseContentLength(std::string_view header);
+    // field: the value of the header's "Content-length:" (data() null when it has none).
+    bool ParseContentLength(std::string_view field);
     void ApplyResponseRules();
     std::size_t NextBodyRead() const;
     void DecodeChunked(const char* data, std::size_t count);
