@@ -18,6 +18,11 @@ constexpr bool IsDigit(unsigned char c) {
     return c >= '0' && c <= '9';
 }
 
+// 'A'-'Z' as 'a'-'z'; every other byte as it is.
+constexpr char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
 // Value of a hexadecimal digit of either case, or -1.
 constexpr int HexDigitValue(unsigned char c) {
     if (IsDigit(c)) return c - '0';

@@ -106,10 +106,15 @@ void FindHeaders(std::string_view block, std::span<const std::string_view> names
         }
         const std::size_t end = FieldEnd(block, start);
         const std::string_view field = block.substr(start, end - start);
+        // Most fields are none of the names: their first letters already differ.
+        const char first = LowerAscii(field.front());
         for (std::size_t i = 0; i < names.size(); ++i) {
             const std::string_view name = names[i];
             const std::uint64_t bit = std::uint64_t{1} << i;
-            if (name.empty() || (found & bit) != 0 || !StartsWithNoCase(field, name)) continue;
+            if (name.empty() || (found & bit) != 0 || LowerAscii(name.front()) != first ||
+                !StartsWithNoCase(field, name)) {
+                continue;
+            }
             values[i] = FieldValue(block, start + name.size(), end);
             found |= bit;
             --left;

@@ -9,9 +9,6 @@ namespace {
 char UpperAscii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
 }
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
 bool IsWhiteChar(char c) {
     return IsWhite(static_cast<unsigned char>(c));
 }
