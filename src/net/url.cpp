@@ -480,6 +480,7 @@ std::string FileSafeName(std::string_view url_without_scheme, std::size_t capaci
     std::string dst;
     if (capacity == 0) return dst;
     const std::size_t limit = capacity - 1;
+    dst.reserve(std::min(url_without_scheme.size(), limit));
     std::size_t slash = url_without_scheme.find('/');
     if (slash == std::string_view::npos) slash = url_without_scheme.size();
     for (std::size_t i = 0; i < url_without_scheme.size() && dst.size() < limit; ++i) {

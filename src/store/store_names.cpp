@@ -79,13 +79,17 @@ void ConfineName(std::string& name) {
         if (IsDotSegment(segment)) {
             for (std::size_t i = 0; i < segment.size(); ++i) out += "%2e";
         } else {
-            for (const char c : segment) {
-                const auto byte = static_cast<unsigned char>(c);
-                if (c == '\\' || IsControl(byte)) {
-                    AppendEscape(out, byte);
-                } else {
-                    out += c;
+            // Runs of bytes that stay as they are go over at once.
+            while (!segment.empty()) {
+                std::size_t run = 0;
+                while (run < segment.size() && segment[run] != '\\' &&
+                       !IsControl(static_cast<unsigned char>(segment[run]))) {
+                    ++run;
                 }
+                out.append(segment.substr(0, run));
+                if (run == segment.size()) break;
+                AppendEscape(out, static_cast<unsigned char>(segment[run]));
+                segment.remove_prefix(run + 1);
             }
         }
         if (!last) out += '/';
