@@ -70,10 +70,10 @@ int DefaultPortOf(std::string_view url) {
 // in, and return the new end; each gives what removing the first match again and again from the
 // start gives, without the searches from the start and the moves of the rest that costs.
 
-// Removes "/." from every "/./".
-std::size_t RemoveDotSegments(std::string& s, std::size_t begin, std::size_t end) {
-    std::size_t out = begin;
-    for (std::size_t in = begin; in < end;) {
+// Removes "/." from every "/./"; there is none before from.
+std::size_t RemoveDotSegments(std::string& s, std::size_t from, std::size_t end) {
+    std::size_t out = from;
+    for (std::size_t in = from; in < end;) {
         if (s[in] == '/' && in + 2 < end && s[in + 1] == '.' && s[in + 2] == '/') {
             in += 2;
             continue;
@@ -83,10 +83,12 @@ std::size_t RemoveDotSegments(std::string& s, std::size_t begin, std::size_t end
     return out;
 }
 
-// Folds every "/name/../" into "/"; a "/../" with nothing before it loses its "/..".
-std::size_t FoldParentSegments(std::string& s, std::size_t begin, std::size_t end) {
-    std::size_t out = begin;
-    for (std::size_t in = begin; in < end;) {
+// Folds every "/name/../" into "/"; a "/../" with nothing before it loses its "/..". The path
+// begins at begin, and there is no "/../" before from.
+std::size_t FoldParentSegments(std::string& s, std::size_t begin, std::size_t from,
+                               std::size_t end) {
+    std::size_t out = from;
+    for (std::size_t in = from; in < end;) {
         if (s[in] == '/' && in + 3 < end && s[in + 1] == '.' && s[in + 2] == '.' &&
             s[in + 3] == '/') {
             if (out > begin) {
@@ -102,14 +104,14 @@ std::size_t FoldParentSegments(std::string& s, std::size_t begin, std::size_t en
     return out;
 }
 
-// True when the path holds "/./" or "/../", in one pass.
-bool HasDotSegment(std::string_view path) {
+// Offset of the first "/./" or "/../" in the path, or npos: the bytes before it stay as they are.
+std::size_t FirstDotSegment(std::string_view path) {
     for (std::size_t i = 0; i + 2 < path.size(); ++i) {
         if (path[i] != '/' || path[i + 1] != '.') continue;
         const std::string_view rest = path.substr(i + 2);
-        if (rest.starts_with('/') || rest.starts_with("./")) return true;
+        if (rest.starts_with('/') || rest.starts_with("./")) return i;
     }
-    return false;
+    return std::string_view::npos;
 }
 
 // Keeps one of the slashes that start the path at offset start.
@@ -289,8 +291,11 @@ std::size_t NormalizeUrl(std::string& url) {
 
     const std::size_t query = PathEndFrom(url, path);
     // Most links name no dot segment; they keep their path as it is, without a copy.
-    if (HasDotSegment(std::string_view(url.data() + path, query - path))) {
-        const std::size_t end = FoldParentSegments(url, path, RemoveDotSegments(url, path, query));
+    const std::size_t dot = FirstDotSegment(std::string_view(url.data() + path, query - path));
+    if (dot != std::string_view::npos) {
+        const std::size_t from = path + dot;
+        const std::size_t end =
+            FoldParentSegments(url, path, from, RemoveDotSegments(url, from, query));
         url.erase(end, query - end);
     }
     CollapseLeadingSlashes(url, path);
