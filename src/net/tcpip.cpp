@@ -208,26 +208,30 @@ void TCPIPClass::CloseTempFile() {
 }
 
 std::FILE* TCPIPClass::TempStream() {
-    temp_touched_ = true;
     if (temp_file_ != nullptr && !CutOldBytes()) return nullptr;
     return temp_file_;
 }
 
 std::FILE* TCPIPClass::ResponseStream() {
-    temp_touched_ = true;
-    return temp_file_ != nullptr && std::fflush(temp_file_) == 0 ? temp_file_ : nullptr;
+    return temp_file_ != nullptr && FlushResponse() ? temp_file_ : nullptr;
 }
 
 bool TCPIPClass::FlushTempFile() {
+    return temp_file_ == nullptr || FlushResponse();
+}
+
+// Every flush of a response, and every hand-out of its stream, goes through here: from then on
+// the file, not only the buffer, may hold its bytes (see OpenTempFile).
+bool TCPIPClass::FlushResponse() {
     temp_touched_ = true;
-    return temp_file_ == nullptr || std::fflush(temp_file_) == 0;
+    return std::fflush(temp_file_) == 0;
 }
 
 // The response is what was appended since the file was reopened; the file is cut only when
 // an earlier response may have been longer. Both lengths are counted here rather than asked of
 // the file, which would take two system calls per response.
 bool TCPIPClass::CutOldBytes() {
-    if (std::fflush(temp_file_) != 0) return false;
+    if (!FlushResponse()) return false;
     if (temp_size_bound_ > temp_written_ &&
         ::ftruncate(::fileno(temp_file_), static_cast<off_t>(temp_written_)) != 0) {
         return false;
@@ -268,8 +272,7 @@ int TCPIPClass::ReleaseSocket() {
 
 bool TCPIPClass::CutTempFile(std::int64_t count) {
     if (temp_file_ == nullptr || count <= 0) return true;
-    temp_touched_ = true;
-    if (std::fflush(temp_file_) != 0) return false;
+    if (!FlushResponse()) return false;
     off_t end = ::ftello(temp_file_);
     if (end < count) return false;
     off_t cut = end - static_cast<off_t>(count);

@@ -112,6 +112,7 @@ class TCPIPClass {
     std::string temp_directory_;
     std::string temp_path_;
     bool CutOldBytes();
+    bool FlushResponse();
 
     std::FILE* temp_file_ = nullptr;
     // Bytes appended since the file was last reopened, and a length the file cannot exceed:
