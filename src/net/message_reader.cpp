@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 
 #include "net/result_codes.h"
 #include "net/tcpip.h"
@@ -15,10 +16,18 @@ namespace {
 
 constexpr std::string_view kKeepAlive = "Keep-Alive";
 
+// The fields that say whether the connection stays, in the order they count.
+constexpr std::array<std::string_view, 2> kConnectionNames = {"Proxy-Connection:", "Connection:"};
+
+// The first of the connection fields' values the header has (data() null: neither).
+std::string_view ConnectionValue(std::span<const std::string_view, 2> values) {
+    return values[0].data() != nullptr ? values[0] : values[1];
+}
+
 std::string_view ConnectionField(std::string_view header) {
-    std::string_view value = util::FindHeader(header, "Proxy-Connection:");
-    if (value.data() == nullptr) value = util::FindHeader(header, "Connection:");
-    return value;
+    std::array<std::string_view, kConnectionNames.size()> values;
+    util::FindHeaders(header, kConnectionNames, values);
+    return ConnectionValue(values);
 }
 
 int KindOfFirstLine(std::string_view header, int& version) {
@@ -197,11 +206,11 @@ int InvestHeaderClass::ParseHeader(std::size_t header_length) {
     // The fields the framing depends on, found in one walk over the header.
     enum { kProxyConnection, kConnection, kTransferEncoding, kContentLength, kFieldCount };
     static constexpr std::array<std::string_view, kFieldCount> kNames = {
-        "Proxy-Connection:", "Connection:", "Transfer-Encoding:", "Content-length:"};
+        kConnectionNames[0], kConnectionNames[1], "Transfer-Encoding:", "Content-length:"};
     std::array<std::string_view, kFieldCount> field;
     util::FindHeaders(header, kNames, field);
     const std::string_view connection =
-        field[kProxyConnection].data() != nullptr ? field[kProxyConnection] : field[kConnection];
+        ConnectionValue(std::span(field).subspan<kProxyConnection, 2>());
     if (connection.data() != nullptr) {
         buffer_.keep_alive = util::StartsWithNoCase(connection, kKeepAlive);
     } else {
